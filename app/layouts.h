@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace tarvex {
+
+// Window layouts as data: what every control of the four windows looks like
+// when its window is built. Positions and sizes are in twips (15 to a pixel at
+// 96 dpi) from the top left of the client area.
+inline constexpr int kTwipsPerPixel = 15;
+constexpr int twipsToPixels(int twips) { return twips / kTwipsPerPixel; }
+
+struct Rgb {
+  std::uint8_t red = 0, green = 0, blue = 0;
+  constexpr bool operator==(const Rgb&) const = default;
+};
+
+enum class ControlKind { kLabel, kTextBox, kButton, kCheckBox, kFilledSquare, kPicture };
+
+// The settings that differ from the toolkit's defaults.
+struct ControlStyle {
+  bool enabled = true;
+  bool visible = true;
+  std::string_view fontFamily = {};
+  double fontPoints = 0;
+  bool bold = false;
+  bool transparent = false;
+  std::optional<Rgb> fill = std::nullopt;
+  std::string_view note = {};
+};
+
+struct ControlSpec {
+  std::string_view name;
+  ControlKind kind;
+  std::string_view text;  // caption or initial text
+  std::string_view toolTip;
+  int left, top, width, height;
+  int tab;  // keyboard focus order; -1 where the control has none
+  ControlStyle style = {};
+};
+
+struct LineSpec {
+  std::string_view name;
+  Rgb colour;
+  int width;
+  int x1, y1, x2, y2;
+};
+
+enum class Placement { kSystem, kTopLeft };
+
+struct WindowSpec {
+  std::string_view name;
+  std::string_view caption;
+  int width, height;  // client area, twips
+  Placement placement;
+  std::optional<Rgb> background;
+  std::string_view firstFocus;  // empty: none
+  std::span<const ControlSpec> controls;
+  std::span<const LineSpec> lines;
+
+  const ControlSpec* control(std::string_view controlName) const;
+};
+
+const WindowSpec& tarvexLayout();
+const WindowSpec& dtcReaderLayout();
+const WindowSpec& dragstripLayout();
+const WindowSpec& gaugesLayout();
+
+}  // namespace tarvex

@@ -1,0 +1,106 @@
+#include "app/window_builder.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <algorithm>
+#include <vector>
+
+namespace tarvex {
+
+void ClickableLabel::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
+  QLabel::mouseReleaseEvent(event);
+}
+
+void FilledSquare::setFillColour(const QColor& colour) {
+  if (fill_ == colour) return;
+  fill_ = colour;
+  update();
+}
+
+void FilledSquare::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), fill_);
+}
+
+QColor toQColor(Rgb rgb) { return QColor(rgb.red, rgb.green, rgb.blue); }
+
+static QString toQString(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+static QWidget* createControl(const ControlSpec& spec, QWidget& parent) {
+  const QString text = toQString(spec.text);
+  switch (spec.kind) {
+    case ControlKind::kLabel: {
+      auto* label = new ClickableLabel(text, &parent);
+      if (spec.style.transparent) {
+        label->setAttribute(Qt::WA_TranslucentBackground);
+        label->setAutoFillBackground(false);
+      }
+      return label;
+    }
+    case ControlKind::kTextBox:
+      return new QLineEdit(text, &parent);
+    case ControlKind::kButton: {
+      auto* button = new QPushButton(text, &parent);
+      button->setAutoDefault(false);
+      return button;
+    }
+    case ControlKind::kCheckBox:
+      return new QCheckBox(text, &parent);
+    case ControlKind::kFilledSquare: {
+      auto* square = new FilledSquare(&parent);
+      if (spec.style.fill) square->setFillColour(toQColor(*spec.style.fill));
+      return square;
+    }
+    case ControlKind::kPicture:
+      return new QLabel(&parent);
+  }
+  return nullptr;
+}
+
+ControlMap buildWindow(QWidget& window, const WindowSpec& spec) {
+  window.setWindowTitle(toQString(spec.caption));
+  window.resize(twipsToPixels(spec.width), twipsToPixels(spec.height));
+  if (spec.placement == Placement::kTopLeft) window.move(0, 0);
+  if (spec.background) {
+    QPalette palette = window.palette();
+    palette.setColor(QPalette::Window, toQColor(*spec.background));
+    window.setPalette(palette);
+    window.setAutoFillBackground(true);
+  }
+
+  ControlMap controls;
+  std::vector<std::pair<int, QWidget*>> tabOrder;
+  for (const ControlSpec& c : spec.controls) {
+    QWidget* w = createControl(c, window);
+    w->setObjectName(toQString(c.name));
+    w->setGeometry(twipsToPixels(c.left), twipsToPixels(c.top), twipsToPixels(c.width), twipsToPixels(c.height));
+    if (!c.toolTip.empty()) w->setToolTip(toQString(c.toolTip));
+    if (!c.style.fontFamily.empty()) {
+      QFont font(toQString(c.style.fontFamily));
+      font.setPointSizeF(c.style.fontPoints);
+      font.setBold(c.style.bold);
+      w->setFont(font);
+    }
+    w->setEnabled(c.style.enabled);
+    if (!c.style.visible) w->setHidden(true);
+    if (c.tab >= 0 && w->focusPolicy() != Qt::NoFocus) tabOrder.emplace_back(c.tab, w);
+    controls.insert(w->objectName(), w);
+  }
+  std::stable_sort(tabOrder.begin(), tabOrder.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (std::size_t i = 1; i < tabOrder.size(); ++i) QWidget::setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
+  return controls;
+}
+
+void focusFirstControl(const ControlMap& controls, const WindowSpec& spec) {
+  if (spec.firstFocus.empty()) return;
+  if (QWidget* w = controls.widget(toQString(spec.firstFocus))) w->setFocus(Qt::OtherFocusReason);
+}
+
+}  // namespace tarvex

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <functional>
+#include <memory>
+
+namespace tarvex {
+
+// Kinds of port notification, numbered as the adapter link expects them.
+enum CommEventKind : int {
+  kCommEventSend = 1,     // transmit done
+  kCommEventReceive = 2,  // characters are waiting
+  kCommEventError = 3,    // anything else: line errors, the device going away
+};
+
+// The serial port as the windows use it: open, close, write, take what is
+// waiting, and a notification with its kind. Implemented over QSerialPort, by
+// the simulated adapter, and by a scripted fake in tests.
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  // Opens at 9600 8N1. On failure returns false and errorString() says why.
+  virtual bool open() = 0;
+  virtual void close() = 0;
+  virtual bool isOpen() const = 0;
+  virtual bool write(const QByteArray& data) = 0;
+  // Takes every character waiting at the port.
+  virtual QByteArray readAll() = 0;
+  virtual QString deviceName() const = 0;
+  virtual QString errorString() const = 0;
+
+  void setNotify(std::function<void(int kind)> notify) { notify_ = std::move(notify); }
+
+ protected:
+  void notify(int kind) {
+    if (notify_) notify_(kind);
+  }
+
+ private:
+  std::function<void(int)> notify_;
+};
+
+// Makes the port of one window. All ports made by one factory name the same
+// device, so only one of them can be open at a time.
+class PortFactory {
+ public:
+  virtual ~PortFactory() = default;
+  // dataTerminalReady: the one setting in which the drag strip window's port
+  // differs from the others (it leaves DTR low).
+  virtual std::unique_ptr<SerialPort> createPort(bool dataTerminalReady) = 0;
+  virtual QString deviceName() const = 0;
+};
+
+}  // namespace tarvex

@@ -1,0 +1,32 @@
+# Shared by run.sh and test.sh: install what is missing, then build.
+set -euo pipefail
+
+TARVEX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+TARVEX_BUILD="${TARVEX_BUILD:-$TARVEX_ROOT/build}"
+
+TARVEX_PACKAGES=(
+  g++ cmake ninja-build pkg-config
+  qt6-base-dev qt6-serialport-dev libgl-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+tarvex_install_missing() {
+  local missing=()
+  for pkg in "${TARVEX_PACKAGES[@]}" "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "Need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+    sudo=(sudo)
+  fi
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+tarvex_build() {
+  cmake -S "$TARVEX_ROOT" -B "$TARVEX_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$TARVEX_BUILD" --parallel "$(nproc)"
+}

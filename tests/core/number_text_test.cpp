@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include "scan/number_text.h"
+
+namespace tarvex {
+namespace {
+
+TEST(HexToDec, ReadsOnlyUpperCaseHexDigits) {
+  const struct {
+    const char* text;
+    int value;
+  } cases[] = {
+      {"", 0}, {" 1a", 1}, {"NO DATA", 0xDAA}, {"12 34", 0x1234}, {" 1A F8", 0x1AF8}, {" FF FF", 0xFFFF},
+      {" 1A\r\r", 0x1A}, {">", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(HexToDec(QString::fromLatin1(c.text)), c.value) << c.text;
+}
+
+TEST(DecimalText, FifteenSignificantDigitsWithoutExponent) {
+  const QLocale c(QLocale::C);
+  const struct {
+    double value;
+    const char* text;
+  } cases[] = {
+      {1726, "1726"},
+      {1726.5, "1726.5"},
+      {100 / 2.55, "39.2156862745098"},
+      {128 / 2.55, "50.1960784313726"},
+      {90.0 / 200, "0.45"},
+      {127 * 100 / 128.0 - 100, "-0.78125"},
+      {0, "0"},
+      {-100, "-100"},
+      {16383.75, "16383.75"},
+      {0x80 / 1.28 - 100, "0"},
+      {255 / 1.28 - 100, "99.21875"},
+      {0.000625, "0.000625"},
+      {1e-7 / 3, "0.0000000333333333333333"},
+      {123456789012345678.0, "123456789012346000"},
+      {255 / 2.55, "100"},
+  };
+  for (const auto& t : cases) EXPECT_EQ(decimalText(t.value, c), QLatin1String(t.text)) << t.text;
+}
+
+TEST(DecimalText, UsesTheLocaleSeparator) {
+  EXPECT_EQ(decimalText(1726.5, QLocale(QLocale::German)), QStringLiteral("1726,5"));
+  EXPECT_EQ(decimalText(-0.78125, QLocale(QLocale::French)), QStringLiteral("-0,78125"));
+}
+
+TEST(ReadInt16, RoundsHalvesToEven) {
+  const QLocale c(QLocale::C);
+  const struct {
+    const char* text;
+    std::optional<std::int16_t> value;
+  } cases[] = {
+      {"1726", 1726}, {"1726.5", 1726}, {"1727.5", 1728}, {"16383.75", 16384}, {"0.5", 0},
+      {"-2.5", -2},   {"60", 60},       {"Speed", std::nullopt}, {"", std::nullopt}, {"40000", std::nullopt},
+  };
+  for (const auto& t : cases) EXPECT_EQ(readInt16(QLatin1String(t.text), c), t.value) << t.text;
+  EXPECT_EQ(readInt16(QStringLiteral("1726,5"), QLocale(QLocale::German)), 1726);
+}
+
+}  // namespace
+}  // namespace tarvex

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <vector>
+
+#include "link/clock.h"
+
+namespace tarvex::testing {
+
+// A clock that only moves when told to. sleep() moves time without running
+// timers, as a blocking sleep does; advance() moves time and fires every timer
+// that falls due on the way, in deadline order, as the event loop would.
+class FakeClock final : public Clock {
+ public:
+  explicit FakeClock(Micros start = Micros{0}) : now_(start) {}
+  ~FakeClock() override;
+
+  Micros now() const override { return now_; }
+  void sleep(Millis duration) override;
+  std::unique_ptr<Timer> createTimer() override;
+
+  // Runs the event loop for this long.
+  void advance(Micros duration);
+  // Fires the timers already due (an event loop turn without time passing).
+  void processEvents() { advance(Micros{0}); }
+  void setTickCount(std::uint32_t ms);
+
+  const std::vector<Millis>& sleeps() const { return sleeps_; }
+
+  class FakeTimer;
+
+ private:
+  friend class FakeTimer;
+  Micros now_;
+  std::vector<Millis> sleeps_;
+  std::vector<FakeTimer*> timers_;
+  std::uint64_t sequence_ = 0;
+};
+
+class FakeClock::FakeTimer final : public Timer {
+ public:
+  explicit FakeTimer(FakeClock& clock) : clock_(&clock) {}
+  ~FakeTimer() override;
+  void setInterval(Millis interval) override { interval_ = interval; }
+  Millis interval() const override { return interval_; }
+  void setSingleShot(bool singleShot) override { singleShot_ = singleShot; }
+  void start() override;
+  void stop() override { active_ = false; }
+  bool isActive() const override { return active_; }
+
+  Micros deadline() const { return deadline_; }
+  // Fires now, as an expiry would (test convenience).
+  void expire();
+
+ private:
+  friend class FakeClock;
+  FakeClock* clock_;
+  Millis interval_{0};
+  bool singleShot_ = false;
+  bool active_ = false;
+  Micros deadline_{0};
+  std::uint64_t order_ = 0;
+};
+
+}  // namespace tarvex::testing
