@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+#include <array>
+#include <optional>
+#include <string_view>
+
+namespace tarvex {
+
+// The value boxes of the main window that the scan fills: one per parameter,
+// then the boxes filled as a second target of a parameter's answer.
+enum class Box : int {
+  kRPM, kSpeed, kIAT, kTPS, kLOAD, kMAF, kCoolant, kSTFTB1, kLTFTB1, kERT, kMAP, kTiming, kKR, kDTC,
+  kGear, kVolts, kAirFuel, kO2B1S1, kO2B1S2, kO2B2S1, kO2B2S2, kFuelSysStatus, kEGRDP, kEGRAP, kEGRDC,
+  kSTFTB2, kLTFTB2,
+  kO2B1S1T, kO2B1S2T, kO2B2S1T, kO2B2S2T, kFuelSysStatusB2,
+  kCount
+};
+inline constexpr int kBoxCount = static_cast<int>(Box::kCount);
+
+// The control name of a box on the main window ("RPM", "FuelSysStatusB2", ...).
+std::string_view boxName(Box box);
+
+// How a parameter's data bytes become its shown value.
+enum class Conversion {
+  kQuarter,     // N / 4
+  kWhole,       // N
+  kMinus40,     // N - 40
+  kPercent,     // N / 2.55
+  kHundredth,   // N / 100
+  kFuelTrim,    // N / 1.28 - 100
+  kHalfMinus64,  // N / 2 - 64
+  kTroubleCodes,  // bit 7: lamp, the rest: count
+  kTenth,       // N / 10
+  kOxygen,      // A / 200 volts, (B * 100) / 128 - 100 trim
+  kFuelStatus,  // status texts of A and B
+};
+
+struct Parameter {
+  int position;  // scan order, 1..27
+  std::string_view request;
+  std::string_view prefix;
+  int bytes;
+  Box box;
+  std::optional<Box> second;  // a second box filled from the same answer
+  bool selectedAtStart;
+  int csvColumn;  // 1..27; 0: not logged
+  std::string_view csvName;
+  Conversion conversion;
+};
+
+inline constexpr int kParameterCount = 27;
+
+// The fixed table, in scan order.
+const std::array<Parameter, kParameterCount>& catalogue();
+// The row at a scan position 1..27.
+const Parameter& parameterAt(int position);
+// The row whose reply prefix equals the text exactly; none for any other text.
+const Parameter* parameterByPrefix(QStringView prefix);
+
+struct CsvColumn {
+  std::string_view name;
+  Box box;
+};
+inline constexpr int kCsvBoxColumns = 27;
+// The logged boxes in log column order (the time column follows them).
+const std::array<CsvColumn, kCsvBoxColumns>& csvColumns();
+
+}  // namespace tarvex
