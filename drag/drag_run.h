@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QLocale>
+#include <QString>
+#include <array>
+#include <cstdint>
+
+#include "link/clock.h"
+
+namespace tarvex {
+
+// The drag strip window's result boxes. Their texts are the run's output and,
+// for Speed, QET, TrapSpeed and Weight, also its input: they are read back.
+enum class DragBox { kSpeed, kET, kLastET, kDistance, kQET, kTrapSpeed, kWeight, kETHP, kTSHP };
+inline constexpr int kDragBoxCount = 9;
+
+// The control name of a box in the window's layout.
+QString dragBoxName(DragBox box);
+
+class DragBoxes {
+ public:
+  virtual ~DragBoxes() = default;
+  virtual QString text(DragBox box) const = 0;
+  virtual void setText(DragBox box, const QString& text) = 0;
+};
+
+// The boxes as plain texts, starting as a freshly built window shows them.
+class DragBoxTexts final : public DragBoxes {
+ public:
+  DragBoxTexts();
+  QString text(DragBox box) const override { return texts_[std::size_t(box)]; }
+  void setText(DragBox box, const QString& text) override { texts_[std::size_t(box)] = text; }
+
+ private:
+  std::array<QString, kDragBoxCount> texts_;
+};
+
+// A timed run from standstill, fed one road-speed sample at a time: the 0-100
+// km/h time, the distance by the trapezoid rule, the quarter-mile time and trap
+// speed, and the two power estimates from the weight.
+class DragRun {
+ public:
+  static constexpr int kHundred = 100;                         // km/h
+  static constexpr double kQuarterMileKm = 0.402336771971611;  // 0.25 mi at 0.62137 mi/km
+  static constexpr double kMillisPerSecond = 1000;
+  static constexpr double kMillisPerHour = 3600000;
+  static constexpr double kEtDivisor = 5.825;
+  static constexpr double kMilesPerKm = 0.62137;
+  static constexpr double kTrapDivisor = 234;
+
+  DragRun(DragBoxes& boxes, Clock& clock, QLocale locale = QLocale());
+
+  // A speed reply's data text (a blank and two hex digits), timed now.
+  void Display(const QString& out);
+  // One sample: the speed in km/h and the tick count it was taken at.
+  void addSample(std::int16_t speed, std::uint32_t ticks);
+
+  bool hit100() const { return hit100_; }
+  bool quarterDone() const { return quarterDone_; }
+  double runDistance() const { return runDistance_; }
+
+ private:
+  std::optional<double> read(DragBox box) const;
+  QString seconds(std::uint32_t from, std::uint32_t to) const;
+  void estimatePower();
+
+  DragBoxes& boxes_;
+  Clock& clock_;
+  QLocale locale_;
+  std::uint32_t startTicks_ = 0;
+  std::uint32_t lastTicks_ = 0;
+  double runDistance_ = 0;
+  bool hit100_ = false;
+  bool quarterDone_ = false;
+};
+
+}  // namespace tarvex

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "app/window_builder.h"
+#include "drag/drag_poller.h"
+#include "drag/drag_run.h"
+#include "link/clock.h"
+#include "link/serial_port.h"
+
+class QLineEdit;
+
+namespace tarvex {
+
+// Shows a failure to the user; the default is a warning box.
+using DragErrorReporter = std::function<void(QWidget* window, const QString& message)>;
+
+// The drag strip window: "Start" sets the adapter up and polls the road speed,
+// the boxes show the run, "Stop" lets go of the port. Closing the window stops
+// the polling too; a closed window deletes itself, so the next one starts afresh.
+class OBDDragstrip : public QWidget {
+  Q_OBJECT
+ public:
+  OBDDragstrip(PortFactory& ports, Clock& clock, DragErrorReporter reportError = {},
+               QWidget* parent = nullptr);
+  ~OBDDragstrip() override;
+
+  const ControlMap& controls() const { return controls_; }
+  DragPoller& poller() { return *poller_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  // The result boxes are the window's line edits.
+  class LineEditBoxes final : public DragBoxes {
+   public:
+    QString text(DragBox box) const override;
+    void setText(DragBox box, const QString& text) override;
+    std::array<QLineEdit*, kDragBoxCount> edits{};
+  };
+
+  void pb_Start_Click();
+  void pb_stop_Click();
+
+  std::unique_ptr<SerialPort> Comm1;
+  LineEditBoxes boxes_;
+  std::unique_ptr<DragPoller> poller_;
+  ControlMap controls_;
+  QLineEdit* RxText = nullptr;
+  QLineEdit* Ticks = nullptr;
+  DragErrorReporter reportError_;
+};
+
+}  // namespace tarvex

@@ -1,0 +1,70 @@
+#include "dtc/dtc_reader.h"
+
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/layouts.h"
+
+namespace tarvex {
+
+static void warn(QWidget* window, const QString& message) {
+  QMessageBox::warning(window, window->windowTitle(), message);
+}
+
+DTCReader::DTCReader(PortFactory& ports, ErrorReporter reportError, QWidget* parent)
+    : QWidget(parent),
+      MSComm1(ports.createPort(true)),
+      session_(std::make_unique<DtcSession>(*MSComm1)),
+      reportError_(reportError ? std::move(reportError) : ErrorReporter(warn)) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  controls_ = buildWindow(*this, dtcReaderLayout());
+  DTCOutput = controls_.get<QLineEdit>(QStringLiteral("DTCOutput"));
+  // The box holds the whole session's text, more than a line edit's default.
+  DTCOutput->setMaxLength(int(DtcSession::kMaxOutput) + 1);
+  DTCOutput->setText(session_->output());
+  session_->setOutputChanged([this](const QString& text) { DTCOutput->setText(text); });
+  connect(DTCOutput, &QLineEdit::textEdited, this,
+          [this](const QString& text) { session_->setOutput(text); });
+  connect(controls_.get<QPushButton>(QStringLiteral("pb_ReadDTC")), &QPushButton::clicked, this,
+          [this] { pb_ReadDTC_Click(); });
+  connect(controls_.get<QPushButton>(QStringLiteral("pb_ResetDTC")), &QPushButton::clicked, this,
+          [this] { pb_ResetDTC_Click(); });
+  focusFirstControl(controls_, dtcReaderLayout());
+  Form_Load();
+}
+
+DTCReader::~DTCReader() {
+  // The session unhooks itself from the port before the port goes.
+  session_.reset();
+}
+
+void DTCReader::Form_Load() {
+  const std::optional<QString> failure = session_->open();
+  // Reported once the window is up, so the message has a window to stand on.
+  if (failure) QTimer::singleShot(0, this, [this, message = *failure] { reportError_(this, message); });
+}
+
+void DTCReader::report(const std::optional<QString>& failure) {
+  if (failure) reportError_(this, *failure);
+}
+
+void DTCReader::pb_ReadDTC_Click() {
+  report(session_->sendRead());
+}
+void DTCReader::pb_ResetDTC_Click() {
+  report(session_->sendReset());
+}
+
+void DTCReader::Form_Unload() {
+  session_->close();
+}
+
+void DTCReader::closeEvent(QCloseEvent* event) {
+  Form_Unload();
+  event->accept();
+}
+
+}  // namespace tarvex

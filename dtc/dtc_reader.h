@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "app/window_builder.h"
+#include "dtc/dtc_session.h"
+#include "link/serial_port.h"
+
+class QLineEdit;
+
+namespace tarvex {
+
+// Shows a failure to the user; the windows' default is a warning box.
+using ErrorReporter = std::function<void(QWidget* window, const QString& message)>;
+
+// The trouble-code window: "Read DTC", "Reset DTC" and the adapter's raw
+// answers. It takes the port when it is built and lets go of it when it is
+// closed; a closed window deletes itself, so the next one starts afresh.
+class DTCReader : public QWidget {
+  Q_OBJECT
+ public:
+  explicit DTCReader(PortFactory& ports, ErrorReporter reportError = {}, QWidget* parent = nullptr);
+  ~DTCReader() override;
+
+  const ControlMap& controls() const { return controls_; }
+  DtcSession& session() { return *session_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void Form_Load();
+  void pb_ReadDTC_Click();
+  void pb_ResetDTC_Click();
+  void Form_Unload();
+  void report(const std::optional<QString>& failure);
+
+  std::unique_ptr<SerialPort> MSComm1;
+  std::unique_ptr<DtcSession> session_;
+  ControlMap controls_;
+  QLineEdit* DTCOutput = nullptr;
+  ErrorReporter reportError_;
+};
+
+}  // namespace tarvex

@@ -1,0 +1,72 @@
+#include "dtc/dtc_session.h"
+
+namespace tarvex {
+
+namespace {
+constexpr char kLineEnd[] = "\r\n";
+}
+
+QString portOpenFailure(const SerialPort& port) {
+  const QString reason = port.errorString().isEmpty() ? QStringLiteral("unknown error") : port.errorString();
+  return QStringLiteral("Cannot open the serial port %1: %2").arg(port.deviceName(), reason);
+}
+
+DtcSession::DtcSession(SerialPort& port, QString initialOutput)
+    : port_(port), output_(std::move(initialOutput)) {
+  port_.setNotify([this](int kind) { onComm(kind); });
+}
+
+DtcSession::~DtcSession() {
+  port_.setNotify({});
+}
+
+std::optional<QString> DtcSession::openPort() {
+  if (!port_.open()) return portOpenFailure(port_);
+  return std::nullopt;
+}
+
+std::optional<QString> DtcSession::open() {
+  if (auto failure = openPort()) return failure;
+  port_.write(QByteArray("ATZ") + kLineEnd);
+  return std::nullopt;
+}
+
+std::optional<QString> DtcSession::send(const char* command) {
+  if (!port_.isOpen()) {
+    if (auto failure = openPort()) return failure;
+  }
+  port_.write(QByteArray(command) + kLineEnd);
+  return std::nullopt;
+}
+
+std::optional<QString> DtcSession::sendRead() {
+  return send("03");
+}
+std::optional<QString> DtcSession::sendReset() {
+  return send("04");
+}
+
+void DtcSession::close() {
+  port_.close();
+}
+
+void DtcSession::onComm(int kind) {
+  if (kind != kCommEventReceive) return;
+  const QByteArray waiting = port_.readAll();
+  if (waiting.isEmpty()) return;
+  // A carriage return that arrives on its own ends a line on screen.
+  append(waiting == "\r" ? QStringLiteral("\r\n") : QString::fromLatin1(waiting));
+}
+
+void DtcSession::setOutput(const QString& text) {
+  output_ = text;
+  if (output_.size() > kMaxOutput) append(QString());
+}
+
+void DtcSession::append(const QString& text) {
+  output_ += text;
+  if (output_.size() > kMaxOutput) output_ = output_.right(kMaxOutput);
+  if (outputChanged_) outputChanged_(output_);
+}
+
+}  // namespace tarvex

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <optional>
+
+#include "link/serial_port.h"
+
+namespace tarvex {
+
+// The trouble-code window without its widgets: it resets the adapter when the
+// window opens, sends the two trouble-code services on request, and gathers
+// everything the adapter answers, unparsed, in one output text.
+class DtcSession {
+ public:
+  // The output keeps at most this many characters, the newest; the oldest go.
+  // Far more than any trouble-code answer, so only a long session trims it.
+  static constexpr qsizetype kMaxOutput = 64 * 1024;
+
+  explicit DtcSession(SerialPort& port, QString initialOutput = QStringLiteral("DTC Here"));
+  ~DtcSession();
+  DtcSession(const DtcSession&) = delete;
+  DtcSession& operator=(const DtcSession&) = delete;
+
+  // Form_Load: opens the port and resets the adapter. Returns the message for
+  // the user when the port cannot be opened; nothing is written then.
+  std::optional<QString> open();
+  // Read DTC ("03") and Reset DTC ("04"). A port that is not open is opened
+  // first (another program may have let go of it meanwhile); when that fails
+  // the message comes back and nothing is written.
+  std::optional<QString> sendRead();
+  std::optional<QString> sendReset();
+  // Form_Unload.
+  void close();
+
+  // MSComm1_OnComm: a receive notification appends what is waiting.
+  void onComm(int kind);
+
+  const QString& output() const { return output_; }
+  // The user edited the box: later text is appended to the edited text.
+  void setOutput(const QString& text);
+  void setOutputChanged(std::function<void(const QString&)> callback) {
+    outputChanged_ = std::move(callback);
+  }
+
+ private:
+  std::optional<QString> send(const char* command);
+  std::optional<QString> openPort();
+  void append(const QString& text);
+
+  SerialPort& port_;
+  QString output_;
+  std::function<void(const QString&)> outputChanged_;
+};
+
+// The message for a port that would not open: the device and the reason.
+QString portOpenFailure(const SerialPort& port);
+
+}  // namespace tarvex
