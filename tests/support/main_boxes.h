@@ -1,0 +1,22 @@
+#pragma once
+
+#include "app/layouts.h"
+#include "scan/value_boxes.h"
+
+namespace tarvex::testing {
+
+// The main window's value boxes as a fresh window shows them: texts and
+// enabled states from its layout.
+inline MemoryBoxes boxesFromLayout() {
+  MemoryBoxes boxes;
+  for (int i = 0; i < kBoxCount; ++i) {
+    const Box box = static_cast<Box>(i);
+    const ControlSpec* spec = tarvexLayout().control(boxName(box));
+    if (!spec) continue;
+    boxes.setText(box, QString::fromUtf8(spec->text.data(), static_cast<qsizetype>(spec->text.size())));
+    boxes.setEnabled(box, spec->style.enabled);
+  }
+  return boxes;
+}
+
+}  // namespace tarvex::testing
