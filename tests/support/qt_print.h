@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <ostream>
 
 // Readable QString and QByteArray values in test failure messages (line ends shown escaped).
@@ -11,3 +12,11 @@ inline void PrintTo(const QString& text, std::ostream* os) {
   *os << '"' << shown.toStdString() << '"';
 }
 inline void PrintTo(const QByteArray& bytes, std::ostream* os) { PrintTo(QString::fromLatin1(bytes), os); }
+inline void PrintTo(const QStringList& list, std::ostream* os) {
+  *os << '{';
+  for (qsizetype i = 0; i < list.size(); ++i) {
+    if (i) *os << ", ";
+    PrintTo(list[i], os);
+  }
+  *os << '}';
+}
