@@ -18,28 +18,24 @@ QByteArray dialBitmap(Dial dial) {
 
 namespace {
 
+const LineSpec* layoutLine(std::string_view name) {
+  for (const LineSpec& line : gaugesLayout().lines) {
+    if (line.name == name) return &line;
+  }
+  return nullptr;
+}
+
 NeedleLine layoutNeedle(std::string_view name) {
-  for (const LineSpec& line : gaugesLayout().lines) {
-    if (line.name == name) {
-      return {static_cast<float>(line.x1), static_cast<float>(line.y1), static_cast<float>(line.x2),
-              static_cast<float>(line.y2)};
-    }
-  }
-  return {};
+  const LineSpec* line = layoutLine(name);
+  if (!line) return {};
+  return {static_cast<float>(line->x1), static_cast<float>(line->y1), static_cast<float>(line->x2),
+          static_cast<float>(line->y2)};
 }
 
-QColor layoutNeedleColour(std::string_view name) {
-  for (const LineSpec& line : gaugesLayout().lines) {
-    if (line.name == name) return toQColor(line.colour);
-  }
-  return Qt::red;
-}
-
-int layoutNeedleWidth(std::string_view name) {
-  for (const LineSpec& line : gaugesLayout().lines) {
-    if (line.name == name) return line.width;
-  }
-  return 1;
+QPen layoutPen(std::string_view name) {
+  const LineSpec* line = layoutLine(name);
+  if (!line) return QPen(Qt::red, 2);
+  return QPen(toQColor(line->colour), line->width, Qt::SolidLine, Qt::RoundCap);
 }
 
 void showDial(const ControlMap& controls, const QString& name, Dial dial) {
@@ -58,7 +54,11 @@ void showDial(const ControlMap& controls, const QString& name, Dial dial) {
 // pictures and blind to the mouse.
 class Gauges::NeedleOverlay : public QWidget {
  public:
-  explicit NeedleOverlay(Gauges& gauges) : QWidget(&gauges), gauges_(gauges) {
+  explicit NeedleOverlay(Gauges& gauges)
+      : QWidget(&gauges),
+        gauges_(gauges),
+        speedoPen_(layoutPen("SpeedoNeedle")),
+        tachPen_(layoutPen("TachNeedle")) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_NoSystemBackground);
     setAutoFillBackground(false);
@@ -69,19 +69,21 @@ class Gauges::NeedleOverlay : public QWidget {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     // Lowest first, as the layout stacks them.
-    drawNeedle(painter, gauges_.speedo_, "SpeedoNeedle");
-    drawNeedle(painter, gauges_.tach_, "TachNeedle");
+    drawNeedle(painter, gauges_.speedo_, speedoPen_);
+    drawNeedle(painter, gauges_.tach_, tachPen_);
   }
 
  private:
-  static void drawNeedle(QPainter& painter, const NeedleLine& needle, std::string_view name) {
-    painter.setPen(QPen(layoutNeedleColour(name), layoutNeedleWidth(name), Qt::SolidLine, Qt::RoundCap));
+  static void drawNeedle(QPainter& painter, const NeedleLine& needle, const QPen& pen) {
+    painter.setPen(pen);
     const double perPixel = kTwipsPerPixel;
     painter.drawLine(QPointF(needle.x1 / perPixel, needle.y1 / perPixel),
                      QPointF(needle.x2 / perPixel, needle.y2 / perPixel));
   }
 
   Gauges& gauges_;
+  QPen speedoPen_;
+  QPen tachPen_;
 };
 
 Gauges::Gauges(QWidget* parent)

@@ -19,7 +19,8 @@ struct NeedleGeometry {
 inline constexpr NeedleGeometry kSpeedoGeometry{1.355, -30.4, 1010, 1590, 1640};
 inline constexpr NeedleGeometry kTachGeometry{0.034678, -31.37, 720, 4200, 1560};
 
-// The dial marks were laid out with this value of pi, so the needles use it too.
+// Pi to eight decimals: the needle positions are defined with this value, not
+// with full precision, and the dial marks follow the same formula.
 inline constexpr double kNeedlePi = 3.14159265;
 
 struct NeedleTip {
