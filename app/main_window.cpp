@@ -1,0 +1,205 @@
+#include "app/main_window.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/selection.h"
+
+namespace tarvex {
+
+namespace {
+
+constexpr char kDialogTitle[] = "Select log file...";
+constexpr char kDialogFilter[] = "Text (*.csv)|*.csv";
+constexpr char kDialogExtension[] = "csv";
+
+QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+QColor fromBgr(std::uint32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }
+std::uint32_t toBgr(const QColor& c) {
+  return std::uint32_t(c.red()) | (std::uint32_t(c.green()) << 8) | (std::uint32_t(c.blue()) << 16);
+}
+
+template <typename W>
+W& showWindow(QPointer<W>& slot, const std::function<W*()>& make) {
+  if (!slot) {
+    slot = make();
+    slot->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  slot->show();
+  slot->raise();
+  slot->activateWindow();
+  return *slot;
+}
+
+}  // namespace
+
+WindowRegistry::WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fileDialog, ErrorReporter reportError)
+    : ports_(ports), clock_(clock), fileDialog_(fileDialog), reportError_(orWarningBox(std::move(reportError))) {}
+
+WindowRegistry::~WindowRegistry() {
+  delete dragstrip_.data();
+  delete dtcReader_.data();
+  delete gauges_.data();
+}
+
+Gauges& WindowRegistry::showGauges() {
+  return showWindow<Gauges>(gauges_, [] { return new Gauges(); });
+}
+
+DTCReader& WindowRegistry::showDtcReader() {
+  return showWindow<DTCReader>(dtcReader_, [this] { return new DTCReader(ports_, reportError_); });
+}
+
+OBDDragstrip& WindowRegistry::showDragstrip() {
+  return showWindow<OBDDragstrip>(dragstrip_, [this] { return new OBDDragstrip(ports_, clock_, reportError_); });
+}
+
+// The value boxes are the window's line edits and the lamp its square.
+class Tarvex::WidgetBoxes final : public ValueBoxes {
+ public:
+  explicit WidgetBoxes(const ControlMap& controls) {
+    for (int i = 0; i < kBoxCount; ++i) edits_[std::size_t(i)] = controls.get<QLineEdit>(qs(boxName(Box(i))));
+    lamp_ = controls.get<FilledSquare>(QStringLiteral("MIL"));
+  }
+  QString text(Box box) const override { return edit(box)->text(); }
+  void setText(Box box, const QString& text) override { edit(box)->setText(text); }
+  bool isEnabled(Box box) const override { return edit(box)->isEnabled(); }
+  void setEnabled(Box box, bool enabled) override { edit(box)->setEnabled(enabled); }
+  std::uint32_t milColour() const override { return toBgr(lamp_->fillColour()); }
+  void setMilColour(std::uint32_t bgr) override { lamp_->setFillColour(fromBgr(bgr)); }
+
+ private:
+  QLineEdit* edit(Box box) const { return edits_[static_cast<std::size_t>(box)]; }
+  std::array<QLineEdit*, kBoxCount> edits_{};
+  FilledSquare* lamp_ = nullptr;
+};
+
+// The gauge window may have been closed (and deleted) by the user; a closed
+// window counts as not visible.
+class Tarvex::GaugeForwarder final : public GaugeSink {
+ public:
+  explicit GaugeForwarder(WindowRegistry& windows) : windows_(windows) {}
+  bool gaugesVisible() const override { return windows_.gauges() && windows_.gauges()->gaugesVisible(); }
+  void UpdateSpeed(std::int16_t speed) override { windows_.gauges()->UpdateSpeed(speed); }
+  void UpdateTach(std::int16_t rpm) override { windows_.gauges()->UpdateTach(rpm); }
+
+ private:
+  WindowRegistry& windows_;
+};
+
+Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
+    : QWidget(parent), windows_(windows), controls_(buildWindow(*this, tarvexLayout())) {
+  tb_logpath = controls_.get<QLineEdit>(QStringLiteral("tb_logpath"));
+  RxText = controls_.get<QLineEdit>(QStringLiteral("RxText"));
+  TxText = controls_.get<QLineEdit>(QStringLiteral("TxText"));
+  cb_log = controls_.get<QCheckBox>(QStringLiteral("cb_log"));
+  pb_StartScan = controls_.get<QPushButton>(QStringLiteral("pb_StartScan"));
+  pb_StopScan = controls_.get<QPushButton>(QStringLiteral("pb_StopScan"));
+  pb_DTCOpen = controls_.get<QPushButton>(QStringLiteral("pb_DTCOpen"));
+  pb_drag = controls_.get<QPushButton>(QStringLiteral("pb_drag"));
+  pb_changedir = controls_.get<QPushButton>(QStringLiteral("pb_changedir"));
+
+  boxes_ = std::make_unique<WidgetBoxes>(controls_);
+  gaugeForwarder_ = std::make_unique<GaugeForwarder>(windows_);
+  Comm1 = windows_.ports().createPort(/*dataTerminalReady=*/true);
+  scan_ = std::make_unique<ScanCycle>(*Comm1, windows_.clock(), *boxes_);
+  scan_->setGaugeSink(gaugeForwarder_.get());
+  scan_->setLogErrorHandler([this](const QString& reason) {
+    // Once a scan: the scan goes on, the user knows the log is incomplete.
+    if (logErrorShown_) return;
+    logErrorShown_ = true;
+    windows_.reportError()(this, tr("Cannot write to the log file %1: %2").arg(tb_logpath->text(), reason));
+  });
+  scan_->link().hooks().onRxTextChanged = [this](const QString& text) { RxText->setText(text); };
+  scan_->link().hooks().onTxTextChanged = [this](const QString& text) { TxText->setText(text); };
+
+  connect(pb_StartScan, &QPushButton::clicked, this, &Tarvex::pb_StartScan_Click);
+  connect(pb_StopScan, &QPushButton::clicked, this, &Tarvex::pb_StopScan_Click);
+  connect(pb_changedir, &QPushButton::clicked, this, &Tarvex::pb_changedir_Click);
+  connect(pb_drag, &QPushButton::clicked, this, &Tarvex::pb_drag_Click);
+  connect(pb_DTCOpen, &QPushButton::clicked, this, &Tarvex::pb_DTCOpen_Click);
+  for (const SelectionLabel& s : kSelectionLabels) {
+    const QString name = qs(s.label);
+    connect(controls_.get<ClickableLabel>(name), &ClickableLabel::clicked, this, [this, name] { tb_Click(name); });
+  }
+
+  Form_Load();
+}
+
+Tarvex::~Tarvex() { scan_->pb_StopScan_Click(); }
+
+void Tarvex::Form_Load() { windows_.showGauges(); }
+
+void Tarvex::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!focused_) {
+    focused_ = true;
+    focusFirstControl(controls_, tarvexLayout());
+  }
+}
+
+void Tarvex::setScanning(bool scanning) {
+  pb_DTCOpen->setEnabled(!scanning);
+  cb_log->setEnabled(!scanning);
+  pb_StartScan->setEnabled(!scanning);
+}
+
+void Tarvex::pb_StartScan_Click() {
+  logErrorShown_ = false;
+  const std::optional<StartFailure> failure = scan_->pb_StartScan_Click(cb_log->isChecked(), tb_logpath->text());
+  if (!failure) {
+    setScanning(true);
+    return;
+  }
+  const QString message = failure->what == StartFailure::What::kPort
+                              ? tr("Cannot open the serial port %1: %2")
+                              : tr("Cannot create the log file %1: %2");
+  windows_.reportError()(this, message.arg(failure->name, failure->reason));
+}
+
+void Tarvex::pb_StopScan_Click() {
+  scan_->pb_StopScan_Click();
+  setScanning(false);
+}
+
+void Tarvex::pb_changedir_Click() {
+  const std::optional<QString> chosen =
+      windows_.fileDialog().chooseSaveFile(this, QString::fromLatin1(kDialogTitle), QString::fromLatin1(kDialogFilter),
+                                           QString::fromLatin1(kDialogExtension), commDialFileName_);
+  // A cancelled dialog leaves the path box as the user left it.
+  if (!chosen) return;
+  commDialFileName_ = *chosen;
+  tb_logpath->setText(commDialFileName_);
+}
+
+void Tarvex::pb_drag_Click() {
+  scan_->releasePort();
+  windows_.showDragstrip();
+}
+
+void Tarvex::pb_DTCOpen_Click() {
+  scan_->releasePort();
+  windows_.showDtcReader();
+}
+
+void Tarvex::tb_Click(const QString& label) {
+  for (const SelectionLabel& s : kSelectionLabels) {
+    if (qs(s.label) != label) continue;
+    const bool enable = !boxes_->isEnabled(s.box);
+    boxes_->setEnabled(s.box, enable);
+    if (s.pairedWith) boxes_->setEnabled(*s.pairedWith, enable);
+    return;
+  }
+}
+
+void Tarvex::closeEvent(QCloseEvent* event) {
+  // No scan goes on behind a closed window: port, reply timer and log are closed.
+  scan_->pb_StopScan_Click();
+  setScanning(false);
+  QWidget::closeEvent(event);
+}
+
+}  // namespace tarvex

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <memory>
+
+#include "app/file_dialog.h"
+#include "app/message.h"
+#include "app/window_builder.h"
+#include "drag/obd_dragstrip.h"
+#include "dtc/dtc_reader.h"
+#include "gauges/gauges_window.h"
+#include "scan/scan_cycle.h"
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+namespace tarvex {
+
+// What the windows of one run share: the device every port names, the clock,
+// the file dialog and how failures reach the user. The program holds one
+// instance of each window class, made on first use; a window the user closed
+// deletes itself and is built anew from its layout next time.
+class WindowRegistry {
+ public:
+  WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fileDialog, ErrorReporter reportError = {});
+  ~WindowRegistry();
+
+  Gauges* gauges() const { return gauges_; }
+  Gauges& showGauges();
+  DTCReader& showDtcReader();
+  OBDDragstrip& showDragstrip();
+
+  PortFactory& ports() { return ports_; }
+  Clock& clock() { return clock_; }
+  FileDialog& fileDialog() { return fileDialog_; }
+  const ErrorReporter& reportError() const { return reportError_; }
+
+ private:
+  PortFactory& ports_;
+  Clock& clock_;
+  FileDialog& fileDialog_;
+  ErrorReporter reportError_;
+  QPointer<Gauges> gauges_;
+  QPointer<DTCReader> dtcReader_;
+  QPointer<OBDDragstrip> dragstrip_;
+};
+
+// The main window: the value boxes and their selection labels, the log file
+// controls, the scan buttons and the buttons that hand the port to the other
+// windows.
+class Tarvex : public QWidget {
+  Q_OBJECT
+ public:
+  explicit Tarvex(WindowRegistry& windows, QWidget* parent = nullptr);
+  ~Tarvex() override;
+
+  const ControlMap& controls() const { return controls_; }
+  ScanCycle& scan() { return *scan_; }
+  // The name the file dialog offers next: the last file chosen in this run.
+  const QString& dialogFileName() const { return commDialFileName_; }
+
+  void Form_Load();
+  void pb_StartScan_Click();
+  void pb_StopScan_Click();
+  void pb_changedir_Click();
+  void pb_drag_Click();
+  void pb_DTCOpen_Click();
+  // A selection label's click: toggles its value box (or the fuel-status pair).
+  void tb_Click(const QString& label);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  class WidgetBoxes;
+  class GaugeForwarder;
+  void setScanning(bool scanning);
+
+  WindowRegistry& windows_;
+  ControlMap controls_;
+  std::unique_ptr<WidgetBoxes> boxes_;
+  std::unique_ptr<GaugeForwarder> gaugeForwarder_;
+  std::unique_ptr<SerialPort> Comm1;
+  std::unique_ptr<ScanCycle> scan_;
+  QString commDialFileName_;
+  bool logErrorShown_ = false;
+  bool focused_ = false;
+
+  QLineEdit* tb_logpath = nullptr;
+  QLineEdit* RxText = nullptr;
+  QLineEdit* TxText = nullptr;
+  QCheckBox* cb_log = nullptr;
+  QPushButton* pb_StartScan = nullptr;
+  QPushButton* pb_StopScan = nullptr;
+  QPushButton* pb_DTCOpen = nullptr;
+  QPushButton* pb_drag = nullptr;
+  QPushButton* pb_changedir = nullptr;
+};
+
+}  // namespace tarvex
