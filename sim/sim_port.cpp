@@ -1,0 +1,133 @@
+#include "sim/sim_port.h"
+
+namespace tarvex::sim {
+
+struct SimSerialPort::Shared {
+  Clock* clock;
+  SimAdapter* adapter;
+  QString name;
+  SimSerialPort* holder = nullptr;
+};
+
+SimSerialPort::SimSerialPort(std::shared_ptr<Shared> shared, bool dataTerminalReady)
+    : shared_(std::move(shared)),
+      dataTerminalReady_(dataTerminalReady),
+      timer_(shared_->clock->createTimer()) {
+  timer_->setSingleShot(true);
+  timer_->setCallback([this] { wake(); });
+}
+
+SimSerialPort::~SimSerialPort() {
+  close();
+}
+
+bool SimSerialPort::open() {
+  if (open_) return true;
+  SimAdapter& adapter = *shared_->adapter;
+  const Micros now = shared_->clock->now();
+  if (adapter.vanishedAt() && *adapter.vanishedAt() <= now) {
+    error_ = QString::fromLatin1(SimPortFactory::kGoneError);
+    return false;
+  }
+  if (shared_->holder && shared_->holder != this) {
+    error_ = QString::fromLatin1(SimPortFactory::kBusyError);
+    return false;
+  }
+  shared_->holder = this;
+  open_ = true;
+  vanishReported_ = false;
+  error_.clear();
+  // What the adapter said while nobody listened is gone.
+  adapter.takeOutputDue(now);
+  received_.clear();
+  arm();
+  return true;
+}
+
+void SimSerialPort::close() {
+  if (!open_) return;
+  open_ = false;
+  timer_->stop();
+  received_.clear();
+  if (shared_->holder == this) shared_->holder = nullptr;
+}
+
+bool SimSerialPort::write(const QByteArray& data) {
+  if (!open_) return false;
+  SimAdapter& adapter = *shared_->adapter;
+  const Micros now = shared_->clock->now();
+  if (adapter.vanishedAt() && *adapter.vanishedAt() <= now) {
+    error_ = QString::fromLatin1(SimPortFactory::kGoneError);
+    return false;
+  }
+  adapter.receive(data, now);
+  arm();
+  return true;
+}
+
+QByteArray SimSerialPort::readAll() {
+  QByteArray out;
+  out.swap(received_);
+  return out;
+}
+
+QString SimSerialPort::deviceName() const {
+  return shared_->name;
+}
+
+void SimSerialPort::arm() {
+  if (!open_) return;
+  const Micros now = shared_->clock->now();
+  std::optional<Micros> next = shared_->adapter->nextEventTime();
+  const auto gone = shared_->adapter->vanishedAt();
+  if (gone && !vanishReported_) next = next ? std::min(*next, *gone) : *gone;
+  if (!next) {
+    timer_->stop();
+    return;
+  }
+  // Timers count whole milliseconds: wake at or just after the event.
+  const Micros wait = std::max(Micros{0}, *next - now);
+  timer_->setInterval(Millis{(wait.count() + 999) / 1000});
+  timer_->start();
+}
+
+void SimSerialPort::wake() {
+  if (!open_) return;
+  SimAdapter& adapter = *shared_->adapter;
+  const Micros now = shared_->clock->now();
+  received_ += adapter.takeOutputDue(now);
+  const auto gone = adapter.vanishedAt();
+  const bool reportGone = gone && *gone <= now && !vanishReported_;
+  if (reportGone) {
+    vanishReported_ = true;
+    error_ = QString::fromLatin1(SimPortFactory::kGoneError);
+  }
+  // The owner may write (and so re-arm) or close from inside a notification.
+  if (!received_.isEmpty()) notify(kCommEventReceive);
+  if (reportGone && open_) notify(kCommEventError);
+  arm();
+}
+
+SimPortFactory::SimPortFactory(Clock& clock, SimAdapter& adapter, QString deviceName)
+    : shared_(std::make_shared<SimSerialPort::Shared>(SimSerialPort::Shared{&clock, &adapter, deviceName})) {}
+
+SimPortFactory::~SimPortFactory() = default;
+
+std::unique_ptr<SerialPort> SimPortFactory::createPort(bool dataTerminalReady) {
+  return std::unique_ptr<SerialPort>(new SimSerialPort(shared_, dataTerminalReady));
+}
+
+QString SimPortFactory::deviceName() const {
+  return shared_->name;
+}
+
+void SimPortFactory::vanish() {
+  shared_->adapter->vanish(shared_->clock->now());
+  if (shared_->holder) shared_->holder->arm();
+}
+
+bool SimPortFactory::isHeld() const {
+  return shared_->holder != nullptr;
+}
+
+}  // namespace tarvex::sim

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <memory>
+
+#include "link/clock.h"
+#include "link/serial_port.h"
+#include "sim/sim_adapter.h"
+
+namespace tarvex::sim {
+
+class SimPortFactory;
+
+// One window's port onto the simulated adapter. Writes go to the adapter at
+// the clock's present time; a single-shot timer wakes when the adapter next
+// has something on the line and raises the receive notification.
+class SimSerialPort final : public SerialPort {
+ public:
+  ~SimSerialPort() override;
+
+  bool open() override;
+  void close() override;
+  bool isOpen() const override { return open_; }
+  bool write(const QByteArray& data) override;
+  QByteArray readAll() override;
+  QString deviceName() const override;
+  QString errorString() const override { return error_; }
+
+  bool dataTerminalReady() const { return dataTerminalReady_; }
+
+ private:
+  friend class SimPortFactory;
+  struct Shared;
+  SimSerialPort(std::shared_ptr<Shared> shared, bool dataTerminalReady);
+  void arm();
+  void wake();
+
+  std::shared_ptr<Shared> shared_;
+  bool dataTerminalReady_;
+  bool open_ = false;
+  bool vanishReported_ = false;
+  std::unique_ptr<Timer> timer_;
+  QByteArray received_;
+  QString error_;
+};
+
+// All ports it makes lead to the one adapter (and so the one car): only one
+// of them can be open at a time, as with a real device. The clock and the
+// adapter must outlive the factory and its ports.
+class SimPortFactory final : public PortFactory {
+ public:
+  SimPortFactory(Clock& clock, SimAdapter& adapter, QString deviceName = QStringLiteral("ELM327 simulator"));
+  ~SimPortFactory() override;
+
+  std::unique_ptr<SerialPort> createPort(bool dataTerminalReady) override;
+  QString deviceName() const override;
+
+  // The device disappears now: the open port reports an error, opens fail.
+  void vanish();
+  bool isHeld() const;
+
+  static constexpr const char* kBusyError = "Port busy: held by another window";
+  static constexpr const char* kGoneError = "No such device: the adapter has gone";
+
+ private:
+  std::shared_ptr<SimSerialPort::Shared> shared_;
+};
+
+}  // namespace tarvex::sim

@@ -1,0 +1,465 @@
+#include "sim/vehicle.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace tarvex::sim {
+
+namespace {
+
+// The car: a 5.7 l V8 with a four-speed automatic, about 1600 kg with driver.
+constexpr double kGearRatios[] = {3.06, 1.63, 1.00, 0.70};
+constexpr double kFinalDrive = 3.42;
+constexpr double kTyreRadiusM = 0.33;
+constexpr double kDisplacementL = 5.7;
+constexpr double kAirDensityGPerL = 1.18;
+constexpr double kShiftRpm = 5600;
+constexpr double kStallRpm = 2800;
+constexpr double kRedlineRpm = 5900;
+constexpr double kBaroKpa = 100;
+
+// Launch dynamics: acceleration falls off linearly with speed towards a top
+// speed, and dips while a gear change takes place. Tuned so that 100 km/h
+// comes in about 7 s and the quarter mile in about 15 s near 150 km/h.
+constexpr double kTopSpeedMs = 52.0;
+constexpr double kSpeedTimeConstantS = 8.85;
+constexpr double kShiftSeconds = 0.35;
+constexpr double kShiftPull = 0.35;  // share of drive left during a shift
+constexpr double kSampleSeconds = 0.01;
+constexpr double kStepSeconds = 0.001;
+
+constexpr double kLaunchSeconds = 16.5;
+constexpr double kCruiseSeconds = 6.0;
+constexpr double kCruiseDecel = 0.8;  // m/s^2
+constexpr double kBrakeDecel = 4.0;
+constexpr double kCruiseUpshiftSeconds = 0.6;
+
+constexpr std::uint16_t kStartCodes[] = {0x0171, 0x0300};  // lean bank 1, random misfire
+
+std::uint64_t mix(std::uint64_t x) {
+  x += 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
+double unitFromHash(std::uint64_t h) {
+  return double(h >> 11) / double(1ull << 53);
+}
+
+double rpmPerMs(int gearIndex) {
+  return 60.0 / (2 * std::numbers::pi * kTyreRadiusM) * kGearRatios[gearIndex] * kFinalDrive;
+}
+
+double clamp01(double x) {
+  return std::clamp(x, 0.0, 1.0);
+}
+
+char byteOf(double x) {
+  return char(std::clamp<long>(std::lround(x), 0, 255));
+}
+
+QByteArray one(double x) {
+  return QByteArray(1, byteOf(x));
+}
+
+QByteArray two(double x) {
+  const long n = std::clamp<long>(std::lround(x), 0, 65535);
+  QByteArray b;
+  b.append(char(n >> 8));
+  b.append(char(n & 0xFF));
+  return b;
+}
+
+QByteArray pair(double a, double b) {
+  return one(a) + one(b);
+}
+
+double trimByte(double pct) {
+  return (pct + 100) * 1.28;
+}
+
+}  // namespace
+
+Vehicle::Vehicle(VehicleConfig config) : config_(config) {
+  ambientC_ = 8 + 14 * unitFromHash(mix(config_.seed ^ 0xA3B1));
+  codes_.assign(std::begin(kStartCodes), std::end(kStartCodes));
+
+  // Integrate the launch once; the timeline then reads the samples.
+  double v = 0;
+  int gear = 0;
+  double shiftLeft = 0;
+  const int steps = int(std::lround(kLaunchSeconds / kStepSeconds));
+  const int perSample = int(std::lround(kSampleSeconds / kStepSeconds));
+  launch_.reserve(steps / perSample + 2);
+  for (int i = 0; i <= steps; ++i) {
+    double gearPos = gear + 1;
+    if (shiftLeft > 0) gearPos += 1 - shiftLeft / kShiftSeconds;
+    if (i % perSample == 0) launch_.push_back({float(v), float(gearPos)});
+    double pull = shiftLeft > 0 ? kShiftPull : 1.0;
+    v += pull * (kTopSpeedMs - v) / kSpeedTimeConstantS * kStepSeconds;
+    if (shiftLeft > 0) {
+      shiftLeft -= kStepSeconds;
+      if (shiftLeft <= 0) {
+        shiftLeft = 0;
+        ++gear;
+      }
+    } else if (gear < 2 && v * rpmPerMs(gear) >= kShiftRpm) {
+      shiftLeft = kShiftSeconds;
+    }
+  }
+  cruiseEndSpeed_ = std::max(0.0, launch_.back().speed - kCruiseDecel * kCruiseSeconds);
+  brakeSeconds_ = cruiseEndSpeed_ / kBrakeDecel;
+  const double cycle = config_.standStill.count() / 1000.0 + kLaunchSeconds + kCruiseSeconds + brakeSeconds_;
+  cycleLength_ = Millis{std::int64_t(std::ceil(cycle * 1000))};
+}
+
+Millis Vehicle::launchStart(int k) const {
+  return config_.idleBeforeDrive + cycleLength_ * k + config_.standStill;
+}
+
+Vehicle::Motion Vehicle::motionAt(double t) const {
+  const double idle = config_.idleBeforeDrive.count() / 1000.0;
+  if (t < idle) return {DrivePhase::Parked, 0, 0, t};
+  double u = std::fmod(t - idle, cycleLength_.count() / 1000.0);
+  const double stand = config_.standStill.count() / 1000.0;
+  if (u < stand) return {DrivePhase::Stand, 0, 1, u};
+  u -= stand;
+  if (u < kLaunchSeconds) {
+    const double pos = u / kSampleSeconds;
+    const std::size_t i = std::min<std::size_t>(std::size_t(pos), launch_.size() - 2);
+    const double f = std::min(1.0, pos - double(i));
+    const Sample& a = launch_[i];
+    const Sample& b = launch_[i + 1];
+    // A shift completes between two samples: take the gear from the nearer one.
+    double gearPos = std::floor(b.gearPos) != std::floor(a.gearPos) ? (f < 0.5 ? a.gearPos : b.gearPos)
+                                                                    : a.gearPos + (b.gearPos - a.gearPos) * f;
+    return {DrivePhase::Launch, a.speed + (b.speed - a.speed) * f, gearPos, u};
+  }
+  u -= kLaunchSeconds;
+  const double launchEnd = launch_.back().speed;
+  if (u < kCruiseSeconds) {
+    const double gearPos = 3 + clamp01(u / kCruiseUpshiftSeconds);
+    return {DrivePhase::Cruise, launchEnd - kCruiseDecel * u, gearPos, u};
+  }
+  u -= kCruiseSeconds;
+  const double v = std::max(0.0, cruiseEndSpeed_ - kBrakeDecel * u);
+  const double kmh = v * 3.6;
+  const double gearPos = kmh > 70 ? 4 : kmh > 40 ? 3 : kmh > 15 ? 2 : 1;
+  return {DrivePhase::Brake, v, gearPos, u};
+}
+
+// Smooth deterministic noise in [-1, 1]: hashed values every period, blended.
+double Vehicle::noise(int channel, double t, double period) const {
+  const double x = t / period;
+  const double k = std::floor(x);
+  const double f = x - k;
+  auto at = [&](double kk) {
+    const std::uint64_t h = mix(config_.seed * 0x100000001B3ull + std::uint64_t(channel) * 0x9E37ull +
+                                std::uint64_t(std::int64_t(kk)));
+    return unitFromHash(h) * 2 - 1;
+  };
+  const double w = (1 - std::cos(f * std::numbers::pi)) / 2;
+  return at(k) * (1 - w) + at(k + 1) * w;
+}
+
+VehicleState Vehicle::stateAt(Millis sinceStart) const {
+  const double t = std::max<std::int64_t>(0, sinceStart.count()) / 1000.0;
+  const Motion m = motionAt(t);
+  VehicleState s;
+  s.phase = m.phase;
+  s.speedKmh = m.speed * 3.6;
+  s.runSeconds = int(std::min(65535.0, std::floor(t)));
+
+  s.coolantC = 91 - (91 - ambientC_) * std::exp(-t / 200);
+  s.intakeAirC = ambientC_ + 12 * (1 - std::exp(-t / 400)) - 6 * clamp01(m.speed / 30);
+  const double coldness = clamp01((60 - s.coolantC) / 60);
+  const double idleRpm = 650 + 500 * coldness;
+
+  // Engine speed from road speed and gear; the converter slips at launch.
+  const int gearLow = std::clamp(int(std::floor(m.gearPos)), 1, 4) - 1;
+  const int gearHigh = std::min(gearLow + 1, 3);
+  const double shiftFrac = m.gearPos - std::floor(m.gearPos);
+  const double geared = m.speed * (rpmPerMs(gearLow) * (1 - shiftFrac) + rpmPerMs(gearHigh) * shiftFrac);
+  s.gear = m.phase == DrivePhase::Parked ? 0 : std::clamp(int(std::lround(m.gearPos)), 1, 4);
+  if (m.phase == DrivePhase::Launch && shiftFrac > 0) s.gear = gearLow + 1 + (shiftFrac >= 0.5 ? 1 : 0);
+
+  const bool warmSensors = t >= 20;
+  const bool coldOpen = s.coolantC < 38 || !warmSensors;
+  bool fuelCut = false;
+  switch (m.phase) {
+    case DrivePhase::Parked:
+    case DrivePhase::Stand: {
+      s.rpm = idleRpm - (m.phase == DrivePhase::Stand ? 40 : 0) + 8 * noise(1, t, 0.7);
+      s.throttlePct = 0.8;
+      s.mapKpa = (m.phase == DrivePhase::Stand ? 36 : 32) + 8 * coldness + noise(2, t, 0.9);
+      s.timingDeg = 14 + 4 * coldness + noise(3, t, 1.1);
+      break;
+    }
+    case DrivePhase::Launch: {
+      const double spool = clamp01(m.sincePhase / 0.3);
+      s.rpm = std::max(geared * 1.03, idleRpm + (kStallRpm - idleRpm) * spool);
+      s.rpm = std::min(s.rpm, kRedlineRpm);
+      s.throttlePct = 0.8 + 98.4 * clamp01(m.sincePhase / 0.15);
+      s.mapKpa = 36 + (kBaroKpa - 3 - 36) * clamp01(m.sincePhase / 0.2);
+      if (s.rpm > 3200 && s.rpm < 5300) {
+        s.knockRetardDeg = std::floor(std::max(0.0, 4 * noise(4, t, 0.4) - 1));
+      }
+      s.timingDeg = 26 - (s.rpm < 3000 ? 4 : 0) - s.knockRetardDeg;
+      break;
+    }
+    case DrivePhase::Cruise: {
+      s.rpm = std::max(idleRpm, geared * 1.05);
+      s.throttlePct = 15 + 3 * noise(5, t, 1.3);
+      s.mapKpa = 48 + 3 * noise(6, t, 1.0);
+      s.timingDeg = 34 + noise(3, t, 1.1);
+      break;
+    }
+    case DrivePhase::Brake: {
+      s.rpm = std::max(idleRpm, geared * 1.02);
+      s.throttlePct = 0.8;
+      fuelCut = s.rpm > idleRpm + 300;
+      s.mapKpa = fuelCut ? 24 : 34;
+      s.timingDeg = 20 + noise(3, t, 1.1);
+      break;
+    }
+  }
+  s.loadPct = std::clamp((s.mapKpa - 10) / (kBaroKpa - 10) * 100, 0.0, 100.0);
+  const double ve = 0.55 + 0.35 * clamp01(s.rpm / 4000);
+  s.mafGramsPerSec = kDisplacementL / 120 * s.rpm * kAirDensityGPerL * s.mapKpa / kBaroKpa * ve;
+  if (fuelCut) s.mafGramsPerSec *= 0.8;
+
+  const bool powerEnrich = m.phase == DrivePhase::Launch && m.sincePhase > 0.2;
+  int status = kClosedLoop;
+  if (coldOpen) {
+    status = kOpenLoop;
+  } else if (powerEnrich || fuelCut) {
+    status = kOpenLoopDriving;
+  }
+  s.fuelStatus[0] = s.fuelStatus[1] = status;
+
+  // Long-term trims: bank 1 leans out a little, the cause of its stored code.
+  s.longTrimPct[0] = 4.7;
+  s.longTrimPct[1] = 1.6;
+  constexpr double kO2Period = 1.2;
+  constexpr double kBankOffset[2] = {0.0, 0.37};
+  for (int bank = 0; bank < 2; ++bank) {
+    const double phase = 2 * std::numbers::pi * (t + kBankOffset[bank]) / kO2Period;
+    double& front = s.o2Volts[bank * 2];
+    double& rear = s.o2Volts[bank * 2 + 1];
+    if (status == kClosedLoop) {
+      front = 0.5 + 0.4 * std::tanh(4 * std::sin(phase)) + 0.02 * noise(10 + bank, t, 0.15);
+      rear = 0.62 + 0.05 * noise(12 + bank, t, 3.0);
+      s.shortTrimPct[bank] = -2.5 * std::sin(phase - 0.6) + 1.0 * noise(14 + bank, t, 0.5);
+    } else if (!warmSensors) {
+      front = rear = 0.45;
+    } else if (fuelCut) {
+      front = 0.06;
+      rear = 0.12;
+    } else if (powerEnrich) {
+      front = 0.88 + 0.01 * noise(10 + bank, t, 0.2);
+      rear = 0.8;
+    } else {
+      front = 0.45 + 0.3 * noise(10 + bank, t, 0.6);
+      rear = 0.5;
+    }
+  }
+
+  auto egrDesired = [&](const Motion& mm) {
+    if (mm.phase != DrivePhase::Cruise) return 0.0;
+    return clamp01(mm.sincePhase / 0.5) * (18 + 8 * std::sin(2 * std::numbers::pi * mm.sincePhase / 2.2));
+  };
+  s.egrDesiredPct = egrDesired(m);
+  // The valve lags its command by a few hundred milliseconds.
+  s.egrActualPct = std::max(0.0, egrDesired(motionAt(std::max(0.0, t - 0.3))) * 0.95);
+  if (s.egrActualPct > 0) s.egrActualPct = std::max(0.0, s.egrActualPct + 0.5 * noise(16, t, 0.3));
+  s.egrDutyPct = s.egrDesiredPct > 0 ? std::min(100.0, s.egrDesiredPct * 1.2 + 6) : 0;
+
+  s.batteryVolts = t < 5 ? 14.6 : (powerEnrich ? 14.0 : 14.2) + 0.1 * noise(17, t, 2.0);
+  if (fuelCut) {
+    s.airFuelRatio = 20.0;
+  } else if (powerEnrich) {
+    s.airFuelRatio = 12.6;
+  } else if (coldOpen) {
+    s.airFuelRatio = 13.6;
+  } else {
+    s.airFuelRatio = 14.7 + 0.2 * noise(18, t, 0.8);
+  }
+  return s;
+}
+
+const std::vector<std::uint16_t>& Vehicle::enhancedIdentifiers() {
+  static const std::vector<std::uint16_t> ids = {0x000C, 0x000D, 0x000F, 0x0011, 0x0004, 0x0010, 0x0005,
+                                                 0x0006, 0x0007, 0x11A1, 0x000B, 0x000E, 0x125D, 0x0001,
+                                                 0x19F5, 0x1141, 0x119E, 0x0014, 0x0015, 0x0018, 0x0019,
+                                                 0x0003, 0x119B, 0x1152, 0x1171, 0x0008, 0x0009};
+  return ids;
+}
+
+std::optional<QByteArray> Vehicle::enhancedData(std::uint16_t identifier, Millis sinceStart) const {
+  const VehicleState s = stateAt(sinceStart);
+  // Downstream sensors take no part in the trim: the controller reports FF.
+  auto o2 = [&](int sensor) {
+    const double trim = sensor % 2 == 0 ? trimByte(s.shortTrimPct[sensor / 2]) : 255.0;
+    return pair(s.o2Volts[sensor] * 200, trim);
+  };
+  switch (identifier) {
+    case 0x000C:
+      return two(s.rpm * 4);
+    case 0x000D:
+      return one(s.speedKmh);
+    case 0x000F:
+      return one(s.intakeAirC + 40);
+    case 0x0011:
+      return one(s.throttlePct * 2.55);
+    case 0x0004:
+      return one(s.loadPct * 2.55);
+    case 0x0010:
+      return two(s.mafGramsPerSec * 100);
+    case 0x0005:
+      return one(s.coolantC + 40);
+    case 0x0006:
+      return one(trimByte(s.shortTrimPct[0]));
+    case 0x0007:
+      return one(trimByte(s.longTrimPct[0]));
+    case 0x0008:
+      return one(trimByte(s.shortTrimPct[1]));
+    case 0x0009:
+      return one(trimByte(s.longTrimPct[1]));
+    case 0x11A1:
+      return two(s.runSeconds);
+    case 0x000B:
+      return one(s.mapKpa);
+    case 0x000E:
+      return one((s.timingDeg + 64) * 2);
+    case 0x125D:
+      return one(s.knockRetardDeg);
+    case 0x0001:
+      return one(double(std::min<std::size_t>(codes_.size(), 127) | (milOn() ? 0x80 : 0)));
+    case 0x19F5:
+      return one(s.gear);
+    case 0x1141:
+      return one(s.batteryVolts * 10);
+    case 0x119E:
+      return one(s.airFuelRatio * 10);
+    case 0x0014:
+      return o2(0);
+    case 0x0015:
+      return o2(1);
+    case 0x0018:
+      return o2(2);
+    case 0x0019:
+      return o2(3);
+    case 0x0003:
+      return pair(s.fuelStatus[0], s.fuelStatus[1]);
+    case 0x119B:
+      return one(s.egrDesiredPct * 2.55);
+    case 0x1152:
+      return one(s.egrActualPct * 2.55);
+    case 0x1171:
+      return one(s.egrDutyPct * 2.55);
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<QByteArray> Vehicle::obdData(std::uint8_t pid, Millis sinceStart) const {
+  static const std::uint8_t supported[] = {0x01, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0B, 0x0C, 0x0D,
+                                           0x0E, 0x0F, 0x10, 0x11, 0x13, 0x14, 0x15, 0x18, 0x19, 0x1C, 0x1F};
+  if (pid == 0x00) {
+    std::uint32_t mask = 0;
+    for (std::uint8_t p : supported) mask |= 1u << (32 - p);
+    QByteArray b;
+    for (int shift = 24; shift >= 0; shift -= 8) b.append(char((mask >> shift) & 0xFF));
+    return b;
+  }
+  switch (pid) {
+    case 0x01: {
+      // Codes and lamp, then the readiness bytes of a spark-ignition engine.
+      QByteArray b = one(double(std::min<std::size_t>(codes_.size(), 127) | (milOn() ? 0x80 : 0)));
+      b.append(char(0x07));
+      b.append(char(0x65));
+      b.append(char(0x00));
+      return b;
+    }
+    case 0x03:
+      return enhancedData(0x0003, sinceStart);
+    case 0x04:
+      return enhancedData(0x0004, sinceStart);
+    case 0x05:
+      return enhancedData(0x0005, sinceStart);
+    case 0x06:
+      return enhancedData(0x0006, sinceStart);
+    case 0x07:
+      return enhancedData(0x0007, sinceStart);
+    case 0x08:
+      return enhancedData(0x0008, sinceStart);
+    case 0x09:
+      return enhancedData(0x0009, sinceStart);
+    case 0x0B:
+      return enhancedData(0x000B, sinceStart);
+    case 0x0C:
+      return enhancedData(0x000C, sinceStart);
+    case 0x0D:
+      return enhancedData(0x000D, sinceStart);
+    case 0x0E:
+      return enhancedData(0x000E, sinceStart);
+    case 0x0F:
+      return enhancedData(0x000F, sinceStart);
+    case 0x10:
+      return enhancedData(0x0010, sinceStart);
+    case 0x11:
+      return enhancedData(0x0011, sinceStart);
+    case 0x13:
+      return QByteArray(1, char(0x33));  // two sensors on each bank
+    case 0x14:
+      return enhancedData(0x0014, sinceStart);
+    case 0x15:
+      return enhancedData(0x0015, sinceStart);
+    case 0x18:
+      return enhancedData(0x0018, sinceStart);
+    case 0x19:
+      return enhancedData(0x0019, sinceStart);
+    case 0x1C:
+      return QByteArray(1, char(0x01));  // OBD-II as defined by CARB
+    case 0x1F:
+      return enhancedData(0x11A1, sinceStart);
+    default:
+      return std::nullopt;
+  }
+}
+
+QString Vehicle::codeText(std::uint16_t code) {
+  static const char kLetters[] = {'P', 'C', 'B', 'U'};
+  return QStringLiteral("%1%2")
+      .arg(QChar(kLetters[code >> 14]))
+      .arg(code & 0x3FFF, 4, 16, QChar('0'))
+      .toUpper();
+}
+
+LaunchFigures Vehicle::launchFigures() const {
+  LaunchFigures f;
+  double distanceM = 0;
+  bool hit100 = false;
+  for (std::size_t i = 1; i < launch_.size(); ++i) {
+    const double v0 = launch_[i - 1].speed;
+    const double v1 = launch_[i].speed;
+    const double t1 = double(i) * kSampleSeconds;
+    if (!hit100 && v1 * 3.6 >= 100) {
+      hit100 = true;
+      const double frac = (100 / 3.6 - v0) / (v1 - v0);
+      f.zeroTo100Seconds = t1 - kSampleSeconds + frac * kSampleSeconds;
+    }
+    const double step = (v0 + v1) / 2 * kSampleSeconds;
+    if (distanceM + step >= kQuarterMileKm * 1000 && f.quarterMileSeconds == 0) {
+      const double frac = (kQuarterMileKm * 1000 - distanceM) / step;
+      f.quarterMileSeconds = t1 - kSampleSeconds + frac * kSampleSeconds;
+      f.trapSpeedKmh = (v0 + (v1 - v0) * frac) * 3.6;
+    }
+    distanceM += step;
+  }
+  return f;
+}
+
+}  // namespace tarvex::sim
