@@ -119,15 +119,16 @@ Millis Vehicle::launchStart(int k) const {
   return config_.idleBeforeDrive + cycleLength_ * k + config_.standStill;
 }
 
-Vehicle::Motion Vehicle::motionAt(double t) const {
-  const double idle = config_.idleBeforeDrive.count() / 1000.0;
-  if (t < idle) return {DrivePhase::Parked, 0, 0, t};
-  double u = std::fmod(t - idle, cycleLength_.count() / 1000.0);
-  const double stand = config_.standStill.count() / 1000.0;
-  if (u < stand) return {DrivePhase::Stand, 0, 1, u};
-  u -= stand;
+Vehicle::Motion Vehicle::motionAt(std::int64_t tMs) const {
+  // Whole milliseconds, so that every cycle repeats exactly.
+  const std::int64_t idle = config_.idleBeforeDrive.count();
+  if (tMs < idle) return {DrivePhase::Parked, 0, 0, tMs / 1000.0};
+  const std::int64_t um = (tMs - idle) % cycleLength_.count();
+  const std::int64_t stand = config_.standStill.count();
+  if (um < stand) return {DrivePhase::Stand, 0, 1, (um) / 1000.0};
+  double u = (um - stand) / 1000.0;
   if (u < kLaunchSeconds) {
-    const double pos = u / kSampleSeconds;
+    const double pos = double(um - stand) / (kSampleSeconds * 1000);
     const std::size_t i = std::min<std::size_t>(std::size_t(pos), launch_.size() - 2);
     const double f = std::min(1.0, pos - double(i));
     const Sample& a = launch_[i];
@@ -165,8 +166,9 @@ double Vehicle::noise(int channel, double t, double period) const {
 }
 
 VehicleState Vehicle::stateAt(Millis sinceStart) const {
-  const double t = std::max<std::int64_t>(0, sinceStart.count()) / 1000.0;
-  const Motion m = motionAt(t);
+  const std::int64_t tMs = std::max<std::int64_t>(0, sinceStart.count());
+  const double t = tMs / 1000.0;
+  const Motion m = motionAt(tMs);
   VehicleState s;
   s.phase = m.phase;
   s.speedKmh = m.speed * 3.6;
@@ -272,7 +274,7 @@ VehicleState Vehicle::stateAt(Millis sinceStart) const {
   };
   s.egrDesiredPct = egrDesired(m);
   // The valve lags its command by a few hundred milliseconds.
-  s.egrActualPct = std::max(0.0, egrDesired(motionAt(std::max(0.0, t - 0.3))) * 0.95);
+  s.egrActualPct = std::max(0.0, egrDesired(motionAt(std::max<std::int64_t>(0, tMs - 300))) * 0.95);
   if (s.egrActualPct > 0) s.egrActualPct = std::max(0.0, s.egrActualPct + 0.5 * noise(16, t, 0.3));
   s.egrDutyPct = s.egrDesiredPct > 0 ? std::min(100.0, s.egrDesiredPct * 1.2 + 6) : 0;
 

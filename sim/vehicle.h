@@ -115,7 +115,7 @@ class Vehicle {
     double gearPos;
     double sincePhase;  // seconds
   };
-  Motion motionAt(double t) const;
+  Motion motionAt(std::int64_t ms) const;
   double noise(int channel, double t, double period) const;
 
   VehicleConfig config_;
