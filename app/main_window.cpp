@@ -65,7 +65,10 @@ class Tarvex::WidgetBoxes final : public ValueBoxes {
     lamp_ = controls.get<FilledSquare>(QStringLiteral("MIL"));
   }
   QString text(Box box) const override { return edit(box)->text(); }
-  void setText(Box box, const QString& text) override { edit(box)->setText(text); }
+  void setText(Box box, const QString& text) override {
+    edit(box)->setText(text);
+    edit(box)->setCursorPosition(0);  // show the start of a long value, as a box does
+  }
   bool isEnabled(Box box) const override { return edit(box)->isEnabled(); }
   void setEnabled(Box box, bool enabled) override { edit(box)->setEnabled(enabled); }
   std::uint32_t milColour() const override { return toBgr(lamp_->fillColour()); }

@@ -10,6 +10,13 @@
 
 namespace tarvex {
 
+namespace {
+constexpr double kDefaultFontPoints = 8;
+const QStringList kDefaultFontFamilies{QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"),
+                                       QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
+                                       QStringLiteral("Helvetica")};
+}  // namespace
+
 void ClickableLabel::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
   QLabel::mouseReleaseEvent(event);
@@ -43,8 +50,11 @@ static QWidget* createControl(const ControlSpec& spec, QWidget& parent) {
       }
       return label;
     }
-    case ControlKind::kTextBox:
-      return new QLineEdit(text, &parent);
+    case ControlKind::kTextBox: {
+      auto* edit = new QLineEdit(text, &parent);
+      edit->setCursorPosition(0);  // a box shows the start of its text
+      return edit;
+    }
     case ControlKind::kButton: {
       auto* button = new QPushButton(text, &parent);
       button->setAutoDefault(false);
@@ -65,6 +75,12 @@ static QWidget* createControl(const ControlSpec& spec, QWidget& parent) {
 
 ControlMap buildWindow(QWidget& window, const WindowSpec& spec) {
   window.setWindowTitle(toQString(spec.caption));
+  // The layouts were measured for a small dialog font (8 pt, Arial's widths);
+  // the toolkit's larger default would cut captions off.
+  QFont font = window.font();
+  font.setFamilies(kDefaultFontFamilies);
+  font.setPointSizeF(kDefaultFontPoints);
+  window.setFont(font);
   window.resize(twipsToPixels(spec.width), twipsToPixels(spec.height));
   if (spec.placement == Placement::kTopLeft) window.move(0, 0);
   if (spec.background) {

@@ -8,6 +8,7 @@ TARVEX_PACKAGES=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev libgl-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-liberation2
 )
 
 tarvex_install_missing() {
