@@ -1,0 +1,239 @@
+// tarvex-sim: the simulated ELM327 adapter and car served on a
+// pseudo-terminal, so that the program can be run over a real serial path.
+// Prints the device path on its first line and runs until interrupted.
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "link/clock.h"
+#include "sim/sim_adapter.h"
+#include "sim/vehicle.h"
+
+namespace {
+
+using tarvex::Micros;
+using tarvex::Millis;
+using namespace tarvex::sim;
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+  const char c = 1;
+  [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
+}
+
+[[noreturn]] void fail(const QString& message) {
+  std::fprintf(stderr, "tarvex-sim: %s\n", qPrintable(message));
+  std::exit(2);
+}
+
+double shareOption(const QCommandLineParser& p, const QString& name) {
+  bool ok = false;
+  const double v = p.value(name).toDouble(&ok);
+  if (!ok || v < 0 || v > 1) fail(QStringLiteral("--%1 wants a share between 0 and 1").arg(name));
+  return v;
+}
+
+long long numberOption(const QCommandLineParser& p, const QString& name, long long min, long long max) {
+  bool ok = false;
+  const long long v = p.value(name).toLongLong(&ok);
+  if (!ok || v < min || v > max)
+    fail(QStringLiteral("--%1 wants a whole number from %2 to %3").arg(name).arg(min).arg(max));
+  return v;
+}
+
+// The simulated device behind the master side of a pseudo-terminal.
+class Server {
+ public:
+  Server(SimAdapter& adapter, tarvex::Clock& clock, int master, int slave)
+      : adapter_(adapter), clock_(clock), master_(master), slave_(slave), timer_(clock.createTimer()) {
+    timer_->setSingleShot(true);
+    timer_->setCallback([this] { deliver(); });
+    reader_ = new QSocketNotifier(master_, QSocketNotifier::Read);
+    QObject::connect(reader_, &QSocketNotifier::activated, [this] { take(); });
+  }
+  ~Server() {
+    delete reader_;
+    closeDevice();
+  }
+
+ private:
+  void take() {
+    char buf[4096];
+    for (;;) {
+      const ssize_t n = ::read(master_, buf, sizeof buf);
+      if (n <= 0) break;
+      adapter_.receive(QByteArray(buf, int(n)), clock_.now());
+    }
+    arm();
+  }
+
+  void deliver() {
+    const Micros now = clock_.now();
+    const QByteArray out = adapter_.takeOutputDue(now);
+    // Nobody reading and the terminal full: the characters are lost, as on a line.
+    if (!out.isEmpty() && master_ >= 0) [[maybe_unused]]
+      const auto n = ::write(master_, out.constData(), out.size());
+    if (adapter_.vanishedAt() && *adapter_.vanishedAt() <= now && master_ >= 0) {
+      std::fprintf(stderr, "tarvex-sim: the device vanished\n");
+      reader_->setEnabled(false);
+      closeDevice();
+      return;
+    }
+    arm();
+  }
+
+  void arm() {
+    std::optional<Micros> next = adapter_.nextEventTime();
+    if (auto gone = adapter_.vanishedAt()) next = next ? std::min(*next, *gone) : *gone;
+    if (!next) return timer_->stop();
+    const Micros wait = std::max(Micros{0}, *next - clock_.now());
+    timer_->setInterval(Millis{(wait.count() + 999) / 1000});
+    timer_->start();
+  }
+
+  void closeDevice() {
+    if (master_ >= 0) ::close(master_);
+    if (slave_ >= 0) ::close(slave_);
+    master_ = slave_ = -1;
+  }
+
+  SimAdapter& adapter_;
+  tarvex::Clock& clock_;
+  int master_;
+  int slave_;
+  std::unique_ptr<tarvex::Timer> timer_;
+  QSocketNotifier* reader_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("tarvex-sim"));
+
+  QCommandLineParser p;
+  p.setApplicationDescription(
+      QStringLiteral("Simulated ELM327 v1.5 adapter on a J1850 VPW GM car, served on a pseudo-terminal.\n"
+                     "Prints the device path on its first line, then runs until interrupted."));
+  p.addHelpOption();
+  const QList<QCommandLineOption> options = {
+      {"baud", "Pace both directions as a serial line at N baud, 8N1; 0: no pacing.", "N", "9600"},
+      {"latency", "The car's answer latency, MIN-MAX milliseconds.", "MIN-MAX", "10-40"},
+      {"turnaround-us", "The adapter's own work per command line, microseconds.", "US", "2000"},
+      {"reset-ms", "Time an ATZ reset takes, milliseconds.", "MS", "1000"},
+      {"seed", "Seed of the car and of the adapter's random draws.", "N", "1"},
+      {"drive-after", "Seconds of parked idle after the cold start before driving.", "S", "30"},
+      {"stand", "Seconds standing still before each launch.", "S", "10"},
+      {"drop", "Share of the car's answers lost on the bus (NO DATA).", "SHARE", "0"},
+      {"late", "Answer late, after the client's 150 ms."},
+      {"late-ms", "How late a late answer comes, milliseconds after the command.", "MS", "250"},
+      {"twice", "Send the car's answer line twice."},
+      {"inject", "Put searching, businit, canerror or noise into answers.", "KIND"},
+      {"fault-share", "Share of requests that --late, --twice and --inject apply to.", "SHARE", "1"},
+      {"silent", "Answer nothing at all."},
+      {"reset-every", "Reset by itself on every Nth command line.", "N", "0"},
+      {"vanish-after", "Disappear on the Nth command line.", "N", "0"},
+      {"log", "Append every command line received to FILE.", "FILE"},
+  };
+  p.addOptions(options);
+  p.process(app);
+
+  SimAdapterConfig config;
+  config.timing.baud = int(numberOption(p, "baud", 0, 4'000'000));
+  const QStringList latency = p.value("latency").split('-');
+  bool okMin = false, okMax = false;
+  if (latency.size() == 2) {
+    config.timing.latencyMin = Millis{latency[0].toInt(&okMin)};
+    config.timing.latencyMax = Millis{latency[1].toInt(&okMax)};
+  }
+  if (!okMin || !okMax || config.timing.latencyMin.count() < 0 ||
+      config.timing.latencyMax < config.timing.latencyMin) {
+    fail(QStringLiteral("--latency wants MIN-MAX in milliseconds, MIN <= MAX"));
+  }
+  config.timing.turnaround = Micros{numberOption(p, "turnaround-us", 0, 10'000'000)};
+  config.timing.resetTime = Millis{numberOption(p, "reset-ms", 0, 60'000)};
+  config.seed = std::uint64_t(numberOption(p, "seed", 0, std::numeric_limits<long long>::max()));
+  const double share = shareOption(p, "fault-share");
+  config.faults.dropShare = shareOption(p, "drop");
+  config.faults.lateShare = p.isSet("late") ? share : 0;
+  config.faults.lateBy = Millis{numberOption(p, "late-ms", 0, 60'000)};
+  config.faults.twiceShare = p.isSet("twice") ? share : 0;
+  if (p.isSet("inject")) {
+    const QString kind = p.value("inject");
+    if (kind == "searching") {
+      config.faults.inject = Injection::Searching;
+    } else if (kind == "businit") {
+      config.faults.inject = Injection::BusInit;
+    } else if (kind == "canerror") {
+      config.faults.inject = Injection::CanError;
+    } else if (kind == "noise") {
+      config.faults.inject = Injection::Noise;
+    } else {
+      fail(QStringLiteral("--inject wants searching, businit, canerror or noise"));
+    }
+    config.faults.injectShare = share;
+  }
+  config.faults.silent = p.isSet("silent");
+  config.faults.resetEvery = int(numberOption(p, "reset-every", 0, 1'000'000'000));
+  config.faults.vanishAfter = int(numberOption(p, "vanish-after", 0, 1'000'000'000));
+
+  VehicleConfig vehicleConfig;
+  vehicleConfig.seed = config.seed;
+  vehicleConfig.idleBeforeDrive = Millis{numberOption(p, "drive-after", 0, 86'400) * 1000};
+  vehicleConfig.standStill = Millis{numberOption(p, "stand", 1, 86'400) * 1000};
+
+  QFile log;
+  if (p.isSet("log")) {
+    log.setFileName(p.value("log"));
+    if (!log.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+      fail(QStringLiteral("cannot open %1: %2").arg(log.fileName(), log.errorString()));
+    }
+  }
+
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+    fail(QStringLiteral("no pseudo-terminal"));
+  char path[128];
+  if (::ptsname_r(master, path, sizeof path) != 0) fail(QStringLiteral("no pseudo-terminal name"));
+  // Held open here too, so the terminal does not hang up between clients.
+  const int slave = ::open(path, O_RDWR | O_NOCTTY);
+  if (slave < 0) fail(QStringLiteral("cannot open %1").arg(QString::fromLocal8Bit(path)));
+  termios tio{};
+  ::tcgetattr(slave, &tio);
+  ::cfmakeraw(&tio);  // no echo, no line-end translation: the adapter does its own
+  ::cfsetspeed(&tio, B9600);
+  ::tcsetattr(slave, TCSANOW, &tio);
+  ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) fail(QStringLiteral("no signal pipe"));
+  QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+  QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+  std::signal(SIGINT, onSignal);
+  std::signal(SIGTERM, onSignal);
+
+  tarvex::SystemClock clock;
+  Vehicle vehicle(vehicleConfig);
+  SimAdapter adapter(vehicle, clock.now(), config);
+  if (log.isOpen()) {
+    adapter.setCommandObserver([&log](const QByteArray& line) {
+      log.write(line + '\n');
+      log.flush();
+    });
+  }
+  Server server(adapter, clock, master, slave);
+
+  std::printf("%s\n", path);
+  std::fflush(stdout);
+  return app.exec();
+}
