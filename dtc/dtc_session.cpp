@@ -1,10 +1,8 @@
 #include "dtc/dtc_session.h"
 
-namespace tarvex {
+#include "link/adapter_link.h"
 
-namespace {
-constexpr char kLineEnd[] = "\r\n";
-}
+namespace tarvex {
 
 QString portOpenFailure(const SerialPort& port) {
   const QString reason = port.errorString().isEmpty() ? QStringLiteral("unknown error") : port.errorString();
