@@ -343,7 +343,8 @@ void SimAdapter::handleRequest(const QByteArray& cmd, Micros at) {
     return answer(ready + timeout, {"NO DATA"}, true);
   }
   QList<QByteArray> lines;
-  if (protocol_ == 0 && !protocolFound_) {
+  const bool searching = protocol_ == 0 && !protocolFound_;
+  if (searching) {
     lines.append("SEARCHING...");
     ready += kSearchTime;
     protocolFound_ = true;
@@ -405,7 +406,9 @@ void SimAdapter::handleRequest(const QByteArray& cmd, Micros at) {
     }
   }
   if (frames.isEmpty() || drop || (!late && latency > timeout)) {
-    lines.append("NO DATA");
+    // A search that hears nobody has found no protocol either.
+    protocolFound_ = protocolFound_ && !searching;
+    lines.append(searching ? "UNABLE TO CONNECT" : "NO DATA");
     return answer(ready + timeout, lines, true);
   }
   for (const QByteArray& frame : frames) {

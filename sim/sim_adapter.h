@@ -19,7 +19,9 @@ struct SimTiming {
   Micros turnaround{2000};  // the adapter's own work before it acts on a line
   Millis latencyMin{10};    // the car's answer latency on the bus
   Millis latencyMax{40};
-  Millis resetTime{1000};  // ATZ (and a spontaneous reset) until the banner
+  // ATZ (and a spontaneous reset) until the banner: a little under the
+  // second that clients commonly sleep after ATZ, so their next line is heard.
+  Millis resetTime{900};
 
   // Everything at once: for tests that only care about the text.
   static SimTiming instant() { return {0, Micros{0}, Millis{0}, Millis{0}, Millis{0}}; }

@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
       {"baud", "Pace both directions as a serial line at N baud, 8N1; 0: no pacing.", "N", "9600"},
       {"latency", "The car's answer latency, MIN-MAX milliseconds.", "MIN-MAX", "10-40"},
       {"turnaround-us", "The adapter's own work per command line, microseconds.", "US", "2000"},
-      {"reset-ms", "Time an ATZ reset takes, milliseconds.", "MS", "1000"},
+      {"reset-ms", "Time an ATZ reset takes, milliseconds.", "MS", "900"},
       {"seed", "Seed of the car and of the adapter's random draws.", "N", "1"},
       {"drive-after", "Seconds of parked idle after the cold start before driving.", "S", "30"},
       {"stand", "Seconds standing still before each launch.", "S", "10"},

@@ -169,5 +169,20 @@ TEST(SimPort, ResetTimeRunsOnTheClock) {
   EXPECT_EQ(c->received, QByteArray("ATZ\r\r\rELM327 v1.5\r\r>"));
 }
 
+// The scan's set-up: each line a second after the last, as the program sleeps.
+TEST(SimPort, ScanSetUpLinesAllReachTheAdapter) {
+  Bench bench;
+  auto c = bench.client();
+  ASSERT_TRUE(c->port->open());
+  for (const char* line : {"ATZ", "ATE1", "ATSH 6C 10 F1", "ATST 10"}) {
+    c->port->write(QByteArray(line) + "\r\n");
+    bench.clock.advance(Millis{1000});
+  }
+  EXPECT_EQ(bench.adapter.commandLog(), (QStringList{"ATZ", "ATE1", "ATSH 6C 10 F1", "ATST 10"}));
+  EXPECT_EQ(bench.adapter.settings().header, QByteArray::fromHex("6C10F1"));
+  EXPECT_EQ(bench.adapter.settings().timeoutUnits, 0x10);
+  EXPECT_TRUE(c->received.endsWith("ATST 10\rOK\r\r>"));
+}
+
 }  // namespace
 }  // namespace tarvex
