@@ -14,11 +14,11 @@ static void warn(QWidget* window, const QString& message) {
   QMessageBox::warning(window, window->windowTitle(), message);
 }
 
-DTCReader::DTCReader(PortFactory& ports, ErrorReporter reportError, QWidget* parent)
+DTCReader::DTCReader(PortFactory& ports, DtcErrorReporter reportError, QWidget* parent)
     : QWidget(parent),
       MSComm1(ports.createPort(true)),
       session_(std::make_unique<DtcSession>(*MSComm1)),
-      reportError_(reportError ? std::move(reportError) : ErrorReporter(warn)) {
+      reportError_(reportError ? std::move(reportError) : DtcErrorReporter(warn)) {
   setAttribute(Qt::WA_DeleteOnClose);
   controls_ = buildWindow(*this, dtcReaderLayout());
   DTCOutput = controls_.get<QLineEdit>(QStringLiteral("DTCOutput"));

@@ -13,7 +13,7 @@ class QLineEdit;
 namespace tarvex {
 
 // Shows a failure to the user; the windows' default is a warning box.
-using ErrorReporter = std::function<void(QWidget* window, const QString& message)>;
+using DtcErrorReporter = std::function<void(QWidget* window, const QString& message)>;
 
 // The trouble-code window: "Read DTC", "Reset DTC" and the adapter's raw
 // answers. It takes the port when it is built and lets go of it when it is
@@ -21,7 +21,7 @@ using ErrorReporter = std::function<void(QWidget* window, const QString& message
 class DTCReader : public QWidget {
   Q_OBJECT
  public:
-  explicit DTCReader(PortFactory& ports, ErrorReporter reportError = {}, QWidget* parent = nullptr);
+  explicit DTCReader(PortFactory& ports, DtcErrorReporter reportError = {}, QWidget* parent = nullptr);
   ~DTCReader() override;
 
   const ControlMap& controls() const { return controls_; }
@@ -41,7 +41,7 @@ class DTCReader : public QWidget {
   std::unique_ptr<DtcSession> session_;
   ControlMap controls_;
   QLineEdit* DTCOutput = nullptr;
-  ErrorReporter reportError_;
+  DtcErrorReporter reportError_;
 };
 
 }  // namespace tarvex
