@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include "app/main_window.h"
+#include "app/selection.h"
+#include "gauges/needle.h"
+#include "tests/support/drag_ports.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/layout_check.h"
+
+namespace tarvex {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeClock;
+using testing::FakeSerialPort;
+using testing::ProxyPortFactory;
+
+class ScriptedFileDialog final : public FileDialog {
+ public:
+  struct Call {
+    QString title, filter, extension, initialName;
+  };
+  std::vector<Call> calls;
+  std::vector<std::optional<QString>> answers;  // consumed front to back; none left: cancel
+
+  std::optional<QString> chooseSaveFile(QWidget*, const QString& title, const QString& filter,
+                                        const QString& extension, const QString& initialName) override {
+    calls.push_back({title, filter, extension, initialName});
+    if (answers.empty()) return std::nullopt;
+    auto answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
+  }
+};
+
+void click(QWidget* w) {
+  const QPointF at(2, 2);
+  QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                      Qt::NoModifier);
+  QApplication::sendEvent(w, &press);
+  QApplication::sendEvent(w, &release);
+}
+
+struct MainWindowTest : ::testing::Test {
+  FakeClock clock;
+  FakeSerialPort device{QStringLiteral("/dev/ttyUSB7")};
+  ProxyPortFactory ports{device};
+  ScriptedFileDialog dialog;
+  QStringList messages;
+  WindowRegistry windows{ports, clock, dialog, [this](QWidget*, const QString& m) { messages << m; }};
+  std::unique_ptr<Tarvex> window = std::make_unique<Tarvex>(windows);
+  QTemporaryDir dir;
+
+  template <typename T = QWidget>
+  T* control(const char* name) const {
+    return window->controls().get<T>(QString::fromLatin1(name));
+  }
+  QLineEdit* box(Box b) const {
+    return window->controls().get<QLineEdit>(QString::fromUtf8(boxName(b).data(), qsizetype(boxName(b).size())));
+  }
+  bool scanningButtons() const {
+    return !control<QPushButton>("pb_StartScan")->isEnabled() && !control<QPushButton>("pb_DTCOpen")->isEnabled() &&
+           !control<QCheckBox>("cb_log")->isEnabled() && control<QPushButton>("pb_StopScan")->isEnabled() &&
+           control<QPushButton>("pb_drag")->isEnabled();
+  }
+  bool idleButtons() const {
+    return control<QPushButton>("pb_StartScan")->isEnabled() && control<QPushButton>("pb_DTCOpen")->isEnabled() &&
+           control<QCheckBox>("cb_log")->isEnabled();
+  }
+};
+
+TEST_F(MainWindowTest, StartsAsLaidOutWithTheGaugesShownAndThePortClosed) {
+  testing::expectBuiltFromLayout(*window, tarvexLayout());
+  window->show();
+  EXPECT_EQ(window->focusWidget(), control("pb_StartScan"));
+  ASSERT_NE(windows.gauges(), nullptr);
+  EXPECT_TRUE(windows.gauges()->isVisible());
+  EXPECT_EQ(windows.gauges()->parentWidget(), nullptr);  // independent, not owned
+  EXPECT_FALSE(device.isOpen());
+  EXPECT_TRUE(device.writes().isEmpty());
+  for (const char* hidden : {"Text1", "RxText", "TxText"}) {
+    EXPECT_FALSE(control(hidden)->isVisible()) << hidden;
+  }
+  EXPECT_EQ(control<FilledSquare>("MIL")->fillColour(), QColor(128, 128, 128));
+  int enabled = 0;
+  for (const SelectionLabel& s : kSelectionLabels) enabled += box(s.box)->isEnabled();
+  EXPECT_EQ(enabled, 23);
+  EXPECT_TRUE(idleButtons());
+}
+
+TEST_F(MainWindowTest, LabelsToggleTheirBoxes) {
+  for (const SelectionLabel& s : kSelectionLabels) {
+    SCOPED_TRACE(std::string(s.label));
+    auto* label = window->controls().get<ClickableLabel>(QString::fromLatin1(s.label.data(), qsizetype(s.label.size())));
+    ASSERT_NE(label, nullptr);
+    const bool before = box(s.box)->isEnabled();
+    click(label);
+    EXPECT_EQ(box(s.box)->isEnabled(), !before);
+    if (s.pairedWith) {
+      EXPECT_EQ(box(*s.pairedWith)->isEnabled(), !before);
+    }
+    click(label);
+    EXPECT_EQ(box(s.box)->isEnabled(), before);
+  }
+  // Either fuel-status label follows bank 1 and moves the pair together.
+  click(control("tb_FuelSysStatusB2"));
+  EXPECT_FALSE(box(Box::kFuelSysStatus)->isEnabled());
+  EXPECT_FALSE(box(Box::kFuelSysStatusB2)->isEnabled());
+  click(control("tb_FuelSystemStatus"));
+  EXPECT_TRUE(box(Box::kFuelSysStatus)->isEnabled());
+  EXPECT_TRUE(box(Box::kFuelSysStatusB2)->isEnabled());
+  // The trim labels and plain captions react to nothing.
+  click(control("tb_O2B1S1T"));
+  EXPECT_TRUE(box(Box::kO2B1S1T)->isEnabled());
+}
+
+TEST_F(MainWindowTest, LogFileDialog) {
+  auto* path = control<QLineEdit>("tb_logpath");
+  dialog.answers = {std::nullopt, QStringLiteral("/home/me/run1.csv"), std::nullopt};
+  click(control("pb_changedir"));  // cancelled before any choice: the box keeps its text
+  EXPECT_EQ(path->text(), QStringLiteral("c:\\testlog.csv"));
+  click(control("pb_changedir"));
+  EXPECT_EQ(path->text(), QStringLiteral("/home/me/run1.csv"));
+  path->setText(QStringLiteral("/tmp/typed.csv"));
+  click(control("pb_changedir"));  // cancelled: the typed path stays
+  EXPECT_EQ(path->text(), QStringLiteral("/tmp/typed.csv"));
+
+  ASSERT_EQ(dialog.calls.size(), 3u);
+  for (const auto& call : dialog.calls) {
+    EXPECT_EQ(call.title, QStringLiteral("Select log file..."));
+    EXPECT_EQ(call.filter, QStringLiteral("Text (*.csv)|*.csv"));
+    EXPECT_EQ(call.extension, QStringLiteral("csv"));
+  }
+  EXPECT_EQ(dialog.calls[0].initialName, QString());
+  EXPECT_EQ(dialog.calls[1].initialName, QString());
+  EXPECT_EQ(dialog.calls[2].initialName, QStringLiteral("/home/me/run1.csv"));  // never the typed path
+  EXPECT_EQ(toQtFilter(QStringLiteral("Text (*.csv)|*.csv")), QStringLiteral("Text (*.csv)"));
+  EXPECT_EQ(toQtFilter(QStringLiteral("Text|*.csv|All|*.*")), QStringLiteral("Text (*.csv);;All (*.*)"));
+}
+
+TEST_F(MainWindowTest, ScanButtonsAndRepliesInTheBoxes) {
+  window->show();
+  click(control("pb_StartScan"));
+  EXPECT_TRUE(scanningButtons());
+  EXPECT_TRUE(device.isOpen());
+  EXPECT_EQ(control<QLineEdit>("TxText")->text(), QStringLiteral("ATST 10"));
+  device.receive("ATST 10\rOK\r\r>");
+  EXPECT_EQ(control<QLineEdit>("TxText")->text(), QStringLiteral("22000C01"));
+  device.receive("22000C01\r62 00 0C 1A F8 \r");
+  EXPECT_EQ(control<QLineEdit>("RxText")->text(), QStringLiteral("22000C01\r62 00 0C 1A F8 \r"));
+  device.receive(">");
+  EXPECT_EQ(box(Box::kRPM)->text(), QStringLiteral("1726"));
+  const NeedleTip tip = needleTip(kTachGeometry, 1726);
+  EXPECT_EQ(windows.gauges()->tachNeedle().x2, tip.x);
+  EXPECT_EQ(windows.gauges()->tachNeedle().y2, tip.y);
+  clock.advance(150ms * 11);  // on to the trouble codes, past the deselected knock retard
+  device.receive("22000101\r62 00 01 83 \r\r>");
+  EXPECT_EQ(box(Box::kDTC)->text(), QStringLiteral("3"));
+  EXPECT_EQ(control<FilledSquare>("MIL")->fillColour(), QColor(255, 128, 0));
+  click(control("pb_StopScan"));
+  EXPECT_TRUE(idleButtons());
+  EXPECT_FALSE(device.isOpen());
+}
+
+TEST_F(MainWindowTest, FailedStartsSayWhyAndStayIdle) {
+  device.failOpenWith(QStringLiteral("Permission denied"));
+  click(control("pb_StartScan"));
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_TRUE(messages[0].contains(QStringLiteral("/dev/ttyUSB7")));
+  EXPECT_TRUE(messages[0].contains(QStringLiteral("Permission denied")));
+  EXPECT_TRUE(idleButtons());
+
+  device.failOpenWith(QString());
+  control<QCheckBox>("cb_log")->setChecked(true);
+  control<QLineEdit>("tb_logpath")->setText(dir.filePath(QStringLiteral("no/such/dir/log.csv")));
+  click(control("pb_StartScan"));
+  ASSERT_EQ(messages.size(), 2);
+  EXPECT_TRUE(messages[1].contains(QStringLiteral("no/such/dir/log.csv")));
+  EXPECT_TRUE(idleButtons());
+  EXPECT_FALSE(device.isOpen());
+}
+
+TEST_F(MainWindowTest, DragStripDuringAScanHaltsItWithTheLogOpen) {
+  control<QCheckBox>("cb_log")->setChecked(true);
+  control<QLineEdit>("tb_logpath")->setText(dir.filePath(QStringLiteral("log.csv")));
+  click(control("pb_StartScan"));
+  clock.advance(150ms * 2);
+  click(control("pb_drag"));
+  EXPECT_FALSE(window->scan().link().timerActive());
+  EXPECT_TRUE(window->scan().logging());
+  EXPECT_TRUE(scanningButtons());
+  device.clearWrites();
+  clock.advance(10s);
+  EXPECT_TRUE(device.writes().isEmpty());  // the scan stands still
+  click(control("pb_StopScan"));
+  EXPECT_FALSE(window->scan().logging());
+  EXPECT_TRUE(idleButtons());
+}
+
+TEST_F(MainWindowTest, OtherWindowsAreOneInstanceEachAndRebuiltAfterClosing) {
+  click(control("pb_StartScan"));
+  click(control("pb_StopScan"));
+  click(control("pb_DTCOpen"));
+  DTCReader* reader = &windows.showDtcReader();
+  EXPECT_TRUE(reader->isVisible());
+  EXPECT_TRUE(device.isOpen());  // the reader holds the port now
+  click(control("pb_DTCOpen"));
+  EXPECT_EQ(&windows.showDtcReader(), reader);
+  QPointer<DTCReader> old = reader;
+  reader->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(old.isNull());
+  EXPECT_FALSE(device.isOpen());
+  click(control("pb_DTCOpen"));
+  EXPECT_TRUE(device.isOpen());
+  EXPECT_TRUE(device.written().endsWith("ATZ\r\n"));
+
+  click(control("pb_drag"));
+  OBDDragstrip* drag = &windows.showDragstrip();
+  EXPECT_TRUE(drag->isVisible());
+  click(control("pb_drag"));
+  EXPECT_EQ(&windows.showDragstrip(), drag);
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowStopsTheScan) {
+  control<QCheckBox>("cb_log")->setChecked(true);
+  control<QLineEdit>("tb_logpath")->setText(dir.filePath(QStringLiteral("log.csv")));
+  window->show();
+  click(control("pb_StartScan"));
+  window->close();
+  EXPECT_FALSE(device.isOpen());
+  EXPECT_FALSE(window->scan().link().timerActive());
+  EXPECT_FALSE(window->scan().logging());
+}
+
+}  // namespace
+}  // namespace tarvex
