@@ -2,16 +2,11 @@
 
 #include <QCloseEvent>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 
 #include "app/layouts.h"
 
 namespace tarvex {
-
-static void warn(QWidget* window, const QString& message) {
-  QMessageBox::warning(window, window->windowTitle(), message);
-}
 
 QString OBDDragstrip::LineEditBoxes::text(DragBox box) const {
   return edits[std::size_t(box)]->text();
@@ -21,10 +16,10 @@ void OBDDragstrip::LineEditBoxes::setText(DragBox box, const QString& text) {
   edits[std::size_t(box)]->setText(text);
 }
 
-OBDDragstrip::OBDDragstrip(PortFactory& ports, Clock& clock, DragErrorReporter reportError, QWidget* parent)
+OBDDragstrip::OBDDragstrip(PortFactory& ports, Clock& clock, ErrorReporter reportError, QWidget* parent)
     : QWidget(parent),
       Comm1(ports.createPort(false)),
-      reportError_(reportError ? std::move(reportError) : DragErrorReporter(warn)) {
+      reportError_(orWarningBox(std::move(reportError))) {
   setAttribute(Qt::WA_DeleteOnClose);
   controls_ = buildWindow(*this, dragstripLayout());
   for (int i = 0; i < kDragBoxCount; ++i) {

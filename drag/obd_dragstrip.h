@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/message.h"
 #include "app/window_builder.h"
 #include "drag/drag_poller.h"
 #include "drag/drag_run.h"
@@ -15,8 +16,6 @@ class QLineEdit;
 
 namespace tarvex {
 
-// Shows a failure to the user; the default is a warning box.
-using DragErrorReporter = std::function<void(QWidget* window, const QString& message)>;
 
 // The drag strip window: "Start" sets the adapter up and polls the road speed,
 // the boxes show the run, "Stop" lets go of the port. Closing the window stops
@@ -24,7 +23,7 @@ using DragErrorReporter = std::function<void(QWidget* window, const QString& mes
 class OBDDragstrip : public QWidget {
   Q_OBJECT
  public:
-  OBDDragstrip(PortFactory& ports, Clock& clock, DragErrorReporter reportError = {},
+  OBDDragstrip(PortFactory& ports, Clock& clock, ErrorReporter reportError = {},
                QWidget* parent = nullptr);
   ~OBDDragstrip() override;
 
@@ -52,7 +51,7 @@ class OBDDragstrip : public QWidget {
   ControlMap controls_;
   QLineEdit* RxText = nullptr;
   QLineEdit* Ticks = nullptr;
-  DragErrorReporter reportError_;
+  ErrorReporter reportError_;
 };
 
 }  // namespace tarvex

@@ -2,7 +2,6 @@
 
 #include <QCloseEvent>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
@@ -10,15 +9,11 @@
 
 namespace tarvex {
 
-static void warn(QWidget* window, const QString& message) {
-  QMessageBox::warning(window, window->windowTitle(), message);
-}
-
-DTCReader::DTCReader(PortFactory& ports, DtcErrorReporter reportError, QWidget* parent)
+DTCReader::DTCReader(PortFactory& ports, ErrorReporter reportError, QWidget* parent)
     : QWidget(parent),
       MSComm1(ports.createPort(true)),
       session_(std::make_unique<DtcSession>(*MSComm1)),
-      reportError_(reportError ? std::move(reportError) : DtcErrorReporter(warn)) {
+      reportError_(orWarningBox(std::move(reportError))) {
   setAttribute(Qt::WA_DeleteOnClose);
   controls_ = buildWindow(*this, dtcReaderLayout());
   DTCOutput = controls_.get<QLineEdit>(QStringLiteral("DTCOutput"));

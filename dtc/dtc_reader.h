@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/message.h"
 #include "app/window_builder.h"
 #include "dtc/dtc_session.h"
 #include "link/serial_port.h"
@@ -12,8 +13,6 @@ class QLineEdit;
 
 namespace tarvex {
 
-// Shows a failure to the user; the windows' default is a warning box.
-using DtcErrorReporter = std::function<void(QWidget* window, const QString& message)>;
 
 // The trouble-code window: "Read DTC", "Reset DTC" and the adapter's raw
 // answers. It takes the port when it is built and lets go of it when it is
@@ -21,7 +20,7 @@ using DtcErrorReporter = std::function<void(QWidget* window, const QString& mess
 class DTCReader : public QWidget {
   Q_OBJECT
  public:
-  explicit DTCReader(PortFactory& ports, DtcErrorReporter reportError = {}, QWidget* parent = nullptr);
+  explicit DTCReader(PortFactory& ports, ErrorReporter reportError = {}, QWidget* parent = nullptr);
   ~DTCReader() override;
 
   const ControlMap& controls() const { return controls_; }
@@ -41,7 +40,7 @@ class DTCReader : public QWidget {
   std::unique_ptr<DtcSession> session_;
   ControlMap controls_;
   QLineEdit* DTCOutput = nullptr;
-  DtcErrorReporter reportError_;
+  ErrorReporter reportError_;
 };
 
 }  // namespace tarvex
