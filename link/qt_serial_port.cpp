@@ -2,6 +2,10 @@
 
 namespace tarvex {
 
+namespace {
+constexpr Millis kWriteTimeout{500};
+}  // namespace
+
 QString defaultPortName() {
 #ifdef Q_OS_WIN
   return QStringLiteral("COM1");
@@ -25,7 +29,9 @@ QtSerialPort::QtSerialPort(const QString& device, bool dataTerminalReady)
   });
 }
 
-QtSerialPort::~QtSerialPort() { close(); }
+QtSerialPort::~QtSerialPort() {
+  close();
+}
 
 bool QtSerialPort::open() {
   if (port_.isOpen()) return true;
@@ -53,7 +59,13 @@ void QtSerialPort::close() {
 
 bool QtSerialPort::write(const QByteArray& data) {
   if (!port_.isOpen()) return false;
-  return port_.write(data) == data.size();
+  if (port_.write(data) != data.size()) return false;
+  // QSerialPort only hands data to the device from the event loop. A command
+  // must leave now: the adapter reset waits block the loop and would
+  // otherwise send the whole set-up at once, after the waits.
+  port_.flush();
+  if (port_.bytesToWrite() > 0) port_.waitForBytesWritten(int(kWriteTimeout.count()));
+  return port_.bytesToWrite() == 0;
 }
 
 }  // namespace tarvex

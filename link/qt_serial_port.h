@@ -2,6 +2,7 @@
 
 #include <QSerialPort>
 
+#include "link/clock.h"
 #include "link/serial_port.h"
 
 namespace tarvex {
