@@ -1,0 +1,116 @@
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <QCoreApplication>
+
+#include "scan/decode.h"
+#include "scan/number_text.h"
+#include "scan/scan_cycle.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/fake_serial_port.h"
+#include "tests/support/main_boxes.h"
+
+namespace tarvex {
+namespace {
+
+// Memory: the heap in use before and after a benchmark (glibc's count, which
+// sees Qt's own allocations too). Anything a hot path keeps would show as
+// growth with the number of iterations.
+class HeapGrowth {
+ public:
+  explicit HeapGrowth(benchmark::State& state) : state_(state), before_(inUse()) {}
+  ~HeapGrowth() {
+    state_.counters["heap_growth_bytes"] = double(inUse()) - double(before_);
+    state_.counters["heap_in_use_KiB"] = double(inUse()) / 1024;
+  }
+
+ private:
+  static std::size_t inUse() { return mallinfo2().uordblks; }
+  benchmark::State& state_;
+  std::size_t before_;
+};
+
+void ReplyCheckWorkedExample(benchmark::State& state) {
+  const QString buffer = QStringLiteral("22000C01\r62 00 0C 1A F8 \r\r>");
+  const ReplyShape shape{QStringLiteral("62 00 0C"), 8, 2};
+  HeapGrowth heap(state);
+  for (auto _ : state) benchmark::DoNotOptimize(checkReply(buffer, shape));
+}
+BENCHMARK(ReplyCheckWorkedExample);
+
+// The worst a silent or babbling adapter can do: a full buffer without the prefix.
+void ReplyCheckFullBuffer(benchmark::State& state) {
+  const QString buffer(AdapterLink::kMaxBuffer, QLatin1Char('>'));
+  const ReplyShape shape{QStringLiteral("62 00 0C"), 8, 2};
+  for (auto _ : state) benchmark::DoNotOptimize(checkReply(buffer, shape));
+}
+BENCHMARK(ReplyCheckFullBuffer);
+
+void DecodeEveryParameter(benchmark::State& state) {
+  const QLocale locale = QLocale::c();
+  HeapGrowth heap(state);
+  for (auto _ : state) {
+    for (const Parameter& p : catalogue()) {
+      const QString prefix = QString::fromLatin1(p.prefix.data(), qsizetype(p.prefix.size()));
+      benchmark::DoNotOptimize(
+          decodeReply(prefix, p.bytes == 2 ? QStringLiteral(" 5A 7F") : QStringLiteral(" 83"), locale));
+    }
+  }
+}
+BENCHMARK(DecodeEveryParameter);
+
+void DecimalText(benchmark::State& state) {
+  const QLocale locale = QLocale::c();
+  double x = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(decimalText(x / 2.55, locale));
+    x = x < 255 ? x + 1 : 0;
+  }
+}
+BENCHMARK(DecimalText);
+
+void CsvLine(benchmark::State& state) {
+  const MemoryBoxes boxes = testing::boxesFromLayout();
+  HeapGrowth heap(state);
+  for (auto _ : state) benchmark::DoNotOptimize(csvLine(boxes, QStringLiteral("12/6/26 8:05:09 PM")));
+}
+BENCHMARK(CsvLine);
+
+// One round of 22 answered requests through the link, the cycle and the
+// decoder, as the window would run it (no log).
+void ScanRound(benchmark::State& state) {
+  testing::FakeClock clock;
+  testing::FakeSerialPort port;
+  MemoryBoxes boxes = testing::boxesFromLayout();
+  ScanCycle scan(port, clock, boxes);
+  scan.setLocale(QLocale::c());
+  scan.pb_StartScan_Click(false, QString());
+  port.receive("ATST 10\rOK\r\r>");
+  QList<QByteArray> answers;
+  for (const Parameter& p : catalogue()) {
+    if (p.selectedAtStart) {
+      answers << QByteArray(p.request.data(), qsizetype(p.request.size())) + "\r" +
+                     QByteArray(p.prefix.data(), qsizetype(p.prefix.size())) +
+                     (p.bytes == 2 ? " 1A F8" : " 3C") + " \r\r>";
+    }
+  }
+  HeapGrowth heap(state);
+  for (auto _ : state) {
+    for (const QByteArray& answer : answers) port.receive(answer);
+    port.clearWrites();
+  }
+  state.counters["requests/s"] =
+      benchmark::Counter(double(state.iterations()) * 22, benchmark::Counter::kIsRate);
+}
+BENCHMARK(ScanRound);
+
+}  // namespace
+}  // namespace tarvex
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
