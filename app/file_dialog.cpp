@@ -18,8 +18,9 @@ QString toQtFilter(const QString& pairs) {
   return filters.join(QStringLiteral(";;"));
 }
 
-std::optional<QString> QtFileDialog::chooseSaveFile(QWidget* parent, const QString& title, const QString& filter,
-                                                    const QString& defaultExtension, const QString& initialName) {
+std::optional<QString> QtFileDialog::chooseSaveFile(QWidget* parent, const QString& title,
+                                                    const QString& filter, const QString& defaultExtension,
+                                                    const QString& initialName) {
   QFileDialog dialog(parent, title);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);

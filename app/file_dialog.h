@@ -14,7 +14,8 @@ class FileDialog {
   // Shows the dialog for choosing a file to write. The filter is given as
   // description|pattern pairs ("Text (*.csv)|*.csv"). Nothing when cancelled.
   virtual std::optional<QString> chooseSaveFile(QWidget* parent, const QString& title, const QString& filter,
-                                                const QString& defaultExtension, const QString& initialName) = 0;
+                                                const QString& defaultExtension,
+                                                const QString& initialName) = 0;
 };
 
 // The platform's dialog through QFileDialog.

@@ -138,26 +138,29 @@ const ControlSpec* WindowSpec::control(std::string_view controlName) const {
 }
 
 const WindowSpec& tarvexLayout() {
-  static const WindowSpec spec{"Tarvex", "Tarvex - Mode 22", 6795, 5595, Placement::kSystem, std::nullopt,
-                               "pb_StartScan", kTarvexControls, {}};
+  static const WindowSpec spec{"Tarvex",       "Tarvex - Mode 22", 6795,
+                               5595,           Placement::kSystem, std::nullopt,
+                               "pb_StartScan", kTarvexControls,    {}};
   return spec;
 }
 
 const WindowSpec& dtcReaderLayout() {
-  static const WindowSpec spec{"DTCReader", "DTCReader", 5505, 5760, Placement::kSystem, std::nullopt,
+  static const WindowSpec spec{"DTCReader", "DTCReader",        5505, 5760, Placement::kSystem, std::nullopt,
                                "DTCOutput", kDtcReaderControls, {}};
   return spec;
 }
 
 const WindowSpec& dragstripLayout() {
-  static const WindowSpec spec{"OBDDragstrip", "OBD Dragstrip", 8040, 3360, Placement::kSystem, std::nullopt,
-                               "RxText", kDragstripControls, {}};
+  static const WindowSpec spec{"OBDDragstrip", "OBD Dragstrip",    8040,
+                               3360,           Placement::kSystem, std::nullopt,
+                               "RxText",       kDragstripControls, {}};
   return spec;
 }
 
 const WindowSpec& gaugesLayout() {
-  static const WindowSpec spec{"Gauges", "Gauges", 5400, 3195, Placement::kTopLeft, Rgb{255, 255, 255},
-                               "", kGaugesControls, kGaugesLines};
+  static const WindowSpec spec{
+      "Gauges", "Gauges",        5400,        3195, Placement::kTopLeft, Rgb{255, 255, 255},
+      "",       kGaugesControls, kGaugesLines};
   return spec;
 }
 

@@ -11,7 +11,9 @@ namespace tarvex {
 // when its window is built. Positions and sizes are in twips (15 to a pixel at
 // 96 dpi) from the top left of the client area.
 inline constexpr int kTwipsPerPixel = 15;
-constexpr int twipsToPixels(int twips) { return twips / kTwipsPerPixel; }
+constexpr int twipsToPixels(int twips) {
+  return twips / kTwipsPerPixel;
+}
 
 struct Rgb {
   std::uint8_t red = 0, green = 0, blue = 0;

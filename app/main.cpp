@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
+#include <cstdio>
 
 #include "app/file_dialog.h"
 #include "app/main_window.h"
@@ -7,8 +8,6 @@
 #include "sim/sim_adapter.h"
 #include "sim/sim_port.h"
 #include "sim/vehicle.h"
-
-#include <cstdio>
 
 int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("tarvex"));
@@ -19,19 +18,22 @@ int main(int argc, char** argv) {
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   QCommandLineParser parser;
-  parser.setApplicationDescription(
-      QStringLiteral("Tarvex: scans the enhanced parameters of a GM engine controller through an ELM327 adapter."));
+  parser.setApplicationDescription(QStringLiteral(
+      "Tarvex: scans the enhanced parameters of a GM engine controller through an ELM327 adapter."));
   const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                       QStringLiteral("Displays help on command line options."));
   parser.addOption(helpOption);
   const QCommandLineOption portOption(
-      QStringLiteral("port"), QStringLiteral("Serial device of the adapter (default: %1).").arg(tarvex::defaultPortName()),
+      QStringLiteral("port"),
+      QStringLiteral("Serial device of the adapter (default: %1).").arg(tarvex::defaultPortName()),
       QStringLiteral("DEVICE"), tarvex::defaultPortName());
-  const QCommandLineOption demoOption(QStringLiteral("demo"),
-                                      QStringLiteral("Use the built-in simulated adapter and car instead of a device."));
+  const QCommandLineOption demoOption(
+      QStringLiteral("demo"),
+      QStringLiteral("Use the built-in simulated adapter and car instead of a device."));
   parser.addOption(portOption);
   parser.addOption(demoOption);
-  const QString help = parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("tarvex"));
+  const QString help =
+      parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("tarvex"));
   if (!parser.parse(arguments)) {
     std::fprintf(stderr, "%s\n\n%s", qPrintable(parser.errorText()), qPrintable(help));
     return 2;

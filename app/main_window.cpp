@@ -15,9 +15,13 @@ constexpr char kDialogTitle[] = "Select log file...";
 constexpr char kDialogFilter[] = "Text (*.csv)|*.csv";
 constexpr char kDialogExtension[] = "csv";
 
-QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString qs(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
-QColor fromBgr(std::uint32_t bgr) { return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF); }
+QColor fromBgr(std::uint32_t bgr) {
+  return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
+}
 std::uint32_t toBgr(const QColor& c) {
   return std::uint32_t(c.red()) | (std::uint32_t(c.green()) << 8) | (std::uint32_t(c.blue()) << 16);
 }
@@ -36,8 +40,12 @@ W& showWindow(QPointer<W>& slot, const std::function<W*()>& make) {
 
 }  // namespace
 
-WindowRegistry::WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fileDialog, ErrorReporter reportError)
-    : ports_(ports), clock_(clock), fileDialog_(fileDialog), reportError_(orWarningBox(std::move(reportError))) {}
+WindowRegistry::WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fileDialog,
+                               ErrorReporter reportError)
+    : ports_(ports),
+      clock_(clock),
+      fileDialog_(fileDialog),
+      reportError_(orWarningBox(std::move(reportError))) {}
 
 WindowRegistry::~WindowRegistry() {
   delete dragstrip_.data();
@@ -54,7 +62,8 @@ DTCReader& WindowRegistry::showDtcReader() {
 }
 
 OBDDragstrip& WindowRegistry::showDragstrip() {
-  return showWindow<OBDDragstrip>(dragstrip_, [this] { return new OBDDragstrip(ports_, clock_, reportError_); });
+  return showWindow<OBDDragstrip>(dragstrip_,
+                                  [this] { return new OBDDragstrip(ports_, clock_, reportError_); });
 }
 
 // The value boxes are the window's line edits and the lamp its square.
@@ -126,15 +135,20 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
   connect(pb_DTCOpen, &QPushButton::clicked, this, &Tarvex::pb_DTCOpen_Click);
   for (const SelectionLabel& s : kSelectionLabels) {
     const QString name = qs(s.label);
-    connect(controls_.get<ClickableLabel>(name), &ClickableLabel::clicked, this, [this, name] { tb_Click(name); });
+    connect(controls_.get<ClickableLabel>(name), &ClickableLabel::clicked, this,
+            [this, name] { tb_Click(name); });
   }
 
   Form_Load();
 }
 
-Tarvex::~Tarvex() { scan_->pb_StopScan_Click(); }
+Tarvex::~Tarvex() {
+  scan_->pb_StopScan_Click();
+}
 
-void Tarvex::Form_Load() { windows_.showGauges(); }
+void Tarvex::Form_Load() {
+  windows_.showGauges();
+}
 
 void Tarvex::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
@@ -152,7 +166,8 @@ void Tarvex::setScanning(bool scanning) {
 
 void Tarvex::pb_StartScan_Click() {
   logErrorShown_ = false;
-  const std::optional<StartFailure> failure = scan_->pb_StartScan_Click(cb_log->isChecked(), tb_logpath->text());
+  const std::optional<StartFailure> failure =
+      scan_->pb_StartScan_Click(cb_log->isChecked(), tb_logpath->text());
   if (!failure) {
     setScanning(true);
     return;
@@ -169,9 +184,9 @@ void Tarvex::pb_StopScan_Click() {
 }
 
 void Tarvex::pb_changedir_Click() {
-  const std::optional<QString> chosen =
-      windows_.fileDialog().chooseSaveFile(this, QString::fromLatin1(kDialogTitle), QString::fromLatin1(kDialogFilter),
-                                           QString::fromLatin1(kDialogExtension), commDialFileName_);
+  const std::optional<QString> chosen = windows_.fileDialog().chooseSaveFile(
+      this, QString::fromLatin1(kDialogTitle), QString::fromLatin1(kDialogFilter),
+      QString::fromLatin1(kDialogExtension), commDialFileName_);
   // A cancelled dialog leaves the path box as the user left it.
   if (!chosen) return;
   commDialFileName_ = *chosen;

@@ -33,7 +33,9 @@ void FilledSquare::paintEvent(QPaintEvent*) {
   painter.fillRect(rect(), fill_);
 }
 
-QColor toQColor(Rgb rgb) { return QColor(rgb.red, rgb.green, rgb.blue); }
+QColor toQColor(Rgb rgb) {
+  return QColor(rgb.red, rgb.green, rgb.blue);
+}
 
 static QString toQString(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -95,7 +97,8 @@ ControlMap buildWindow(QWidget& window, const WindowSpec& spec) {
   for (const ControlSpec& c : spec.controls) {
     QWidget* w = createControl(c, window);
     w->setObjectName(toQString(c.name));
-    w->setGeometry(twipsToPixels(c.left), twipsToPixels(c.top), twipsToPixels(c.width), twipsToPixels(c.height));
+    w->setGeometry(twipsToPixels(c.left), twipsToPixels(c.top), twipsToPixels(c.width),
+                   twipsToPixels(c.height));
     if (!c.toolTip.empty()) w->setToolTip(toQString(c.toolTip));
     if (!c.style.fontFamily.empty()) {
       QFont font(toQString(c.style.fontFamily));
@@ -110,7 +113,8 @@ ControlMap buildWindow(QWidget& window, const WindowSpec& spec) {
   }
   std::stable_sort(tabOrder.begin(), tabOrder.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (std::size_t i = 1; i < tabOrder.size(); ++i) QWidget::setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
+  for (std::size_t i = 1; i < tabOrder.size(); ++i)
+    QWidget::setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
   return controls;
 }
 

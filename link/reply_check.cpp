@@ -20,7 +20,8 @@ static bool isUpperHexDigit(QChar c) {
 bool isWellFormedData(const QString& out) {
   if (out.isEmpty() || out.size() % 3 != 0) return false;
   for (qsizetype i = 0; i < out.size(); i += 3) {
-    if (out[i] != QLatin1Char(' ') || !isUpperHexDigit(out[i + 1]) || !isUpperHexDigit(out[i + 2])) return false;
+    if (out[i] != QLatin1Char(' ') || !isUpperHexDigit(out[i + 1]) || !isUpperHexDigit(out[i + 2]))
+      return false;
   }
   return true;
 }

@@ -46,11 +46,10 @@ constexpr CsvColumn kFuelStatusB2Column{"FuelStatusB2", kFuelSysStatusB2};
 constexpr int kFuelStatusB2Place = 24;
 
 constexpr std::array<std::string_view, kBoxCount> kBoxNames{
-    "RPM",    "Speed",  "IAT",           "TPS",     "LOAD",    "MAF",     "Coolant", "STFTB1",
-    "LTFTB1", "ERT",    "MAP",           "Timing",  "KR",      "DTC",     "Gear",    "Volts",
-    "AirFuel", "O2B1S1", "O2B1S2",       "O2B2S1",  "O2B2S2",  "FuelSysStatus",      "EGRDP",
-    "EGRAP",  "EGRDC",  "STFTB2",        "LTFTB2",  "O2B1S1T", "O2B1S2T", "O2B2S1T", "O2B2S2T",
-    "FuelSysStatusB2"};
+    "RPM",     "Speed",  "IAT",    "TPS",     "LOAD",    "MAF",           "Coolant", "STFTB1",
+    "LTFTB1",  "ERT",    "MAP",    "Timing",  "KR",      "DTC",           "Gear",    "Volts",
+    "AirFuel", "O2B1S1", "O2B1S2", "O2B2S1",  "O2B2S2",  "FuelSysStatus", "EGRDP",   "EGRAP",
+    "EGRDC",   "STFTB2", "LTFTB2", "O2B1S1T", "O2B1S2T", "O2B2S1T",       "O2B2S2T", "FuelSysStatusB2"};
 
 std::array<CsvColumn, kCsvBoxColumns> buildCsvColumns() {
   std::array<CsvColumn, kCsvBoxColumns> columns{};
@@ -63,11 +62,17 @@ std::array<CsvColumn, kCsvBoxColumns> buildCsvColumns() {
 
 }  // namespace
 
-std::string_view boxName(Box box) { return kBoxNames[static_cast<std::size_t>(box)]; }
+std::string_view boxName(Box box) {
+  return kBoxNames[static_cast<std::size_t>(box)];
+}
 
-const std::array<Parameter, kParameterCount>& catalogue() { return kCatalogue; }
+const std::array<Parameter, kParameterCount>& catalogue() {
+  return kCatalogue;
+}
 
-const Parameter& parameterAt(int position) { return kCatalogue[static_cast<std::size_t>(position - 1)]; }
+const Parameter& parameterAt(int position) {
+  return kCatalogue[static_cast<std::size_t>(position - 1)];
+}
 
 const Parameter* parameterByPrefix(QStringView prefix) {
   const auto it = std::find_if(kCatalogue.begin(), kCatalogue.end(), [&](const Parameter& p) {

@@ -11,10 +11,38 @@ namespace tarvex {
 // The value boxes of the main window that the scan fills: one per parameter,
 // then the boxes filled as a second target of a parameter's answer.
 enum class Box : int {
-  kRPM, kSpeed, kIAT, kTPS, kLOAD, kMAF, kCoolant, kSTFTB1, kLTFTB1, kERT, kMAP, kTiming, kKR, kDTC,
-  kGear, kVolts, kAirFuel, kO2B1S1, kO2B1S2, kO2B2S1, kO2B2S2, kFuelSysStatus, kEGRDP, kEGRAP, kEGRDC,
-  kSTFTB2, kLTFTB2,
-  kO2B1S1T, kO2B1S2T, kO2B2S1T, kO2B2S2T, kFuelSysStatusB2,
+  kRPM,
+  kSpeed,
+  kIAT,
+  kTPS,
+  kLOAD,
+  kMAF,
+  kCoolant,
+  kSTFTB1,
+  kLTFTB1,
+  kERT,
+  kMAP,
+  kTiming,
+  kKR,
+  kDTC,
+  kGear,
+  kVolts,
+  kAirFuel,
+  kO2B1S1,
+  kO2B1S2,
+  kO2B2S1,
+  kO2B2S2,
+  kFuelSysStatus,
+  kEGRDP,
+  kEGRAP,
+  kEGRDC,
+  kSTFTB2,
+  kLTFTB2,
+  kO2B1S1T,
+  kO2B1S2T,
+  kO2B2S1T,
+  kO2B2S2T,
+  kFuelSysStatusB2,
   kCount
 };
 inline constexpr int kBoxCount = static_cast<int>(Box::kCount);
@@ -24,17 +52,17 @@ std::string_view boxName(Box box);
 
 // How a parameter's data bytes become its shown value.
 enum class Conversion {
-  kQuarter,     // N / 4
-  kWhole,       // N
-  kMinus40,     // N - 40
-  kPercent,     // N / 2.55
-  kHundredth,   // N / 100
-  kFuelTrim,    // N / 1.28 - 100
-  kHalfMinus64,  // N / 2 - 64
+  kQuarter,       // N / 4
+  kWhole,         // N
+  kMinus40,       // N - 40
+  kPercent,       // N / 2.55
+  kHundredth,     // N / 100
+  kFuelTrim,      // N / 1.28 - 100
+  kHalfMinus64,   // N / 2 - 64
   kTroubleCodes,  // bit 7: lamp, the rest: count
-  kTenth,       // N / 10
-  kOxygen,      // A / 200 volts, (B * 100) / 128 - 100 trim
-  kFuelStatus,  // status texts of A and B
+  kTenth,         // N / 10
+  kOxygen,        // A / 200 volts, (B * 100) / 128 - 100 trim
+  kFuelStatus,    // status texts of A and B
 };
 
 struct Parameter {

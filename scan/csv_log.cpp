@@ -69,7 +69,8 @@ std::optional<QString> CsvLog::open(const QString& path) {
   return std::nullopt;
 }
 
-std::optional<QString> CsvLog::writeRow(const ValueBoxes& boxes, const QDateTime& when, const QLocale& locale) {
+std::optional<QString> CsvLog::writeRow(const ValueBoxes& boxes, const QDateTime& when,
+                                        const QLocale& locale) {
   if (!file_.isOpen()) return QStringLiteral("The log file is not open");
   return write(csvLine(boxes, logTimeText(when, locale)));
 }

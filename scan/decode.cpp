@@ -8,12 +8,18 @@ namespace tarvex {
 
 QString fuelStatusText(int code) {
   switch (code) {
-    case 1: return QStringLiteral("Open Loop");
-    case 2: return QStringLiteral("Closed Loop");
-    case 4: return QStringLiteral("Open Loop Driving");
-    case 8: return QStringLiteral("Open Loop Fault");
-    case 16: return QStringLiteral("Closed Loop Fault");
-    default: return {};
+    case 1:
+      return QStringLiteral("Open Loop");
+    case 2:
+      return QStringLiteral("Closed Loop");
+    case 4:
+      return QStringLiteral("Open Loop Driving");
+    case 8:
+      return QStringLiteral("Open Loop Fault");
+    case 16:
+      return QStringLiteral("Closed Loop Fault");
+    default:
+      return {};
   }
 }
 
@@ -29,14 +35,30 @@ std::optional<Decoded> decodeReply(QStringView replyPrefix, const QString& out, 
   auto writeDecimal = [&](double value) { write(row->box, decimalText(value, locale)); };
 
   switch (row->conversion) {
-    case Conversion::kQuarter: writeDecimal(x / 4); break;
-    case Conversion::kWhole: write(row->box, wholeText(n)); break;
-    case Conversion::kMinus40: write(row->box, wholeText(n - 40)); break;
-    case Conversion::kPercent: writeDecimal(x / 2.55); break;
-    case Conversion::kHundredth: writeDecimal(x / 100); break;
-    case Conversion::kFuelTrim: writeDecimal(x / 1.28 - 100); break;
-    case Conversion::kHalfMinus64: writeDecimal(x / 2 - 64); break;
-    case Conversion::kTenth: writeDecimal(x / 10); break;
+    case Conversion::kQuarter:
+      writeDecimal(x / 4);
+      break;
+    case Conversion::kWhole:
+      write(row->box, wholeText(n));
+      break;
+    case Conversion::kMinus40:
+      write(row->box, wholeText(n - 40));
+      break;
+    case Conversion::kPercent:
+      writeDecimal(x / 2.55);
+      break;
+    case Conversion::kHundredth:
+      writeDecimal(x / 100);
+      break;
+    case Conversion::kFuelTrim:
+      writeDecimal(x / 1.28 - 100);
+      break;
+    case Conversion::kHalfMinus64:
+      writeDecimal(x / 2 - 64);
+      break;
+    case Conversion::kTenth:
+      writeDecimal(x / 10);
+      break;
     case Conversion::kTroubleCodes: {
       const bool lampOn = n >= 128;
       d.milColour = lampOn ? kMilOn : kMilOff;

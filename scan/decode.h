@@ -24,6 +24,7 @@ QString fuelStatusText(int code);
 // given. Nothing for a prefix that names no parameter, and nothing for a data
 // text that is not a blank and two upper-case hex digits per expected byte: a
 // short or garbled answer must not show a made-up value.
-std::optional<Decoded> decodeReply(QStringView replyPrefix, const QString& out, const QLocale& locale = QLocale());
+std::optional<Decoded> decodeReply(QStringView replyPrefix, const QString& out,
+                                   const QLocale& locale = QLocale());
 
 }  // namespace tarvex

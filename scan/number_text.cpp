@@ -20,7 +20,9 @@ std::int32_t HexToDec(const QString& hex) {
   return static_cast<std::int32_t>(value);
 }
 
-QString wholeText(long long value) { return QString::number(value); }
+QString wholeText(long long value) {
+  return QString::number(value);
+}
 
 QString decimalText(double value, const QLocale& locale) {
   if (!std::isfinite(value)) return locale.toString(value);

@@ -1,34 +1,37 @@
+#include "scan/catalogue.h"
+
 #include <gtest/gtest.h>
 
 #include <QString>
 
 #include "app/layouts.h"
-#include "scan/catalogue.h"
 #include "scan/csv_log.h"
 
 namespace tarvex {
 namespace {
 
-QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString qs(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 // The catalogue as published for the enhanced identifiers: scan order,
 // request, reply prefix, data bytes, box, log column. Kept here as text so a
 // changed table row shows up as a failing line.
 TEST(Catalogue, RowsAsPublished) {
   const char* expected[] = {
-      "1 22000C01 62 00 0C 2 RPM 1",        "2 22000D01 62 00 0D 1 Speed 2",
-      "3 22000F01 62 00 0F 1 IAT 3",        "4 22001101 62 00 11 1 TPS 7",
-      "5 22000401 62 00 04 1 LOAD 6",       "6 22001001 62 00 10 2 MAF 5",
-      "7 22000501 62 00 05 1 Coolant 10",   "8 22000601 62 00 06 1 STFTB1 12",
-      "9 22000701 62 00 07 1 LTFTB1 13",    "10 2211A101 62 11 A1 2 ERT 4",
-      "11 22000B01 62 00 0B 1 MAP 8",       "12 22000E01 62 00 0E 1 Timing 9",
-      "13 22125D01 62 12 5D 1 KR 11",       "14 22000101 62 00 01 1 DTC 0",
-      "15 2219F501 62 19 F5 1 Gear 16",     "16 22114101 62 11 41 1 Volts 17",
-      "17 22119E01 62 11 9E 1 AirFuel 18",  "18 22001401 62 00 14 2 O2B1S1 19",
-      "19 22001501 62 00 15 2 O2B1S2 20",   "20 22001801 62 00 18 2 O2B2S1 21",
-      "21 22001901 62 00 19 2 O2B2S2 22",   "22 22000301 62 00 03 2 FuelSysStatus 23",
-      "23 22119B01 62 11 9B 1 EGRDP 25",    "24 22115201 62 11 52 1 EGRAP 26",
-      "25 22117101 62 11 71 1 EGRDC 27",    "26 22000801 62 00 08 1 STFTB2 14",
+      "1 22000C01 62 00 0C 2 RPM 1",       "2 22000D01 62 00 0D 1 Speed 2",
+      "3 22000F01 62 00 0F 1 IAT 3",       "4 22001101 62 00 11 1 TPS 7",
+      "5 22000401 62 00 04 1 LOAD 6",      "6 22001001 62 00 10 2 MAF 5",
+      "7 22000501 62 00 05 1 Coolant 10",  "8 22000601 62 00 06 1 STFTB1 12",
+      "9 22000701 62 00 07 1 LTFTB1 13",   "10 2211A101 62 11 A1 2 ERT 4",
+      "11 22000B01 62 00 0B 1 MAP 8",      "12 22000E01 62 00 0E 1 Timing 9",
+      "13 22125D01 62 12 5D 1 KR 11",      "14 22000101 62 00 01 1 DTC 0",
+      "15 2219F501 62 19 F5 1 Gear 16",    "16 22114101 62 11 41 1 Volts 17",
+      "17 22119E01 62 11 9E 1 AirFuel 18", "18 22001401 62 00 14 2 O2B1S1 19",
+      "19 22001501 62 00 15 2 O2B1S2 20",  "20 22001801 62 00 18 2 O2B2S1 21",
+      "21 22001901 62 00 19 2 O2B2S2 22",  "22 22000301 62 00 03 2 FuelSysStatus 23",
+      "23 22119B01 62 11 9B 1 EGRDP 25",   "24 22115201 62 11 52 1 EGRAP 26",
+      "25 22117101 62 11 71 1 EGRDC 27",   "26 22000801 62 00 08 1 STFTB2 14",
       "27 22000901 62 00 09 1 LTFTB2 15",
   };
   ASSERT_EQ(std::size(expected), catalogue().size());
@@ -53,11 +56,15 @@ TEST(Catalogue, SecondTargets) {
   const struct {
     Box box;
     std::optional<Box> second;
-  } cases[] = {{Box::kO2B1S1, Box::kO2B1S1T}, {Box::kO2B1S2, Box::kO2B1S2T}, {Box::kO2B2S1, Box::kO2B2S1T},
-               {Box::kO2B2S2, Box::kO2B2S2T}, {Box::kFuelSysStatus, Box::kFuelSysStatusB2},
+  } cases[] = {{Box::kO2B1S1, Box::kO2B1S1T},
+               {Box::kO2B1S2, Box::kO2B1S2T},
+               {Box::kO2B2S1, Box::kO2B2S1T},
+               {Box::kO2B2S2, Box::kO2B2S2T},
+               {Box::kFuelSysStatus, Box::kFuelSysStatusB2},
                {Box::kRPM, std::nullopt}};
   for (const auto& c : cases) {
-    const auto it = std::find_if(catalogue().begin(), catalogue().end(), [&](const Parameter& p) { return p.box == c.box; });
+    const auto it = std::find_if(catalogue().begin(), catalogue().end(),
+                                 [&](const Parameter& p) { return p.box == c.box; });
     ASSERT_NE(it, catalogue().end());
     EXPECT_EQ(it->second, c.second) << boxName(c.box);
   }

@@ -1,6 +1,7 @@
+#include "scan/decode.h"
+
 #include <gtest/gtest.h>
 
-#include "scan/decode.h"
 #include "scan/value_boxes.h"
 #include "tests/support/qt_print.h"
 
@@ -10,7 +11,8 @@ namespace {
 // Decodes an answer for the parameter whose box is given and returns the text
 // written into a box (the same box unless another is named), or "<none>".
 QString shown(Box row, const char* out, std::optional<Box> target = std::nullopt) {
-  const auto it = std::find_if(catalogue().begin(), catalogue().end(), [&](const Parameter& p) { return p.box == row; });
+  const auto it =
+      std::find_if(catalogue().begin(), catalogue().end(), [&](const Parameter& p) { return p.box == row; });
   const QString prefix = QString::fromLatin1(it->prefix.data(), static_cast<qsizetype>(it->prefix.size()));
   const std::optional<Decoded> d = decodeReply(prefix, QString::fromLatin1(out), QLocale::c());
   if (!d) return QStringLiteral("<not decoded>");

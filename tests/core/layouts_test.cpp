@@ -1,8 +1,9 @@
+#include "app/layouts.h"
+
 #include <gtest/gtest.h>
 
 #include <QStringList>
 
-#include "app/layouts.h"
 #include "tests/support/qt_print.h"
 
 namespace tarvex {
@@ -134,22 +135,34 @@ const char* const kNeedleRows[] = {
 };
 // clang-format on
 
-QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-QString orDash(std::string_view s) { return s.empty() ? QStringLiteral("-") : qs(s); }
+QString qs(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+QString orDash(std::string_view s) {
+  return s.empty() ? QStringLiteral("-") : qs(s);
+}
 
 QString kindName(ControlKind kind) {
   switch (kind) {
-    case ControlKind::kLabel: return QStringLiteral("label");
-    case ControlKind::kTextBox: return QStringLiteral("text box");
-    case ControlKind::kButton: return QStringLiteral("button");
-    case ControlKind::kCheckBox: return QStringLiteral("check box");
-    case ControlKind::kFilledSquare: return QStringLiteral("filled square");
-    case ControlKind::kPicture: return QStringLiteral("picture");
+    case ControlKind::kLabel:
+      return QStringLiteral("label");
+    case ControlKind::kTextBox:
+      return QStringLiteral("text box");
+    case ControlKind::kButton:
+      return QStringLiteral("button");
+    case ControlKind::kCheckBox:
+      return QStringLiteral("check box");
+    case ControlKind::kFilledSquare:
+      return QStringLiteral("filled square");
+    case ControlKind::kPicture:
+      return QStringLiteral("picture");
   }
   return {};
 }
 
-QString rgb(Rgb c) { return QStringLiteral("(%1, %2, %3)").arg(c.red).arg(c.green).arg(c.blue); }
+QString rgb(Rgb c) {
+  return QStringLiteral("(%1, %2, %3)").arg(c.red).arg(c.green).arg(c.blue);
+}
 
 QString row(const ControlSpec& c) {
   QStringList other;
@@ -164,8 +177,14 @@ QString row(const ControlSpec& c) {
   if (c.style.transparent) other << QStringLiteral("transparent background");
   if (c.style.fill) other << QStringLiteral("solid fill grey ") + rgb(*c.style.fill);
   if (!c.style.note.empty()) other << qs(c.style.note);
-  return QStringList{qs(c.name), kindName(c.kind), orDash(c.text), orDash(c.toolTip), QString::number(c.left),
-                     QString::number(c.top), QString::number(c.width), QString::number(c.height),
+  return QStringList{qs(c.name),
+                     kindName(c.kind),
+                     orDash(c.text),
+                     orDash(c.toolTip),
+                     QString::number(c.left),
+                     QString::number(c.top),
+                     QString::number(c.width),
+                     QString::number(c.height),
                      c.tab < 0 ? QStringLiteral("-") : QString::number(c.tab),
                      other.isEmpty() ? QStringLiteral("-") : other.join(QStringLiteral(", "))}
       .join(QLatin1Char('|'));
@@ -188,8 +207,12 @@ TEST(Layouts, NeedlesAsPublished) {
   ASSERT_EQ(gaugesLayout().lines.size(), std::size(kNeedleRows));
   for (std::size_t i = 0; i < std::size(kNeedleRows); ++i) {
     const LineSpec& l = gaugesLayout().lines[i];
-    const QString text = QStringList{qs(l.name), QStringLiteral("red ") + rgb(l.colour), QString::number(l.width),
-                                     QString::number(l.x1), QString::number(l.y1), QString::number(l.x2),
+    const QString text = QStringList{qs(l.name),
+                                     QStringLiteral("red ") + rgb(l.colour),
+                                     QString::number(l.width),
+                                     QString::number(l.x1),
+                                     QString::number(l.y1),
+                                     QString::number(l.x2),
                                      QString::number(l.y2)}
                              .join(QLatin1Char('|'));
     EXPECT_EQ(text, QLatin1String(kNeedleRows[i]));
@@ -208,12 +231,15 @@ TEST(Layouts, Windows) {
   };
   for (const auto& c : cases) {
     const WindowSpec& w = c.window;
-    const QString text =
-        QStringList{qs(w.name), qs(w.caption), QString::number(w.width), QString::number(w.height),
-                    w.placement == Placement::kTopLeft ? QStringLiteral("top left") : QStringLiteral("system"),
-                    w.background ? rgb(*w.background) : QStringLiteral("default"),
-                    w.firstFocus.empty() ? QStringLiteral("none") : qs(w.firstFocus)}
-            .join(QLatin1Char('|'));
+    const QString text = QStringList{qs(w.name),
+                                     qs(w.caption),
+                                     QString::number(w.width),
+                                     QString::number(w.height),
+                                     w.placement == Placement::kTopLeft ? QStringLiteral("top left")
+                                                                        : QStringLiteral("system"),
+                                     w.background ? rgb(*w.background) : QStringLiteral("default"),
+                                     w.firstFocus.empty() ? QStringLiteral("none") : qs(w.firstFocus)}
+                             .join(QLatin1Char('|'));
     EXPECT_EQ(text, QLatin1String(c.text));
   }
 }

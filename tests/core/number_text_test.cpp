@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "scan/number_text.h"
+
+#include <gtest/gtest.h>
 
 namespace tarvex {
 namespace {
@@ -10,7 +10,8 @@ TEST(HexToDec, ReadsOnlyUpperCaseHexDigits) {
     const char* text;
     int value;
   } cases[] = {
-      {"", 0}, {" 1a", 1}, {"NO DATA", 0xDAA}, {"12 34", 0x1234}, {" 1A F8", 0x1AF8}, {" FF FF", 0xFFFF},
+      {"", 0},           {" 1a", 1},         {"NO DATA", 0xDAA},
+      {"12 34", 0x1234}, {" 1A F8", 0x1AF8}, {" FF FF", 0xFFFF},
       {" 1A\r\r", 0x1A}, {">", 0},
   };
   for (const auto& c : cases) EXPECT_EQ(HexToDec(QString::fromLatin1(c.text)), c.value) << c.text;
@@ -52,8 +53,8 @@ TEST(ReadInt16, RoundsHalvesToEven) {
     const char* text;
     std::optional<std::int16_t> value;
   } cases[] = {
-      {"1726", 1726}, {"1726.5", 1726}, {"1727.5", 1728}, {"16383.75", 16384}, {"0.5", 0},
-      {"-2.5", -2},   {"60", 60},       {"Speed", std::nullopt}, {"", std::nullopt}, {"40000", std::nullopt},
+      {"1726", 1726}, {"1726.5", 1726}, {"1727.5", 1728},        {"16383.75", 16384}, {"0.5", 0},
+      {"-2.5", -2},   {"60", 60},       {"Speed", std::nullopt}, {"", std::nullopt},  {"40000", std::nullopt},
   };
   for (const auto& t : cases) EXPECT_EQ(readInt16(QLatin1String(t.text), c), t.value) << t.text;
   EXPECT_EQ(readInt16(QStringLiteral("1726,5"), QLocale(QLocale::German)), 1726);

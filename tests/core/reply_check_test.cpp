@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "link/adapter_link.h"
-#include "tests/support/qt_print.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial_port.h"
+#include "tests/support/qt_print.h"
 
 namespace tarvex {
 namespace {
@@ -46,8 +46,8 @@ TEST(WellFormedData, Table) {
   const struct {
     const char* out;
     bool ok;
-  } cases[] = {{" 1A F8", true}, {" 3C", true},  {" 1A\r\r>", false}, {" 1a F8", false},
-               {"", false},      {"1A F8", false}, {" 1AF8 ", false},  {" 3G", false}};
+  } cases[] = {{" 1A F8", true}, {" 3C", true},    {" 1A\r\r>", false}, {" 1a F8", false},
+               {"", false},      {"1A F8", false}, {" 1AF8 ", false},   {" 3G", false}};
   for (const auto& c : cases) EXPECT_EQ(isWellFormedData(QString::fromLatin1(c.out)), c.ok) << c.out;
 }
 

@@ -1,10 +1,11 @@
+#include "scan/scan_cycle.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "scan/scan_cycle.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial_port.h"
 #include "tests/support/main_boxes.h"
@@ -63,7 +64,9 @@ struct ScanFixture : ::testing::Test {
     port.receive((request + "\r" + prefix + " " + data + " \r\r>").toLatin1());
   }
 
-  void answerSetup() { port.receive("ATZ\r\r\rELM327 v1.5\r\r>ATE1\rOK\r\r>ATSH 6C 10 F1\rOK\r\r>ATST 10\rOK\r\r>"); }
+  void answerSetup() {
+    port.receive("ATZ\r\r\rELM327 v1.5\r\r>ATE1\rOK\r\r>ATSH 6C 10 F1\rOK\r\r>ATST 10\rOK\r\r>");
+  }
 
   QString logPath() const { return dir.filePath(QStringLiteral("log.csv")); }
   QList<QByteArray> logLines() const {
@@ -214,7 +217,9 @@ TEST_F(ScanFixture, LogHasHeaderAndALinePerRoundWithLastParameterLagging) {
   for (int round = 0; round < 2; ++round) {
     for (const QString& request : kDefaultRound) {
       ASSERT_EQ(takeCommands(), QStringList{request});
-      answer(request, request == "22000901" ? (round ? "81" : "80") : request.endsWith("0C01") ? "1A F8" : "80 80");
+      answer(request, request == "22000901"      ? (round ? "81" : "80")
+                      : request.endsWith("0C01") ? "1A F8"
+                                                 : "80 80");
     }
   }
   scan.pb_StopScan_Click();
@@ -279,7 +284,8 @@ TEST(CsvLine, QuotesOnlyWhatWouldShiftColumns) {
   const struct {
     const char* text;
     const char* field;
-  } cases[] = {{"1726.5", "1726.5"}, {"1726,5", "\"1726,5\""}, {"say \"hi\"", "\"say \"\"hi\"\"\""}, {"", ""}};
+  } cases[] = {
+      {"1726.5", "1726.5"}, {"1726,5", "\"1726,5\""}, {"say \"hi\"", "\"say \"\"hi\"\"\""}, {"", ""}};
   for (const auto& c : cases) EXPECT_EQ(csvField(QString::fromLatin1(c.text)), QLatin1String(c.field));
 
   MemoryBoxes boxes = testing::boxesFromLayout();
@@ -291,8 +297,10 @@ TEST(CsvLine, QuotesOnlyWhatWouldShiftColumns) {
 
 TEST(LogTime, ShortDateAndLongTimeWithoutZone) {
   const QDateTime when(QDate(2026, 12, 6), QTime(20, 5, 9));
-  EXPECT_EQ(logTimeText(when, QLocale(QLocale::English, QLocale::UnitedStates)), QStringLiteral("12/6/26 8:05:09 PM"));
-  EXPECT_EQ(logTimeText(when, QLocale(QLocale::German, QLocale::Germany)), QStringLiteral("06.12.26 20:05:09"));
+  EXPECT_EQ(logTimeText(when, QLocale(QLocale::English, QLocale::UnitedStates)),
+            QStringLiteral("12/6/26 8:05:09 PM"));
+  EXPECT_EQ(logTimeText(when, QLocale(QLocale::German, QLocale::Germany)),
+            QStringLiteral("06.12.26 20:05:09"));
 }
 
 }  // namespace

@@ -19,7 +19,9 @@ std::unique_ptr<Timer> FakeClock::createTimer() {
   return timer;
 }
 
-void FakeClock::setTickCount(std::uint32_t ms) { now_ = Micros{std::int64_t(ms) * 1000}; }
+void FakeClock::setTickCount(std::uint32_t ms) {
+  now_ = Micros{std::int64_t(ms) * 1000};
+}
 
 void FakeClock::advance(Micros duration) {
   const Micros target = now_ + duration;

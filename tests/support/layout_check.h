@@ -44,12 +44,14 @@ inline void expectBuiltFromLayout(const QWidget& window, const WindowSpec& spec)
     }
     if (c.tab >= 0 && c.kind != ControlKind::kLabel) focusable.emplace_back(c.tab, w);
   }
-  std::sort(focusable.begin(), focusable.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::sort(focusable.begin(), focusable.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
   // Tab moves through the focusable controls in table order; labels and other
   // controls that take no focus stand in the chain but are passed over.
   auto nextFocusable = [&](QWidget* from) {
     for (QWidget* w = from->nextInFocusChain(); w && w != from; w = w->nextInFocusChain()) {
-      if (std::any_of(focusable.begin(), focusable.end(), [w](const auto& f) { return f.second == w; })) return w;
+      if (std::any_of(focusable.begin(), focusable.end(), [w](const auto& f) { return f.second == w; }))
+        return w;
     }
     return static_cast<QWidget*>(nullptr);
   };

@@ -11,7 +11,9 @@ inline void PrintTo(const QString& text, std::ostream* os) {
   shown.replace(QLatin1Char('\r'), QStringLiteral("\\r")).replace(QLatin1Char('\n'), QStringLiteral("\\n"));
   *os << '"' << shown.toStdString() << '"';
 }
-inline void PrintTo(const QByteArray& bytes, std::ostream* os) { PrintTo(QString::fromLatin1(bytes), os); }
+inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
+  PrintTo(QString::fromLatin1(bytes), os);
+}
 inline void PrintTo(const QStringList& list, std::ostream* os) {
   *os << '{';
   for (qsizetype i = 0; i < list.size(); ++i) {

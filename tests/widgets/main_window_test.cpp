@@ -1,3 +1,5 @@
+#include "app/main_window.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -7,7 +9,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
-#include "app/main_window.h"
 #include "app/selection.h"
 #include "gauges/needle.h"
 #include "tests/support/drag_ports.h"
@@ -42,7 +43,8 @@ class ScriptedFileDialog final : public FileDialog {
 
 void click(QWidget* w) {
   const QPointF at(2, 2);
-  QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
   QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
                       Qt::NoModifier);
   QApplication::sendEvent(w, &press);
@@ -64,16 +66,17 @@ struct MainWindowTest : ::testing::Test {
     return window->controls().get<T>(QString::fromLatin1(name));
   }
   QLineEdit* box(Box b) const {
-    return window->controls().get<QLineEdit>(QString::fromUtf8(boxName(b).data(), qsizetype(boxName(b).size())));
+    return window->controls().get<QLineEdit>(
+        QString::fromUtf8(boxName(b).data(), qsizetype(boxName(b).size())));
   }
   bool scanningButtons() const {
-    return !control<QPushButton>("pb_StartScan")->isEnabled() && !control<QPushButton>("pb_DTCOpen")->isEnabled() &&
-           !control<QCheckBox>("cb_log")->isEnabled() && control<QPushButton>("pb_StopScan")->isEnabled() &&
-           control<QPushButton>("pb_drag")->isEnabled();
+    return !control<QPushButton>("pb_StartScan")->isEnabled() &&
+           !control<QPushButton>("pb_DTCOpen")->isEnabled() && !control<QCheckBox>("cb_log")->isEnabled() &&
+           control<QPushButton>("pb_StopScan")->isEnabled() && control<QPushButton>("pb_drag")->isEnabled();
   }
   bool idleButtons() const {
-    return control<QPushButton>("pb_StartScan")->isEnabled() && control<QPushButton>("pb_DTCOpen")->isEnabled() &&
-           control<QCheckBox>("cb_log")->isEnabled();
+    return control<QPushButton>("pb_StartScan")->isEnabled() &&
+           control<QPushButton>("pb_DTCOpen")->isEnabled() && control<QCheckBox>("cb_log")->isEnabled();
   }
 };
 
@@ -99,7 +102,8 @@ TEST_F(MainWindowTest, StartsAsLaidOutWithTheGaugesShownAndThePortClosed) {
 TEST_F(MainWindowTest, LabelsToggleTheirBoxes) {
   for (const SelectionLabel& s : kSelectionLabels) {
     SCOPED_TRACE(std::string(s.label));
-    auto* label = window->controls().get<ClickableLabel>(QString::fromLatin1(s.label.data(), qsizetype(s.label.size())));
+    auto* label = window->controls().get<ClickableLabel>(
+        QString::fromLatin1(s.label.data(), qsizetype(s.label.size())));
     ASSERT_NE(label, nullptr);
     const bool before = box(s.box)->isEnabled();
     click(label);
