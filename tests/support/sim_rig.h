@@ -1,72 +1,38 @@
 #pragma once
 
-#include <QByteArray>
-
 #include "sim/sim_adapter.h"
-#include "sim/vehicle.h"
 
 namespace tarvex::testing {
 
-// A simulated car and adapter driven straight through their time interface,
-// without ports or timers: write a line, then follow the adapter's own event
-// times until it shows its prompt.
-class SimRig {
- public:
-  explicit SimRig(sim::SimAdapterConfig config = instantConfig(), sim::VehicleConfig vehicle = {},
-                  Micros engineStart = Micros{0})
-      : vehicle(vehicle), adapter(this->vehicle, engineStart, config), now(engineStart) {}
-  SimRig(const SimRig&) = delete;
-  SimRig& operator=(const SimRig&) = delete;
-
-  // Echo off, so each exchange returns the answer alone.
-  SimRig& quiet() {
-    exchange("ATE0");
-    return *this;
-  }
-
-  static sim::SimAdapterConfig instantConfig() {
+// Car and adapter driven straight through their time interface, no ports or timers.
+struct SimRig {
+  // No pacing; the car answers after `latency`.
+  static sim::SimAdapterConfig instant(Millis latency = Millis{0}) {
     sim::SimAdapterConfig c;
     c.timing = sim::SimTiming::instant();
+    c.timing.latencyMin = c.timing.latencyMax = latency;
     return c;
   }
+  explicit SimRig(sim::SimAdapterConfig config = instant()) : adapter(vehicle, Micros{0}, config) {}
 
-  // Writes the bytes now, without waiting.
   void write(const QByteArray& bytes) { adapter.receive(bytes, now); }
-
-  // Runs the adapter up to `until`, collecting its output.
-  QByteArray runUntil(Micros until) {
+  // Follows the adapter's events up to `until` (default: until it is idle), returns its output.
+  QByteArray run(Micros until = Micros::max()) {
     QByteArray out;
-    while (auto next = adapter.nextEventTime()) {
-      if (*next > until) break;
-      now = std::max(now, *next);
-      out += adapter.takeOutputDue(now);
-    }
-    now = std::max(now, until);
-    out += adapter.takeOutputDue(now);
+    for (auto next = adapter.nextEventTime(); next && *next <= until; next = adapter.nextEventTime())
+      out += adapter.takeOutputDue(now = std::max(now, *next));
+    if (until != Micros::max()) out += adapter.takeOutputDue(now = std::max(now, until));
     return out;
   }
 
-  // Runs until the adapter is idle (or a limit passes) and returns all output.
-  QByteArray settle(Micros limit = Micros{10'000'000}) {
-    const Micros until = now + limit;
-    QByteArray out;
-    while (auto next = adapter.nextEventTime()) {
-      if (*next > until) break;
-      now = std::max(now, *next);
-      out += adapter.takeOutputDue(now);
-    }
-    return out;
-  }
-
-  // One command line ended by CR LF, and everything the adapter answers.
   QByteArray exchange(const QByteArray& line) {
     write(line + "\r\n");
-    return settle();
+    return run();
   }
 
   sim::Vehicle vehicle;
   sim::SimAdapter adapter;
-  Micros now;
+  Micros now{0};
 };
 
 }  // namespace tarvex::testing
