@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "link/clock.h"
@@ -9,12 +10,11 @@
 
 namespace tarvex::testing {
 
-// A window's port that forwards to a fake the test keeps, so the test can still
-// look at the device after the window (and this proxy) is gone. Destroying the
-// proxy does not close the device: only an explicit close does.
+// Forwards to a fake the test keeps (destroying the proxy does not close it);
+// with a clock, also records when each write was made.
 class ProxyPort final : public SerialPort {
  public:
-  explicit ProxyPort(FakeSerialPort& device) : device_(device) {
+  explicit ProxyPort(FakeSerialPort& device, const Clock* clock = nullptr) : device_(device), clock_(clock) {
     device_.setNotify([this](int kind) { notify(kind); });
   }
   ~ProxyPort() override { device_.setNotify({}); }
@@ -22,29 +22,21 @@ class ProxyPort final : public SerialPort {
   void close() override { device_.close(); }
   bool isOpen() const override { return device_.isOpen(); }
   bool write(const QByteArray& data) override {
-    if (clock_) timedWrites_.push_back({clock_->now(), data});
+    if (clock_) timedWrites.emplace_back(clock_->now(), data);
     return device_.write(data);
   }
   QByteArray readAll() override { return device_.readAll(); }
   QString deviceName() const override { return device_.deviceName(); }
   QString errorString() const override { return device_.errorString(); }
 
-  // With a clock, every write is recorded with the time it was made.
-  void recordTimesFrom(const Clock& clock) { clock_ = &clock; }
-  struct TimedWrite {
-    Micros at;
-    QByteArray data;
-  };
-  const std::vector<TimedWrite>& timedWrites() const { return timedWrites_; }
+  std::vector<std::pair<Micros, QByteArray>> timedWrites;
 
  private:
   FakeSerialPort& device_;
-  const Clock* clock_ = nullptr;
-  std::vector<TimedWrite> timedWrites_;
+  const Clock* clock_;
 };
 
-// Hands every window a proxy of the one fake device, as all ports of the
-// program name the same device, and records the flag each port was made with.
+// Hands every window a proxy of the one device; records each port's DTR flag.
 class ProxyPortFactory final : public PortFactory {
  public:
   explicit ProxyPortFactory(FakeSerialPort& device) : device_(device) {}
