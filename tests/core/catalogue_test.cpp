@@ -52,24 +52,6 @@ TEST(Catalogue, RowsAsPublished) {
   EXPECT_EQ(parameterByPrefix(u"41 0D"), nullptr);
 }
 
-TEST(Catalogue, SecondTargets) {
-  const struct {
-    Box box;
-    std::optional<Box> second;
-  } cases[] = {{Box::kO2B1S1, Box::kO2B1S1T},
-               {Box::kO2B1S2, Box::kO2B1S2T},
-               {Box::kO2B2S1, Box::kO2B2S1T},
-               {Box::kO2B2S2, Box::kO2B2S2T},
-               {Box::kFuelSysStatus, Box::kFuelSysStatusB2},
-               {Box::kRPM, std::nullopt}};
-  for (const auto& c : cases) {
-    const auto it = std::find_if(catalogue().begin(), catalogue().end(),
-                                 [&](const Parameter& p) { return p.box == c.box; });
-    ASSERT_NE(it, catalogue().end());
-    EXPECT_EQ(it->second, c.second) << boxName(c.box);
-  }
-}
-
 // The selection at start is the enabled state of the laid-out boxes, and every
 // box the scan fills exists on the main window as a text box.
 TEST(Catalogue, AgreesWithTheMainWindowLayout) {
