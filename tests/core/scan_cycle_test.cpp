@@ -172,22 +172,25 @@ TEST_F(ScanFixture, NothingSelectedSelectsEngineSpeedAndLogsTwice) {
   EXPECT_EQ(logLines().size(), 6);
 }
 
-TEST_F(ScanFixture, StopClosesAndRestartBeginsAtPositionOne) {
+TEST_F(ScanFixture, StopClosesAndALoggedRestartBeginsAnew) {
   scan.pb_StartScan_Click(true, logPath());
-  clock.advance(150ms * 5);
+  clock.advance(150ms * 27);
   scan.pb_StopScan_Click();
   EXPECT_FALSE(port.isOpen());
   EXPECT_FALSE(scan.link().timerActive());
   EXPECT_FALSE(scan.logging());
   EXPECT_EQ(scan.scanStep(), 6);
-  clock.advance(1s);
+  EXPECT_EQ(logLines().size(), 2);
   takeCommands();
-  EXPECT_EQ(port.writes().size(), 0);
+  clock.advance(1s);
+  EXPECT_TRUE(port.writes().isEmpty());
 
-  scan.pb_StartScan_Click(false, QString());
+  scan.pb_StartScan_Click(true, logPath());
   EXPECT_EQ(scan.scanStep(), 1);
-  clock.advance(150ms);
-  EXPECT_EQ(takeCommands().last(), QStringLiteral("22000C01"));
+  EXPECT_EQ(logLines().size(), 1);  // rewritten from its header
+  clock.advance(150ms * 23);
+  EXPECT_EQ(takeCommands().mid(4, 2), kDefaultRound.mid(0, 2));
+  EXPECT_EQ(logLines().size(), 2);  // each line is on disk at once
   scan.pb_StopScan_Click();
   scan.pb_StopScan_Click();  // a stop while stopped does no harm
 }
@@ -215,17 +218,6 @@ TEST_F(ScanFixture, LogHasHeaderAndALinePerRoundWithLastParameterLagging) {
   EXPECT_EQ(first[10], "Knock Retard");
   EXPECT_EQ(first[27], "12/6/26 8:00:00 PM");
   EXPECT_EQ(lines[2].split(',')[14], "0");  // the first round's answer, 80
-}
-
-TEST_F(ScanFixture, EveryLoggedStartRewritesTheFile) {
-  scan.pb_StartScan_Click(true, logPath());
-  clock.advance(150ms * 44);
-  scan.pb_StopScan_Click();
-  EXPECT_EQ(logLines().size(), 3);
-  scan.pb_StartScan_Click(true, logPath());
-  EXPECT_EQ(logLines().size(), 1);
-  clock.advance(150ms * 22);
-  EXPECT_EQ(logLines().size(), 2);  // each line is on disk at once
 }
 
 TEST_F(ScanFixture, FailedStartLeavesEverythingIdle) {
