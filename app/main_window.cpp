@@ -172,10 +172,10 @@ void Tarvex::pb_StartScan_Click() {
     setScanning(true);
     return;
   }
-  const QString message = failure->what == StartFailure::What::kPort
-                              ? tr("Cannot open the serial port %1: %2")
-                              : tr("Cannot create the log file %1: %2");
-  windows_.reportError()(this, message.arg(failure->name, failure->reason));
+  windows_.reportError()(this,
+                         failure->what == StartFailure::What::kPort
+                             ? portOpenFailure(scan_->port())
+                             : tr("Cannot create the log file %1: %2").arg(failure->name, failure->reason));
 }
 
 void Tarvex::pb_StopScan_Click() {

@@ -8,11 +8,6 @@ namespace tarvex {
 namespace {
 // The speed reply: "41 0D" and one data byte; the prefix is counted as it is.
 const ReplyShape kSpeedReply{QStringLiteral("41 0D"), 5, 1};
-
-QString openFailure(const SerialPort& port) {
-  const QString reason = port.errorString().isEmpty() ? QStringLiteral("unknown error") : port.errorString();
-  return QStringLiteral("Cannot open the serial port %1: %2").arg(port.deviceName(), reason);
-}
 }  // namespace
 
 DragPoller::DragPoller(SerialPort& port, Clock& clock, DragBoxes& boxes, QLocale locale)
@@ -38,7 +33,7 @@ void DragPoller::setRxTextChanged(std::function<void(const QString&)> callback) 
 }
 
 std::optional<QString> DragPoller::pb_Start_Click() {
-  if (!port_.isOpen() && !port_.open()) return openFailure(port_);
+  if (!port_.isOpen() && !port_.open()) return portOpenFailure(port_);
   link_.writeLine(QStringLiteral("ATZ"));
   clock_.sleep(kSetupPause);
   link_.writeLine(QStringLiteral("ATE1"));

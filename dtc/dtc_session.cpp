@@ -4,11 +4,6 @@
 
 namespace tarvex {
 
-QString portOpenFailure(const SerialPort& port) {
-  const QString reason = port.errorString().isEmpty() ? QStringLiteral("unknown error") : port.errorString();
-  return QStringLiteral("Cannot open the serial port %1: %2").arg(port.deviceName(), reason);
-}
-
 DtcSession::DtcSession(SerialPort& port, QString initialOutput)
     : port_(port), output_(std::move(initialOutput)) {
   port_.setNotify([this](int kind) { onComm(kind); });

@@ -53,7 +53,4 @@ class DtcSession {
   std::function<void(const QString&)> outputChanged_;
 };
 
-// The message for a port that would not open: the device and the reason.
-QString portOpenFailure(const SerialPort& port);
-
 }  // namespace tarvex

@@ -42,6 +42,10 @@ class SerialPort {
   std::function<void(int)> notify_;
 };
 
+// What a window tells the user when its port cannot be opened: the device and
+// the system's reason.
+QString portOpenFailure(const SerialPort& port);
+
 // Makes the port of one window. All ports made by one factory name the same
 // device, so only one of them can be open at a time.
 class PortFactory {
