@@ -62,6 +62,17 @@ QFont dialFont(int pixels, bool bold) {
   return font;
 }
 
+// Smooth drawing, and the rim of the face; returns the pivot.
+QPointF bezel(QPainter& p, const DialFace& face, double radius) {
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  const QPointF centre(face.centreX(), face.centreY());
+  p.setPen(QPen(kBezel, 1.5));
+  p.setBrush(Qt::NoBrush);
+  p.drawEllipse(centre, radius, radius);
+  return centre;
+}
+
 void hub(QPainter& p, const DialFace& face, double radius) {
   p.setPen(Qt::NoPen);
   p.setBrush(kInk);
@@ -72,13 +83,7 @@ QImage drawSpeedometer() {
   const DialFace& face = speedoFace();
   QImage image = blankFace(face);
   QPainter p(&image);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setRenderHint(QPainter::TextAntialiasing);
-  const QPointF centre(face.centreX(), face.centreY());
-
-  p.setPen(QPen(kBezel, 1.5));
-  p.setBrush(Qt::NoBrush);
-  p.drawEllipse(centre, 95.5, 95.5);
+  const QPointF centre = bezel(p, face, 95.5);
 
   // Outer scale: mph, black, numbered every 10 from 15 to 125.
   scaleArc(p, face, 15 * kKmPerMile, 125 * kKmPerMile, face.markOuter, QPen(kInk, 1));
@@ -124,13 +129,7 @@ QImage drawTachometer() {
   const DialFace& face = tachFace();
   QImage image = blankFace(face);
   QPainter p(&image);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setRenderHint(QPainter::TextAntialiasing);
-  const QPointF centre(face.centreX(), face.centreY());
-
-  p.setPen(QPen(kBezel, 1.5));
-  p.setBrush(Qt::NoBrush);
-  p.drawEllipse(centre, 70.5, 70.5);
+  const QPointF centre = bezel(p, face, 70.5);
 
   // Coloured band from 1000 to 7000 rpm, in short overlapping pieces.
   const int step = 50;
