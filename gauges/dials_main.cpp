@@ -83,7 +83,7 @@ QImage drawSpeedometer() {
   const DialFace& face = speedoFace();
   QImage image = blankFace(face);
   QPainter p(&image);
-  const QPointF centre = bezel(p, face, 95.5);
+  bezel(p, face, 95.5);
 
   // Outer scale: mph, black, numbered every 10 from 15 to 125.
   scaleArc(p, face, 15 * kKmPerMile, 125 * kKmPerMile, face.markOuter, QPen(kInk, 1));
