@@ -30,6 +30,10 @@ class QuickSleepClock final : public Clock {
   SystemClock real_;
 };
 
+// How much later than the car's engine start the test may take the simulator's
+// start to be (it reads the device path the simulator prints after starting).
+constexpr Millis kStartSkew{100};
+
 QStringList readLines(const QString& path) {
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly)) return {};
@@ -37,9 +41,10 @@ QStringList readLines(const QString& path) {
 }
 
 struct ScanRun {
-  QStringList commands;          // as the adapter received them
-  QStringList logLines;          // the CSV file, line ends removed
-  std::vector<Millis> rowTimes;  // when each row was written, since the simulator started
+  QStringList commands;                          // as the adapter received them
+  QStringList logLines;                          // the CSV file, line ends removed
+  std::vector<Millis> rowTimes;                  // when each row was written, since the simulator started
+  std::vector<std::pair<QString, Millis>> sent;  // each command given to the link, and when
 };
 
 // Starts tarvex-sim at 9600 baud, scans over the real serial port until the log
@@ -68,6 +73,9 @@ ScanRun scanOverPty(const QStringList& simOptions, int rows) {
     run.rowTimes.push_back(std::chrono::duration_cast<Millis>(clock.now() - simStart));
     return QDateTime::currentDateTime();
   });
+  scan.link().hooks().onTxTextChanged = [&](const QString& command) {
+    run.sent.emplace_back(command, std::chrono::duration_cast<Millis>(clock.now() - simStart));
+  };
   EXPECT_FALSE(scan.pb_StartScan_Click(true, csv)) << device.toStdString();
   while (int(run.rowTimes.size()) < rows && !deadline.hasExpired()) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -117,8 +125,8 @@ TEST(ScanOverPty, CommandsAndLoggedValuesAgreeWithTheCar) {
   const QStringList round = defaultRound();
   for (qsizetype i = 4; i < run.commands.size(); ++i) EXPECT_EQ(run.commands[i], round[(i - 4) % 22]) << i;
 
-  // A logged value is what the car gave during the round before its row (a
-  // round at 9600 baud takes well under two seconds).
+  // A logged value is what the car gave between its request and the reply
+  // time-out, in the round that the row closes.
   sim::Vehicle car(sim::VehicleConfig{7, 0ms, 1000ms});
   const Box checked[] = {Box::kRPM, Box::kSpeed, Box::kCoolant, Box::kIAT, Box::kTPS, Box::kVolts, Box::kMAF};
   for (int row = 1; row < 4; ++row) {
@@ -128,7 +136,13 @@ TEST(ScanOverPty, CommandsAndLoggedValuesAgreeWithTheCar) {
     for (const Box box : checked) {
       const auto p = std::find_if(catalogue().begin(), catalogue().end(),
                                   [&](const Parameter& q) { return q.box == box; });
-      const std::set<QString> possible = modelTexts(car, *p, at - 2000ms, at + 200ms);
+      const QString request = QString::fromLatin1(p->request.data(), qsizetype(p->request.size()));
+      Millis asked{};
+      for (const auto& [command, when] : run.sent) {
+        if (command == request && when < at) asked = when;
+      }
+      const std::set<QString> possible =
+          modelTexts(car, *p, asked - 10ms, asked + kReplyTimeout + kStartSkew);
       EXPECT_TRUE(possible.count(fields[p->csvColumn - 1]))
           << "row " << row << " " << boxName(box) << " " << fields[p->csvColumn - 1].toStdString();
     }
