@@ -58,10 +58,4 @@ void FakeClock::FakeTimer::start() {
   }
 }
 
-void FakeClock::FakeTimer::expire() {
-  if (!singleShot_ && clock_) deadline_ = clock_->now_ + interval_;
-  if (singleShot_) active_ = false;
-  fire();
-}
-
 }  // namespace tarvex::testing

@@ -20,8 +20,6 @@ class FakeClock final : public Clock {
 
   // Runs the event loop for this long.
   void advance(Micros duration);
-  // Fires the timers already due (an event loop turn without time passing).
-  void processEvents() { advance(Micros{0}); }
   void setTickCount(std::uint32_t ms);
 
   const std::vector<Millis>& sleeps() const { return sleeps_; }
@@ -47,9 +45,6 @@ class FakeClock::FakeTimer final : public Timer {
   void stop() override { active_ = false; }
   bool isActive() const override { return active_; }
 
-  Micros deadline() const { return deadline_; }
-  // Fires now, as an expiry would (test convenience).
-  void expire();
 
  private:
   friend class FakeClock;

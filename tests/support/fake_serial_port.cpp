@@ -8,7 +8,6 @@ bool FakeSerialPort::open() {
     return false;
   }
   open_ = true;
-  ++openCount_;
   return true;
 }
 

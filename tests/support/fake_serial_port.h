@@ -35,14 +35,12 @@ class FakeSerialPort final : public SerialPort {
     written_.clear();
     writes_.clear();
   }
-  int openCount() const { return openCount_; }
 
  private:
   QString device_;
   QString error_;
   QString failReason_;
   bool open_ = false;
-  int openCount_ = 0;
   QByteArray pending_;
   QByteArray written_;
   QList<QByteArray> writes_;
