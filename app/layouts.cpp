@@ -138,30 +138,31 @@ const ControlSpec* WindowSpec::control(std::string_view controlName) const {
 }
 
 const WindowSpec& tarvexLayout() {
-  static const WindowSpec spec{"Tarvex",       "Tarvex - Mode 22", 6795,
-                               5595,           Placement::kSystem, std::nullopt,
-                               "pb_StartScan", kTarvexControls,    {}};
-  return spec;
+  static const WindowSpec layout{"Tarvex",       "Tarvex - Mode 22", 6795,
+                                 5595,           Placement::kSystem, std::nullopt,
+                                 "pb_StartScan", kTarvexControls,    {}};
+  return layout;
 }
 
 const WindowSpec& dtcReaderLayout() {
-  static const WindowSpec spec{"DTCReader", "DTCReader",        5505, 5760, Placement::kSystem, std::nullopt,
-                               "DTCOutput", kDtcReaderControls, {}};
-  return spec;
+  static const WindowSpec layout{"DTCReader", "DTCReader",        5505,
+                                 5760,        Placement::kSystem, std::nullopt,
+                                 "DTCOutput", kDtcReaderControls, {}};
+  return layout;
 }
 
 const WindowSpec& dragstripLayout() {
-  static const WindowSpec spec{"OBDDragstrip", "OBD Dragstrip",    8040,
-                               3360,           Placement::kSystem, std::nullopt,
-                               "RxText",       kDragstripControls, {}};
-  return spec;
+  static const WindowSpec layout{"OBDDragstrip", "OBD Dragstrip",    8040,
+                                 3360,           Placement::kSystem, std::nullopt,
+                                 "RxText",       kDragstripControls, {}};
+  return layout;
 }
 
 const WindowSpec& gaugesLayout() {
-  static const WindowSpec spec{
+  static const WindowSpec layout{
       "Gauges", "Gauges",        5400,        3195, Placement::kTopLeft, Rgb{255, 255, 255},
       "",       kGaugesControls, kGaugesLines};
-  return spec;
+  return layout;
 }
 
 }  // namespace tarvex

@@ -41,12 +41,12 @@ static QString toQString(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-static QWidget* createControl(const ControlSpec& spec, QWidget& parent) {
-  const QString text = toQString(spec.text);
-  switch (spec.kind) {
+static QWidget* createControl(const ControlSpec& control, QWidget& parent) {
+  const QString text = toQString(control.text);
+  switch (control.kind) {
     case ControlKind::kLabel: {
       auto* label = new ClickableLabel(text, &parent);
-      if (spec.style.transparent) {
+      if (control.style.transparent) {
         label->setAttribute(Qt::WA_TranslucentBackground);
         label->setAutoFillBackground(false);
       }
@@ -66,7 +66,7 @@ static QWidget* createControl(const ControlSpec& spec, QWidget& parent) {
       return new QCheckBox(text, &parent);
     case ControlKind::kFilledSquare: {
       auto* square = new FilledSquare(&parent);
-      if (spec.style.fill) square->setFillColour(toQColor(*spec.style.fill));
+      if (control.style.fill) square->setFillColour(toQColor(*control.style.fill));
       return square;
     }
     case ControlKind::kPicture:
@@ -75,26 +75,26 @@ static QWidget* createControl(const ControlSpec& spec, QWidget& parent) {
   return nullptr;
 }
 
-ControlMap buildWindow(QWidget& window, const WindowSpec& spec) {
-  window.setWindowTitle(toQString(spec.caption));
+ControlMap buildWindow(QWidget& window, const WindowSpec& layout) {
+  window.setWindowTitle(toQString(layout.caption));
   // The layouts were measured for a small dialog font (8 pt, Arial's widths);
   // the toolkit's larger default would cut captions off.
   QFont font = window.font();
   font.setFamilies(kDefaultFontFamilies);
   font.setPointSizeF(kDefaultFontPoints);
   window.setFont(font);
-  window.resize(twipsToPixels(spec.width), twipsToPixels(spec.height));
-  if (spec.placement == Placement::kTopLeft) window.move(0, 0);
-  if (spec.background) {
+  window.resize(twipsToPixels(layout.width), twipsToPixels(layout.height));
+  if (layout.placement == Placement::kTopLeft) window.move(0, 0);
+  if (layout.background) {
     QPalette palette = window.palette();
-    palette.setColor(QPalette::Window, toQColor(*spec.background));
+    palette.setColor(QPalette::Window, toQColor(*layout.background));
     window.setPalette(palette);
     window.setAutoFillBackground(true);
   }
 
   ControlMap controls;
   std::vector<std::pair<int, QWidget*>> tabOrder;
-  for (const ControlSpec& c : spec.controls) {
+  for (const ControlSpec& c : layout.controls) {
     QWidget* w = createControl(c, window);
     w->setObjectName(toQString(c.name));
     w->setGeometry(twipsToPixels(c.left), twipsToPixels(c.top), twipsToPixels(c.width),
@@ -118,9 +118,9 @@ ControlMap buildWindow(QWidget& window, const WindowSpec& spec) {
   return controls;
 }
 
-void focusFirstControl(const ControlMap& controls, const WindowSpec& spec) {
-  if (spec.firstFocus.empty()) return;
-  if (QWidget* w = controls.widget(toQString(spec.firstFocus))) w->setFocus(Qt::OtherFocusReason);
+void focusFirstControl(const ControlMap& controls, const WindowSpec& layout) {
+  if (layout.firstFocus.empty()) return;
+  if (QWidget* w = controls.widget(toQString(layout.firstFocus))) w->setFocus(Qt::OtherFocusReason);
 }
 
 }  // namespace tarvex

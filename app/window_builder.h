@@ -56,9 +56,9 @@ class ControlMap {
 // Builds a window from its layout: caption, client size, background, every
 // control at its place with its text, tool tip, font and state, and the tab
 // order. Controls are created in table order, so a later one lies on top.
-ControlMap buildWindow(QWidget& window, const WindowSpec& spec);
+ControlMap buildWindow(QWidget& window, const WindowSpec& layout);
 
 // Gives the keyboard focus to the layout's first focusable control.
-void focusFirstControl(const ControlMap& controls, const WindowSpec& spec);
+void focusFirstControl(const ControlMap& controls, const WindowSpec& layout);
 
 }  // namespace tarvex

@@ -18,8 +18,8 @@ QString dragBoxName(DragBox box) {
 
 DragBoxTexts::DragBoxTexts() {
   for (int i = 0; i < kDragBoxCount; ++i) {
-    const ControlSpec* spec = dragstripLayout().control(kBoxNames[i]);
-    texts_[i] = QString::fromUtf8(spec->text.data(), qsizetype(spec->text.size()));
+    const ControlSpec* layout = dragstripLayout().control(kBoxNames[i]);
+    texts_[i] = QString::fromUtf8(layout->text.data(), qsizetype(layout->text.size()));
   }
 }
 

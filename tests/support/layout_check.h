@@ -16,12 +16,12 @@ namespace tarvex::testing {
 // Checks a built window against its layout: caption, client size, and every
 // control's place and size in pixels, text, tool tip, enabled and hidden
 // state, and the keyboard focus order of the focusable controls.
-inline void expectBuiltFromLayout(const QWidget& window, const WindowSpec& spec) {
+inline void expectBuiltFromLayout(const QWidget& window, const WindowSpec& layout) {
   auto qs = [](std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); };
-  EXPECT_EQ(window.windowTitle(), qs(spec.caption));
-  EXPECT_EQ(window.size(), QSize(spec.width / kTwipsPerPixel, spec.height / kTwipsPerPixel));
+  EXPECT_EQ(window.windowTitle(), qs(layout.caption));
+  EXPECT_EQ(window.size(), QSize(layout.width / kTwipsPerPixel, layout.height / kTwipsPerPixel));
   std::vector<std::pair<int, QWidget*>> focusable;
-  for (const ControlSpec& c : spec.controls) {
+  for (const ControlSpec& c : layout.controls) {
     SCOPED_TRACE(std::string(c.name));
     auto* w = window.findChild<QWidget*>(qs(c.name), Qt::FindDirectChildrenOnly);
     ASSERT_NE(w, nullptr);

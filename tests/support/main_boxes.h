@@ -11,10 +11,10 @@ inline MemoryBoxes boxesFromLayout() {
   MemoryBoxes boxes;
   for (int i = 0; i < kBoxCount; ++i) {
     const Box box = static_cast<Box>(i);
-    const ControlSpec* spec = tarvexLayout().control(boxName(box));
-    if (!spec) continue;
-    boxes.setText(box, QString::fromUtf8(spec->text.data(), static_cast<qsizetype>(spec->text.size())));
-    boxes.setEnabled(box, spec->style.enabled);
+    const ControlSpec* layout = tarvexLayout().control(boxName(box));
+    if (!layout) continue;
+    boxes.setText(box, QString::fromUtf8(layout->text.data(), static_cast<qsizetype>(layout->text.size())));
+    boxes.setEnabled(box, layout->style.enabled);
   }
   return boxes;
 }
