@@ -32,6 +32,7 @@ struct StartFailure {
 class ScanCycle {
  public:
   ScanCycle(SerialPort& port, Clock& clock, ValueBoxes& boxes);
+  ~ScanCycle() { port_.setNotify({}); }
 
   void setGaugeSink(GaugeSink* gauges) { gauges_ = gauges; }
   // Where the log's time column comes from (tests pin it).
