@@ -418,4 +418,11 @@ void SimAdapter::handleRequest(const QByteArray& cmd, Micros at) {
   answer(answerAt, lines, true);
 }
 
+void wakeTimerAt(Timer& timer, Micros now, std::optional<Micros> when) {
+  if (!when) return timer.stop();
+  const Micros wait = std::max(Micros{0}, *when - now);
+  timer.setInterval(Millis{(wait.count() + 999) / 1000});
+  timer.start();
+}
+
 }  // namespace tarvex::sim

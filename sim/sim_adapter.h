@@ -75,6 +75,7 @@ class SimAdapter {
   // The device disappears at `at`: no output from then on, nothing is heard.
   void vanish(Micros at);
   std::optional<Micros> vanishedAt() const { return vanishedAt_; }
+  bool goneBy(Micros now) const { return vanishedAt_ && *vanishedAt_ <= now; }
 
   void setTiming(const SimTiming& timing) { config_.timing = timing; }
   // Counting for resetEvery and vanishAfter starts again here.
@@ -153,5 +154,9 @@ class SimAdapter {
   QStringList commandLog_;
   std::function<void(const QByteArray&)> observer_;
 };
+
+// Sets a single-shot timer to fire at `when` (timers count whole milliseconds,
+// so at or just after it), or stops it when nothing is due.
+void wakeTimerAt(Timer& timer, Micros now, std::optional<Micros> when);
 
 }  // namespace tarvex::sim

@@ -25,7 +25,7 @@ bool SimSerialPort::open() {
   if (open_) return true;
   SimAdapter& adapter = *shared_->adapter;
   const Micros now = shared_->clock->now();
-  if (adapter.vanishedAt() && *adapter.vanishedAt() <= now) {
+  if (adapter.goneBy(now)) {
     error_ = QString::fromLatin1(SimPortFactory::kGoneError);
     return false;
   }
@@ -56,7 +56,7 @@ bool SimSerialPort::write(const QByteArray& data) {
   if (!open_) return false;
   SimAdapter& adapter = *shared_->adapter;
   const Micros now = shared_->clock->now();
-  if (adapter.vanishedAt() && *adapter.vanishedAt() <= now) {
+  if (adapter.goneBy(now)) {
     error_ = QString::fromLatin1(SimPortFactory::kGoneError);
     return false;
   }
@@ -77,18 +77,10 @@ QString SimSerialPort::deviceName() const {
 
 void SimSerialPort::arm() {
   if (!open_) return;
-  const Micros now = shared_->clock->now();
   std::optional<Micros> next = shared_->adapter->nextEventTime();
   const auto gone = shared_->adapter->vanishedAt();
   if (gone && !vanishReported_) next = next ? std::min(*next, *gone) : *gone;
-  if (!next) {
-    timer_->stop();
-    return;
-  }
-  // Timers count whole milliseconds: wake at or just after the event.
-  const Micros wait = std::max(Micros{0}, *next - now);
-  timer_->setInterval(Millis{(wait.count() + 999) / 1000});
-  timer_->start();
+  wakeTimerAt(*timer_, shared_->clock->now(), next);
 }
 
 void SimSerialPort::wake() {
@@ -96,8 +88,7 @@ void SimSerialPort::wake() {
   SimAdapter& adapter = *shared_->adapter;
   const Micros now = shared_->clock->now();
   received_ += adapter.takeOutputDue(now);
-  const auto gone = adapter.vanishedAt();
-  const bool reportGone = gone && *gone <= now && !vanishReported_;
+  const bool reportGone = adapter.goneBy(now) && !vanishReported_;
   if (reportGone) {
     vanishReported_ = true;
     error_ = QString::fromLatin1(SimPortFactory::kGoneError);

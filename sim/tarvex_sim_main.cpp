@@ -84,7 +84,7 @@ class Server {
     // Nobody reading and the terminal full: the characters are lost, as on a line.
     if (!out.isEmpty() && master_ >= 0) [[maybe_unused]]
       const auto n = ::write(master_, out.constData(), out.size());
-    if (adapter_.vanishedAt() && *adapter_.vanishedAt() <= now && master_ >= 0) {
+    if (adapter_.goneBy(now) && master_ >= 0) {
       std::fprintf(stderr, "tarvex-sim: the device vanished\n");
       reader_->setEnabled(false);
       closeDevice();
@@ -96,10 +96,7 @@ class Server {
   void arm() {
     std::optional<Micros> next = adapter_.nextEventTime();
     if (auto gone = adapter_.vanishedAt()) next = next ? std::min(*next, *gone) : *gone;
-    if (!next) return timer_->stop();
-    const Micros wait = std::max(Micros{0}, *next - clock_.now());
-    timer_->setInterval(Millis{(wait.count() + 999) / 1000});
-    timer_->start();
+    wakeTimerAt(*timer_, clock_.now(), next);
   }
 
   void closeDevice() {
