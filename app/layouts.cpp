@@ -137,6 +137,13 @@ const ControlSpec* WindowSpec::control(std::string_view controlName) const {
   return nullptr;
 }
 
+const LineSpec* WindowSpec::line(std::string_view lineName) const {
+  for (const LineSpec& l : lines) {
+    if (l.name == lineName) return &l;
+  }
+  return nullptr;
+}
+
 const WindowSpec& tarvexLayout() {
   static const WindowSpec layout{"Tarvex",       "Tarvex - Mode 22", 6795,
                                  5595,           Placement::kSystem, std::nullopt,

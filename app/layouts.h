@@ -64,6 +64,7 @@ struct WindowSpec {
   std::span<const LineSpec> lines;
 
   const ControlSpec* control(std::string_view controlName) const;
+  const LineSpec* line(std::string_view lineName) const;
 };
 
 const WindowSpec& tarvexLayout();

@@ -18,22 +18,15 @@ QByteArray dialBitmap(Dial dial) {
 
 namespace {
 
-const LineSpec* layoutLine(std::string_view name) {
-  for (const LineSpec& line : gaugesLayout().lines) {
-    if (line.name == name) return &line;
-  }
-  return nullptr;
-}
-
 NeedleLine layoutNeedle(std::string_view name) {
-  const LineSpec* line = layoutLine(name);
+  const LineSpec* line = gaugesLayout().line(name);
   if (!line) return {};
   return {static_cast<float>(line->x1), static_cast<float>(line->y1), static_cast<float>(line->x2),
           static_cast<float>(line->y2)};
 }
 
 QPen layoutPen(std::string_view name) {
-  const LineSpec* line = layoutLine(name);
+  const LineSpec* line = gaugesLayout().line(name);
   if (!line) return QPen(Qt::red, 2);
   return QPen(toQColor(line->colour), line->width, Qt::SolidLine, Qt::RoundCap);
 }
