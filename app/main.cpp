@@ -2,12 +2,12 @@
 #include <QCommandLineParser>
 #include <cstdio>
 
-#include "app/file_dialog.h"
 #include "app/main_window.h"
 #include "link/qt_serial_port.h"
 #include "sim/sim_adapter.h"
 #include "sim/sim_port.h"
 #include "sim/vehicle.h"
+#include "ui/file_dialog.h"
 
 int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("tarvex"));

@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "app/selection.h"
+#include "link/text.h"
 
 namespace tarvex {
 
@@ -14,10 +15,6 @@ namespace {
 constexpr char kDialogTitle[] = "Select log file...";
 constexpr char kDialogFilter[] = "Text (*.csv)|*.csv";
 constexpr char kDialogExtension[] = "csv";
-
-QString qs(std::string_view s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 QColor fromBgr(std::uint32_t bgr) {
   return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
@@ -70,7 +67,8 @@ OBDDragstrip& WindowRegistry::showDragstrip() {
 class Tarvex::WidgetBoxes final : public ValueBoxes {
  public:
   explicit WidgetBoxes(const ControlMap& controls) {
-    for (int i = 0; i < kBoxCount; ++i) edits_[std::size_t(i)] = controls.get<QLineEdit>(qs(boxName(Box(i))));
+    for (int i = 0; i < kBoxCount; ++i)
+      edits_[std::size_t(i)] = controls.get<QLineEdit>(toQString(boxName(Box(i))));
     lamp_ = controls.get<FilledSquare>(QStringLiteral("MIL"));
   }
   QString text(Box box) const override { return edit(box)->text(); }
@@ -117,16 +115,14 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
   boxes_ = std::make_unique<WidgetBoxes>(controls_);
   gaugeForwarder_ = std::make_unique<GaugeForwarder>(windows_);
   Comm1 = windows_.ports().createPort(/*dataTerminalReady=*/true);
-  scan_ = std::make_unique<ScanCycle>(*Comm1, windows_.clock(), *boxes_);
+  Timer1 = windows_.clock().createTimer();
+  scan_ = std::make_unique<ScanCycle>(*Comm1, *Timer1, windows_.clock(), *boxes_, RxText->text());
+  Comm1->setNotify([this](PortEvent event) { Comm1_OnComm(event); });
+  Timer1->setCallback([this] { Timer1_Timer(); });
   scan_->setGaugeSink(gaugeForwarder_.get());
-  scan_->setLogErrorHandler([this](const QString& reason) {
-    // Once a scan: the scan goes on, the user knows the log is incomplete.
-    if (logErrorShown_) return;
-    logErrorShown_ = true;
-    windows_.reportError()(this, tr("Cannot write to the log file %1: %2").arg(tb_logpath->text(), reason));
-  });
-  scan_->link().hooks().onRxTextChanged = [this](const QString& text) { RxText->setText(text); };
-  scan_->link().hooks().onTxTextChanged = [this](const QString& text) { TxText->setText(text); };
+  scan_->setFailureHandler([this](const ScanFailure& failure) { report(failure); });
+  scan_->link().hooks().onBufferChanged = [this](const QString& text) { RxText->setText(text); };
+  scan_->link().hooks().onCommandSent = [this](const QString& text) { TxText->setText(text); };
 
   connect(pb_StartScan, &QPushButton::clicked, this, &Tarvex::pb_StartScan_Click);
   connect(pb_StopScan, &QPushButton::clicked, this, &Tarvex::pb_StopScan_Click);
@@ -134,7 +130,7 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
   connect(pb_drag, &QPushButton::clicked, this, &Tarvex::pb_drag_Click);
   connect(pb_DTCOpen, &QPushButton::clicked, this, &Tarvex::pb_DTCOpen_Click);
   for (const SelectionLabel& s : kSelectionLabels) {
-    const QString name = qs(s.label);
+    const QString name = toQString(s.label);
     connect(controls_.get<ClickableLabel>(name), &ClickableLabel::clicked, this,
             [this, name] { tb_Click(name); });
   }
@@ -143,7 +139,9 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
 }
 
 Tarvex::~Tarvex() {
-  scan_->pb_StopScan_Click();
+  scan_->stop();
+  Comm1->setNotify({});
+  Timer1->setCallback({});
 }
 
 void Tarvex::Form_Load() {
@@ -165,22 +163,40 @@ void Tarvex::setScanning(bool scanning) {
 }
 
 void Tarvex::pb_StartScan_Click() {
-  logErrorShown_ = false;
-  const std::optional<StartFailure> failure =
-      scan_->pb_StartScan_Click(cb_log->isChecked(), tb_logpath->text());
-  if (!failure) {
-    setScanning(true);
+  if (const std::optional<ScanFailure> failure = scan_->start(cb_log->isChecked(), tb_logpath->text())) {
+    report(*failure);
     return;
   }
-  windows_.reportError()(this,
-                         failure->what == StartFailure::What::kPort
-                             ? portOpenFailure(scan_->port())
-                             : tr("Cannot create the log file %1: %2").arg(failure->name, failure->reason));
+  setScanning(true);
 }
 
 void Tarvex::pb_StopScan_Click() {
-  scan_->pb_StopScan_Click();
+  scan_->stop();
   setScanning(false);
+}
+
+void Tarvex::Comm1_OnComm(PortEvent event) {
+  scan_->link().onPortEvent(event);
+}
+
+void Tarvex::Timer1_Timer() {
+  scan_->link().onReplyTimeout();
+}
+
+void Tarvex::report(const ScanFailure& failure) {
+  QString message;
+  switch (failure.what) {
+    case ScanFailure::What::kPortOpen:
+      message = portOpenFailure(*Comm1);
+      break;
+    case ScanFailure::What::kLogCreate:
+      message = tr("Cannot create the log file %1: %2").arg(failure.name, failure.reason);
+      break;
+    case ScanFailure::What::kLogWrite:
+      message = tr("Cannot write to the log file %1: %2").arg(failure.name, failure.reason);
+      break;
+  }
+  windows_.reportError()(this, message);
 }
 
 void Tarvex::pb_changedir_Click() {
@@ -205,7 +221,7 @@ void Tarvex::pb_DTCOpen_Click() {
 
 void Tarvex::tb_Click(const QString& label) {
   for (const SelectionLabel& s : kSelectionLabels) {
-    if (qs(s.label) != label) continue;
+    if (toQString(s.label) != label) continue;
     const bool enable = !boxes_->isEnabled(s.box);
     boxes_->setEnabled(s.box, enable);
     if (s.pairedWith) boxes_->setEnabled(*s.pairedWith, enable);
@@ -215,7 +231,7 @@ void Tarvex::tb_Click(const QString& label) {
 
 void Tarvex::closeEvent(QCloseEvent* event) {
   // No scan goes on behind a closed window: port, reply timer and log are closed.
-  scan_->pb_StopScan_Click();
+  scan_->stop();
   setScanning(false);
   QWidget::closeEvent(event);
 }

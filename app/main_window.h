@@ -4,13 +4,13 @@
 #include <QWidget>
 #include <memory>
 
-#include "app/file_dialog.h"
-#include "app/message.h"
-#include "app/window_builder.h"
 #include "drag/obd_dragstrip.h"
 #include "dtc/dtc_reader.h"
 #include "gauges/gauges_window.h"
 #include "scan/scan_cycle.h"
+#include "ui/file_dialog.h"
+#include "ui/message.h"
+#include "ui/window_builder.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -69,6 +69,8 @@ class Tarvex : public QWidget {
   void pb_DTCOpen_Click();
   // A selection label's click: toggles its value box (or the fuel-status pair).
   void tb_Click(const QString& label);
+  void Comm1_OnComm(PortEvent event);
+  void Timer1_Timer();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -78,15 +80,16 @@ class Tarvex : public QWidget {
   class WidgetBoxes;
   class GaugeForwarder;
   void setScanning(bool scanning);
+  void report(const ScanFailure& failure);
 
   WindowRegistry& windows_;
   ControlMap controls_;
   std::unique_ptr<WidgetBoxes> boxes_;
   std::unique_ptr<GaugeForwarder> gaugeForwarder_;
   std::unique_ptr<SerialPort> Comm1;
+  std::unique_ptr<Timer> Timer1;
   std::unique_ptr<ScanCycle> scan_;
   QString commDialFileName_;
-  bool logErrorShown_ = false;
   bool focused_ = false;
 
   QLineEdit* tb_logpath = nullptr;

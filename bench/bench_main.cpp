@@ -3,12 +3,13 @@
 
 #include <QCoreApplication>
 
+#include "link/number_text.h"
 #include "scan/decode.h"
-#include "scan/number_text.h"
 #include "scan/scan_cycle.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial_port.h"
-#include "tests/support/main_boxes.h"
+#include "tests/support/layout_boxes.h"
+#include "tests/support/route.h"
 
 namespace tarvex {
 namespace {
@@ -51,9 +52,8 @@ void DecodeEveryParameter(benchmark::State& state) {
   HeapGrowth heap(state);
   for (auto _ : state) {
     for (const Parameter& p : catalogue()) {
-      const QString prefix = QString::fromLatin1(p.prefix.data(), qsizetype(p.prefix.size()));
       benchmark::DoNotOptimize(
-          decodeReply(prefix, p.bytes == 2 ? QStringLiteral(" 5A 7F") : QStringLiteral(" 83"), locale));
+          decode(p, p.bytes == 2 ? QStringLiteral(" 5A 7F") : QStringLiteral(" 83"), locale));
     }
   }
 }
@@ -81,10 +81,12 @@ BENCHMARK(CsvLine);
 void ScanRound(benchmark::State& state) {
   testing::FakeClock clock;
   testing::FakeSerialPort port;
+  const std::unique_ptr<Timer> timer = clock.createTimer();
   MemoryBoxes boxes = testing::boxesFromLayout();
-  ScanCycle scan(port, clock, boxes);
+  ScanCycle scan(port, *timer, clock, boxes);
+  testing::route(port, *timer, scan.link());
   scan.setLocale(QLocale::c());
-  scan.pb_StartScan_Click(false, QString());
+  scan.start(false, QString());
   port.receive("ATST 10\rOK\r\r>");
   QList<QByteArray> answers;
   for (const Parameter& p : catalogue()) {

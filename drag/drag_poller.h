@@ -18,32 +18,24 @@ namespace tarvex {
 // that gets no complete reply in 150 ms is written again.
 class DragPoller {
  public:
-  // The adapter's reset and echo setting each get this long before the next command.
-  static constexpr Millis kSetupPause{1000};
   static constexpr char kSpeedRequest[] = "010D";
 
-  DragPoller(SerialPort& port, Clock& clock, DragBoxes& boxes, QLocale locale = QLocale());
-  ~DragPoller();
-  DragPoller(const DragPoller&) = delete;
-  DragPoller& operator=(const DragPoller&) = delete;
+  // The port and the reply timer belong to the window, which routes their
+  // events to link(). initialBuffer: what the reply buffer holds at first.
+  DragPoller(SerialPort& port, Timer& replyTimer, Clock& clock, DragBoxes& boxes, QLocale locale = QLocale(),
+             QString initialBuffer = QString());
 
   // Opens the port if it is closed and sets the adapter up. Returns the message
   // for the user when the port cannot be opened; nothing is written then.
-  std::optional<QString> pb_Start_Click();
+  std::optional<QString> start();
   // Closes the port and switches the reply timer off; every box keeps its text.
-  void pb_stop_Click();
-  // Writes the next speed request and shows its tick count.
+  void stop();
+  // Writes the next speed request and tells the tick count it went out at.
   void AskSpeed();
 
-  // The reply buffer, visible and editable in the window; an edit runs the check.
-  const QString& rxText() const { return link_.rxText(); }
-  void setRxText(const QString& text) { link_.setRxText(text); }
-  const QString& ticksText() const { return ticksText_; }
+  // The tick count of each speed request, as a signed 32-bit number.
+  void setTicksHandler(std::function<void(std::int32_t)> handler) { onTicks_ = std::move(handler); }
 
-  void setRxTextChanged(std::function<void(const QString&)> callback);
-  void setTicksChanged(std::function<void(const QString&)> callback) { ticksChanged_ = std::move(callback); }
-
-  bool polling() const { return link_.timerActive(); }
   AdapterLink& link() { return link_; }
   DragRun& run() { return run_; }
 
@@ -54,8 +46,7 @@ class DragPoller {
   Clock& clock_;
   AdapterLink link_;
   DragRun run_;
-  QString ticksText_ = QStringLiteral("Ticks");
-  std::function<void(const QString&)> ticksChanged_;
+  std::function<void(std::int32_t)> onTicks_;
 };
 
 }  // namespace tarvex

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "app/layouts.h"
-#include "scan/number_text.h"
+#include "link/number_text.h"
+#include "link/units.h"
 
 namespace tarvex {
 
@@ -14,13 +14,6 @@ constexpr std::array<const char*, kDragBoxCount> kBoxNames = {
 
 QString dragBoxName(DragBox box) {
   return QString::fromLatin1(kBoxNames[std::size_t(box)]);
-}
-
-DragBoxTexts::DragBoxTexts() {
-  for (int i = 0; i < kDragBoxCount; ++i) {
-    const ControlSpec* layout = dragstripLayout().control(kBoxNames[i]);
-    texts_[i] = QString::fromUtf8(layout->text.data(), qsizetype(layout->text.size()));
-  }
 }
 
 DragRun::DragRun(DragBoxes& boxes, Clock& clock, QLocale locale)

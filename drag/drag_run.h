@@ -2,7 +2,6 @@
 
 #include <QLocale>
 #include <QString>
-#include <array>
 #include <cstdint>
 
 #include "link/clock.h"
@@ -24,28 +23,15 @@ class DragBoxes {
   virtual void setText(DragBox box, const QString& text) = 0;
 };
 
-// The boxes as plain texts, starting as a freshly built window shows them.
-class DragBoxTexts final : public DragBoxes {
- public:
-  DragBoxTexts();
-  QString text(DragBox box) const override { return texts_[std::size_t(box)]; }
-  void setText(DragBox box, const QString& text) override { texts_[std::size_t(box)] = text; }
-
- private:
-  std::array<QString, kDragBoxCount> texts_;
-};
-
 // A timed run from standstill, fed one road-speed sample at a time: the 0-100
 // km/h time, the distance by the trapezoid rule, the quarter-mile time and trap
 // speed, and the two power estimates from the weight.
 class DragRun {
  public:
-  static constexpr int kHundred = 100;                         // km/h
-  static constexpr double kQuarterMileKm = 0.402336771971611;  // 0.25 mi at 0.62137 mi/km
+  static constexpr int kHundred = 100;  // km/h
   static constexpr double kMillisPerSecond = 1000;
   static constexpr double kMillisPerHour = 3600000;
   static constexpr double kEtDivisor = 5.825;
-  static constexpr double kMilesPerKm = 0.62137;
   static constexpr double kTrapDivisor = 234;
 
   DragRun(DragBoxes& boxes, Clock& clock, QLocale locale = QLocale());

@@ -4,7 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/layouts.h"
+#include "ui/layouts.h"
 
 namespace tarvex {
 
@@ -19,20 +19,22 @@ void OBDDragstrip::LineEditBoxes::setText(DragBox box, const QString& text) {
 
 OBDDragstrip::OBDDragstrip(PortFactory& ports, Clock& clock, ErrorReporter reportError, QWidget* parent)
     : QWidget(parent),
-      Comm1(ports.createPort(false)),
+      Comm1(ports.createPort(/*dataTerminalReady=*/false)),
+      Timer1(clock.createTimer()),
+      controls_(buildWindow(*this, dragstripLayout())),
+      RxText(controls_.get<QLineEdit>(QStringLiteral("RxText"))),
+      Ticks(controls_.get<QLineEdit>(QStringLiteral("Ticks"))),
       reportError_(orWarningBox(std::move(reportError))) {
   setAttribute(Qt::WA_DeleteOnClose);
-  controls_ = buildWindow(*this, dragstripLayout());
   for (int i = 0; i < kDragBoxCount; ++i) {
     boxes_.edits[std::size_t(i)] = controls_.get<QLineEdit>(dragBoxName(DragBox(i)));
   }
-  RxText = controls_.get<QLineEdit>(QStringLiteral("RxText"));
-  Ticks = controls_.get<QLineEdit>(QStringLiteral("Ticks"));
-
-  poller_ = std::make_unique<DragPoller>(*Comm1, clock, boxes_);
-  poller_->setRxTextChanged([this](const QString& text) { RxText->setText(text); });
-  poller_->setTicksChanged([this](const QString& text) { Ticks->setText(text); });
-  connect(RxText, &QLineEdit::textEdited, this, [this](const QString& text) { poller_->setRxText(text); });
+  poller_ = std::make_unique<DragPoller>(*Comm1, *Timer1, clock, boxes_, QLocale(), RxText->text());
+  Comm1->setNotify([this](PortEvent event) { Comm1_OnComm(event); });
+  Timer1->setCallback([this] { Timer1_Timer(); });
+  poller_->link().hooks().onBufferChanged = [this](const QString& text) { RxText->setText(text); };
+  poller_->setTicksHandler([this](std::int32_t ticks) { Ticks->setText(QString::number(ticks)); });
+  connect(RxText, &QLineEdit::textEdited, this, &OBDDragstrip::RxText_Change);
   connect(controls_.get<QPushButton>(QStringLiteral("pb_Start")), &QPushButton::clicked, this,
           [this] { pb_Start_Click(); });
   connect(controls_.get<QPushButton>(QStringLiteral("pb_stop")), &QPushButton::clicked, this,
@@ -41,21 +43,35 @@ OBDDragstrip::OBDDragstrip(PortFactory& ports, Clock& clock, ErrorReporter repor
 }
 
 OBDDragstrip::~OBDDragstrip() {
-  // The poller lets go of the port before the port goes.
-  poller_.reset();
+  poller_->stop();
+  Comm1->setNotify({});
+  Timer1->setCallback({});
 }
 
 void OBDDragstrip::pb_Start_Click() {
-  if (const std::optional<QString> failure = poller_->pb_Start_Click()) reportError_(this, *failure);
+  if (const std::optional<QString> failure = poller_->start()) reportError_(this, *failure);
 }
 
 void OBDDragstrip::pb_stop_Click() {
-  poller_->pb_stop_Click();
+  poller_->stop();
+}
+
+void OBDDragstrip::Comm1_OnComm(PortEvent event) {
+  poller_->link().onPortEvent(event);
+}
+
+void OBDDragstrip::Timer1_Timer() {
+  poller_->link().onReplyTimeout();
+}
+
+// The user edited the visible reply buffer: the check runs on the new text.
+void OBDDragstrip::RxText_Change(const QString& text) {
+  poller_->link().setBuffer(text);
 }
 
 void OBDDragstrip::closeEvent(QCloseEvent* event) {
   // No polling behind a closed window.
-  poller_->pb_stop_Click();
+  poller_->stop();
   event->accept();
 }
 

@@ -2,20 +2,18 @@
 
 #include <QWidget>
 #include <array>
-#include <functional>
 #include <memory>
 
-#include "app/message.h"
-#include "app/window_builder.h"
 #include "drag/drag_poller.h"
 #include "drag/drag_run.h"
 #include "link/clock.h"
 #include "link/serial_port.h"
+#include "ui/message.h"
+#include "ui/window_builder.h"
 
 class QLineEdit;
 
 namespace tarvex {
-
 
 // The drag strip window: "Start" sets the adapter up and polls the road speed,
 // the boxes show the run, "Stop" lets go of the port. Closing the window stops
@@ -23,8 +21,7 @@ namespace tarvex {
 class OBDDragstrip : public QWidget {
   Q_OBJECT
  public:
-  OBDDragstrip(PortFactory& ports, Clock& clock, ErrorReporter reportError = {},
-               QWidget* parent = nullptr);
+  OBDDragstrip(PortFactory& ports, Clock& clock, ErrorReporter reportError = {}, QWidget* parent = nullptr);
   ~OBDDragstrip() override;
 
   const ControlMap& controls() const { return controls_; }
@@ -44,11 +41,15 @@ class OBDDragstrip : public QWidget {
 
   void pb_Start_Click();
   void pb_stop_Click();
+  void Comm1_OnComm(PortEvent event);
+  void Timer1_Timer();
+  void RxText_Change(const QString& text);
 
   std::unique_ptr<SerialPort> Comm1;
+  std::unique_ptr<Timer> Timer1;
+  ControlMap controls_;
   LineEditBoxes boxes_;
   std::unique_ptr<DragPoller> poller_;
-  ControlMap controls_;
   QLineEdit* RxText = nullptr;
   QLineEdit* Ticks = nullptr;
   ErrorReporter reportError_;

@@ -5,18 +5,19 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/layouts.h"
+#include "ui/layouts.h"
 
 namespace tarvex {
 
 DTCReader::DTCReader(PortFactory& ports, ErrorReporter reportError, QWidget* parent)
     : QWidget(parent),
       MSComm1(ports.createPort(true)),
-      session_(std::make_unique<DtcSession>(*MSComm1)),
+      controls_(buildWindow(*this, dtcReaderLayout())),
+      DTCOutput(controls_.get<QLineEdit>(QStringLiteral("DTCOutput"))),
       reportError_(orWarningBox(std::move(reportError))) {
   setAttribute(Qt::WA_DeleteOnClose);
-  controls_ = buildWindow(*this, dtcReaderLayout());
-  DTCOutput = controls_.get<QLineEdit>(QStringLiteral("DTCOutput"));
+  session_ = std::make_unique<DtcSession>(*MSComm1, DTCOutput->text());
+  MSComm1->setNotify([this](PortEvent event) { MSComm1_OnComm(event); });
   // The box holds the whole session's text, more than a line edit's default.
   DTCOutput->setMaxLength(int(DtcSession::kMaxOutput) + 1);
   DTCOutput->setText(session_->output());
@@ -32,8 +33,11 @@ DTCReader::DTCReader(PortFactory& ports, ErrorReporter reportError, QWidget* par
 }
 
 DTCReader::~DTCReader() {
-  // The session unhooks itself from the port before the port goes.
-  session_.reset();
+  MSComm1->setNotify({});
+}
+
+void DTCReader::MSComm1_OnComm(PortEvent event) {
+  session_->onPortEvent(event);
 }
 
 void DTCReader::Form_Load() {

@@ -4,15 +4,14 @@
 #include <functional>
 #include <memory>
 
-#include "app/message.h"
-#include "app/window_builder.h"
 #include "dtc/dtc_session.h"
 #include "link/serial_port.h"
+#include "ui/message.h"
+#include "ui/window_builder.h"
 
 class QLineEdit;
 
 namespace tarvex {
-
 
 // The trouble-code window: "Read DTC", "Reset DTC" and the adapter's raw
 // answers. It takes the port when it is built and lets go of it when it is
@@ -34,6 +33,7 @@ class DTCReader : public QWidget {
   void pb_ReadDTC_Click();
   void pb_ResetDTC_Click();
   void Form_Unload();
+  void MSComm1_OnComm(PortEvent event);
   void report(const std::optional<QString>& failure);
 
   std::unique_ptr<SerialPort> MSComm1;

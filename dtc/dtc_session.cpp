@@ -5,13 +5,7 @@
 namespace tarvex {
 
 DtcSession::DtcSession(SerialPort& port, QString initialOutput)
-    : port_(port), output_(std::move(initialOutput)) {
-  port_.setNotify([this](int kind) { onComm(kind); });
-}
-
-DtcSession::~DtcSession() {
-  port_.setNotify({});
-}
+    : port_(port), output_(std::move(initialOutput)) {}
 
 std::optional<QString> DtcSession::openPort() {
   if (!port_.open()) return portOpenFailure(port_);
@@ -20,7 +14,7 @@ std::optional<QString> DtcSession::openPort() {
 
 std::optional<QString> DtcSession::open() {
   if (auto failure = openPort()) return failure;
-  port_.write(QByteArray("ATZ") + kLineEnd);
+  port_.write(QByteArray(kResetCommand) + kLineEnd);
   return std::nullopt;
 }
 
@@ -43,8 +37,8 @@ void DtcSession::close() {
   port_.close();
 }
 
-void DtcSession::onComm(int kind) {
-  if (kind != kCommEventReceive) return;
+void DtcSession::onPortEvent(PortEvent event) {
+  if (event != PortEvent::kReceived) return;
   const QByteArray waiting = port_.readAll();
   if (waiting.isEmpty()) return;
   // A carriage return that arrives on its own ends a line on screen.

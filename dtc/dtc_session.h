@@ -17,10 +17,9 @@ class DtcSession {
   // Far more than any trouble-code answer, so only a long session trims it.
   static constexpr qsizetype kMaxOutput = 64 * 1024;
 
-  explicit DtcSession(SerialPort& port, QString initialOutput = QStringLiteral("DTC Here"));
-  ~DtcSession();
-  DtcSession(const DtcSession&) = delete;
-  DtcSession& operator=(const DtcSession&) = delete;
+  // The port belongs to the window, which routes its notifications to
+  // onPortEvent(). initialOutput: what the output shows before any answer.
+  DtcSession(SerialPort& port, QString initialOutput);
 
   // Form_Load: opens the port and resets the adapter. Returns the message for
   // the user when the port cannot be opened; nothing is written then.
@@ -33,8 +32,8 @@ class DtcSession {
   // Form_Unload.
   void close();
 
-  // MSComm1_OnComm: a receive notification appends what is waiting.
-  void onComm(int kind);
+  // A receive notification appends what is waiting.
+  void onPortEvent(PortEvent event);
 
   const QString& output() const { return output_; }
   // The user edited the box: later text is appended to the edited text.

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <string_view>
-
 #include "gauges/needle.h"
 
 namespace tarvex {
@@ -10,10 +8,10 @@ namespace tarvex {
 // needle, in pixels of the picture. The marks are placed with the needle's
 // own formula, so a needle pointing at a value always covers its mark.
 struct DialFace {
-  std::string_view picture;  // control name in the gauge window's layout
-  int width, height;         // pixels
+  int width, height;  // pixels
   NeedleGeometry needle;
   double markInner, markOuter;  // radii of the main scale's marks, pixels
+  int pictureLeft, pictureTop;  // twips: where the window shows the picture
 
   // The needle's centre in picture pixels.
   double centreX() const;
@@ -25,7 +23,9 @@ struct DialFace {
 
 inline constexpr double kKmPerMile = 1.609344;
 
-const DialFace& speedoFace();
-const DialFace& tachFace();
+// The two faces, for pictures shown with their top left corner at the given
+// place of the gauge window (twips).
+DialFace speedoFace(int pictureLeft, int pictureTop);
+DialFace tachFace(int pictureLeft, int pictureTop);
 
 }  // namespace tarvex

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "gauges/dial_face.h"
+#include "ui/layouts.h"
 
 namespace tarvex {
 namespace {
@@ -79,8 +80,14 @@ void hub(QPainter& p, const DialFace& face, double radius) {
   p.drawEllipse(QPointF(face.centreX(), face.centreY()), radius, radius);
 }
 
+// Each face is drawn for the place the gauge window gives its picture.
+DialFace faceAt(DialFace (*face)(int, int), std::string_view picture) {
+  const ControlSpec* at = gaugesLayout().control(picture);
+  return face(at->left, at->top);
+}
+
 QImage drawSpeedometer() {
-  const DialFace& face = speedoFace();
+  const DialFace face = faceAt(&speedoFace, "Image1");
   QImage image = blankFace(face);
   QPainter p(&image);
   bezel(p, face, 95.5);
@@ -126,7 +133,7 @@ QColor tachBandColour(double rpm) {
 }
 
 QImage drawTachometer() {
-  const DialFace& face = tachFace();
+  const DialFace face = faceAt(&tachFace, "Image2");
   QImage image = blankFace(face);
   QPainter p(&image);
   const QPointF centre = bezel(p, face, 70.5);

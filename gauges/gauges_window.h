@@ -4,8 +4,8 @@
 #include <QWidget>
 #include <cstdint>
 
-#include "app/window_builder.h"
 #include "scan/gauge_sink.h"
+#include "ui/window_builder.h"
 
 namespace tarvex {
 

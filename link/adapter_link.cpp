@@ -2,67 +2,102 @@
 
 namespace tarvex {
 
-AdapterLink::AdapterLink(SerialPort& port, Clock& clock, ReplyShape expected, QString initialRxText,
-                         bool showsCommands)
-    : port_(port),
-      timer_(clock.createTimer()),
-      expected_(std::move(expected)),
-      rxText_(std::move(initialRxText)),
-      txText_(QStringLiteral("Text1")),
-      showsCommands_(showsCommands) {
-  timer_->setInterval(kReplyTimeout);
-  timer_->setCallback([this] { Timer1_Timer(); });
+QStringList setupCommands(Setup setup) {
+  QStringList commands{QString::fromLatin1(kResetCommand), QStringLiteral("ATE1")};
+  if (setup == Setup::kEnhanced) commands << QStringLiteral("ATSH 6C 10 F1");
+  return commands << QStringLiteral("ATST 10");
 }
 
-void AdapterLink::setExpected(const QString& prefix, int bytes) {
-  expected_.prefix = prefix;
-  expected_.bytes = bytes;
+AdapterLink::AdapterLink(SerialPort& port, Timer& replyTimer, ReplyShape expected, QString initialBuffer)
+    : port_(port), timer_(replyTimer), check_(std::move(expected)), buffer_(std::move(initialBuffer)) {
+  timer_.setInterval(kReplyTimeout);
+}
+
+bool AdapterLink::SendCom(const QString& command, ReplyShape expected) {
+  check_.setShape(std::move(expected));
+  return SendCom(command);
+}
+
+bool AdapterLink::SendCom(const QString& command) {
+  // Armed before the write: a reply the write brings at once finds the link
+  // waiting for it.
+  state_ = State::kAwaitingReply;
+  timer_.start();
+  if (hooks_.onCommandSent) hooks_.onCommandSent(command);
+  return writeLine(command);
 }
 
 bool AdapterLink::writeLine(const QString& command) {
-  if (!port_.isOpen()) return false;
-  return port_.write(command.toLatin1() + kLineEnd);
+  if (!port_.write(command.toLatin1() + kLineEnd)) return failed();
+  return true;
 }
 
-void AdapterLink::SendCom(const QString& sendStr) {
-  if (showsCommands_) {
-    txText_ = sendStr;
-    if (hooks_.onTxTextChanged) hooks_.onTxTextChanged(txText_);
+bool AdapterLink::setUp(const QStringList& commands, Clock& clock) {
+  for (qsizetype i = 0; i + 1 < commands.size(); ++i) {
+    if (!writeLine(commands[i])) return false;
+    clock.sleep(kSetupWait);
   }
-  writeLine(sendStr);
-  timer_->start();
+  return commands.isEmpty() || SendCom(commands.last());
 }
 
-void AdapterLink::Comm1_OnComm(int kind) {
-  if (kind == kCommEventReceive) {
-    const QByteArray waiting = port_.readAll();
-    if (waiting.isEmpty()) return;
-    QString text = rxText_ + QString::fromLatin1(waiting);
-    if (text.size() > kMaxBuffer) text = text.right(kMaxBuffer / 2);
-    setRxText(text);
-  } else if (kind == kCommEventSend) {
-    // A timer already counting keeps its countdown.
-    if (!timer_->isActive()) timer_->start();
+bool AdapterLink::failed() {
+  stop();
+  if (hooks_.onPortError) hooks_.onPortError(port_.errorString());
+  return false;
+}
+
+void AdapterLink::stop() {
+  timer_.stop();
+  state_ = State::kIdle;
+}
+
+void AdapterLink::onPortEvent(PortEvent event) {
+  switch (event) {
+    case PortEvent::kReceived: {
+      const QByteArray waiting = port_.readAll();
+      if (waiting.isEmpty()) return;
+      buffer_.append(QLatin1String(waiting));
+      if (buffer_.size() > kMaxBuffer) {
+        buffer_ = buffer_.right(kMaxBuffer / 2);
+        check_.restart();
+      }
+      bufferChanged();
+      return;
+    }
+    case PortEvent::kSent:
+      // A timer already counting keeps its countdown.
+      if (state_ == State::kIdle) {
+        state_ = State::kAwaitingReply;
+        timer_.start();
+      }
+      return;
+    case PortEvent::kError:
+      failed();
+      return;
   }
 }
 
-void AdapterLink::setRxText(const QString& text) {
-  rxText_ = text;
-  if (hooks_.onRxTextChanged) hooks_.onRxTextChanged(rxText_);
-  RxText_Change();
+void AdapterLink::setBuffer(const QString& text) {
+  buffer_ = text;
+  check_.restart();
+  bufferChanged();
 }
 
-void AdapterLink::RxText_Change() {
-  const std::optional<QString> out = checkReply(rxText_, expected_);
+void AdapterLink::bufferChanged() {
+  if (hooks_.onBufferChanged) hooks_.onBufferChanged(buffer_);
+  if (state_ != State::kAwaitingReply) return;
+  const std::optional<QString> out = check_.check(buffer_);
   if (!out) return;
-  setRxText(QString());  // runs the check once more, on nothing
-  timer_->stop();
+  // Everything up to and after the reply goes; the emptied buffer holds nothing to check.
+  buffer_.clear();
+  check_.restart();
+  if (hooks_.onBufferChanged) hooks_.onBufferChanged(buffer_);
+  stop();
   if (hooks_.onReply) hooks_.onReply(*out);
 }
 
-void AdapterLink::Timer1_Timer() {
-  timer_->stop();
-  timer_->setInterval(kReplyTimeout);
+void AdapterLink::onReplyTimeout() {
+  stop();
   if (hooks_.onTimeout) hooks_.onTimeout();
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
-#include <memory>
 
 #include "link/clock.h"
 #include "link/reply_check.h"
@@ -11,65 +11,81 @@
 namespace tarvex {
 
 inline constexpr Millis kReplyTimeout{150};
-inline constexpr char kLineEnd[] = "\r\n";
+// Every command line ends with a carriage return alone: an adapter that is
+// still working on a request takes any character that follows, a line feed
+// too, as an order to stop.
+inline constexpr char kLineEnd[] = "\r";
 
-// The command/reply mechanism shared by the windows that poll the adapter: a
-// command goes out, everything received gathers in the reply buffer (RxText),
-// every change of the buffer runs the reply check, and the reply timer gives up
-// on a request after 150 ms. What follows a complete reply and a time-out is
-// the owner's business (the scan cycle's next request, the drag strip's next
-// speed request).
+// The adapter set-up: reset, echo on, for the enhanced requests the engine
+// controller's header, and the adapter's answer time-out (64 ms).
+enum class Setup { kEnhanced, kStandard };
+QStringList setupCommands(Setup setup);
+inline constexpr char kResetCommand[] = "ATZ";
+// The reset and each setting but the last get this long before the next line.
+inline constexpr Millis kSetupWait{1000};
+
+// The command/reply mechanism of every window that polls the adapter: a
+// command goes out, everything received gathers in the reply buffer, every
+// change of the buffer runs the reply check, and the reply timer gives up on a
+// request after 150 ms. What follows a complete reply, a time-out or a port
+// fault is the owner's business (the scan's next request, the drag strip's
+// next speed request, stopping).
 class AdapterLink {
  public:
-  struct Hooks {
-    std::function<void(const QString& out)> onReply;  // a complete reply's data text
-    std::function<void()> onTimeout;                  // the reply timer expired
-    std::function<void(const QString&)> onRxTextChanged;
-    std::function<void(const QString&)> onTxTextChanged;  // only when showsCommands
+  enum class State {
+    kIdle,           // nothing outstanding; the reply timer is off
+    kAwaitingReply,  // a command is out and its reply timer runs
   };
 
-  // The buffer never grows beyond this: when it does, the oldest text goes.
+  struct Hooks {
+    std::function<void(const QString& out)> onReply;  // a complete reply's data text
+    std::function<void()> onTimeout;                  // no complete reply in time
+    std::function<void(const QString& reason)> onPortError;
+    std::function<void(const QString& buffer)> onBufferChanged;
+    std::function<void(const QString& command)> onCommandSent;
+  };
+
+  // The buffer never grows beyond this: when it would, the oldest text goes.
   // No reply is longer than a few dozen characters.
   static constexpr qsizetype kMaxBuffer = 16 * 1024;
 
-  AdapterLink(SerialPort& port, Clock& clock, ReplyShape expected, QString initialRxText, bool showsCommands);
+  // The port and the reply timer belong to the window; the owner routes the
+  // port's notifications and the timer's expiry here.
+  AdapterLink(SerialPort& port, Timer& replyTimer, ReplyShape expected, QString initialBuffer);
 
-  // The expected reply. The main window's scan cycle changes it after each
-  // request; the drag strip's is fixed.
-  void setExpected(const QString& prefix, int bytes);
-  const ReplyShape& expected() const { return expected_; }
-
-  // Writes a command with its line end and switches the reply timer on.
-  void SendCom(const QString& sendStr);
+  // Writes a command with its line end and switches the reply timer on. With
+  // an expected reply, that is set first: a write may bring the reply at once.
+  // False when the write failed; the port error has been raised then.
+  bool SendCom(const QString& command);
+  bool SendCom(const QString& command, ReplyShape expected);
   // Writes a command with its line end, leaving the reply timer alone.
   bool writeLine(const QString& command);
+  // Resets and sets the adapter up: every command but the last is written with
+  // a blocking wait after it, the last goes out through SendCom.
+  bool setUp(const QStringList& commands, Clock& clock);
+  // Switches the reply timer off; nothing is outstanding any more.
+  void stop();
 
-  // Port notification: 2 appends what is waiting, 1 switches the timer on.
-  void Comm1_OnComm(int kind);
-  // The reply check; runs after every change of the reply buffer.
-  void RxText_Change();
-  // Reply timer expiry.
-  void Timer1_Timer();
+  void onPortEvent(PortEvent event);
+  void onReplyTimeout();
+  // Replaces the buffer (a user's edit of a visible buffer) and runs the check.
+  void setBuffer(const QString& text);
 
-  const QString& rxText() const { return rxText_; }
-  // Replaces the buffer (also for user edits of a visible buffer) and runs the check.
-  void setRxText(const QString& text);
-  const QString& txText() const { return txText_; }
-
-  void stopTimer() { timer_->stop(); }
-  bool timerActive() const { return timer_->isActive(); }
-  Timer& timer() { return *timer_; }
+  State state() const { return state_; }
+  const ReplyShape& expected() const { return check_.shape(); }
+  const QString& buffer() const { return buffer_; }
   SerialPort& port() { return port_; }
-
   Hooks& hooks() { return hooks_; }
 
  private:
+  void bufferChanged();
+  bool failed();
+
   SerialPort& port_;
-  std::unique_ptr<Timer> timer_;
-  ReplyShape expected_;
-  QString rxText_;
-  QString txText_;
-  bool showsCommands_;
+  Timer& timer_;
+  ReplyCheck check_;
+  QString buffer_;
+  State state_ = State::kIdle;
   Hooks hooks_;
 };
 

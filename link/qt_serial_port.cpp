@@ -18,13 +18,13 @@ QtSerialPort::QtSerialPort(const QString& device, bool dataTerminalReady)
     : device_(device), dataTerminalReady_(dataTerminalReady) {
   port_.setPortName(device);
   port_.setReadBufferSize(0);
-  QObject::connect(&port_, &QSerialPort::readyRead, [this] { notify(kCommEventReceive); });
+  QObject::connect(&port_, &QSerialPort::readyRead, [this] { notify(PortEvent::kReceived); });
   QObject::connect(&port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
     // Errors while open (the device unplugged, a framing error) reach the
     // owner as a notification it can tell apart from data.
     if (e != QSerialPort::NoError && port_.isOpen()) {
       error_ = port_.errorString();
-      notify(kCommEventError);
+      notify(PortEvent::kError);
     }
   });
 }

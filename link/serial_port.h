@@ -7,11 +7,11 @@
 
 namespace tarvex {
 
-// Kinds of port notification, numbered as the adapter link expects them.
-enum CommEventKind : int {
-  kCommEventSend = 1,     // transmit done
-  kCommEventReceive = 2,  // characters are waiting
-  kCommEventError = 3,    // anything else: line errors, the device going away
+// What a port tells its owner, numbered as the serial control numbers them.
+enum class PortEvent : int {
+  kSent = 1,      // transmit done
+  kReceived = 2,  // characters are waiting
+  kError = 3,     // the device failed or went away; errorString() says how
 };
 
 // The serial port as the windows use it: open, close, write, take what is
@@ -21,25 +21,26 @@ class SerialPort {
  public:
   virtual ~SerialPort() = default;
 
-  // Opens at 9600 8N1. On failure returns false and errorString() says why.
+  // Opens the line. On failure returns false and errorString() says why.
   virtual bool open() = 0;
   virtual void close() = 0;
   virtual bool isOpen() const = 0;
+  // False when the data could not be handed to the device; errorString() says why.
   virtual bool write(const QByteArray& data) = 0;
   // Takes every character waiting at the port.
   virtual QByteArray readAll() = 0;
   virtual QString deviceName() const = 0;
   virtual QString errorString() const = 0;
 
-  void setNotify(std::function<void(int kind)> notify) { notify_ = std::move(notify); }
+  void setNotify(std::function<void(PortEvent)> notify) { notify_ = std::move(notify); }
 
  protected:
-  void notify(int kind) {
-    if (notify_) notify_(kind);
+  void notify(PortEvent event) {
+    if (notify_) notify_(event);
   }
 
  private:
-  std::function<void(int)> notify_;
+  std::function<void(PortEvent)> notify_;
 };
 
 // What a window tells the user when its port cannot be opened: the device and

@@ -1,7 +1,5 @@
 #include "scan/catalogue.h"
 
-#include <algorithm>
-
 namespace tarvex {
 
 namespace {
@@ -72,13 +70,6 @@ const std::array<Parameter, kParameterCount>& catalogue() {
 
 const Parameter& parameterAt(int position) {
   return kCatalogue[static_cast<std::size_t>(position - 1)];
-}
-
-const Parameter* parameterByPrefix(QStringView prefix) {
-  const auto it = std::find_if(kCatalogue.begin(), kCatalogue.end(), [&](const Parameter& p) {
-    return prefix == QLatin1String(p.prefix.data(), static_cast<qsizetype>(p.prefix.size()));
-  });
-  return it == kCatalogue.end() ? nullptr : &*it;
 }
 
 const std::array<CsvColumn, kCsvBoxColumns>& csvColumns() {

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QString>
-#include <QStringView>
 #include <array>
 #include <optional>
 #include <string_view>
@@ -84,8 +82,6 @@ inline constexpr int kParameterCount = 27;
 const std::array<Parameter, kParameterCount>& catalogue();
 // The row at a scan position 1..27.
 const Parameter& parameterAt(int position);
-// The row whose reply prefix equals the text exactly; none for any other text.
-const Parameter* parameterByPrefix(QStringView prefix);
 
 struct CsvColumn {
   std::string_view name;

@@ -1,7 +1,7 @@
 #include "scan/decode.h"
 
+#include "link/number_text.h"
 #include "link/reply_check.h"
-#include "scan/number_text.h"
 #include "scan/value_boxes.h"
 
 namespace tarvex {
@@ -23,26 +23,24 @@ QString fuelStatusText(int code) {
   }
 }
 
-std::optional<Decoded> decodeReply(QStringView replyPrefix, const QString& out, const QLocale& locale) {
-  const Parameter* row = parameterByPrefix(replyPrefix);
-  if (!row) return std::nullopt;
-  if (out.size() != 3 * row->bytes || !isWellFormedData(out)) return std::nullopt;
+std::optional<Decoded> decode(const Parameter& row, const QString& out, const QLocale& locale) {
+  if (out.size() != 3 * row.bytes || !isWellFormedData(out)) return std::nullopt;
 
   const std::int32_t n = HexToDec(out);
   const double x = n;
   Decoded d;
   auto write = [&](Box box, QString text) { d.writes.emplace_back(box, std::move(text)); };
-  auto writeDecimal = [&](double value) { write(row->box, decimalText(value, locale)); };
+  auto writeDecimal = [&](double value) { write(row.box, decimalText(value, locale)); };
 
-  switch (row->conversion) {
+  switch (row.conversion) {
     case Conversion::kQuarter:
       writeDecimal(x / 4);
       break;
     case Conversion::kWhole:
-      write(row->box, wholeText(n));
+      write(row.box, wholeText(n));
       break;
     case Conversion::kMinus40:
-      write(row->box, wholeText(n - 40));
+      write(row.box, wholeText(n - 40));
       break;
     case Conversion::kPercent:
       writeDecimal(x / 2.55);
@@ -62,26 +60,24 @@ std::optional<Decoded> decodeReply(QStringView replyPrefix, const QString& out, 
     case Conversion::kTroubleCodes: {
       const bool lampOn = n >= 128;
       d.milColour = lampOn ? kMilOn : kMilOff;
-      write(row->box, wholeText(lampOn ? n - 128 : n));
+      write(row.box, wholeText(lampOn ? n - 128 : n));
       break;
     }
     case Conversion::kOxygen: {
       const std::int32_t a = HexToDec(out.left(3));
       const std::int32_t b = HexToDec(out.right(2));
       writeDecimal(a / 200.0);
-      write(*row->second, decimalText(static_cast<double>(b * 100) / 128 - 100, locale));
+      write(*row.second, decimalText(static_cast<double>(b * 100) / 128 - 100, locale));
       break;
     }
     case Conversion::kFuelStatus: {
       const QString bank1 = fuelStatusText(HexToDec(out.left(3)));
       const QString bank2 = fuelStatusText(HexToDec(out.right(2)));
-      if (!bank1.isEmpty()) write(row->box, bank1);
-      if (!bank2.isEmpty()) write(*row->second, bank2);
+      if (!bank1.isEmpty()) write(row.box, bank1);
+      if (!bank2.isEmpty()) write(*row.second, bank2);
       break;
     }
   }
-  if (row->box == Box::kSpeed) d.needle = Decoded::Needle::kSpeed;
-  if (row->box == Box::kRPM) d.needle = Decoded::Needle::kTach;
   return d;
 }
 

@@ -7,23 +7,23 @@
 #include <optional>
 
 #include "link/adapter_link.h"
+#include "scan/catalogue.h"
 #include "scan/csv_log.h"
 #include "scan/gauge_sink.h"
 #include "scan/value_boxes.h"
 
 namespace tarvex {
 
-// The adapter set-up of every scan start: each command written straight to the
-// port with a blocking wait after it, then the reply time-out through SendCom.
-inline constexpr Millis kSetupWait{1000};
-inline constexpr const char* kSetupCommands[] = {"ATZ", "ATE1", "ATSH 6C 10 F1"};
-inline constexpr char kReplyTimeoutCommand[] = "ATST 10";
-
-// Why a scan could not start. The window shows it; nothing is half-started.
-struct StartFailure {
-  enum class What { kPort, kLog } what;
-  QString name;    // the device or the file
-  QString reason;  // the system's words
+// Why a scan could not start, or had to stop: the device or the log file, and
+// the system's words. The window shows it.
+struct ScanFailure {
+  enum class What {
+    kPortOpen,   // the port would not open
+    kLogCreate,  // the log file could not be created
+    kLogWrite,   // a log line could not be written
+  } what;
+  QString name;
+  QString reason;
 };
 
 // The main window's scan: set-up, then one request at a time over the selected
@@ -31,20 +31,23 @@ struct StartFailure {
 // Advanced by the adapter link: after every decoded reply and every time-out.
 class ScanCycle {
  public:
-  ScanCycle(SerialPort& port, Clock& clock, ValueBoxes& boxes);
-  ~ScanCycle() { port_.setNotify({}); }
+  // The port and the reply timer belong to the window, which routes their
+  // events to link(). initialBuffer: what the reply buffer holds at first.
+  ScanCycle(SerialPort& port, Timer& replyTimer, Clock& clock, ValueBoxes& boxes,
+            QString initialBuffer = QString());
 
   void setGaugeSink(GaugeSink* gauges) { gauges_ = gauges; }
   // Where the log's time column comes from (tests pin it).
   void setDateTimeSource(std::function<QDateTime()> now) { now_ = std::move(now); }
   void setLocale(const QLocale& locale) { locale_ = locale; }
-  // Called when a log line cannot be written (the disk filled up, the stick was pulled).
-  void setLogErrorHandler(std::function<void(const QString&)> handler) { onLogError_ = std::move(handler); }
+  // Told when something fails while the scan runs.
+  void setFailureHandler(std::function<void(const ScanFailure&)> handler) { onFailure_ = std::move(handler); }
 
-  // "Start Scan". On failure the port is left closed and no log is open.
-  std::optional<StartFailure> pb_StartScan_Click(bool logToFile, const QString& logPath);
-  // "Stop Scan": closes the port and the log, switches the reply timer off.
-  void pb_StopScan_Click();
+  // Opens the port (and the log), sets the adapter up and starts the cycle. On
+  // failure the port is left closed, no log is open and nothing was sent.
+  std::optional<ScanFailure> start(bool logToFile, const QString& logPath);
+  // Closes the port and the log, switches the reply timer off.
+  void stop();
   // Hands the port to another window: closes it and stops the reply timer; the
   // scan stands still with its log open until it is stopped.
   void releasePort();
@@ -58,17 +61,22 @@ class ScanCycle {
   SerialPort& port() { return port_; }
 
  private:
+  void fail(ScanFailure failure);
+  void writeLogRow();
+
   SerialPort& port_;
   Clock& clock_;
   ValueBoxes& boxes_;
   AdapterLink link_;
   GaugeSink* gauges_ = nullptr;
+  const Parameter* asked_ = nullptr;  // the row of the request last sent
   CsvLog log_;
   bool logToFile_ = false;
+  bool logFailureShown_ = false;
   int scanStep_ = 0;
   QLocale locale_;
   std::function<QDateTime()> now_ = [] { return QDateTime::currentDateTime(); };
-  std::function<void(const QString&)> onLogError_;
+  std::function<void(const ScanFailure&)> onFailure_;
 };
 
 }  // namespace tarvex

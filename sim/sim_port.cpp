@@ -94,8 +94,8 @@ void SimSerialPort::wake() {
     error_ = QString::fromLatin1(SimPortFactory::kGoneError);
   }
   // The owner may write (and so re-arm) or close from inside a notification.
-  if (!received_.isEmpty()) notify(kCommEventReceive);
-  if (reportGone && open_) notify(kCommEventError);
+  if (!received_.isEmpty()) notify(PortEvent::kReceived);
+  if (reportGone && open_) notify(PortEvent::kError);
   arm();
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link/clock.h"
+#include "link/units.h"
 
 namespace tarvex::sim {
 
@@ -72,9 +73,6 @@ struct LaunchFigures {
   double quarterMileSeconds = 0;
   double trapSpeedKmh = 0;
 };
-
-// One quarter mile in kilometres, as the drag strip window counts it.
-inline constexpr double kQuarterMileKm = 0.402336771971611;
 
 class Vehicle {
  public:

@@ -4,6 +4,8 @@
 
 #include "tests/support/drag_ports.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/layout_boxes.h"
+#include "tests/support/route.h"
 
 namespace tarvex {
 namespace {
@@ -13,19 +15,23 @@ using namespace std::chrono_literals;
 // Started at tick 50000, the set-up answered and the first request out.
 struct Rig {
   Rig() {
+    testing::route(port, *timer, poller.link());
+    poller.setTicksHandler([this](std::int32_t t) { ticks = t; });
     clock.setTickCount(50000);
-    EXPECT_EQ(poller.pb_Start_Click(), std::nullopt);
+    EXPECT_EQ(poller.start(), std::nullopt);
     device.receive("ATZ\r\r\rELM327 v1.5\r\r>ATE1\rOK\r\r>ATST 10\rOK\r\r>");
     clock.advance(150ms);
     device.clearWrites();
   }
-  int speedRequests() const { return int(device.writes().count("010D\r\n")); }
+  int speedRequests() const { return int(device.writes().count("010D\r")); }
 
   testing::FakeSerialPort device;
   testing::FakeClock clock;
   testing::ProxyPort port{device, &clock};
-  DragBoxTexts boxes;
-  DragPoller poller{port, clock, boxes, QLocale::c()};
+  std::unique_ptr<Timer> timer = clock.createTimer();
+  testing::DragBoxTexts boxes;
+  DragPoller poller{port, *timer, clock, boxes, QLocale::c()};
+  std::int32_t ticks = 0;
 };
 
 TEST(DragPoller, TakesOnlyCompleteWellFormedReplies) {
@@ -49,17 +55,16 @@ TEST(DragPoller, TakesOnlyCompleteWellFormedReplies) {
     for (const QByteArray& piece : c.pieces) rig.device.receive(piece);
     EXPECT_EQ(rig.speedRequests(), c.requestsAfter);
     EXPECT_EQ(rig.boxes.text(DragBox::kSpeed), QString::fromLatin1(c.speedShown));
-    const QString rx = rig.poller.rxText();
+    const QString rx = rig.poller.link().buffer();
     EXPECT_TRUE(c.requestsAfter ? rx.isEmpty() : rx.endsWith(QString::fromLatin1(c.pieces.back())));
   }
 }
 
 TEST(DragPoller, SetsUpRepeatsUnansweredRequestsAndTimesTheReplies) {
   Rig rig;
-  EXPECT_EQ(
-      rig.port.timedWrites,
-      (std::vector<std::pair<Micros, QByteArray>>{
-          {50000ms, "ATZ\r\n"}, {51000ms, "ATE1\r\n"}, {52000ms, "ATST 10\r\n"}, {52150ms, "010D\r\n"}}));
+  EXPECT_EQ(rig.port.timedWrites,
+            (std::vector<std::pair<Micros, QByteArray>>{
+                {50000ms, "ATZ\r"}, {51000ms, "ATE1\r"}, {52000ms, "ATST 10\r"}, {52150ms, "010D\r"}}));
   EXPECT_EQ(rig.clock.sleeps(), (std::vector<Millis>{1000ms, 1000ms}));
   for (int i = 0; i < 3; ++i) {
     rig.device.receive("010D\rNO DATA\r\r>");
@@ -68,7 +73,7 @@ TEST(DragPoller, SetsUpRepeatsUnansweredRequestsAndTimesTheReplies) {
     rig.clock.advance(1ms);
     EXPECT_EQ(rig.speedRequests(), i + 1);
   }
-  EXPECT_EQ(rig.poller.ticksText(), QStringLiteral("52600"));
+  EXPECT_EQ(rig.ticks, 52600);
   rig.device.receive("010D\r41 0D 00\r>");
   rig.clock.advance(20ms);
   rig.device.receive("41 0D 0A>");  // pulls away: the run starts here
@@ -77,10 +82,10 @@ TEST(DragPoller, SetsUpRepeatsUnansweredRequestsAndTimesTheReplies) {
   EXPECT_EQ(rig.speedRequests(), 6);
   EXPECT_EQ(rig.boxes.text(DragBox::kSpeed), QStringLiteral("60"));
   EXPECT_EQ(rig.boxes.text(DragBox::kET), QStringLiteral("0.04"));
-  EXPECT_EQ(rig.poller.ticksText(), QStringLiteral("52660"));
-  rig.clock.setTickCount(3000000000u);  // shown as a signed 32-bit number
+  EXPECT_EQ(rig.ticks, 52660);
+  rig.clock.setTickCount(3000000000u);  // told as a signed 32-bit number
   rig.poller.AskSpeed();
-  EXPECT_EQ(rig.poller.ticksText(), QStringLiteral("-1294967296"));
+  EXPECT_EQ(rig.ticks, -1294967296);
 }
 
 TEST(DragPoller, StopEndsPollingKeepsTheBoxesAndStartSetsUpAgain) {
@@ -88,16 +93,16 @@ TEST(DragPoller, StopEndsPollingKeepsTheBoxesAndStartSetsUpAgain) {
   rig.device.receive("41 0D 00>");
   rig.device.receive("41 0D 1E>");
   rig.device.receive("41 0D 28");  // part of a reply when "Stop" comes
-  rig.poller.pb_stop_Click();
+  rig.poller.stop();
   EXPECT_FALSE(rig.device.isOpen());
   EXPECT_EQ(rig.boxes.text(DragBox::kSpeed), QStringLiteral("30"));
   // Neither the timer nor an edit completing the reply asks again.
-  rig.poller.setRxText(rig.poller.rxText() + QStringLiteral(">"));
+  rig.poller.link().setBuffer(rig.poller.link().buffer() + QStringLiteral(">"));
   rig.device.clearWrites();
   rig.clock.advance(1s);
   EXPECT_TRUE(rig.device.writes().isEmpty());
-  ASSERT_EQ(rig.poller.pb_Start_Click(), std::nullopt);
-  EXPECT_EQ(rig.device.writes(), (QList<QByteArray>{"ATZ\r\n", "ATE1\r\n", "ATST 10\r\n"}));
+  ASSERT_EQ(rig.poller.start(), std::nullopt);
+  EXPECT_EQ(rig.device.writes(), (QList<QByteArray>{"ATZ\r", "ATE1\r", "ATST 10\r"}));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "tests/support/fake_clock.h"
+#include "tests/support/layout_boxes.h"
 
 namespace tarvex {
 namespace {
@@ -59,7 +60,7 @@ TEST(DragRun, ShowsTheRunSampleBySample) {
         {2147483900u, 30, "ET=0.3"}}},
   };
   for (const RunCase& c : cases) {
-    DragBoxTexts boxes;
+    testing::DragBoxTexts boxes;
     testing::FakeClock clock;
     DragRun run(boxes, clock, QLocale::c());
     boxes.setText(DragBox::kWeight, QString::fromLatin1(c.weight));

@@ -7,6 +7,8 @@
 #include "sim/sim_port.h"
 #include "sim/vehicle.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/layout_boxes.h"
+#include "tests/support/route.h"
 
 namespace tarvex {
 namespace {
@@ -27,7 +29,7 @@ struct TimedBoxes final : DragBoxes {
   const Clock& clock;
   const Micros from;
   Micros last{0}, gap{0};
-  DragBoxTexts texts;
+  testing::DragBoxTexts texts;
 };
 
 // A simulated launch: the run's times are the car's own to within one sample interval.
@@ -39,9 +41,11 @@ TEST(DragSimulatedLaunch, TimesMatchTheCarsOwnFigures) {
   const std::unique_ptr<SerialPort> port = ports.createPort(false);
   const Micros launch = 5s + car.launchStart(0);
   TimedBoxes boxes(clock, launch);
-  DragPoller poller(*port, clock, boxes, QLocale::c());
+  const std::unique_ptr<Timer> timer = clock.createTimer();
+  DragPoller poller(*port, *timer, clock, boxes, QLocale::c());
+  testing::route(*port, *timer, poller.link());
 
-  ASSERT_EQ(poller.pb_Start_Click(), std::nullopt);
+  ASSERT_EQ(poller.start(), std::nullopt);
   ASSERT_LT(clock.now() + 1s, launch);  // polling while the car still stands
   while (!(poller.run().hit100() && poller.run().quarterDone()) && clock.now() < launch + 60s) {
     clock.advance(10ms);

@@ -23,7 +23,8 @@ TEST(DtcSession, AppendsThePiecesInArrivalOrder) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.expected);
     FakeSerialPort port;
-    DtcSession session(port);
+    DtcSession session(port, QStringLiteral("DTC Here"));
+    port.setNotify([&](PortEvent e) { session.onPortEvent(e); });
     QString shown;
     session.setOutputChanged([&](const QString& text) { shown = text; });
     for (const QByteArray& piece : c.pieces) port.receive(piece);
@@ -34,7 +35,8 @@ TEST(DtcSession, AppendsThePiecesInArrivalOrder) {
 
 TEST(DtcSession, AppendsToEditedTextAndTrimsItToTheNewest64KiB) {
   FakeSerialPort port;
-  DtcSession session(port);
+  DtcSession session(port, QStringLiteral("DTC Here"));
+  port.setNotify([&](PortEvent e) { session.onPortEvent(e); });
   session.setOutput(QStringLiteral("mine:"));
   port.receive("43 00");
   EXPECT_EQ(session.output(), QStringLiteral("mine:43 00"));

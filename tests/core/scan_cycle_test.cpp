@@ -1,15 +1,17 @@
 #include "scan/scan_cycle.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
-#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <csignal>
 
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial_port.h"
-#include "tests/support/main_boxes.h"
-#include "tests/support/qt_print.h"
+#include "tests/support/layout_boxes.h"
+#include "tests/support/route.h"
 
 namespace tarvex {
 namespace {
@@ -32,38 +34,61 @@ const QStringList kDefaultRound = {"22000C01", "22000D01", "22000F01", "22001101
                                    "22000101", "22114101", "22001401", "22001801", "22000301", "22119B01",
                                    "22115201", "22117101", "22000801", "22000901"};
 
+// What a car answers to an enhanced request, with echo on.
+QByteArray answerTo(const QString& request, const char* data) {
+  return (request + "\r62 " + request.mid(2, 2) + " " + request.mid(4, 2) + " " + data + " \r\r>").toLatin1();
+}
+
+// While it lives, no file of this process may grow beyond `bytes`: writes past
+// that fail, as on a full disk, without needing one.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    oldSignal_ = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{bytes, old_.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, oldSignal_);
+  }
+
+ private:
+  rlimit old_{};
+  void (*oldSignal_)(int) = nullptr;
+};
+
 struct ScanFixture : ::testing::Test {
   FakeClock clock;
   FakeSerialPort port;
+  std::unique_ptr<Timer> timer = clock.createTimer();
   MemoryBoxes boxes = testing::boxesFromLayout();
-  ScanCycle scan{port, clock, boxes};
+  ScanCycle scan{port, *timer, clock, boxes, QStringLiteral("Text2")};
   RecordingGauges gauges;
   QTemporaryDir dir;
+  QList<ScanFailure> failures;
   int stamp = 0;
 
   void SetUp() override {
+    testing::route(port, *timer, scan.link());
     scan.setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
     scan.setGaugeSink(&gauges);
     scan.setDateTimeSource([this] { return QDateTime(QDate(2026, 12, 6), QTime(20, 0, stamp++)); });
+    scan.setFailureHandler([this](const ScanFailure& f) { failures << f; });
   }
 
   // Command lines written since the last call, without line ends.
   QStringList takeCommands() {
     QStringList lines;
     for (const QByteArray& w : port.writes()) {
-      EXPECT_TRUE(w.endsWith("\r\n")) << w.toStdString();
-      lines << QString::fromLatin1(w.chopped(2));
+      EXPECT_TRUE(w.endsWith("\r") && !w.contains('\n')) << w.toStdString();
+      lines << QString::fromLatin1(w.chopped(1));
     }
     port.clearWrites();
     return lines;
   }
-
-  // What a car answers to the enhanced request just written, with echo on.
-  void answer(const QString& request, const char* data) {
-    const QString prefix = QStringLiteral("62 %1 %2").arg(request.mid(2, 2), request.mid(4, 2));
-    port.receive((request + "\r" + prefix + " " + data + " \r\r>").toLatin1());
-  }
-
+  void answer(const QString& request, const char* data) { port.receive(answerTo(request, data)); }
   void answerSetup() {
     port.receive("ATZ\r\r\rELM327 v1.5\r\r>ATE1\rOK\r\r>ATSH 6C 10 F1\rOK\r\r>ATST 10\rOK\r\r>");
   }
@@ -73,29 +98,28 @@ struct ScanFixture : ::testing::Test {
     QFile f(logPath());
     EXPECT_TRUE(f.open(QIODevice::ReadOnly));
     QList<QByteArray> lines = f.readAll().split('\n');
-    EXPECT_TRUE(lines.last().isEmpty());
-    lines.removeLast();
-    for (const QByteArray& l : lines) EXPECT_TRUE(l.endsWith('\r'));
-    for (QByteArray& l : lines) l.chop(1);
+    EXPECT_TRUE(lines.takeLast().isEmpty());
+    for (QByteArray& l : lines) {
+      EXPECT_TRUE(l.endsWith('\r'));
+      l.chop(1);
+    }
     return lines;
   }
 };
 
 TEST_F(ScanFixture, StartSetsUpTheAdapterAndTheFirstScanAsksOnItsAnswers) {
-  ASSERT_FALSE(scan.pb_StartScan_Click(false, QString()));
+  ASSERT_FALSE(scan.start(false, QString()));
   EXPECT_TRUE(port.isOpen());
   EXPECT_EQ(takeCommands(), (QStringList{"ATZ", "ATE1", "ATSH 6C 10 F1", "ATST 10"}));
   EXPECT_EQ(clock.sleeps(), (std::vector<Millis>{1000ms, 1000ms, 1000ms}));
-  EXPECT_EQ(scan.link().txText(), QStringLiteral("ATST 10"));
-  EXPECT_TRUE(scan.link().timerActive());
   EXPECT_EQ(scan.scanStep(), 1);
   answerSetup();  // the expected reply is still empty: any prompt completes it
   EXPECT_EQ(takeCommands(), QStringList{"22000C01"});
 
-  scan.pb_StopScan_Click();
-  scan.pb_StartScan_Click(false, QString());
+  scan.stop();
+  scan.start(false, QString());
   takeCommands();
-  answerSetup();
+  answerSetup();  // the last scan's expected reply is not among them
   EXPECT_TRUE(takeCommands().isEmpty());
   clock.advance(149ms);
   EXPECT_TRUE(takeCommands().isEmpty());
@@ -104,46 +128,58 @@ TEST_F(ScanFixture, StartSetsUpTheAdapterAndTheFirstScanAsksOnItsAnswers) {
 }
 
 TEST_F(ScanFixture, UnansweredRequestsMoveOnRoundAfterRound) {
-  scan.pb_StartScan_Click(false, QString());
+  scan.start(false, QString());
   takeCommands();
   clock.advance(150ms * 44);
   EXPECT_EQ(takeCommands(), kDefaultRound + kDefaultRound);
 }
 
-TEST_F(ScanFixture, AnsweredRequestsFollowAtOnceAndFillTheBoxes) {
-  scan.pb_StartScan_Click(false, QString());
+TEST_F(ScanFixture, RepliesFillTheBoxesAndMoveTheVisibleNeedles) {
+  scan.start(false, QString());
   answerSetup();
   takeCommands();
-  answer("22000C01", "1A F8");
-  EXPECT_EQ(boxes.text(Box::kRPM), QStringLiteral("1726"));
-  EXPECT_EQ(gauges.tachs, QList<int>{1726});
+  answer("22000C01", "1A FA");
+  EXPECT_EQ(boxes.text(Box::kRPM), QStringLiteral("1726.5"));
+  EXPECT_EQ(gauges.tachs, QList<int>{1726});  // read back from the box, halves to even
   EXPECT_EQ(takeCommands(), QStringList{"22000D01"});
-  gauges.visible = false;  // needles move only while the gauges show
+  gauges.visible = false;
   answer("22000D01", "3C");
   EXPECT_EQ(boxes.text(Box::kSpeed), QStringLiteral("60"));
   EXPECT_TRUE(gauges.speeds.isEmpty());
   EXPECT_EQ(takeCommands(), QStringList{"22000F01"});
-  // A reply for another parameter does not complete; the timer moves on.
+  // Another parameter's reply does not complete; the timer moves on.
   answer("22000C01", "00 00");
   EXPECT_TRUE(takeCommands().isEmpty());
   clock.advance(150ms);
   EXPECT_EQ(takeCommands(), QStringList{"22001101"});
   EXPECT_EQ(boxes.text(Box::kIAT), QStringLiteral("IAT"));
+  // A short answer with the prompt inside is not decoded; the cycle goes on.
+  port.receive("22001101\r62 00 11 \r\r>");
+  EXPECT_EQ(boxes.text(Box::kTPS), QStringLiteral("TPS"));
+  EXPECT_EQ(takeCommands(), QStringList{"22000401"});
 }
 
-TEST_F(ScanFixture, GarbledReplyChangesNothingAndTheCycleGoesOn) {
-  scan.pb_StartScan_Click(false, QString());
+// A port that hands over the reply while the request is still being written:
+// each request still goes out once, in order, and its reply reaches its box.
+TEST_F(ScanFixture, RepliesArrivingInsideTheWriteKeepTheOrder) {
+  scan.start(false, QString());
   answerSetup();
   takeCommands();
-  port.receive("22000C01\r62 00 0C 1A \r\r>");
-  EXPECT_EQ(boxes.text(Box::kRPM), QStringLiteral("RPM"));
-  EXPECT_TRUE(gauges.tachs.isEmpty());
-  EXPECT_EQ(takeCommands(), QStringList{"22000D01"});
-  EXPECT_EQ(scan.link().rxText(), QString());
+  int answered = 0;
+  port.duringWrite = [&](const QByteArray& line) {
+    if (++answered <= 3) port.receive(answerTo(QString::fromLatin1(line.chopped(1)), "28"));
+  };
+  answer("22000C01", "0B B8");
+  EXPECT_EQ(takeCommands(), kDefaultRound.mid(1, 4));
+  EXPECT_EQ(boxes.text(Box::kRPM), QStringLiteral("750"));
+  EXPECT_EQ(boxes.text(Box::kSpeed), QStringLiteral("40"));
+  EXPECT_EQ(boxes.text(Box::kIAT), QStringLiteral("0"));
+  EXPECT_EQ(boxes.text(Box::kTPS), QStringLiteral("15.6862745098039"));
+  EXPECT_EQ(boxes.text(Box::kLOAD), QStringLiteral("LOAD"));
 }
 
 TEST_F(ScanFixture, SelectionIsReadAtEachTurn) {
-  scan.pb_StartScan_Click(false, QString());
+  scan.start(false, QString());
   answerSetup();
   takeCommands();
   // Deselected while its request is out: the reply is still decoded.
@@ -159,7 +195,7 @@ TEST_F(ScanFixture, SelectionIsReadAtEachTurn) {
 
 TEST_F(ScanFixture, NothingSelectedSelectsEngineSpeedAndLogsTwice) {
   for (const Parameter& p : catalogue()) boxes.setEnabled(p.box, false);
-  ASSERT_FALSE(scan.pb_StartScan_Click(true, logPath()));
+  ASSERT_FALSE(scan.start(true, logPath()));
   takeCommands();
   clock.advance(150ms);
   EXPECT_EQ(takeCommands(), QStringList{"22000C01"});
@@ -173,11 +209,11 @@ TEST_F(ScanFixture, NothingSelectedSelectsEngineSpeedAndLogsTwice) {
 }
 
 TEST_F(ScanFixture, StopClosesAndALoggedRestartBeginsAnew) {
-  scan.pb_StartScan_Click(true, logPath());
+  scan.start(true, logPath());
   clock.advance(150ms * 27);
-  scan.pb_StopScan_Click();
+  scan.stop();
   EXPECT_FALSE(port.isOpen());
-  EXPECT_FALSE(scan.link().timerActive());
+  EXPECT_FALSE(timer->isActive());
   EXPECT_FALSE(scan.logging());
   EXPECT_EQ(scan.scanStep(), 6);
   EXPECT_EQ(logLines().size(), 2);
@@ -185,18 +221,17 @@ TEST_F(ScanFixture, StopClosesAndALoggedRestartBeginsAnew) {
   clock.advance(1s);
   EXPECT_TRUE(port.writes().isEmpty());
 
-  scan.pb_StartScan_Click(true, logPath());
+  scan.start(true, logPath());
   EXPECT_EQ(scan.scanStep(), 1);
   EXPECT_EQ(logLines().size(), 1);  // rewritten from its header
   clock.advance(150ms * 23);
-  EXPECT_EQ(takeCommands().mid(4, 2), kDefaultRound.mid(0, 2));
   EXPECT_EQ(logLines().size(), 2);  // each line is on disk at once
-  scan.pb_StopScan_Click();
-  scan.pb_StopScan_Click();  // a stop while stopped does no harm
+  scan.stop();
+  scan.stop();  // a stop while stopped does no harm
 }
 
-TEST_F(ScanFixture, LogHasHeaderAndALinePerRoundWithLastParameterLagging) {
-  ASSERT_FALSE(scan.pb_StartScan_Click(true, logPath()));
+TEST_F(ScanFixture, LogHasALinePerRoundWithTheLastParameterLagging) {
+  ASSERT_FALSE(scan.start(true, logPath()));
   takeCommands();
   answerSetup();
   for (int round = 0; round < 2; ++round) {
@@ -207,7 +242,7 @@ TEST_F(ScanFixture, LogHasHeaderAndALinePerRoundWithLastParameterLagging) {
                                                  : "80 80");
     }
   }
-  scan.pb_StopScan_Click();
+  scan.stop();
   const QList<QByteArray> lines = logLines();
   ASSERT_EQ(lines.size(), 3);
   EXPECT_EQ(lines[0] + "\r\n", csvHeader());
@@ -220,11 +255,24 @@ TEST_F(ScanFixture, LogHasHeaderAndALinePerRoundWithLastParameterLagging) {
   EXPECT_EQ(lines[2].split(',')[14], "0");  // the first round's answer, 80
 }
 
+TEST_F(ScanFixture, LogThatCannotBeWrittenMidScanIsReported) {
+  ASSERT_FALSE(scan.start(true, logPath()));
+  {
+    // Room for one more line.
+    FileSizeLimit limit(QFileInfo(logPath()).size() + 200);
+    clock.advance(150ms * 22 * 3);
+  }
+  ASSERT_EQ(failures.size(), 1);
+  EXPECT_EQ(failures[0].what, ScanFailure::What::kLogWrite);
+  EXPECT_EQ(failures[0].name, logPath());
+  EXPECT_FALSE(failures[0].reason.isEmpty());
+}
+
 TEST_F(ScanFixture, FailedStartLeavesEverythingIdle) {
   port.failOpenWith(QStringLiteral("Permission denied"));
-  auto failure = scan.pb_StartScan_Click(true, logPath());
+  auto failure = scan.start(true, logPath());
   ASSERT_TRUE(failure);
-  EXPECT_EQ(failure->what, StartFailure::What::kPort);
+  EXPECT_EQ(failure->what, ScanFailure::What::kPortOpen);
   EXPECT_EQ(failure->name, QStringLiteral("/dev/fake0"));
   EXPECT_EQ(failure->reason, QStringLiteral("Permission denied"));
   EXPECT_FALSE(QFile::exists(logPath()));
@@ -232,37 +280,14 @@ TEST_F(ScanFixture, FailedStartLeavesEverythingIdle) {
 
   port.failOpenWith(QString());
   const QString badPath = dir.filePath(QStringLiteral("missing/folder/log.csv"));
-  failure = scan.pb_StartScan_Click(true, badPath);
+  failure = scan.start(true, badPath);
   ASSERT_TRUE(failure);
-  EXPECT_EQ(failure->what, StartFailure::What::kLog);
+  EXPECT_EQ(failure->what, ScanFailure::What::kLogCreate);
   EXPECT_EQ(failure->name, badPath);
-  EXPECT_FALSE(failure->reason.isEmpty());
+  EXPECT_EQ(failure->reason, QStringLiteral("No such file or directory"));
   EXPECT_FALSE(port.isOpen());
   EXPECT_TRUE(port.writes().isEmpty());
-  EXPECT_FALSE(scan.link().timerActive());
-}
-
-TEST(CsvLine, QuotesOnlyWhatWouldShiftColumns) {
-  const struct {
-    const char* text;
-    const char* field;
-  } cases[] = {
-      {"1726.5", "1726.5"}, {"1726,5", "\"1726,5\""}, {"say \"hi\"", "\"say \"\"hi\"\"\""}, {"", ""}};
-  for (const auto& c : cases) EXPECT_EQ(csvField(QString::fromLatin1(c.text)), QLatin1String(c.field));
-
-  MemoryBoxes boxes = testing::boxesFromLayout();
-  boxes.setText(Box::kMAF, QStringLiteral("3,5"));
-  const QByteArray line = csvLine(boxes, QStringLiteral("06.12.26 20:00:00"));
-  EXPECT_TRUE(line.startsWith("RPM,Speed,IAT,Runtime,\"3,5\",LOAD,"));
-  EXPECT_TRUE(line.endsWith(",EGRDP,EGRAP,EGRDC,06.12.26 20:00:00\r\n"));
-}
-
-TEST(LogTime, ShortDateAndLongTimeWithoutZone) {
-  const QDateTime when(QDate(2026, 12, 6), QTime(20, 5, 9));
-  EXPECT_EQ(logTimeText(when, QLocale(QLocale::English, QLocale::UnitedStates)),
-            QStringLiteral("12/6/26 8:05:09 PM"));
-  EXPECT_EQ(logTimeText(when, QLocale(QLocale::German, QLocale::Germany)),
-            QStringLiteral("06.12.26 20:05:09"));
+  EXPECT_FALSE(timer->isActive());
 }
 
 }  // namespace

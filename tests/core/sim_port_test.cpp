@@ -15,8 +15,8 @@ struct Bench {
       : adapter(vehicle, clock.now(), config), factory(clock, adapter) {}
   std::unique_ptr<SerialPort> port() {
     auto p = factory.createPort(true);
-    p->setNotify([this, p = p.get()](int kind) {
-      kinds.push_back(kind);
+    p->setNotify([this, p = p.get()](PortEvent event) {
+      kinds.push_back(event);
       received += p->readAll();
     });
     return p;
@@ -26,7 +26,7 @@ struct Bench {
   sim::SimAdapter adapter;
   SimPortFactory factory;
   QByteArray received;
-  std::vector<int> kinds;
+  std::vector<PortEvent> kinds;
 };
 
 TEST(SimPort, OnlyOneWindowHoldsTheDevice) {
@@ -54,7 +54,7 @@ TEST(SimPort, ExchangesOnTheClocksTimers) {
   bench.clock.advance(Millis{900});
   EXPECT_EQ(bench.received, "ATZ\r");  // still resetting
   // The windows write their next line from inside the notification.
-  port->setNotify([&](int) {
+  port->setNotify([&](PortEvent) {
     bench.received += port->readAll();
     if (bench.received.endsWith('>') && bench.received.count("41 0D") < 3) port->write("010D\r\n");
   });
@@ -72,8 +72,8 @@ TEST(SimPort, VanishedDeviceReportsOnceAndCannotBeOpened) {
     ASSERT_TRUE(port->open());
     vanishAfter ? void(port->write("ATI\r\n")) : bench.factory.vanish();
     bench.clock.advance(Millis{100});
-    EXPECT_EQ(std::count(bench.kinds.begin(), bench.kinds.end(), kCommEventError), 1) << vanishAfter;
-    EXPECT_EQ(bench.kinds.back(), kCommEventError);
+    EXPECT_EQ(std::count(bench.kinds.begin(), bench.kinds.end(), PortEvent::kError), 1) << vanishAfter;
+    EXPECT_EQ(bench.kinds.back(), PortEvent::kError);
     EXPECT_EQ(port->errorString(), QString(SimPortFactory::kGoneError));
     EXPECT_FALSE(port->write("ATI\r\n"));
     port->close();

@@ -34,7 +34,7 @@ TEST(SimVehicle, LaunchHitsItsMarks) {
     const double kmh = v.stateAt(t0 + Millis{i * 10}).speedKmh;
     km += (prev + kmh) / 2 * 0.01 / 3600;
     if (t100 == 0 && kmh >= 100) t100 = i * 0.01;
-    if (km >= sim::kQuarterMileKm) quarter = i * 0.01, trap = kmh;
+    if (km >= kQuarterMileKm) quarter = i * 0.01, trap = kmh;
     prev = kmh;
   }
   const sim::LaunchFigures f = v.launchFigures();

@@ -1,17 +1,55 @@
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <set>
+#include <cstdarg>
+#include <map>
 
 #include "link/qt_serial_port.h"
-#include "scan/decode.h"
+#include "link/text.h"
 #include "scan/scan_cycle.h"
 #include "sim/vehicle.h"
-#include "tests/support/main_boxes.h"
+#include "tests/support/layout_boxes.h"
+#include "tests/support/route.h"
+
+// A pseudo-terminal keeps neither modem lines nor parity and character size
+// (the kernel forces 8 bits, no parity), so what the program asks of the line
+// is taken on its way to the kernel: this executable's tcsetattr and ioctl
+// stand in front of the C library's.
+namespace {
+std::map<int, std::vector<termios>> lineRequested;
+std::map<int, bool> dtrRequested;
+template <typename F>
+F next(const char* name) {
+  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+}  // namespace
+extern "C" int tcsetattr(int fd, int action, const termios* tio) {
+  lineRequested[fd].push_back(*tio);
+  static const auto real = next<int (*)(int, int, const termios*)>("tcsetattr");
+  return real(fd, action, tio);
+}
+extern "C" int ioctl(int fd, unsigned long request, ...) {
+  va_list args;
+  va_start(args, request);
+  void* argument = va_arg(args, void*);
+  va_end(args);
+  if ((request == TIOCMBIS || request == TIOCMBIC || request == TIOCMSET) && argument) {
+    const int lines = *static_cast<const int*>(argument);
+    if (request == TIOCMSET) dtrRequested[fd] = lines & TIOCM_DTR;
+    if (request != TIOCMSET && (lines & TIOCM_DTR)) dtrRequested[fd] = request == TIOCMBIS;
+  }
+  static const auto real = next<int (*)(int, unsigned long, void*)>("ioctl");
+  return real(fd, request, argument);
+}
 
 namespace tarvex {
 namespace {
@@ -40,6 +78,28 @@ QStringList readLines(const QString& path) {
   return QString::fromLatin1(f.readAll()).split(QStringLiteral("\n"), Qt::SkipEmptyParts);
 }
 
+// tarvex-sim on a pseudo-terminal, for as long as the object lives.
+struct Simulator {
+  explicit Simulator(const QStringList& options) {
+    process.start(
+        QStringLiteral(TARVEX_SIM_PATH),
+        QStringList{"--reset-ms", "20", "--drive-after", "0", "--stand", "1", "--log", commandLog} + options);
+    QDeadlineTimer deadline(30'000);
+    while (!process.canReadLine() && !deadline.hasExpired()) process.waitForReadyRead(100);
+    device = QString::fromLocal8Bit(process.readLine()).trimmed();
+  }
+  ~Simulator() {
+    process.terminate();
+    process.waitForFinished(5000);
+  }
+  QStringList commands() const { return readLines(commandLog); }
+
+  QTemporaryDir dir;
+  const QString commandLog = dir.filePath(QStringLiteral("commands.txt"));
+  QProcess process;
+  QString device;
+};
+
 struct ScanRun {
   QStringList commands;                          // as the adapter received them
   QStringList logLines;                          // the CSV file, line ends removed
@@ -50,40 +110,32 @@ struct ScanRun {
 // Starts tarvex-sim at 9600 baud, scans over the real serial port until the log
 // has the rows asked for, and stops.
 ScanRun scanOverPty(const QStringList& simOptions, int rows) {
-  QTemporaryDir dir;
-  const QString commandLog = dir.filePath(QStringLiteral("commands.txt"));
-  const QString csv = dir.filePath(QStringLiteral("log.csv"));
   QuickSleepClock clock;
-  QProcess sim;
-  sim.start(QStringLiteral(TARVEX_SIM_PATH),
-            QStringList{"--baud", "9600", "--reset-ms", "20", "--drive-after", "0", "--stand", "1", "--log",
-                        commandLog} +
-                simOptions);
-  QDeadlineTimer deadline(30'000);
-  while (!sim.canReadLine() && !deadline.hasExpired()) sim.waitForReadyRead(100);
-  const QString device = QString::fromLocal8Bit(sim.readLine()).trimmed();
+  Simulator sim(QStringList{"--baud", "9600"} + simOptions);
   const Micros simStart = clock.now();  // the car's engine started just before the path was printed
+  const QString csv = sim.dir.filePath(QStringLiteral("log.csv"));
 
   ScanRun run;
-  QtSerialPort port(device, true);
+  QtSerialPort port(sim.device, true);
+  const std::unique_ptr<Timer> timer = clock.createTimer();
   MemoryBoxes boxes = testing::boxesFromLayout();
-  ScanCycle scan(port, clock, boxes);
+  ScanCycle scan(port, *timer, clock, boxes);
+  testing::route(port, *timer, scan.link());
   scan.setLocale(QLocale::c());
   scan.setDateTimeSource([&] {
     run.rowTimes.push_back(std::chrono::duration_cast<Millis>(clock.now() - simStart));
     return QDateTime::currentDateTime();
   });
-  scan.link().hooks().onTxTextChanged = [&](const QString& command) {
+  scan.link().hooks().onCommandSent = [&](const QString& command) {
     run.sent.emplace_back(command, std::chrono::duration_cast<Millis>(clock.now() - simStart));
   };
-  EXPECT_FALSE(scan.pb_StartScan_Click(true, csv)) << device.toStdString();
+  EXPECT_FALSE(scan.start(true, csv)) << sim.device.toStdString();
+  QDeadlineTimer deadline(30'000);
   while (int(run.rowTimes.size()) < rows && !deadline.hasExpired()) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   }
-  scan.pb_StopScan_Click();
-  sim.terminate();
-  sim.waitForFinished(5000);
-  run.commands = readLines(commandLog);
+  scan.stop();
+  run.commands = sim.commands();
   for (const QString& line : readLines(csv)) run.logLines << line.trimmed();
   return run;
 }
@@ -91,27 +143,27 @@ ScanRun scanOverPty(const QStringList& simOptions, int rows) {
 QStringList defaultRound() {
   QStringList round;
   for (const Parameter& p : catalogue()) {
-    if (p.selectedAtStart) round << QString::fromLatin1(p.request.data(), qsizetype(p.request.size()));
+    if (p.selectedAtStart) round << toQString(p.request);
   }
   return round;
 }
 
-// Every text the scan could have shown for a parameter while the model ran
-// through [from, to].
-std::set<QString> modelTexts(const sim::Vehicle& car, const Parameter& p, Millis from, Millis to) {
-  std::set<QString> texts;
-  const auto id = std::uint16_t(QString::fromLatin1(p.request.data() + 2, 4).toUInt(nullptr, 16));
-  for (Millis t = std::max(from, 0ms); t <= to; t += 1ms) {
-    QString out;
-    for (const char byte : car.enhancedData(id, t).value_or(QByteArray())) {
-      out += QStringLiteral(" %1").arg(std::uint8_t(byte), 2, 16, QLatin1Char('0')).toUpper();
-    }
-    const QString prefix = QString::fromLatin1(p.prefix.data(), qsizetype(p.prefix.size()));
-    if (auto d = decodeReply(prefix, out, QLocale::c()); d && !d->writes.empty())
-      texts.insert(d->writes[0].second);
-  }
-  return texts;
-}
+// A logged value against the car's own: what the car had between the request
+// and the reply time-out, within one step of the answer's resolution.
+struct Checked {
+  Box box;
+  double (*value)(const sim::VehicleState&);
+  double step;
+};
+const Checked kChecked[] = {
+    {Box::kRPM, [](const sim::VehicleState& s) { return s.rpm; }, 0.25},
+    {Box::kSpeed, [](const sim::VehicleState& s) { return s.speedKmh; }, 1},
+    {Box::kCoolant, [](const sim::VehicleState& s) { return s.coolantC; }, 1},
+    {Box::kIAT, [](const sim::VehicleState& s) { return s.intakeAirC; }, 1},
+    {Box::kTPS, [](const sim::VehicleState& s) { return s.throttlePct; }, 1 / 2.55},
+    {Box::kVolts, [](const sim::VehicleState& s) { return s.batteryVolts; }, 0.1},
+    {Box::kMAF, [](const sim::VehicleState& s) { return s.mafGramsPerSec; }, 0.01},
+};
 
 TEST(ScanOverPty, CommandsAndLoggedValuesAgreeWithTheCar) {
   const ScanRun run = scanOverPty({"--seed", "7"}, 4);
@@ -125,26 +177,27 @@ TEST(ScanOverPty, CommandsAndLoggedValuesAgreeWithTheCar) {
   const QStringList round = defaultRound();
   for (qsizetype i = 4; i < run.commands.size(); ++i) EXPECT_EQ(run.commands[i], round[(i - 4) % 22]) << i;
 
-  // A logged value is what the car gave between its request and the reply
-  // time-out, in the round that the row closes.
   sim::Vehicle car(sim::VehicleConfig{7, 0ms, 1000ms});
-  const Box checked[] = {Box::kRPM, Box::kSpeed, Box::kCoolant, Box::kIAT, Box::kTPS, Box::kVolts, Box::kMAF};
   for (int row = 1; row < 4; ++row) {
     const QStringList fields = run.logLines[row + 1].split(QLatin1Char(','));
     ASSERT_EQ(fields.size(), 28);
     const Millis at = run.rowTimes[std::size_t(row)];
-    for (const Box box : checked) {
+    for (const Checked& c : kChecked) {
       const auto p = std::find_if(catalogue().begin(), catalogue().end(),
-                                  [&](const Parameter& q) { return q.box == box; });
-      const QString request = QString::fromLatin1(p->request.data(), qsizetype(p->request.size()));
+                                  [&](const Parameter& q) { return q.box == c.box; });
       Millis asked{};
       for (const auto& [command, when] : run.sent) {
-        if (command == request && when < at) asked = when;
+        if (command == toQString(p->request) && when < at) asked = when;
       }
-      const std::set<QString> possible =
-          modelTexts(car, *p, asked - 10ms, asked + kReplyTimeout + kStartSkew);
-      EXPECT_TRUE(possible.count(fields[p->csvColumn - 1]))
-          << "row " << row << " " << boxName(box) << " " << fields[p->csvColumn - 1].toStdString();
+      double low = 1e9, high = -1e9;
+      for (Millis t = std::max(asked - 10ms, 0ms); t <= asked + kReplyTimeout + kStartSkew; t += 1ms) {
+        low = std::min(low, c.value(car.stateAt(t)));
+        high = std::max(high, c.value(car.stateAt(t)));
+      }
+      bool number = false;
+      const double logged = fields[p->csvColumn - 1].toDouble(&number);
+      EXPECT_TRUE(number && logged >= low - c.step && logged <= high + c.step)
+          << "row " << row << " " << boxName(c.box) << " " << logged << " not in " << low << ".." << high;
     }
   }
 }
@@ -161,6 +214,33 @@ TEST(ScanOverPty, LostAndLateAnswersAreSkippedAndTheScanGoesOn) {
   const ScanRun late = scanOverPty({"--late", "--fault-share", "0.3"}, 3);
   EXPECT_EQ(late.rowTimes.size(), 3u);
   EXPECT_GE(late.commands.size(), 4 + 2 * 22);
+}
+
+// The line as the port leaves it: 9600 baud, 8 data bits, no parity, one stop
+// bit, no flow control; DTR up, except on the drag strip window's port.
+TEST(PortOverPty, OpensTheLineAt9600EightNoneOne) {
+  Simulator sim({"--baud", "9600"});
+  for (const bool dtr : {true, false}) {
+    QtSerialPort port(sim.device, dtr);
+    ASSERT_TRUE(port.open()) << port.errorString().toStdString();
+    const int fd = ::open(sim.device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios shown{};
+    ASSERT_EQ(::tcgetattr(fd, &shown), 0);
+    ::close(fd);
+    EXPECT_EQ(::cfgetospeed(&shown), speed_t(B9600));
+    EXPECT_EQ(::cfgetispeed(&shown), speed_t(B9600));
+    ASSERT_EQ(lineRequested.size(), 1u);
+    for (const termios& asked : lineRequested.begin()->second) {
+      EXPECT_EQ(asked.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
+      EXPECT_EQ(asked.c_iflag & (IXON | IXOFF | INPCK), tcflag_t(0));
+    }
+    ASSERT_EQ(dtrRequested.size(), 1u);
+    EXPECT_EQ(dtrRequested.begin()->second, dtr);
+    port.close();
+    lineRequested.clear();
+    dtrRequested.clear();
+  }
 }
 
 }  // namespace

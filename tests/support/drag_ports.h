@@ -15,7 +15,7 @@ namespace tarvex::testing {
 class ProxyPort final : public SerialPort {
  public:
   explicit ProxyPort(FakeSerialPort& device, const Clock* clock = nullptr) : device_(device), clock_(clock) {
-    device_.setNotify([this](int kind) { notify(kind); });
+    device_.setNotify([this](PortEvent event) { notify(event); });
   }
   ~ProxyPort() override { device_.setNotify({}); }
   bool open() override { return device_.open(); }

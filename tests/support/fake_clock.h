@@ -45,7 +45,6 @@ class FakeClock::FakeTimer final : public Timer {
   void stop() override { active_ = false; }
   bool isActive() const override { return active_; }
 
-
  private:
   friend class FakeClock;
   FakeClock* clock_;

@@ -8,13 +8,14 @@ bool FakeSerialPort::open() {
     return false;
   }
   open_ = true;
+  failed_ = false;
   return true;
 }
 
 bool FakeSerialPort::write(const QByteArray& data) {
-  if (!open_) return false;
-  written_ += data;
+  if (!open_ || failed_) return false;
   writes_.append(data);
+  if (duringWrite) duringWrite(data);
   return true;
 }
 
@@ -26,7 +27,13 @@ QByteArray FakeSerialPort::readAll() {
 
 void FakeSerialPort::receive(const QByteArray& text) {
   pending_ += text;
-  notify(kCommEventReceive);
+  notify(PortEvent::kReceived);
+}
+
+void FakeSerialPort::fail(const QString& reason) {
+  error_ = reason;
+  failed_ = true;
+  notify(PortEvent::kError);
 }
 
 }  // namespace tarvex::testing

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QStringList>
+#include <functional>
 
 #include "link/serial_port.h"
 
@@ -22,27 +23,29 @@ class FakeSerialPort final : public SerialPort {
 
   // Queues text as received and raises the receive notification.
   void receive(const QByteArray& text);
-  void raise(int kind) { notify(kind); }
+  void raise(PortEvent event) { notify(event); }
+  // The device fails: the error is raised with this reason, and writes fail
+  // from now on.
+  void fail(const QString& reason);
 
   // The next open() fails with this reason (empty: opens).
   void failOpenWith(const QString& reason) { failReason_ = reason; }
+  // Called inside every write, after it is recorded: a real port may hand
+  // over what it received while it writes.
+  std::function<void(const QByteArray&)> duringWrite;
 
-  // Everything written since the last take, as one text.
-  QByteArray written() const { return written_; }
-  // The writes one by one.
+  // Everything written since the last clear, as one text, and one by one.
+  QByteArray written() const { return writes_.join(); }
   const QList<QByteArray>& writes() const { return writes_; }
-  void clearWrites() {
-    written_.clear();
-    writes_.clear();
-  }
+  void clearWrites() { writes_.clear(); }
 
  private:
   QString device_;
   QString error_;
   QString failReason_;
   bool open_ = false;
+  bool failed_ = false;
   QByteArray pending_;
-  QByteArray written_;
   QList<QByteArray> writes_;
 };
 

@@ -9,7 +9,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/layouts.h"
+#include "link/text.h"
+#include "ui/layouts.h"
 
 namespace tarvex::testing {
 
@@ -17,29 +18,28 @@ namespace tarvex::testing {
 // control's place and size in pixels, text, tool tip, enabled and hidden
 // state, and the keyboard focus order of the focusable controls.
 inline void expectBuiltFromLayout(const QWidget& window, const WindowSpec& layout) {
-  auto qs = [](std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); };
-  EXPECT_EQ(window.windowTitle(), qs(layout.caption));
+  EXPECT_EQ(window.windowTitle(), toQString(layout.caption));
   EXPECT_EQ(window.size(), QSize(layout.width / kTwipsPerPixel, layout.height / kTwipsPerPixel));
   std::vector<std::pair<int, QWidget*>> focusable;
   for (const ControlSpec& c : layout.controls) {
     SCOPED_TRACE(std::string(c.name));
-    auto* w = window.findChild<QWidget*>(qs(c.name), Qt::FindDirectChildrenOnly);
+    auto* w = window.findChild<QWidget*>(toQString(c.name), Qt::FindDirectChildrenOnly);
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->geometry(), QRect(c.left / kTwipsPerPixel, c.top / kTwipsPerPixel, c.width / kTwipsPerPixel,
                                    c.height / kTwipsPerPixel));
-    EXPECT_EQ(w->toolTip(), qs(c.toolTip));
+    EXPECT_EQ(w->toolTip(), toQString(c.toolTip));
     EXPECT_EQ(w->isEnabled(), c.style.enabled);
     EXPECT_EQ(w->isHidden(), !c.style.visible);
     if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-      EXPECT_EQ(edit->text(), qs(c.text));
+      EXPECT_EQ(edit->text(), toQString(c.text));
     }
     if (auto* button = qobject_cast<QAbstractButton*>(w)) {
-      EXPECT_EQ(button->text(), qs(c.text));
+      EXPECT_EQ(button->text(), toQString(c.text));
     }
     if (c.kind == ControlKind::kLabel) {
       auto* label = qobject_cast<QLabel*>(w);
       ASSERT_NE(label, nullptr);
-      EXPECT_EQ(label->text(), qs(c.text));
+      EXPECT_EQ(label->text(), toQString(c.text));
       EXPECT_EQ(label->focusPolicy(), Qt::NoFocus);
     }
     if (c.tab >= 0 && c.kind != ControlKind::kLabel) focusable.emplace_back(c.tab, w);

@@ -33,7 +33,7 @@ TEST_F(DTCReaderTest, ResetsOnOpenSendsTheButtonsCommandsAndShowsTheAnswers) {
   EXPECT_EQ(factory.dataTerminalReady(), std::vector<bool>{true});
   click(w, "pb_ReadDTC");
   click(w, "pb_ResetDTC");
-  EXPECT_EQ(device.writes(), (QList<QByteArray>{"ATZ\r\n", "03\r\n", "04\r\n"}));
+  EXPECT_EQ(device.writes(), (QList<QByteArray>{"ATZ\r", "03\r", "04\r"}));
   // The box holds the whole capped session, beyond a line edit's default length.
   device.receive(QByteArray(70000, 'A') + "END");
   EXPECT_EQ(output(w)->text().size(), 64 * 1024);
@@ -53,14 +53,14 @@ TEST_F(DTCReaderTest, PortHeldElsewhereIsReportedAndAReopenedWindowStartsAfresh)
   EXPECT_EQ(reported.size(), 3);
   device.failOpenWith(QString());
   click(w, "pb_ReadDTC");  // the port is free again: taken and sent
-  EXPECT_EQ(device.writes(), QList<QByteArray>{"03\r\n"});
+  EXPECT_EQ(device.writes(), QList<QByteArray>{"03\r"});
 
   w->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_FALSE(device.isOpen());
   device.receive("late");  // nobody listens any more
   w = open();
-  EXPECT_EQ(device.writes(), (QList<QByteArray>{"03\r\n", "ATZ\r\n"}));
+  EXPECT_EQ(device.writes(), (QList<QByteArray>{"03\r", "ATZ\r"}));
   EXPECT_EQ(output(w)->text(), "DTC Here");
 }
 

@@ -10,7 +10,7 @@
 #include <QTemporaryDir>
 
 #include "app/selection.h"
-#include "gauges/needle.h"
+#include "link/text.h"
 #include "tests/support/drag_ports.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/layout_check.h"
@@ -65,10 +65,7 @@ struct MainWindowTest : ::testing::Test {
   T* control(const char* name) const {
     return window->controls().get<T>(QString::fromLatin1(name));
   }
-  QLineEdit* box(Box b) const {
-    return window->controls().get<QLineEdit>(
-        QString::fromUtf8(boxName(b).data(), qsizetype(boxName(b).size())));
-  }
+  QLineEdit* box(Box b) const { return window->controls().get<QLineEdit>(toQString(boxName(b))); }
   bool scanningButtons() const {
     return !control<QPushButton>("pb_StartScan")->isEnabled() &&
            !control<QPushButton>("pb_DTCOpen")->isEnabled() && !control<QCheckBox>("cb_log")->isEnabled() &&
@@ -102,8 +99,7 @@ TEST_F(MainWindowTest, StartsAsLaidOutWithTheGaugesShownAndThePortClosed) {
 TEST_F(MainWindowTest, LabelsToggleTheirBoxes) {
   for (const SelectionLabel& s : kSelectionLabels) {
     SCOPED_TRACE(std::string(s.label));
-    auto* label = window->controls().get<ClickableLabel>(
-        QString::fromLatin1(s.label.data(), qsizetype(s.label.size())));
+    auto* label = window->controls().get<ClickableLabel>(toQString(s.label));
     ASSERT_NE(label, nullptr);
     const bool before = box(s.box)->isEnabled();
     click(label);
@@ -160,7 +156,7 @@ TEST_F(MainWindowTest, ScanButtonsAndRepliesInTheBoxes) {
   EXPECT_EQ(control<QLineEdit>("TxText")->text(), QStringLiteral("22000C01"));
   device.receive("22000C01\r62 00 0C 1A F8 \r\r>");
   EXPECT_EQ(box(Box::kRPM)->text(), QStringLiteral("1726"));
-  EXPECT_EQ(windows.gauges()->tachNeedle().x2, needleTip(kTachGeometry, 1726).x);
+  EXPECT_NEAR(windows.gauges()->tachNeedle().x2, 3567.16, 0.01);  // 1726 rpm, 28.48 degrees
   clock.advance(150ms * 11);  // on to the trouble codes, past the deselected knock retard
   device.receive("22000101\r62 00 01 83 \r\r>");
   EXPECT_EQ(box(Box::kDTC)->text(), QStringLiteral("3"));
@@ -168,6 +164,18 @@ TEST_F(MainWindowTest, ScanButtonsAndRepliesInTheBoxes) {
   click(control("pb_StopScan"));
   EXPECT_TRUE(idleButtons());
   EXPECT_FALSE(device.isOpen());
+}
+
+TEST_F(MainWindowTest, ScanGoesOnAfterTheGaugeWindowWasClosed) {
+  windows.gauges()->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  ASSERT_EQ(windows.gauges(), nullptr);
+  click(control("pb_StartScan"));
+  device.receive("ATST 10\rOK\r\r>");
+  device.receive("22000C01\r62 00 0C 1A F8 \r\r>");
+  device.receive("22000D01\r62 00 0D 3C \r\r>");
+  EXPECT_EQ(box(Box::kRPM)->text(), QStringLiteral("1726"));
+  EXPECT_EQ(box(Box::kSpeed)->text(), QStringLiteral("60"));
 }
 
 TEST_F(MainWindowTest, FailedStartsSayWhyAndStayIdle) {
@@ -194,7 +202,7 @@ TEST_F(MainWindowTest, DragStripDuringAScanHaltsItWithTheLogOpen) {
   click(control("pb_StartScan"));
   clock.advance(150ms * 2);
   click(control("pb_drag"));
-  EXPECT_FALSE(window->scan().link().timerActive());
+  EXPECT_EQ(window->scan().link().state(), AdapterLink::State::kIdle);
   EXPECT_TRUE(window->scan().logging());
   EXPECT_TRUE(scanningButtons());
   device.clearWrites();
@@ -221,7 +229,7 @@ TEST_F(MainWindowTest, OtherWindowsAreOneInstanceEachAndRebuiltAfterClosing) {
   EXPECT_FALSE(device.isOpen());
   click(control("pb_DTCOpen"));
   EXPECT_TRUE(device.isOpen());
-  EXPECT_TRUE(device.written().endsWith("ATZ\r\n"));
+  EXPECT_TRUE(device.written().endsWith("ATZ\r"));
 
   click(control("pb_drag"));
   OBDDragstrip* drag = &windows.showDragstrip();
@@ -237,7 +245,7 @@ TEST_F(MainWindowTest, ClosingTheWindowStopsTheScan) {
   click(control("pb_StartScan"));
   window->close();
   EXPECT_FALSE(device.isOpen());
-  EXPECT_FALSE(window->scan().link().timerActive());
+  EXPECT_EQ(window->scan().link().state(), AdapterLink::State::kIdle);
   EXPECT_FALSE(window->scan().logging());
 }
 

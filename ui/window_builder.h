@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <QWidget>
 
-#include "app/layouts.h"
+#include "ui/layouts.h"
 
 namespace tarvex {
 

@@ -1,4 +1,4 @@
-#include "scan/number_text.h"
+#include "link/number_text.h"
 
 #include <cfenv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "app/layouts.h"
+#include "ui/layouts.h"
 
 namespace tarvex {
 

@@ -1,4 +1,4 @@
-#include "app/window_builder.h"
+#include "ui/window_builder.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <algorithm>
 #include <vector>
+
+#include "link/text.h"
 
 namespace tarvex {
 
@@ -35,10 +37,6 @@ void FilledSquare::paintEvent(QPaintEvent*) {
 
 QColor toQColor(Rgb rgb) {
   return QColor(rgb.red, rgb.green, rgb.blue);
-}
-
-static QString toQString(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 static QWidget* createControl(const ControlSpec& control, QWidget& parent) {

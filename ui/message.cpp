@@ -1,4 +1,4 @@
-#include "app/message.h"
+#include "ui/message.h"
 
 #include <QMessageBox>
 #include <QWidget>

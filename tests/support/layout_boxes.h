@@ -1,0 +1,42 @@
+#pragma once
+
+#include <array>
+
+#include "drag/drag_run.h"
+#include "link/text.h"
+#include "scan/value_boxes.h"
+#include "ui/layouts.h"
+
+namespace tarvex::testing {
+
+// The main window's value boxes as a fresh window shows them: texts and
+// enabled states from its layout.
+inline MemoryBoxes boxesFromLayout() {
+  MemoryBoxes boxes;
+  for (int i = 0; i < kBoxCount; ++i) {
+    const Box box = static_cast<Box>(i);
+    const ControlSpec* layout = tarvexLayout().control(boxName(box));
+    if (!layout) continue;
+    boxes.setText(box, toQString(layout->text));
+    boxes.setEnabled(box, layout->style.enabled);
+  }
+  return boxes;
+}
+
+// The drag strip window's result boxes as plain texts, starting as a freshly
+// built window shows them.
+class DragBoxTexts final : public DragBoxes {
+ public:
+  DragBoxTexts() {
+    for (int i = 0; i < kDragBoxCount; ++i)
+      texts_[std::size_t(i)] =
+          toQString(dragstripLayout().control(dragBoxName(DragBox(i)).toStdString())->text);
+  }
+  QString text(DragBox box) const override { return texts_[std::size_t(box)]; }
+  void setText(DragBox box, const QString& text) override { texts_[std::size_t(box)] = text; }
+
+ private:
+  std::array<QString, kDragBoxCount> texts_;
+};
+
+}  // namespace tarvex::testing
