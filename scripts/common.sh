@@ -4,16 +4,21 @@ set -euo pipefail
 TARVEX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TARVEX_BUILD="${TARVEX_BUILD:-$TARVEX_ROOT/build}"
 
+# What building and running the program needs.
 TARVEX_PACKAGES=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev libgl-dev
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation2
+)
+# What the tests, benchmarks and checks need on top.
+TARVEX_TEST_PACKAGES=(
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  clang-format
 )
 
 tarvex_install_missing() {
   local missing=()
-  for pkg in "${TARVEX_PACKAGES[@]}" "$@"; do
+  for pkg in "$@"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -27,7 +32,7 @@ tarvex_install_missing() {
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-tarvex_build() {
-  cmake -S "$TARVEX_ROOT" -B "$TARVEX_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$TARVEX_BUILD" --parallel "$(nproc)"
+# tarvex_configure [cmake options...]
+tarvex_configure() {
+  cmake -S "$TARVEX_ROOT" -B "$TARVEX_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 }
