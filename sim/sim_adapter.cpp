@@ -9,6 +9,10 @@ namespace {
 // The adapter's input buffer: a longer line is refused with "?".
 constexpr int kLineLimit = 128;
 constexpr int kCommandLogLimit = 100'000;
+// The adapter's small buffers: what a flood brings beyond them is lost, as on
+// the device, instead of piling up here.
+constexpr std::size_t kInputLimit = 4096;   // characters on their way in, not yet taken in
+constexpr std::size_t kOutputLimit = 4096;  // characters waiting to go out
 // Time a protocol search takes before the first answer in automatic mode.
 constexpr Millis kSearchTime{250};
 // Time a failed bus initialisation of a wrong protocol takes.
@@ -70,6 +74,7 @@ void SimAdapter::receive(const QByteArray& bytes, Micros at) {
   if (vanishedAt_ && *vanishedAt_ <= at) return;
   const Micros c = config_.timing.charTime();
   for (char ch : bytes) {
+    if (input_.size() >= kInputLimit) break;
     const Micros arrival = std::max(at, inputLineFree_) + c;
     inputLineFree_ = arrival;
     input_.push_back({arrival, ch});
@@ -128,15 +133,14 @@ bool SimAdapter::roll(double share) {
 void SimAdapter::emitAt(Micros ready, const QByteArray& text, bool answer) {
   if (config_.faults.silent || vanishedAt_) return;
   const Micros c = config_.timing.charTime();
+  auto put = [&](char ch) {
+    if (output_.size() >= kOutputLimit) return;
+    outputLineFree_ = std::max(ready, outputLineFree_) + c;
+    output_.push_back({outputLineFree_, ch, answer});
+  };
   for (char ch : text) {
-    const Micros due = std::max(ready, outputLineFree_) + c;
-    outputLineFree_ = due;
-    output_.push_back({due, ch, answer});
-    if (ch == '\r' && settings_.linefeeds) {
-      const Micros lfDue = outputLineFree_ + c;
-      outputLineFree_ = lfDue;
-      output_.push_back({lfDue, '\n', answer});
-    }
+    put(ch);
+    if (ch == '\r' && settings_.linefeeds) put('\n');
   }
 }
 

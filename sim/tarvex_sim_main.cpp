@@ -68,13 +68,12 @@ class Server {
   }
 
  private:
+  // One bufferful per wake, so that a flood cannot keep the timer from
+  // delivering; the notifier wakes again while more is waiting.
   void take() {
     char buf[4096];
-    for (;;) {
-      const ssize_t n = ::read(master_, buf, sizeof buf);
-      if (n <= 0) break;
-      adapter_.receive(QByteArray(buf, int(n)), clock_.now());
-    }
+    const ssize_t n = ::read(master_, buf, sizeof buf);
+    if (n > 0) adapter_.receive(QByteArray(buf, int(n)), clock_.now());
     arm();
   }
 

@@ -106,6 +106,18 @@ TEST(SimAdapter, PacedAtNineThousandSixHundredBaud) {
   EXPECT_EQ(rig.run(prompt), ">");
 }
 
+// A flood keeps what the adapter's 4 KiB buffers hold: 1024 "ATI" lines are heard, the answers they
+// overrun are lost, and all is out within 4096 characters after the input.
+TEST(SimAdapter, FloodIsLostBeyondTheBuffers) {
+  SimRig rig(sim::SimAdapterConfig{});  // 9600 baud
+  rig.write(QByteArray("ATI\r").repeated(250'000));
+  rig.run();
+  EXPECT_EQ(rig.adapter.commandLog().size(), 1024);
+  const Micros c{1042};
+  EXPECT_LE(rig.now, 2 * 4096 * c + Millis{3});  // unbounded: 1024 * 18 characters
+  EXPECT_EQ(rig.exchange("ATI"), "ATI\rELM327 v1.5\r\r>");
+}
+
 // Each knob at full share; noise comes before the answer.
 TEST(SimAdapter, FaultKnobs) {
   const std::tuple<sim::SimFaults, QByteArray, int> cases[] = {
