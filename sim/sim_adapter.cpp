@@ -181,9 +181,11 @@ void SimAdapter::interrupt(Micros at) {
   emitAt(at, text, false);
 }
 
-void SimAdapter::restart(Micros at) {
+// `notice` goes out at once, before the adapter goes quiet.
+void SimAdapter::restart(Micros at, const QByteArray& notice) {
   std::erase_if(output_, [&](const OutByte& b) { return b.answer && b.due > at; });
   outputLineFree_ = output_.empty() ? std::min(outputLineFree_, at) : output_.back().due;
+  emitAt(at, notice, false);
   requestBusyUntil_ = Micros{-1};
   settings_ = Settings{};
   protocolFound_ = false;
@@ -208,6 +210,10 @@ void SimAdapter::handleLine(const QByteArray& raw, Micros at) {
   }
   if (f.resetEvery > 0 && faultLines_ % f.resetEvery == 0) {
     restart(at);
+    return;
+  }
+  if (f.lvResetEvery > 0 && faultLines_ % f.lvResetEvery == 0) {
+    restart(at, "LV RESET\r");
     return;
   }
   if (raw.size() > kLineLimit) {

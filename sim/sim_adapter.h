@@ -41,7 +41,10 @@ struct SimFaults {
   double injectShare = 1;  // share of requests that get the injection
   bool silent = false;     // nothing comes back at all, not even the echo
   int resetEvery = 0;      // every Nth command line resets the adapter instead (0: never)
-  int vanishAfter = 0;     // the device disappears on the Nth command line (0: never)
+  // Every Nth command line meets a supply dip, as while cranking: "LV RESET" at once instead of
+  // an answer, then a restart as after ATZ (0: never).
+  int lvResetEvery = 0;
+  int vanishAfter = 0;  // the device disappears on the Nth command line (0: never)
   // Lines are counted from the start, or from the last setFaults().
 };
 
@@ -78,7 +81,7 @@ class SimAdapter {
   bool goneBy(Micros now) const { return vanishedAt_ && *vanishedAt_ <= now; }
 
   void setTiming(const SimTiming& timing) { config_.timing = timing; }
-  // Counting for resetEvery and vanishAfter starts again here.
+  // Counting for the faults by line starts again here.
   void setFaults(const SimFaults& faults) {
     config_.faults = faults;
     faultLines_ = 0;
@@ -124,7 +127,7 @@ class SimAdapter {
   void handleAt(const QByteArray& cmd, Micros at);
   void handleRequest(const QByteArray& cmd, Micros at);
   void interrupt(Micros at);
-  void restart(Micros at);
+  void restart(Micros at, const QByteArray& notice = {});
   void emitAt(Micros ready, const QByteArray& text, bool answer);
   void answer(Micros ready, const QList<QByteArray>& lines, bool isRequest);
   QByteArray formatFrame(const QByteArray& header, const QByteArray& data) const;

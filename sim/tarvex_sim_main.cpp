@@ -139,6 +139,7 @@ int main(int argc, char** argv) {
       {"fault-share", "Share of requests that --late, --twice and --inject apply to.", "SHARE", "1"},
       {"silent", "Answer nothing at all."},
       {"reset-every", "Reset by itself on every Nth command line.", "N", "0"},
+      {"lv-reset-every", "Print LV RESET and restart as after ATZ on every Nth command line.", "N", "0"},
       {"vanish-after", "Disappear on the Nth command line.", "N", "0"},
       {"log", "Append every command line received to FILE.", "FILE"},
   };
@@ -182,6 +183,7 @@ int main(int argc, char** argv) {
   }
   config.faults.silent = p.isSet("silent");
   config.faults.resetEvery = int(numberOption(p, "reset-every", 0, 1'000'000'000));
+  config.faults.lvResetEvery = int(numberOption(p, "lv-reset-every", 0, 1'000'000'000));
   config.faults.vanishAfter = int(numberOption(p, "vanish-after", 0, 1'000'000'000));
 
   VehicleConfig vehicleConfig;

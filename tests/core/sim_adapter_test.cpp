@@ -130,6 +130,7 @@ TEST(SimAdapter, FaultKnobs) {
       {{.inject = Injection::Noise}, "41 0D 00 \r\r>ELM327 v1.5\r\r>", 0},
       {{.silent = true}, "", 0},
       {{.resetEvery = 2}, "41 0D 00 \r\r>\r\rELM327 v1.5\r\r>", 0},
+      {{.lvResetEvery = 2}, "41 0D 00 \r\r>LV RESET\r\r\rELM327 v1.5\r\r>", 0},
       {{.vanishAfter = 2}, "41 0D 00 \r\r>", 0}};
   for (const auto& [faults, expected, ms] : cases) {
     SimRig rig;
@@ -140,6 +141,7 @@ TEST(SimAdapter, FaultKnobs) {
     EXPECT_EQ(out.right(expected.size()), expected);
     EXPECT_EQ(out.size() > expected.size(), faults.inject == Injection::Noise) << out.constData();
     EXPECT_EQ(rig.now, Millis{ms}) << expected.constData();
+    EXPECT_EQ(rig.adapter.settings().echo, faults.resetEvery + faults.lvResetEvery > 0);  // ATE0 forgotten
   }
 }
 
