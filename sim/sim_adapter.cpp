@@ -71,7 +71,7 @@ SimAdapter::SimAdapter(Vehicle& vehicle, Micros engineStart, SimAdapterConfig co
 void SimAdapter::receive(const QByteArray& bytes, Micros at) {
   advanceTo(at);
   at = std::max(at, clock_);
-  if (vanishedAt_ && *vanishedAt_ <= at) return;
+  if (deafAt(at)) return;
   const Micros c = config_.timing.charTime();
   for (char ch : bytes) {
     if (input_.size() >= kInputLimit) break;
@@ -108,8 +108,17 @@ void SimAdapter::vanish(Micros at) {
   advanceTo(at);
   at = std::max(at, clock_);
   vanishedAt_ = at;
+  fallSilent(at);
+}
+
+// Nothing more goes out after `at`, and nothing on its way in is heard.
+void SimAdapter::fallSilent(Micros at) {
   std::erase_if(output_, [&](const OutByte& b) { return b.due > at; });
   input_.clear();
+}
+
+bool SimAdapter::deafAt(Micros at) const {
+  return (vanishedAt_ && *vanishedAt_ <= at) || (stalledAt_ && *stalledAt_ <= at);
 }
 
 void SimAdapter::advanceTo(Micros now) {
@@ -131,7 +140,7 @@ bool SimAdapter::roll(double share) {
 }
 
 void SimAdapter::emitAt(Micros ready, const QByteArray& text, bool answer) {
-  if (config_.faults.silent || vanishedAt_) return;
+  if (config_.faults.silent || vanishedAt_ || stalledAt_) return;
   const Micros c = config_.timing.charTime();
   auto put = [&](char ch) {
     if (output_.size() >= kOutputLimit) return;
@@ -153,7 +162,7 @@ void SimAdapter::answer(Micros ready, const QList<QByteArray>& lines, bool isReq
 }
 
 void SimAdapter::processByte(char c, Micros at) {
-  if (vanishedAt_ && at >= *vanishedAt_) return;
+  if (deafAt(at)) return;
   if (at < resettingUntil_) return;  // lost while the adapter restarts
   if (c == '\n') return;
   if (at < requestBusyUntil_) {
@@ -204,9 +213,11 @@ void SimAdapter::handleLine(const QByteArray& raw, Micros at) {
   const SimFaults& f = config_.faults;
   if (f.vanishAfter > 0 && faultLines_ >= f.vanishAfter) {
     vanishedAt_ = at;
-    std::erase_if(output_, [&](const OutByte& b) { return b.due > at; });
-    input_.clear();
-    return;
+    return fallSilent(at);
+  }
+  if (f.stallAfter > 0 && faultLines_ >= f.stallAfter) {
+    stalledAt_ = at;
+    return fallSilent(at);
   }
   if (f.resetEvery > 0 && faultLines_ % f.resetEvery == 0) {
     restart(at);

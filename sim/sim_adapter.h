@@ -44,6 +44,9 @@ struct SimFaults {
   // Every Nth command line meets a supply dip, as while cranking: "LV RESET" at once instead of
   // an answer, then a restart as after ATZ (0: never).
   int lvResetEvery = 0;
+  // On the Nth command line the device hangs: it takes in nothing more and answers nothing, but
+  // stays present (0: never).
+  int stallAfter = 0;
   int vanishAfter = 0;  // the device disappears on the Nth command line (0: never)
   // Lines are counted from the start, or from the last setFaults().
 };
@@ -79,6 +82,8 @@ class SimAdapter {
   void vanish(Micros at);
   std::optional<Micros> vanishedAt() const { return vanishedAt_; }
   bool goneBy(Micros now) const { return vanishedAt_ && *vanishedAt_ <= now; }
+  // When the device hung (stallAfter): still there, but deaf and dumb from then on.
+  std::optional<Micros> stalledAt() const { return stalledAt_; }
 
   void setTiming(const SimTiming& timing) { config_.timing = timing; }
   // Counting for the faults by line starts again here.
@@ -128,6 +133,8 @@ class SimAdapter {
   void handleRequest(const QByteArray& cmd, Micros at);
   void interrupt(Micros at);
   void restart(Micros at, const QByteArray& notice = {});
+  void fallSilent(Micros at);
+  bool deafAt(Micros at) const;
   void emitAt(Micros ready, const QByteArray& text, bool answer);
   void answer(Micros ready, const QList<QByteArray>& lines, bool isRequest);
   QByteArray formatFrame(const QByteArray& header, const QByteArray& data) const;
@@ -150,6 +157,7 @@ class SimAdapter {
   Micros resettingUntil_{-1};
   Micros requestBusyUntil_{-1};  // an answer to a request is on its way until then
   std::optional<Micros> vanishedAt_;
+  std::optional<Micros> stalledAt_;
   char lastTaken_ = '\0';
   QByteArray line_;
   QByteArray lastCommand_;

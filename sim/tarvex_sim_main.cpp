@@ -93,6 +93,11 @@ class Server {
   }
 
   void arm() {
+    if (adapter_.stalledAt() && reader_->isEnabled()) {
+      // Hung but present: the terminal fills up and the client's writes stop going out.
+      std::fprintf(stderr, "tarvex-sim: the device stalled\n");
+      reader_->setEnabled(false);
+    }
     std::optional<Micros> next = adapter_.nextEventTime();
     if (auto gone = adapter_.vanishedAt()) next = next ? std::min(*next, *gone) : *gone;
     wakeTimerAt(*timer_, clock_.now(), next);
@@ -140,6 +145,8 @@ int main(int argc, char** argv) {
       {"silent", "Answer nothing at all."},
       {"reset-every", "Reset by itself on every Nth command line.", "N", "0"},
       {"lv-reset-every", "Print LV RESET and restart as after ATZ on every Nth command line.", "N", "0"},
+      {"stall-after", "Hang on the Nth command line: read nothing more, answer nothing, stay present.", "N",
+       "0"},
       {"vanish-after", "Disappear on the Nth command line.", "N", "0"},
       {"log", "Append every command line received to FILE.", "FILE"},
   };
@@ -184,6 +191,7 @@ int main(int argc, char** argv) {
   config.faults.silent = p.isSet("silent");
   config.faults.resetEvery = int(numberOption(p, "reset-every", 0, 1'000'000'000));
   config.faults.lvResetEvery = int(numberOption(p, "lv-reset-every", 0, 1'000'000'000));
+  config.faults.stallAfter = int(numberOption(p, "stall-after", 0, 1'000'000'000));
   config.faults.vanishAfter = int(numberOption(p, "vanish-after", 0, 1'000'000'000));
 
   VehicleConfig vehicleConfig;

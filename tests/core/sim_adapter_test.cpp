@@ -131,6 +131,7 @@ TEST(SimAdapter, FaultKnobs) {
       {{.silent = true}, "", 0},
       {{.resetEvery = 2}, "41 0D 00 \r\r>\r\rELM327 v1.5\r\r>", 0},
       {{.lvResetEvery = 2}, "41 0D 00 \r\r>LV RESET\r\r\rELM327 v1.5\r\r>", 0},
+      {{.stallAfter = 2}, "41 0D 00 \r\r>", 0},
       {{.vanishAfter = 2}, "41 0D 00 \r\r>", 0}};
   for (const auto& [faults, expected, ms] : cases) {
     SimRig rig;
@@ -141,6 +142,8 @@ TEST(SimAdapter, FaultKnobs) {
     EXPECT_EQ(out.right(expected.size()), expected);
     EXPECT_EQ(out.size() > expected.size(), faults.inject == Injection::Noise) << out.constData();
     EXPECT_EQ(rig.now, Millis{ms}) << expected.constData();
+    EXPECT_EQ(std::pair(rig.adapter.goneBy(rig.now), rig.adapter.stalledAt().has_value()),
+              std::pair(faults.vanishAfter > 0, faults.stallAfter > 0));  // a stalled device stays
     EXPECT_EQ(rig.adapter.settings().echo, faults.resetEvery + faults.lvResetEvery > 0);  // ATE0 forgotten
   }
 }
