@@ -81,6 +81,17 @@ void SimAdapter::receive(const QByteArray& bytes, Micros at) {
   }
 }
 
+void SimAdapter::receiveAtWrongSpeed(const QByteArray& bytes, Micros at) {
+  advanceTo(at);
+  at = std::max(at, clock_);
+  if (bytes.isEmpty() || at < resettingUntil_) return;
+  // All with the high bit set, so never the prompt: a client probing speeds must not be fooled.
+  QByteArray junk;
+  const int n = 1 + int(rng_() % 4);
+  for (int i = 0; i < n; ++i) junk.append(char(0x80 | (rng_() & 0x7F)));
+  emitAt(at + config_.timing.charTime(), junk, false);
+}
+
 QByteArray SimAdapter::takeOutputDue(Micros now) {
   advanceTo(now);
   QByteArray out;

@@ -70,6 +70,9 @@ class SimAdapter {
 
   // The client wrote these bytes at `at` (they arrive paced by the baud rate).
   void receive(const QByteArray& bytes, Micros at);
+  // The client wrote these bytes at another line speed: the adapter makes nothing of them but
+  // framing errors, and sends back a few bytes of garbage.
+  void receiveAtWrongSpeed(const QByteArray& bytes, Micros at);
   // Every byte the adapter has sent by `now`, in order.
   QByteArray takeOutputDue(Micros now);
   // When something next happens (a byte arrives or leaves); nullopt if idle.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "tests/support/sim_rig.h"
@@ -116,6 +117,18 @@ TEST(SimAdapter, FloodIsLostBeyondTheBuffers) {
   const Micros c{1042};
   EXPECT_LE(rig.now, 2 * 4096 * c + Millis{3});  // unbounded: 1024 * 18 characters
   EXPECT_EQ(rig.exchange("ATI"), "ATI\rELM327 v1.5\r\r>");
+}
+
+// At another line speed nothing is understood: a little garbage comes back, never the prompt.
+TEST(SimAdapter, AnotherLineSpeedIsHeardAsGarbage) {
+  SimRig rig;
+  for (int i = 0; i < 50; ++i) rig.adapter.receiveAtWrongSpeed("ATI\r", rig.now);
+  const QByteArray noise = rig.run();
+  EXPECT_TRUE(noise.size() >= 50 && noise.size() <= 200) << noise.size();  // a few bytes a chunk
+  EXPECT_TRUE(std::all_of(noise.begin(), noise.end(), [](char c) { return c & 0x80; }))
+      << noise.toHex().data();
+  EXPECT_EQ(rig.exchange("ATI"), "ATI\rELM327 v1.5\r\r>");
+  EXPECT_EQ(rig.adapter.commandLog(), QStringList{"ATI"});
 }
 
 // Each knob at full share; noise comes before the answer.
