@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
       QStringLiteral("Simulated ELM327 v1.5 adapter on a J1850 VPW GM car, served on a pseudo-terminal.\n"
                      "Prints the device path on its first line, then runs until interrupted."));
   p.addHelpOption();
-  const QList<QCommandLineOption> options = {
+  QList<QCommandLineOption> options = {
       {"baud",
        "Pace both directions as a serial line at N baud, 8N1, and hear only a client at that speed (at "
        "another, "
@@ -177,13 +177,18 @@ int main(int argc, char** argv) {
       {"inject", "Put searching, businit, canerror or noise into answers.", "KIND"},
       {"fault-share", "Share of requests that --late, --twice and --inject apply to.", "SHARE", "1"},
       {"silent", "Answer nothing at all."},
-      {"reset-every", "Reset by itself on every Nth command line.", "N", "0"},
-      {"lv-reset-every", "Print LV RESET and restart as after ATZ on every Nth command line.", "N", "0"},
-      {"stall-after", "Hang on the Nth command line: read nothing more, answer nothing, stay present.", "N",
+      {"reset-every", "Reset by itself on every Nth command line; 0: never.", "N", "0"},
+      {"lv-reset-every", "Print LV RESET and restart as after ATZ on every Nth command line; 0: never.", "N",
        "0"},
-      {"vanish-after", "Disappear on the Nth command line.", "N", "0"},
+      {"stall-after",
+       "Hang on the Nth command line: read nothing more, answer nothing, stay present; 0: never.", "N", "0"},
+      {"vanish-after", "Disappear on the Nth command line; 0: never.", "N", "0"},
       {"log", "Append every command line received to FILE.", "FILE"},
   };
+  for (QCommandLineOption& o : options) {
+    if (!o.defaultValues().isEmpty())
+      o.setDescription(o.description() + QStringLiteral(" Default: %1.").arg(o.defaultValues().join(',')));
+  }
   p.addOptions(options);
   p.process(app);
 
