@@ -68,7 +68,8 @@ class SimAdapter {
  public:
   SimAdapter(Vehicle& vehicle, Micros engineStart, SimAdapterConfig config = {});
 
-  // The client wrote these bytes at `at` (they arrive paced by the baud rate).
+  // The client wrote these bytes at `at` (they arrive paced by the baud rate). What does not fit
+  // the adapter's small input buffer is lost.
   void receive(const QByteArray& bytes, Micros at);
   // The client wrote these bytes at another line speed: the adapter makes nothing of them but
   // framing errors, and sends back a few bytes of garbage.

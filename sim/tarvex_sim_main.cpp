@@ -160,9 +160,9 @@ int main(int argc, char** argv) {
   p.addHelpOption();
   QList<QCommandLineOption> options = {
       {"baud",
-       "Pace both directions as a serial line at N baud, 8N1, and hear only a client at that speed (at "
-       "another, "
-       "answer garbage): 9600, 19200, 38400, 57600, 115200, 230400 or 500000; 0: no pacing, any speed.",
+       "Pace both directions as a serial line at N baud, 8N1, and hear only a client at that speed "
+       "(at another, answer garbage): 9600, 19200, 38400, 57600, 115200, 230400 or 500000; "
+       "0: no pacing, any speed.",
        "N", "9600"},
       {"latency", "The car's answer latency, MIN-MAX milliseconds.", "MIN-MAX", "10-40"},
       {"turnaround-us", "The adapter's own work per command line, microseconds.", "US", "2000"},
