@@ -9,6 +9,10 @@ namespace {
 // The adapter's input buffer: a longer line is refused with "?".
 constexpr int kLineLimit = 128;
 constexpr int kCommandLogLimit = 100'000;
+// The adapter's small buffers: what a flood brings beyond them is lost, as on
+// the device, instead of piling up here.
+constexpr std::size_t kInputLimit = 4096;   // characters on their way in, not yet taken in
+constexpr std::size_t kOutputLimit = 4096;  // characters waiting to go out
 // Time a protocol search takes before the first answer in automatic mode.
 constexpr Millis kSearchTime{250};
 // Time a failed bus initialisation of a wrong protocol takes.
@@ -67,13 +71,25 @@ SimAdapter::SimAdapter(Vehicle& vehicle, Micros engineStart, SimAdapterConfig co
 void SimAdapter::receive(const QByteArray& bytes, Micros at) {
   advanceTo(at);
   at = std::max(at, clock_);
-  if (vanishedAt_ && *vanishedAt_ <= at) return;
+  if (deafAt(at)) return;
   const Micros c = config_.timing.charTime();
   for (char ch : bytes) {
+    if (input_.size() >= kInputLimit) break;
     const Micros arrival = std::max(at, inputLineFree_) + c;
     inputLineFree_ = arrival;
     input_.push_back({arrival, ch});
   }
+}
+
+void SimAdapter::receiveAtWrongSpeed(const QByteArray& bytes, Micros at) {
+  advanceTo(at);
+  at = std::max(at, clock_);
+  if (bytes.isEmpty() || at < resettingUntil_) return;
+  // All with the high bit set, so never the prompt: a client probing speeds must not be fooled.
+  QByteArray junk;
+  const int n = 1 + int(rng_() % 4);
+  for (int i = 0; i < n; ++i) junk.append(char(0x80 | (rng_() & 0x7F)));
+  emitAt(at + config_.timing.charTime(), junk, false);
 }
 
 QByteArray SimAdapter::takeOutputDue(Micros now) {
@@ -103,8 +119,17 @@ void SimAdapter::vanish(Micros at) {
   advanceTo(at);
   at = std::max(at, clock_);
   vanishedAt_ = at;
+  fallSilent(at);
+}
+
+// Nothing more goes out after `at`, and nothing on its way in is heard.
+void SimAdapter::fallSilent(Micros at) {
   std::erase_if(output_, [&](const OutByte& b) { return b.due > at; });
   input_.clear();
+}
+
+bool SimAdapter::deafAt(Micros at) const {
+  return (vanishedAt_ && *vanishedAt_ <= at) || (stalledAt_ && *stalledAt_ <= at);
 }
 
 void SimAdapter::advanceTo(Micros now) {
@@ -126,17 +151,16 @@ bool SimAdapter::roll(double share) {
 }
 
 void SimAdapter::emitAt(Micros ready, const QByteArray& text, bool answer) {
-  if (config_.faults.silent || vanishedAt_) return;
+  if (config_.faults.silent || vanishedAt_ || stalledAt_) return;
   const Micros c = config_.timing.charTime();
+  auto put = [&](char ch) {
+    if (output_.size() >= kOutputLimit) return;
+    outputLineFree_ = std::max(ready, outputLineFree_) + c;
+    output_.push_back({outputLineFree_, ch, answer});
+  };
   for (char ch : text) {
-    const Micros due = std::max(ready, outputLineFree_) + c;
-    outputLineFree_ = due;
-    output_.push_back({due, ch, answer});
-    if (ch == '\r' && settings_.linefeeds) {
-      const Micros lfDue = outputLineFree_ + c;
-      outputLineFree_ = lfDue;
-      output_.push_back({lfDue, '\n', answer});
-    }
+    put(ch);
+    if (ch == '\r' && settings_.linefeeds) put('\n');
   }
 }
 
@@ -149,7 +173,7 @@ void SimAdapter::answer(Micros ready, const QList<QByteArray>& lines, bool isReq
 }
 
 void SimAdapter::processByte(char c, Micros at) {
-  if (vanishedAt_ && at >= *vanishedAt_) return;
+  if (deafAt(at)) return;
   if (at < resettingUntil_) return;  // lost while the adapter restarts
   if (c == '\n') return;
   if (at < requestBusyUntil_) {
@@ -177,9 +201,11 @@ void SimAdapter::interrupt(Micros at) {
   emitAt(at, text, false);
 }
 
-void SimAdapter::restart(Micros at) {
+// `notice` goes out at once, before the adapter goes quiet.
+void SimAdapter::restart(Micros at, const QByteArray& notice) {
   std::erase_if(output_, [&](const OutByte& b) { return b.answer && b.due > at; });
   outputLineFree_ = output_.empty() ? std::min(outputLineFree_, at) : output_.back().due;
+  emitAt(at, notice, false);
   requestBusyUntil_ = Micros{-1};
   settings_ = Settings{};
   protocolFound_ = false;
@@ -198,12 +224,18 @@ void SimAdapter::handleLine(const QByteArray& raw, Micros at) {
   const SimFaults& f = config_.faults;
   if (f.vanishAfter > 0 && faultLines_ >= f.vanishAfter) {
     vanishedAt_ = at;
-    std::erase_if(output_, [&](const OutByte& b) { return b.due > at; });
-    input_.clear();
-    return;
+    return fallSilent(at);
+  }
+  if (f.stallAfter > 0 && faultLines_ >= f.stallAfter) {
+    stalledAt_ = at;
+    return fallSilent(at);
   }
   if (f.resetEvery > 0 && faultLines_ % f.resetEvery == 0) {
     restart(at);
+    return;
+  }
+  if (f.lvResetEvery > 0 && faultLines_ % f.lvResetEvery == 0) {
+    restart(at, "LV RESET\r");
     return;
   }
   if (raw.size() > kLineLimit) {

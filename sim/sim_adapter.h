@@ -41,7 +41,13 @@ struct SimFaults {
   double injectShare = 1;  // share of requests that get the injection
   bool silent = false;     // nothing comes back at all, not even the echo
   int resetEvery = 0;      // every Nth command line resets the adapter instead (0: never)
-  int vanishAfter = 0;     // the device disappears on the Nth command line (0: never)
+  // Every Nth command line meets a supply dip, as while cranking: "LV RESET" at once instead of
+  // an answer, then a restart as after ATZ (0: never).
+  int lvResetEvery = 0;
+  // On the Nth command line the device hangs: it takes in nothing more and answers nothing, but
+  // stays present (0: never).
+  int stallAfter = 0;
+  int vanishAfter = 0;  // the device disappears on the Nth command line (0: never)
   // Lines are counted from the start, or from the last setFaults().
 };
 
@@ -62,8 +68,12 @@ class SimAdapter {
  public:
   SimAdapter(Vehicle& vehicle, Micros engineStart, SimAdapterConfig config = {});
 
-  // The client wrote these bytes at `at` (they arrive paced by the baud rate).
+  // The client wrote these bytes at `at` (they arrive paced by the baud rate). What does not fit
+  // the adapter's small input buffer is lost.
   void receive(const QByteArray& bytes, Micros at);
+  // The client wrote these bytes at another line speed: the adapter makes nothing of them but
+  // framing errors, and sends back a few bytes of garbage.
+  void receiveAtWrongSpeed(const QByteArray& bytes, Micros at);
   // Every byte the adapter has sent by `now`, in order.
   QByteArray takeOutputDue(Micros now);
   // When something next happens (a byte arrives or leaves); nullopt if idle.
@@ -76,9 +86,11 @@ class SimAdapter {
   void vanish(Micros at);
   std::optional<Micros> vanishedAt() const { return vanishedAt_; }
   bool goneBy(Micros now) const { return vanishedAt_ && *vanishedAt_ <= now; }
+  // When the device hung (stallAfter): still there, but deaf and dumb from then on.
+  std::optional<Micros> stalledAt() const { return stalledAt_; }
 
   void setTiming(const SimTiming& timing) { config_.timing = timing; }
-  // Counting for resetEvery and vanishAfter starts again here.
+  // Counting for the faults by line starts again here.
   void setFaults(const SimFaults& faults) {
     config_.faults = faults;
     faultLines_ = 0;
@@ -124,7 +136,9 @@ class SimAdapter {
   void handleAt(const QByteArray& cmd, Micros at);
   void handleRequest(const QByteArray& cmd, Micros at);
   void interrupt(Micros at);
-  void restart(Micros at);
+  void restart(Micros at, const QByteArray& notice = {});
+  void fallSilent(Micros at);
+  bool deafAt(Micros at) const;
   void emitAt(Micros ready, const QByteArray& text, bool answer);
   void answer(Micros ready, const QList<QByteArray>& lines, bool isRequest);
   QByteArray formatFrame(const QByteArray& header, const QByteArray& data) const;
@@ -147,6 +161,7 @@ class SimAdapter {
   Micros resettingUntil_{-1};
   Micros requestBusyUntil_{-1};  // an answer to a request is on its way until then
   std::optional<Micros> vanishedAt_;
+  std::optional<Micros> stalledAt_;
   char lastTaken_ = '\0';
   QByteArray line_;
   QByteArray lastCommand_;

@@ -44,6 +44,16 @@ double shareOption(const QCommandLineParser& p, const QString& name) {
   return v;
 }
 
+// The terminal's code for a line speed the adapter can run at.
+std::optional<speed_t> lineSpeed(int baud) {
+  static const std::pair<int, speed_t> kSpeeds[] = {{9600, B9600},    {19200, B19200},   {38400, B38400},
+                                                    {57600, B57600},  {115200, B115200}, {230400, B230400},
+                                                    {500000, B500000}};
+  for (const auto& [n, code] : kSpeeds)
+    if (n == baud) return code;
+  return std::nullopt;
+}
+
 long long numberOption(const QCommandLineParser& p, const QString& name, long long min, long long max) {
   bool ok = false;
   const long long v = p.value(name).toLongLong(&ok);
@@ -55,8 +65,14 @@ long long numberOption(const QCommandLineParser& p, const QString& name, long lo
 // The simulated device behind the master side of a pseudo-terminal.
 class Server {
  public:
-  Server(SimAdapter& adapter, tarvex::Clock& clock, int master, int slave)
-      : adapter_(adapter), clock_(clock), master_(master), slave_(slave), timer_(clock.createTimer()) {
+  // `speed`: the only line speed the adapter hears; nullopt: any.
+  Server(SimAdapter& adapter, tarvex::Clock& clock, int master, int slave, std::optional<speed_t> speed)
+      : adapter_(adapter),
+        clock_(clock),
+        master_(master),
+        slave_(slave),
+        speed_(speed),
+        timer_(clock.createTimer()) {
     timer_->setSingleShot(true);
     timer_->setCallback([this] { deliver(); });
     reader_ = new QSocketNotifier(master_, QSocketNotifier::Read);
@@ -68,14 +84,26 @@ class Server {
   }
 
  private:
+  // One bufferful per wake, so that a flood cannot keep the timer from
+  // delivering; the notifier wakes again while more is waiting.
   void take() {
     char buf[4096];
-    for (;;) {
-      const ssize_t n = ::read(master_, buf, sizeof buf);
-      if (n <= 0) break;
-      adapter_.receive(QByteArray(buf, int(n)), clock_.now());
+    const ssize_t n = ::read(master_, buf, sizeof buf);
+    if (n > 0) {
+      const QByteArray bytes(buf, int(n));
+      clientAtOurSpeed() ? adapter_.receive(bytes, clock_.now())
+                         : adapter_.receiveAtWrongSpeed(bytes, clock_.now());
     }
     arm();
+  }
+
+  // The client sets its speed on the terminal whose slave side is held open
+  // here; it may change it between chunks, as when it probes for the adapter.
+  bool clientAtOurSpeed() const {
+    termios tio{};
+    if (!speed_ || ::tcgetattr(slave_, &tio) != 0) return true;
+    const speed_t in = ::cfgetispeed(&tio);
+    return ::cfgetospeed(&tio) == *speed_ && (in == *speed_ || in == B0);  // B0: as the output
   }
 
   void deliver() {
@@ -94,6 +122,11 @@ class Server {
   }
 
   void arm() {
+    if (adapter_.stalledAt() && reader_->isEnabled()) {
+      // Hung but present: the terminal fills up and the client's writes stop going out.
+      std::fprintf(stderr, "tarvex-sim: the device stalled\n");
+      reader_->setEnabled(false);
+    }
     std::optional<Micros> next = adapter_.nextEventTime();
     if (auto gone = adapter_.vanishedAt()) next = next ? std::min(*next, *gone) : *gone;
     wakeTimerAt(*timer_, clock_.now(), next);
@@ -109,6 +142,7 @@ class Server {
   tarvex::Clock& clock_;
   int master_;
   int slave_;
+  std::optional<speed_t> speed_;
   std::unique_ptr<tarvex::Timer> timer_;
   QSocketNotifier* reader_;
 };
@@ -124,8 +158,12 @@ int main(int argc, char** argv) {
       QStringLiteral("Simulated ELM327 v1.5 adapter on a J1850 VPW GM car, served on a pseudo-terminal.\n"
                      "Prints the device path on its first line, then runs until interrupted."));
   p.addHelpOption();
-  const QList<QCommandLineOption> options = {
-      {"baud", "Pace both directions as a serial line at N baud, 8N1; 0: no pacing.", "N", "9600"},
+  QList<QCommandLineOption> options = {
+      {"baud",
+       "Pace both directions as a serial line at N baud, 8N1, and hear only a client at that speed "
+       "(at another, answer garbage): 9600, 19200, 38400, 57600, 115200, 230400 or 500000; "
+       "0: no pacing, any speed.",
+       "N", "9600"},
       {"latency", "The car's answer latency, MIN-MAX milliseconds.", "MIN-MAX", "10-40"},
       {"turnaround-us", "The adapter's own work per command line, microseconds.", "US", "2000"},
       {"reset-ms", "Time an ATZ reset takes, milliseconds.", "MS", "900"},
@@ -139,15 +177,26 @@ int main(int argc, char** argv) {
       {"inject", "Put searching, businit, canerror or noise into answers.", "KIND"},
       {"fault-share", "Share of requests that --late, --twice and --inject apply to.", "SHARE", "1"},
       {"silent", "Answer nothing at all."},
-      {"reset-every", "Reset by itself on every Nth command line.", "N", "0"},
-      {"vanish-after", "Disappear on the Nth command line.", "N", "0"},
+      {"reset-every", "Reset by itself on every Nth command line; 0: never.", "N", "0"},
+      {"lv-reset-every", "Print LV RESET and restart as after ATZ on every Nth command line; 0: never.", "N",
+       "0"},
+      {"stall-after",
+       "Hang on the Nth command line: read nothing more, answer nothing, stay present; 0: never.", "N", "0"},
+      {"vanish-after", "Disappear on the Nth command line; 0: never.", "N", "0"},
       {"log", "Append every command line received to FILE.", "FILE"},
   };
+  for (QCommandLineOption& o : options) {
+    if (!o.defaultValues().isEmpty())
+      o.setDescription(o.description() + QStringLiteral(" Default: %1.").arg(o.defaultValues().join(',')));
+  }
   p.addOptions(options);
   p.process(app);
 
   SimAdapterConfig config;
-  config.timing.baud = int(numberOption(p, "baud", 0, 4'000'000));
+  config.timing.baud = int(numberOption(p, "baud", 0, 1'000'000'000));
+  const std::optional<speed_t> speed = lineSpeed(config.timing.baud);
+  if (config.timing.baud != 0 && !speed)
+    fail(QStringLiteral("--baud wants 0, 9600, 19200, 38400, 57600, 115200, 230400 or 500000"));
   const QStringList latency = p.value("latency").split('-');
   bool okMin = false, okMax = false;
   if (latency.size() == 2) {
@@ -183,6 +232,8 @@ int main(int argc, char** argv) {
   }
   config.faults.silent = p.isSet("silent");
   config.faults.resetEvery = int(numberOption(p, "reset-every", 0, 1'000'000'000));
+  config.faults.lvResetEvery = int(numberOption(p, "lv-reset-every", 0, 1'000'000'000));
+  config.faults.stallAfter = int(numberOption(p, "stall-after", 0, 1'000'000'000));
   config.faults.vanishAfter = int(numberOption(p, "vanish-after", 0, 1'000'000'000));
 
   VehicleConfig vehicleConfig;
@@ -228,7 +279,7 @@ int main(int argc, char** argv) {
       log.flush();
     });
   }
-  Server server(adapter, clock, master, slave);
+  Server server(adapter, clock, master, slave, speed);
 
   std::printf("%s\n", path);
   std::fflush(stdout);

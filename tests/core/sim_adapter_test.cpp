@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "tests/support/sim_rig.h"
@@ -106,6 +107,30 @@ TEST(SimAdapter, PacedAtNineThousandSixHundredBaud) {
   EXPECT_EQ(rig.run(prompt), ">");
 }
 
+// A flood keeps what the adapter's 4 KiB buffers hold: 1024 "ATI" lines are heard, the answers they
+// overrun are lost, and all is out within 4096 characters after the input.
+TEST(SimAdapter, FloodIsLostBeyondTheBuffers) {
+  SimRig rig(sim::SimAdapterConfig{});  // 9600 baud
+  rig.write(QByteArray("ATI\r").repeated(250'000));
+  rig.run();
+  EXPECT_EQ(rig.adapter.commandLog().size(), 1024);
+  const Micros c{1042};
+  EXPECT_LE(rig.now, 2 * 4096 * c + Millis{3});  // unbounded: 1024 * 18 characters
+  EXPECT_EQ(rig.exchange("ATI"), "ATI\rELM327 v1.5\r\r>");
+}
+
+// At another line speed nothing is understood: a little garbage comes back, never the prompt.
+TEST(SimAdapter, AnotherLineSpeedIsHeardAsGarbage) {
+  SimRig rig;
+  for (int i = 0; i < 50; ++i) rig.adapter.receiveAtWrongSpeed("ATI\r", rig.now);
+  const QByteArray noise = rig.run();
+  EXPECT_TRUE(noise.size() >= 50 && noise.size() <= 200) << noise.size();  // a few bytes a chunk
+  EXPECT_TRUE(std::all_of(noise.begin(), noise.end(), [](char c) { return c & 0x80; }))
+      << noise.toHex().data();
+  EXPECT_EQ(rig.exchange("ATI"), "ATI\rELM327 v1.5\r\r>");
+  EXPECT_EQ(rig.adapter.commandLog(), QStringList{"ATI"});
+}
+
 // Each knob at full share; noise comes before the answer.
 TEST(SimAdapter, FaultKnobs) {
   const std::tuple<sim::SimFaults, QByteArray, int> cases[] = {
@@ -118,6 +143,8 @@ TEST(SimAdapter, FaultKnobs) {
       {{.inject = Injection::Noise}, "41 0D 00 \r\r>ELM327 v1.5\r\r>", 0},
       {{.silent = true}, "", 0},
       {{.resetEvery = 2}, "41 0D 00 \r\r>\r\rELM327 v1.5\r\r>", 0},
+      {{.lvResetEvery = 2}, "41 0D 00 \r\r>LV RESET\r\r\rELM327 v1.5\r\r>", 0},
+      {{.stallAfter = 2}, "41 0D 00 \r\r>", 0},
       {{.vanishAfter = 2}, "41 0D 00 \r\r>", 0}};
   for (const auto& [faults, expected, ms] : cases) {
     SimRig rig;
@@ -128,6 +155,9 @@ TEST(SimAdapter, FaultKnobs) {
     EXPECT_EQ(out.right(expected.size()), expected);
     EXPECT_EQ(out.size() > expected.size(), faults.inject == Injection::Noise) << out.constData();
     EXPECT_EQ(rig.now, Millis{ms}) << expected.constData();
+    EXPECT_EQ(std::pair(rig.adapter.goneBy(rig.now), rig.adapter.stalledAt().has_value()),
+              std::pair(faults.vanishAfter > 0, faults.stallAfter > 0));  // a stalled device stays
+    EXPECT_EQ(rig.adapter.settings().echo, faults.resetEvery + faults.lvResetEvery > 0);  // ATE0 forgotten
   }
 }
 
