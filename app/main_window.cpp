@@ -37,12 +37,8 @@ W& showWindow(QPointer<W>& slot, const std::function<W*()>& make) {
 
 }  // namespace
 
-WindowRegistry::WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fileDialog,
-                               ErrorReporter reportError)
-    : ports_(ports),
-      clock_(clock),
-      fileDialog_(fileDialog),
-      reportError_(orWarningBox(std::move(reportError))) {}
+WindowRegistry::WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fileDialog, Reporter report)
+    : ports_(ports), clock_(clock), fileDialog_(fileDialog), report_(orMessageBox(std::move(report))) {}
 
 WindowRegistry::~WindowRegistry() {
   delete dragstrip_.data();
@@ -55,12 +51,11 @@ Gauges& WindowRegistry::showGauges() {
 }
 
 DTCReader& WindowRegistry::showDtcReader() {
-  return showWindow<DTCReader>(dtcReader_, [this] { return new DTCReader(ports_, reportError_); });
+  return showWindow<DTCReader>(dtcReader_, [this] { return new DTCReader(ports_, report_); });
 }
 
 OBDDragstrip& WindowRegistry::showDragstrip() {
-  return showWindow<OBDDragstrip>(dragstrip_,
-                                  [this] { return new OBDDragstrip(ports_, clock_, reportError_); });
+  return showWindow<OBDDragstrip>(dragstrip_, [this] { return new OBDDragstrip(ports_, clock_, report_); });
 }
 
 // The value boxes are the window's line edits and the lamp its square.
@@ -114,13 +109,22 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
 
   boxes_ = std::make_unique<WidgetBoxes>(controls_);
   gaugeForwarder_ = std::make_unique<GaugeForwarder>(windows_);
-  Comm1 = windows_.ports().createPort(/*dataTerminalReady=*/true);
+  Comm1 = windows_.ports().createPort({tr("the main window"), /*dataTerminalReady=*/true});
   Timer1 = windows_.clock().createTimer();
   scan_ = std::make_unique<ScanCycle>(*Comm1, *Timer1, windows_.clock(), *boxes_, RxText->text());
   Comm1->setNotify([this](PortEvent event) { Comm1_OnComm(event); });
   Timer1->setCallback([this] { Timer1_Timer(); });
   scan_->setGaugeSink(gaugeForwarder_.get());
-  scan_->setFailureHandler([this](const ScanFailure& failure) { report(failure); });
+  scan_->setFailureHandler([this](const ScanFailure& failure) {
+    setScanning(false);
+    report(failure);
+  });
+  scan_->setSilenceHandler([this] {
+    windows_.report()(this, Urgency::kNotice,
+                      tr("No answer from the adapter on %1. Is it plugged into the car, and is the ignition "
+                         "on? The scan goes on.")
+                          .arg(Comm1->deviceName()));
+  });
   scan_->link().hooks().onBufferChanged = [this](const QString& text) { RxText->setText(text); };
   scan_->link().hooks().onCommandSent = [this](const QString& text) { TxText->setText(text); };
 
@@ -139,6 +143,7 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
 }
 
 Tarvex::~Tarvex() {
+  scan_->setFailureHandler({});
   scan_->stop();
   Comm1->setNotify({});
   Timer1->setCallback({});
@@ -189,14 +194,21 @@ void Tarvex::report(const ScanFailure& failure) {
     case ScanFailure::What::kPortOpen:
       message = portOpenFailure(*Comm1);
       break;
+    case ScanFailure::What::kPortLost:
+      message = tr("Lost the adapter on %1: %2. The scan has stopped and the log holds every complete round; "
+                   "press Start Scan when the adapter is back.")
+                    .arg(failure.name, failure.reason);
+      break;
     case ScanFailure::What::kLogCreate:
       message = tr("Cannot create the log file %1: %2").arg(failure.name, failure.reason);
       break;
     case ScanFailure::What::kLogWrite:
-      message = tr("Cannot write to the log file %1: %2").arg(failure.name, failure.reason);
+      message = tr("Cannot write to the log file %1: %2. The scan has stopped; the file holds every complete "
+                   "line written before.")
+                    .arg(failure.name, failure.reason);
       break;
   }
-  windows_.reportError()(this, message);
+  windows_.report()(this, Urgency::kError, message);
 }
 
 void Tarvex::pb_changedir_Click() {

@@ -24,7 +24,7 @@ namespace tarvex {
 // deletes itself and is built anew from its layout next time.
 class WindowRegistry {
  public:
-  WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fileDialog, ErrorReporter reportError = {});
+  WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fileDialog, Reporter report = {});
   ~WindowRegistry();
 
   Gauges* gauges() const { return gauges_; }
@@ -35,13 +35,13 @@ class WindowRegistry {
   PortFactory& ports() { return ports_; }
   Clock& clock() { return clock_; }
   FileDialog& fileDialog() { return fileDialog_; }
-  const ErrorReporter& reportError() const { return reportError_; }
+  const Reporter& report() const { return report_; }
 
  private:
   PortFactory& ports_;
   Clock& clock_;
   FileDialog& fileDialog_;
-  ErrorReporter reportError_;
+  Reporter report_;
   QPointer<Gauges> gauges_;
   QPointer<DTCReader> dtcReader_;
   QPointer<OBDDragstrip> dragstrip_;

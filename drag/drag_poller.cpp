@@ -19,11 +19,19 @@ DragPoller::DragPoller(SerialPort& port, Timer& replyTimer, Clock& clock, DragBo
       run_(boxes, clock, std::move(locale)) {
   link_.hooks().onReply = [this](const QString& out) { onReply(out); };
   link_.hooks().onTimeout = [this] { AskSpeed(); };
+  link_.hooks().onSetUpAgain = [this] { AskSpeed(); };
+  link_.hooks().onPortError = [this](const QString&) {
+    stop();
+    if (!starting_ && onFailure_) onFailure_(portLostFailure(port_));
+  };
 }
 
 std::optional<QString> DragPoller::start() {
   if (!port_.isOpen() && !port_.open()) return portOpenFailure(port_);
-  link_.setUp(setupCommands(Setup::kStandard), clock_);
+  starting_ = true;
+  const bool ok = link_.setUp(setupCommands(Setup::kStandard), clock_);
+  starting_ = false;
+  if (!ok) return portLostFailure(port_);
   return std::nullopt;
 }
 
@@ -33,7 +41,7 @@ void DragPoller::stop() {
 }
 
 void DragPoller::AskSpeed() {
-  link_.SendCom(QString::fromLatin1(kSpeedRequest));
+  if (!link_.SendCom(QString::fromLatin1(kSpeedRequest))) return;
   if (onTicks_) onTicks_(static_cast<std::int32_t>(clock_.tickCount()));
 }
 

@@ -26,7 +26,7 @@ class DragPoller {
              QString initialBuffer = QString());
 
   // Opens the port if it is closed and sets the adapter up. Returns the message
-  // for the user when the port cannot be opened; nothing is written then.
+  // for the user when the port cannot be opened or written.
   std::optional<QString> start();
   // Closes the port and switches the reply timer off; every box keeps its text.
   void stop();
@@ -35,6 +35,10 @@ class DragPoller {
 
   // The tick count of each speed request, as a signed 32-bit number.
   void setTicksHandler(std::function<void(std::int32_t)> handler) { onTicks_ = std::move(handler); }
+  // The port failed or went away while polling; polling has stopped.
+  void setFailureHandler(std::function<void(const QString& message)> handler) {
+    onFailure_ = std::move(handler);
+  }
 
   AdapterLink& link() { return link_; }
   DragRun& run() { return run_; }
@@ -47,6 +51,8 @@ class DragPoller {
   AdapterLink link_;
   DragRun run_;
   std::function<void(std::int32_t)> onTicks_;
+  std::function<void(const QString&)> onFailure_;
+  bool starting_ = false;  // start() tells its own failures
 };
 
 }  // namespace tarvex

@@ -74,10 +74,12 @@ void DragRun::addSample(std::int16_t speed, std::uint32_t ticks) {
 }
 
 void DragRun::estimatePower() {
-  const std::optional<double> weight = read(DragBox::kWeight);
+  // A weight that is not a number, or not above zero, gives no estimate rather
+  // than a wrong one.
+  std::optional<double> weight = read(DragBox::kWeight);
+  if (weight && *weight <= 0) weight.reset();
   const std::optional<double> quarterTime = read(DragBox::kQET);
   const std::optional<double> trapSpeed = read(DragBox::kTrapSpeed);
-  // A weight that is not a number gives no estimate rather than a wrong one.
   auto show = [&](DragBox box, std::optional<double> value) {
     boxes_.setText(box, value && std::isfinite(*value) ? decimalText(*value, locale_) : QString());
   };

@@ -17,14 +17,14 @@ void OBDDragstrip::LineEditBoxes::setText(DragBox box, const QString& text) {
   edits[std::size_t(box)]->setCursorPosition(0);  // a long distance shows its leading digits
 }
 
-OBDDragstrip::OBDDragstrip(PortFactory& ports, Clock& clock, ErrorReporter reportError, QWidget* parent)
+OBDDragstrip::OBDDragstrip(PortFactory& ports, Clock& clock, Reporter reporter, QWidget* parent)
     : QWidget(parent),
-      Comm1(ports.createPort(/*dataTerminalReady=*/false)),
+      Comm1(ports.createPort({tr("the drag strip window"), /*dataTerminalReady=*/false})),
       Timer1(clock.createTimer()),
       controls_(buildWindow(*this, dragstripLayout())),
       RxText(controls_.get<QLineEdit>(QStringLiteral("RxText"))),
       Ticks(controls_.get<QLineEdit>(QStringLiteral("Ticks"))),
-      reportError_(orWarningBox(std::move(reportError))) {
+      report_(orMessageBox(std::move(reporter))) {
   setAttribute(Qt::WA_DeleteOnClose);
   for (int i = 0; i < kDragBoxCount; ++i) {
     boxes_.edits[std::size_t(i)] = controls_.get<QLineEdit>(dragBoxName(DragBox(i)));
@@ -33,6 +33,7 @@ OBDDragstrip::OBDDragstrip(PortFactory& ports, Clock& clock, ErrorReporter repor
   Comm1->setNotify([this](PortEvent event) { Comm1_OnComm(event); });
   Timer1->setCallback([this] { Timer1_Timer(); });
   poller_->link().hooks().onBufferChanged = [this](const QString& text) { RxText->setText(text); };
+  poller_->setFailureHandler([this](const QString& message) { report_(this, Urgency::kError, message); });
   poller_->setTicksHandler([this](std::int32_t ticks) { Ticks->setText(QString::number(ticks)); });
   connect(RxText, &QLineEdit::textEdited, this, &OBDDragstrip::RxText_Change);
   connect(controls_.get<QPushButton>(QStringLiteral("pb_Start")), &QPushButton::clicked, this,
@@ -49,7 +50,7 @@ OBDDragstrip::~OBDDragstrip() {
 }
 
 void OBDDragstrip::pb_Start_Click() {
-  if (const std::optional<QString> failure = poller_->start()) reportError_(this, *failure);
+  if (const std::optional<QString> failure = poller_->start()) report_(this, Urgency::kError, *failure);
 }
 
 void OBDDragstrip::pb_stop_Click() {

@@ -21,7 +21,7 @@ namespace tarvex {
 class OBDDragstrip : public QWidget {
   Q_OBJECT
  public:
-  OBDDragstrip(PortFactory& ports, Clock& clock, ErrorReporter reportError = {}, QWidget* parent = nullptr);
+  OBDDragstrip(PortFactory& ports, Clock& clock, Reporter reporter = {}, QWidget* parent = nullptr);
   ~OBDDragstrip() override;
 
   const ControlMap& controls() const { return controls_; }
@@ -52,7 +52,7 @@ class OBDDragstrip : public QWidget {
   std::unique_ptr<DragPoller> poller_;
   QLineEdit* RxText = nullptr;
   QLineEdit* Ticks = nullptr;
-  ErrorReporter reportError_;
+  Reporter report_;
 };
 
 }  // namespace tarvex

@@ -9,15 +9,16 @@
 
 namespace tarvex {
 
-DTCReader::DTCReader(PortFactory& ports, ErrorReporter reportError, QWidget* parent)
+DTCReader::DTCReader(PortFactory& ports, Reporter reporter, QWidget* parent)
     : QWidget(parent),
-      MSComm1(ports.createPort(true)),
+      MSComm1(ports.createPort({tr("the trouble-code window"), /*dataTerminalReady=*/true})),
       controls_(buildWindow(*this, dtcReaderLayout())),
       DTCOutput(controls_.get<QLineEdit>(QStringLiteral("DTCOutput"))),
-      reportError_(orWarningBox(std::move(reportError))) {
+      report_(orMessageBox(std::move(reporter))) {
   setAttribute(Qt::WA_DeleteOnClose);
   session_ = std::make_unique<DtcSession>(*MSComm1, DTCOutput->text());
   MSComm1->setNotify([this](PortEvent event) { MSComm1_OnComm(event); });
+  session_->setFailureHandler([this](const QString& message) { report(message); });
   // The box holds the whole session's text, more than a line edit's default.
   DTCOutput->setMaxLength(int(DtcSession::kMaxOutput) + 1);
   DTCOutput->setText(session_->output());
@@ -43,11 +44,11 @@ void DTCReader::MSComm1_OnComm(PortEvent event) {
 void DTCReader::Form_Load() {
   const std::optional<QString> failure = session_->open();
   // Reported once the window is up, so the message has a window to stand on.
-  if (failure) QTimer::singleShot(0, this, [this, message = *failure] { reportError_(this, message); });
+  if (failure) QTimer::singleShot(0, this, [this, message = *failure] { report(message); });
 }
 
 void DTCReader::report(const std::optional<QString>& failure) {
-  if (failure) reportError_(this, *failure);
+  if (failure) report_(this, Urgency::kError, *failure);
 }
 
 void DTCReader::pb_ReadDTC_Click() {

@@ -19,7 +19,7 @@ namespace tarvex {
 class DTCReader : public QWidget {
   Q_OBJECT
  public:
-  explicit DTCReader(PortFactory& ports, ErrorReporter reportError = {}, QWidget* parent = nullptr);
+  explicit DTCReader(PortFactory& ports, Reporter reporter = {}, QWidget* parent = nullptr);
   ~DTCReader() override;
 
   const ControlMap& controls() const { return controls_; }
@@ -40,7 +40,7 @@ class DTCReader : public QWidget {
   std::unique_ptr<DtcSession> session_;
   ControlMap controls_;
   QLineEdit* DTCOutput = nullptr;
-  ErrorReporter reportError_;
+  Reporter report_;
 };
 
 }  // namespace tarvex

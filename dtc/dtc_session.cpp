@@ -7,22 +7,14 @@ namespace tarvex {
 DtcSession::DtcSession(SerialPort& port, QString initialOutput)
     : port_(port), output_(std::move(initialOutput)) {}
 
-std::optional<QString> DtcSession::openPort() {
-  if (!port_.open()) return portOpenFailure(port_);
-  return std::nullopt;
-}
-
 std::optional<QString> DtcSession::open() {
-  if (auto failure = openPort()) return failure;
-  port_.write(QByteArray(kResetCommand) + kLineEnd);
-  return std::nullopt;
+  if (!port_.open()) return portOpenFailure(port_);
+  return send(kResetCommand);
 }
 
 std::optional<QString> DtcSession::send(const char* command) {
-  if (!port_.isOpen()) {
-    if (auto failure = openPort()) return failure;
-  }
-  port_.write(QByteArray(command) + kLineEnd);
+  if (!port_.isOpen() && !port_.open()) return portOpenFailure(port_);
+  if (!port_.write(QByteArray(command) + kLineEnd)) return lost();
   return std::nullopt;
 }
 
@@ -37,7 +29,18 @@ void DtcSession::close() {
   port_.close();
 }
 
+std::optional<QString> DtcSession::lost() {
+  const QString message = portLostFailure(port_);
+  close();
+  return message;
+}
+
 void DtcSession::onPortEvent(PortEvent event) {
+  if (event == PortEvent::kError) {
+    const QString message = *lost();
+    if (onFailure_) onFailure_(message);
+    return;
+  }
   if (event != PortEvent::kReceived) return;
   const QByteArray waiting = port_.readAll();
   if (waiting.isEmpty()) return;

@@ -21,19 +21,22 @@ class DtcSession {
   // onPortEvent(). initialOutput: what the output shows before any answer.
   DtcSession(SerialPort& port, QString initialOutput);
 
-  // Form_Load: opens the port and resets the adapter. Returns the message for
-  // the user when the port cannot be opened; nothing is written then.
+  // Opens the port and resets the adapter. Returns the message for the user
+  // when the port cannot be opened or written; the port is closed then.
   std::optional<QString> open();
   // Read DTC ("03") and Reset DTC ("04"). A port that is not open is opened
-  // first (another program may have let go of it meanwhile); when that fails
-  // the message comes back and nothing is written.
+  // first (another program may have let go of it, or the adapter is back);
+  // when that or the write fails the message comes back.
   std::optional<QString> sendRead();
   std::optional<QString> sendReset();
-  // Form_Unload.
   void close();
 
-  // A receive notification appends what is waiting.
+  // A receive notification appends what is waiting; a port error closes the
+  // port and is told to the failure handler.
   void onPortEvent(PortEvent event);
+  void setFailureHandler(std::function<void(const QString& message)> handler) {
+    onFailure_ = std::move(handler);
+  }
 
   const QString& output() const { return output_; }
   // The user edited the box: later text is appended to the edited text.
@@ -44,12 +47,13 @@ class DtcSession {
 
  private:
   std::optional<QString> send(const char* command);
-  std::optional<QString> openPort();
+  std::optional<QString> lost();
   void append(const QString& text);
 
   SerialPort& port_;
   QString output_;
   std::function<void(const QString&)> outputChanged_;
+  std::function<void(const QString&)> onFailure_;
 };
 
 }  // namespace tarvex

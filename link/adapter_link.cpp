@@ -2,6 +2,14 @@
 
 namespace tarvex {
 
+namespace {
+// A set-up command is answered once the adapter shows its prompt again.
+ReplyShape promptOnly() {
+  return {QString(), 0, 0};
+}
+constexpr qsizetype kBannerLength = sizeof AdapterLink::kBanner - 1;
+}  // namespace
+
 QStringList setupCommands(Setup setup) {
   QStringList commands{QString::fromLatin1(kResetCommand), QStringLiteral("ATE1")};
   if (setup == Setup::kEnhanced) commands << QStringLiteral("ATSH 6C 10 F1");
@@ -19,9 +27,15 @@ bool AdapterLink::SendCom(const QString& command, ReplyShape expected) {
 }
 
 bool AdapterLink::SendCom(const QString& command) {
+  // The owner's first request after a set-up: a banner from now on is news.
+  if (!inSetUp_) ownReset_ = false;
+  state_ = State::kAwaitingReply;
+  return send(command);
+}
+
+bool AdapterLink::send(const QString& command) {
   // Armed before the write: a reply the write brings at once finds the link
   // waiting for it.
-  state_ = State::kAwaitingReply;
   timer_.start();
   if (hooks_.onCommandSent) hooks_.onCommandSent(command);
   return writeLine(command);
@@ -33,11 +47,17 @@ bool AdapterLink::writeLine(const QString& command) {
 }
 
 bool AdapterLink::setUp(const QStringList& commands, Clock& clock) {
-  for (qsizetype i = 0; i + 1 < commands.size(); ++i) {
-    if (!writeLine(commands[i])) return false;
-    clock.sleep(kSetupWait);
+  setup_ = commands;
+  ownReset_ = true;
+  inSetUp_ = true;
+  bool ok = true;
+  for (qsizetype i = 0; ok && i + 1 < commands.size(); ++i) {
+    ok = writeLine(commands[i]);
+    if (ok) clock.sleep(kSetupWait);
   }
-  return commands.isEmpty() || SendCom(commands.last());
+  if (ok && !commands.isEmpty()) ok = SendCom(commands.last());
+  inSetUp_ = false;
+  return ok;
 }
 
 bool AdapterLink::failed() {
@@ -47,7 +67,9 @@ bool AdapterLink::failed() {
 }
 
 void AdapterLink::stop() {
+  if (state_ == State::kSettingUpAgain) check_.setShape(ownerShape_);
   timer_.stop();
+  setupLeft_.clear();
   state_ = State::kIdle;
 }
 
@@ -60,6 +82,7 @@ void AdapterLink::onPortEvent(PortEvent event) {
       if (buffer_.size() > kMaxBuffer) {
         buffer_ = buffer_.right(kMaxBuffer / 2);
         check_.restart();
+        bannerFrom_ = 0;
       }
       bufferChanged();
       return;
@@ -80,23 +103,65 @@ void AdapterLink::onPortEvent(PortEvent event) {
 void AdapterLink::setBuffer(const QString& text) {
   buffer_ = text;
   check_.restart();
+  bannerFrom_ = 0;
   bufferChanged();
+}
+
+bool AdapterLink::bannerArrived() {
+  const qsizetype at = buffer_.indexOf(QLatin1String(kBanner), bannerFrom_);
+  if (at < 0) {
+    // A banner split across arrivals starts in the last few characters.
+    bannerFrom_ = std::max<qsizetype>(0, buffer_.size() - kBannerLength + 1);
+    return false;
+  }
+  bannerFrom_ = at + kBannerLength;
+  if (ownReset_) {
+    ownReset_ = false;  // the answer to our own reset
+    return false;
+  }
+  // What came before answers nothing the adapter still remembers.
+  buffer_.remove(0, bannerFrom_);
+  bannerFrom_ = 0;
+  return true;
 }
 
 void AdapterLink::bufferChanged() {
   if (hooks_.onBufferChanged) hooks_.onBufferChanged(buffer_);
-  if (state_ != State::kAwaitingReply) return;
+  if (bannerArrived() && state_ != State::kIdle) setUpAgain();
+  if (state_ == State::kIdle) return;
   const std::optional<QString> out = check_.check(buffer_);
   if (!out) return;
   // Everything up to and after the reply goes; the emptied buffer holds nothing to check.
   buffer_.clear();
   check_.restart();
+  bannerFrom_ = 0;
   if (hooks_.onBufferChanged) hooks_.onBufferChanged(buffer_);
+  if (state_ == State::kSettingUpAgain) return nextSetupCommand();
   stop();
   if (hooks_.onReply) hooks_.onReply(*out);
 }
 
+void AdapterLink::setUpAgain() {
+  if (state_ != State::kSettingUpAgain) ownerShape_ = check_.shape();
+  state_ = State::kSettingUpAgain;
+  setupLeft_ = setup_.mid(1);
+  // The banner's own prompt first: the adapter hears nothing before it.
+  check_.setShape(promptOnly());
+  timer_.start();
+}
+
+void AdapterLink::nextSetupCommand() {
+  if (setupLeft_.isEmpty()) {
+    stop();
+    if (hooks_.onSetUpAgain) hooks_.onSetUpAgain();
+    return;
+  }
+  check_.setShape(promptOnly());
+  send(setupLeft_.takeFirst());
+}
+
 void AdapterLink::onReplyTimeout() {
+  if (state_ == State::kSettingUpAgain) return nextSetupCommand();
   stop();
   if (hooks_.onTimeout) hooks_.onTimeout();
 }

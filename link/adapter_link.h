@@ -33,17 +33,23 @@ inline constexpr Millis kSetupWait{1000};
 class AdapterLink {
  public:
   enum class State {
-    kIdle,           // nothing outstanding; the reply timer is off
-    kAwaitingReply,  // a command is out and its reply timer runs
+    kIdle,            // nothing outstanding; the reply timer is off
+    kAwaitingReply,   // a command is out and its reply timer runs
+    kSettingUpAgain,  // the adapter reset itself; its settings go out again, each
+                      // after the last one's prompt (or time-out)
   };
 
   struct Hooks {
     std::function<void(const QString& out)> onReply;  // a complete reply's data text
     std::function<void()> onTimeout;                  // no complete reply in time
     std::function<void(const QString& reason)> onPortError;
+    std::function<void()> onSetUpAgain;  // the adapter is set up again after resetting itself
     std::function<void(const QString& buffer)> onBufferChanged;
     std::function<void(const QString& command)> onCommandSent;
   };
+
+  // What an adapter prints when it starts, after ATZ or after a supply dip.
+  static constexpr char kBanner[] = "ELM327";
 
   // The buffer never grows beyond this: when it would, the oldest text goes.
   // No reply is longer than a few dozen characters.
@@ -61,7 +67,9 @@ class AdapterLink {
   // Writes a command with its line end, leaving the reply timer alone.
   bool writeLine(const QString& command);
   // Resets and sets the adapter up: every command but the last is written with
-  // a blocking wait after it, the last goes out through SendCom.
+  // a blocking wait after it, the last goes out through SendCom. Should the
+  // adapter later reset itself (its banner arrives unasked), everything after
+  // the reset command goes out again before the owner is told to go on.
   bool setUp(const QStringList& commands, Clock& clock);
   // Switches the reply timer off; nothing is outstanding any more.
   void stop();
@@ -80,6 +88,10 @@ class AdapterLink {
  private:
   void bufferChanged();
   bool failed();
+  bool send(const QString& command);
+  bool bannerArrived();
+  void setUpAgain();
+  void nextSetupCommand();
 
   SerialPort& port_;
   Timer& timer_;
@@ -87,6 +99,12 @@ class AdapterLink {
   QString buffer_;
   State state_ = State::kIdle;
   Hooks hooks_;
+  QStringList setup_;         // the commands of the last set-up
+  QStringList setupLeft_;     // what still has to go out again
+  ReplyShape ownerShape_;     // the owner's expected reply, while setting up again
+  bool ownReset_ = false;     // the banner to come answers our own reset
+  bool inSetUp_ = false;      // setUp() is writing
+  qsizetype bannerFrom_ = 0;  // the buffer holds no banner before here
 };
 
 }  // namespace tarvex

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QSerialPort>
+#include <memory>
 
 #include "link/clock.h"
 #include "link/serial_port.h"
@@ -10,10 +11,16 @@ namespace tarvex {
 // The platform's first serial port, used when no device is named.
 QString defaultPortName();
 
-// A real serial device through QSerialPort, 9600 8N1, no flow control.
+// A real serial device through QSerialPort: 8N1, no flow control. Writes never
+// wait for the line. A device that goes away, fails, or stops taking data (its
+// line's buffer is full) is closed at once and reported, so nothing keeps
+// polling a dead descriptor.
 class QtSerialPort final : public SerialPort {
  public:
-  QtSerialPort(const QString& device, bool dataTerminalReady);
+  struct Holder;  // which port of a factory holds the device
+
+  QtSerialPort(const QString& device, PortUse use, qint32 baud = 9600,
+               std::shared_ptr<Holder> holder = nullptr);
   ~QtSerialPort() override;
 
   bool open() override;
@@ -25,22 +32,30 @@ class QtSerialPort final : public SerialPort {
   QString errorString() const override { return error_; }
 
  private:
+  void fault(const QString& reason);
+  QString openFailure() const;
+
   QString device_;
-  bool dataTerminalReady_;
+  PortUse use_;
+  qint32 baud_;
+  std::shared_ptr<Holder> holder_;
   QSerialPort port_;
   QString error_;
+  bool writing_ = false;
 };
 
+// Ports for the windows, all on one device; the factory knows which window
+// holds it.
 class QtPortFactory final : public PortFactory {
  public:
-  explicit QtPortFactory(QString device) : device_(std::move(device)) {}
-  std::unique_ptr<SerialPort> createPort(bool dataTerminalReady) override {
-    return std::make_unique<QtSerialPort>(device_, dataTerminalReady);
-  }
+  explicit QtPortFactory(QString device, qint32 baud = 9600);
+  std::unique_ptr<SerialPort> createPort(const PortUse& use) override;
   QString deviceName() const override { return device_; }
 
  private:
   QString device_;
+  qint32 baud_;
+  std::shared_ptr<QtSerialPort::Holder> holder_;
 };
 
 }  // namespace tarvex

@@ -46,15 +46,27 @@ class SerialPort {
 // What a window tells the user when its port cannot be opened: the device and
 // the system's reason.
 QString portOpenFailure(const SerialPort& port);
+// ... and when it fails or goes away while open.
+QString portLostFailure(const SerialPort& port);
+
+// Who uses a port, and how.
+struct PortUse {
+  QString user;  // as the user knows it, for "in use by ...": "the trouble-code window"
+  // The one setting in which the drag strip window's port differs from the
+  // others: it leaves DTR low.
+  bool dataTerminalReady = true;
+};
+
+// Why a port would not open while another port of the program holds the device.
+QString inUseBy(const PortUse& holder);
 
 // Makes the port of one window. All ports made by one factory name the same
-// device, so only one of them can be open at a time.
+// device, so only one of them can be open at a time; opening another fails
+// with "it is in use by" its user.
 class PortFactory {
  public:
   virtual ~PortFactory() = default;
-  // dataTerminalReady: the one setting in which the drag strip window's port
-  // differs from the others (it leaves DTR low).
-  virtual std::unique_ptr<SerialPort> createPort(bool dataTerminalReady) = 0;
+  virtual std::unique_ptr<SerialPort> createPort(const PortUse& use) = 0;
   virtual QString deviceName() const = 0;
 };
 

@@ -1,10 +1,11 @@
 #include "scan/csv_log.h"
 
-#ifdef Q_OS_UNIX
+#include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace tarvex {
 
@@ -54,38 +55,75 @@ QByteArray csvLine(const ValueBoxes& boxes, const QString& timeText) {
   return line.toUtf8() + "\r\n";
 }
 
+CsvLog::~CsvLog() {
+  close();
+}
+
 std::optional<QString> CsvLog::open(const QString& path) {
   close();
   file_.setFileName(path);
-  if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+  complete_ = 0;
+  if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
     QString reason = file_.errorString();
     file_.setFileName(QString());
     return reason;
   }
-  if (auto error = write(csvHeader())) {
-    close();
-    return error;
-  }
-  return std::nullopt;
+  return append(csvHeader());
 }
 
 std::optional<QString> CsvLog::writeRow(const ValueBoxes& boxes, const QDateTime& when,
                                         const QLocale& locale) {
-  if (!file_.isOpen()) return QStringLiteral("The log file is not open");
-  return write(csvLine(boxes, logTimeText(when, locale)));
+  if (!file_.isOpen()) return QStringLiteral("the log file is not open");
+  // Rows written on into a file nobody can find any more would be lost.
+  if (!stillTheNamedFile()) {
+    file_.close();
+    return QStringLiteral("the file was deleted or replaced while the scan ran");
+  }
+  return append(csvLine(boxes, logTimeText(when, locale)));
 }
 
-std::optional<QString> CsvLog::write(const QByteArray& bytes) {
-  // Flushed at once: a crash or a pulled cable loses no finished round.
-  if (file_.write(bytes) != bytes.size() || !file_.flush()) return file_.errorString();
-#ifdef Q_OS_UNIX
-  ::fsync(file_.handle());
-#endif
+bool CsvLog::stillTheNamedFile() const {
+  struct stat held {
+  }, named{};
+  return ::fstat(file_.handle(), &held) == 0 &&
+         ::stat(QFile::encodeName(file_.fileName()).constData(), &named) == 0 &&
+         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+std::optional<QString> CsvLog::append(const QByteArray& bytes) {
+  // Written by hand rather than through QFile: a full disk must come back as
+  // its own reason, and a line cut short must be known as such.
+  const char* at = bytes.constData();
+  qsizetype left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(file_.handle(), at, std::size_t(left));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return abandon(errno);
+    at += n;
+    left -= n;
+  }
+  // On disk before the next round: a pulled cable or a crash loses no finished line.
+  if (::fsync(file_.handle()) != 0 && errno != EINVAL) return abandon(errno);
+  complete_ += bytes.size();
   return std::nullopt;
 }
 
-void CsvLog::close() {
-  if (file_.isOpen()) file_.close();
+std::optional<QString> CsvLog::abandon(int error) {
+  // The file keeps its complete lines only; nothing more goes into it.
+  [[maybe_unused]] const int cut = ::ftruncate(file_.handle(), complete_);
+  file_.close();
+  return QString::fromLocal8Bit(std::strerror(error));
+}
+
+std::optional<QString> CsvLog::close() {
+  if (!file_.isOpen()) return std::nullopt;
+  const int handle = file_.handle();
+  const bool synced = ::fsync(handle) == 0 || errno == EINVAL;
+  const int syncError = errno;
+  file_.close();
+  if (!synced) return QString::fromLocal8Bit(std::strerror(syncError));
+  if (file_.error() != QFileDevice::NoError) return file_.errorString();
+  return std::nullopt;
 }
 
 }  // namespace tarvex

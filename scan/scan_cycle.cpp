@@ -14,11 +14,13 @@ ScanCycle::ScanCycle(SerialPort& port, Timer& replyTimer, Clock& clock, ValueBox
       // Until the first request the expected reply is empty, so the answers to
       // the first set-up lead straight to the first request.
       link_(port, replyTimer, ReplyShape{}, std::move(initialBuffer)) {
-  link_.hooks().onReply = [this](const QString& out) {
-    Display(out);
-    SendNext();
-  };
+  link_.hooks().onReply = [this](const QString& out) { onReply(out); };
   link_.hooks().onTimeout = [this] { SendNext(); };
+  link_.hooks().onSetUpAgain = [this] { SendNext(); };
+  link_.hooks().onPortError = [this](const QString& reason) {
+    stop();
+    if (!starting_) fail({ScanFailure::What::kPortLost, port_.deviceName(), reason});
+  };
 }
 
 std::optional<ScanFailure> ScanCycle::start(bool logToFile, const QString& logPath) {
@@ -33,16 +35,20 @@ std::optional<ScanFailure> ScanCycle::start(bool logToFile, const QString& logPa
     }
   }
   logToFile_ = logToFile;
-  logFailureShown_ = false;
+  answeredThisRound_ = false;
+  silenceTold_ = false;
   scanStep_ = 1;
-  link_.setUp(setupCommands(Setup::kEnhanced), clock_);
+  starting_ = true;
+  const bool ok = link_.setUp(setupCommands(Setup::kEnhanced), clock_);
+  starting_ = false;
+  if (!ok) return ScanFailure{ScanFailure::What::kPortLost, port_.deviceName(), port_.errorString()};
   return std::nullopt;
 }
 
 void ScanCycle::stop() {
   releasePort();
-  log_.close();
   logToFile_ = false;
+  if (auto reason = log_.close()) fail({ScanFailure::What::kLogWrite, log_.path(), *reason});
 }
 
 void ScanCycle::releasePort() {
@@ -65,7 +71,8 @@ void ScanCycle::SendNext() {
     // before its last reply can change a box, as if that reply were still out.
     if (++scanStep_ > kParameterCount) {
       scanStep_ = 1;
-      if (logToFile_ && log_.isOpen()) writeLogRow();
+      endOfRound();
+      if (!port_.isOpen()) return;  // the log failed and the scan stopped
     }
     if (row) {
       asked_ = row;
@@ -77,12 +84,27 @@ void ScanCycle::SendNext() {
   }
 }
 
-void ScanCycle::writeLogRow() {
-  const std::optional<QString> reason = log_.writeRow(boxes_, now_(), locale_);
-  // Once a scan: the scan goes on, the user knows the log is incomplete.
-  if (!reason || logFailureShown_) return;
-  logFailureShown_ = true;
-  fail({ScanFailure::What::kLogWrite, log_.path(), *reason});
+void ScanCycle::endOfRound() {
+  if (!answeredThisRound_ && !silenceTold_ && onSilence_) {
+    silenceTold_ = true;
+    onSilence_();
+  }
+  answeredThisRound_ = false;
+  if (!logToFile_) return;
+  if (const std::optional<QString> reason = log_.writeRow(boxes_, now_(), locale_)) {
+    const QString path = log_.path();
+    stop();
+    fail({ScanFailure::What::kLogWrite, path, *reason});
+  }
+}
+
+void ScanCycle::onReply(const QString& out) {
+  if (asked_) {
+    answeredThisRound_ = true;
+    silenceTold_ = false;
+  }
+  Display(out);
+  SendNext();
 }
 
 void ScanCycle::Display(const QString& out) {

@@ -19,8 +19,9 @@ namespace tarvex {
 struct ScanFailure {
   enum class What {
     kPortOpen,   // the port would not open
+    kPortLost,   // the device failed or went away; the scan stopped
     kLogCreate,  // the log file could not be created
-    kLogWrite,   // a log line could not be written
+    kLogWrite,   // the log could not be written (or closed); the scan stopped
   } what;
   QString name;
   QString reason;
@@ -40,13 +41,18 @@ class ScanCycle {
   // Where the log's time column comes from (tests pin it).
   void setDateTimeSource(std::function<QDateTime()> now) { now_ = std::move(now); }
   void setLocale(const QLocale& locale) { locale_ = locale; }
-  // Told when something fails while the scan runs.
+  // Told when something fails while the scan runs; the scan has stopped then.
   void setFailureHandler(std::function<void(const ScanFailure&)> handler) { onFailure_ = std::move(handler); }
+  // Told once when a whole round passed without a single answer (no adapter,
+  // ignition off); again only after answers came and stopped again. The scan
+  // goes on.
+  void setSilenceHandler(std::function<void()> handler) { onSilence_ = std::move(handler); }
 
   // Opens the port (and the log), sets the adapter up and starts the cycle. On
   // failure the port is left closed, no log is open and nothing was sent.
   std::optional<ScanFailure> start(bool logToFile, const QString& logPath);
-  // Closes the port and the log, switches the reply timer off.
+  // Closes the port and the log, switches the reply timer off. A log that
+  // fails to close is reported.
   void stop();
   // Hands the port to another window: closes it and stops the reply timer; the
   // scan stands still with its log open until it is stopped.
@@ -62,7 +68,8 @@ class ScanCycle {
 
  private:
   void fail(ScanFailure failure);
-  void writeLogRow();
+  void onReply(const QString& out);
+  void endOfRound();
 
   SerialPort& port_;
   Clock& clock_;
@@ -72,11 +79,14 @@ class ScanCycle {
   const Parameter* asked_ = nullptr;  // the row of the request last sent
   CsvLog log_;
   bool logToFile_ = false;
-  bool logFailureShown_ = false;
+  bool starting_ = false;  // start() tells its own failures
+  bool answeredThisRound_ = false;
+  bool silenceTold_ = false;
   int scanStep_ = 0;
   QLocale locale_;
   std::function<QDateTime()> now_ = [] { return QDateTime::currentDateTime(); };
   std::function<void(const ScanFailure&)> onFailure_;
+  std::function<void()> onSilence_;
 };
 
 }  // namespace tarvex

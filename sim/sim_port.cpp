@@ -9,10 +9,8 @@ struct SimSerialPort::Shared {
   SimSerialPort* holder = nullptr;
 };
 
-SimSerialPort::SimSerialPort(std::shared_ptr<Shared> shared, bool dataTerminalReady)
-    : shared_(std::move(shared)),
-      dataTerminalReady_(dataTerminalReady),
-      timer_(shared_->clock->createTimer()) {
+SimSerialPort::SimSerialPort(std::shared_ptr<Shared> shared, PortUse use)
+    : shared_(std::move(shared)), use_(std::move(use)), timer_(shared_->clock->createTimer()) {
   timer_->setSingleShot(true);
   timer_->setCallback([this] { wake(); });
 }
@@ -30,7 +28,7 @@ bool SimSerialPort::open() {
     return false;
   }
   if (shared_->holder && shared_->holder != this) {
-    error_ = QString::fromLatin1(SimPortFactory::kBusyError);
+    error_ = inUseBy(shared_->holder->use_);
     return false;
   }
   shared_->holder = this;
@@ -104,8 +102,8 @@ SimPortFactory::SimPortFactory(Clock& clock, SimAdapter& adapter, QString device
 
 SimPortFactory::~SimPortFactory() = default;
 
-std::unique_ptr<SerialPort> SimPortFactory::createPort(bool dataTerminalReady) {
-  return std::unique_ptr<SerialPort>(new SimSerialPort(shared_, dataTerminalReady));
+std::unique_ptr<SerialPort> SimPortFactory::createPort(const PortUse& use) {
+  return std::unique_ptr<SerialPort>(new SimSerialPort(shared_, use));
 }
 
 QString SimPortFactory::deviceName() const {

@@ -25,17 +25,17 @@ class SimSerialPort final : public SerialPort {
   QString deviceName() const override;
   QString errorString() const override { return error_; }
 
-  bool dataTerminalReady() const { return dataTerminalReady_; }
+  const PortUse& use() const { return use_; }
 
  private:
   friend class SimPortFactory;
   struct Shared;
-  SimSerialPort(std::shared_ptr<Shared> shared, bool dataTerminalReady);
+  SimSerialPort(std::shared_ptr<Shared> shared, PortUse use);
   void arm();
   void wake();
 
   std::shared_ptr<Shared> shared_;
-  bool dataTerminalReady_;
+  PortUse use_;
   bool open_ = false;
   bool vanishReported_ = false;
   std::unique_ptr<Timer> timer_;
@@ -51,14 +51,13 @@ class SimPortFactory final : public PortFactory {
   SimPortFactory(Clock& clock, SimAdapter& adapter, QString deviceName = QStringLiteral("ELM327 simulator"));
   ~SimPortFactory() override;
 
-  std::unique_ptr<SerialPort> createPort(bool dataTerminalReady) override;
+  std::unique_ptr<SerialPort> createPort(const PortUse& use) override;
   QString deviceName() const override;
 
   // The device disappears now: the open port reports an error, opens fail.
   void vanish();
   bool isHeld() const;
 
-  static constexpr const char* kBusyError = "Port busy: held by another window";
   static constexpr const char* kGoneError = "No such device: the adapter has gone";
 
  private:

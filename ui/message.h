@@ -7,15 +7,20 @@ class QWidget;
 
 namespace tarvex {
 
-// How a window tells the user that something failed. The program shows a
-// warning box; tests record the message instead.
-using ErrorReporter = std::function<void(QWidget* window, const QString& message)>;
+enum class Urgency {
+  kError,   // something failed and stopped; the window waits for the user
+  kNotice,  // worth knowing, while the window goes on working
+};
 
-void showWarning(QWidget* window, const QString& message);
+// How a window tells the user something. The program shows a message box that
+// never holds up the event loop; tests record the message instead.
+using Reporter = std::function<void(QWidget* window, Urgency urgency, const QString& message)>;
 
-// The reporter given, or the warning box when none was.
-inline ErrorReporter orWarningBox(ErrorReporter reporter) {
-  return reporter ? std::move(reporter) : ErrorReporter(&showWarning);
+void showMessage(QWidget* window, Urgency urgency, const QString& message);
+
+// The reporter given, or the message box when none was.
+inline Reporter orMessageBox(Reporter reporter) {
+  return reporter ? std::move(reporter) : Reporter(&showMessage);
 }
 
 }  // namespace tarvex

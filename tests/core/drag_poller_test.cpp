@@ -105,5 +105,24 @@ TEST(DragPoller, StopEndsPollingKeepsTheBoxesAndStartSetsUpAgain) {
   EXPECT_EQ(rig.device.writes(), (QList<QByteArray>{"ATZ\r", "ATE1\r", "ATST 10\r"}));
 }
 
+TEST(DragPoller, AdapterThatResetsItselfIsSetUpAgainAndAPortFaultStopsPolling) {
+  Rig rig;
+  QStringList failures;
+  rig.poller.setFailureHandler([&](const QString& message) { failures << message; });
+  rig.device.receive("010D\r\rLV RESET\r\r\rELM327 v1.5\r\r>");
+  rig.device.receive("ATE1\rOK\r\r>");
+  rig.device.receive("ATST 10\rOK\r\r>");
+  EXPECT_EQ(rig.device.writes(), (QList<QByteArray>{"ATE1\r", "ATST 10\r", "010D\r"}));
+  rig.device.receive("010D\r41 0D 14\r\r>");
+  EXPECT_EQ(rig.boxes.text(DragBox::kSpeed), QStringLiteral("20"));
+
+  rig.device.fail(QStringLiteral("Input/output error"));
+  EXPECT_EQ(failures, QStringList{QStringLiteral("Lost the adapter on /dev/fake0: Input/output error.")});
+  EXPECT_FALSE(rig.device.isOpen());
+  rig.device.clearWrites();
+  rig.clock.advance(1s);
+  EXPECT_TRUE(rig.device.writes().isEmpty());
+}
+
 }  // namespace
 }  // namespace tarvex

@@ -38,7 +38,7 @@ TEST(DragSimulatedLaunch, TimesMatchTheCarsOwnFigures) {
   sim::Vehicle car(sim::VehicleConfig{.seed = 7, .idleBeforeDrive = 3000ms, .standStill = 6000ms});
   sim::SimAdapter adapter(car, clock.now());
   sim::SimPortFactory ports(clock, adapter);
-  const std::unique_ptr<SerialPort> port = ports.createPort(false);
+  const std::unique_ptr<SerialPort> port = ports.createPort({QStringLiteral("the drag strip window"), false});
   const Micros launch = 5s + car.launchStart(0);
   TimedBoxes boxes(clock, launch);
   const std::unique_ptr<Timer> timer = clock.createTimer();

@@ -45,5 +45,21 @@ TEST(DtcSession, AppendsToEditedTextAndTrimsItToTheNewest64KiB) {
   EXPECT_TRUE(session.output().endsWith(QStringLiteral("BEND")));
 }
 
+// A device that fails is let go of at once, and the next command takes it again.
+TEST(DtcSession, PortThatFailsIsClosedReportedAndOpenedAgainOnTheNextCommand) {
+  FakeSerialPort port(QStringLiteral("/dev/ttyUSB0"));
+  DtcSession session(port, QStringLiteral("DTC Here"));
+  QStringList failures;
+  port.setNotify([&](PortEvent e) { session.onPortEvent(e); });
+  session.setFailureHandler([&](const QString& message) { failures << message; });
+  ASSERT_EQ(session.open(), std::nullopt);
+  port.fail(QStringLiteral("Input/output error"));
+  EXPECT_EQ(failures, QStringList{QStringLiteral("Lost the adapter on /dev/ttyUSB0: Input/output error.")});
+  EXPECT_FALSE(port.isOpen());
+  EXPECT_EQ(session.sendRead(), std::nullopt);
+  EXPECT_TRUE(port.isOpen());
+  EXPECT_EQ(port.writes(), (QList<QByteArray>{"ATZ\r", "03\r"}));
+}
+
 }  // namespace
 }  // namespace tarvex

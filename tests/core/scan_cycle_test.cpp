@@ -255,17 +255,96 @@ TEST_F(ScanFixture, LogHasALinePerRoundWithTheLastParameterLagging) {
   EXPECT_EQ(lines[2].split(',')[14], "0");  // the first round's answer, 80
 }
 
-TEST_F(ScanFixture, LogThatCannotBeWrittenMidScanIsReported) {
+// The scan is left as "Stop Scan" leaves it, with nothing more sent or logged.
+void expectStopped(ScanFixture& f) {
+  EXPECT_FALSE(f.port.isOpen());
+  EXPECT_EQ(f.scan.link().state(), AdapterLink::State::kIdle);
+  EXPECT_FALSE(f.scan.logging());
+  f.port.clearWrites();
+  f.clock.advance(10s);
+  EXPECT_TRUE(f.port.writes().isEmpty());
+}
+
+TEST_F(ScanFixture, LogThatCannotBeWrittenStopsTheScanAndKeepsItsCompleteLines) {
   ASSERT_FALSE(scan.start(true, logPath()));
   {
-    // Room for one more line.
-    FileSizeLimit limit(QFileInfo(logPath()).size() + 200);
+    // Room for one more line and a half: the disk fills in the middle of the next.
+    const qint64 header = QFileInfo(logPath()).size();
+    FileSizeLimit limit(header + csvLine(boxes, QStringLiteral("12/6/26 8:00:00 PM")).size() * 3 / 2);
     clock.advance(150ms * 22 * 3);
   }
   ASSERT_EQ(failures.size(), 1);
   EXPECT_EQ(failures[0].what, ScanFailure::What::kLogWrite);
   EXPECT_EQ(failures[0].name, logPath());
-  EXPECT_FALSE(failures[0].reason.isEmpty());
+  EXPECT_EQ(failures[0].reason, QStringLiteral("File too large"));
+  EXPECT_EQ(logLines().size(), 2);  // the header and the one line that fitted, nothing cut off
+  expectStopped(*this);
+}
+
+TEST_F(ScanFixture, LogFileDeletedWhileScanningIsNoticedAtTheNextRound) {
+  ASSERT_FALSE(scan.start(true, logPath()));
+  clock.advance(150ms * 23);
+  ASSERT_TRUE(QFile::remove(logPath()));
+  clock.advance(150ms * 22);
+  ASSERT_EQ(failures.size(), 1);
+  EXPECT_EQ(failures[0].what, ScanFailure::What::kLogWrite);
+  EXPECT_FALSE(QFile::exists(logPath()));  // not made anew behind the user's back
+  expectStopped(*this);
+}
+
+TEST_F(ScanFixture, PortThatFailsMidScanStopsItAndStartWorksAgain) {
+  ASSERT_FALSE(scan.start(true, logPath()));
+  answerSetup();
+  answer("22000C01", "1A F8");
+  port.fail(QStringLiteral("Input/output error"));
+  ASSERT_EQ(failures.size(), 1);
+  EXPECT_EQ(failures[0].what, ScanFailure::What::kPortLost);
+  EXPECT_EQ(failures[0].name, QStringLiteral("/dev/fake0"));
+  EXPECT_EQ(failures[0].reason, QStringLiteral("Input/output error"));
+  EXPECT_EQ(logLines().size(), 1);  // no line for the round that did not end
+  expectStopped(*this);
+  ASSERT_FALSE(scan.start(false, QString()));  // the device is back
+  EXPECT_EQ(takeCommands(), (QStringList{"ATZ", "ATE1", "ATSH 6C 10 F1", "ATST 10"}));
+}
+
+// An adapter that resets itself forgets its header, echo and time-out; they
+// go out again, each after the previous prompt, and the scan goes on where it
+// was. The banner that answers the scan's own reset changes nothing.
+TEST_F(ScanFixture, AdapterThatResetsItselfIsSetUpAgain) {
+  scan.start(false, QString());
+  answerSetup();
+  answer("22000C01", "1A F8");
+  answer("22000D01", "3C");
+  takeCommands();
+  port.receive("22000F01\r\r\rLV RESET\r\r\rELM327 v1.5");
+  EXPECT_TRUE(takeCommands().isEmpty());  // not before its prompt
+  port.receive("\r\r>");
+  EXPECT_EQ(takeCommands(), QStringList{"ATE1"});
+  port.receive("ATE1\rOK\r\r>");
+  EXPECT_EQ(takeCommands(), QStringList{"ATSH 6C 10 F1"});
+  clock.advance(150ms);  // an unanswered set-up command is not waited for longer
+  EXPECT_EQ(takeCommands(), QStringList{"ATST 10"});
+  port.receive("ATST 10\rOK\r\r>");
+  EXPECT_EQ(takeCommands(), QStringList{"22001101"});
+  answer("22001101", "FF");
+  EXPECT_EQ(boxes.text(Box::kTPS), QStringLiteral("100"));
+  EXPECT_TRUE(failures.isEmpty());
+}
+
+TEST_F(ScanFixture, SilenceIsToldOnceAndAgainAfterAnswersStopAgain) {
+  int told = 0;
+  scan.setSilenceHandler([&] { ++told; });
+  scan.start(false, QString());
+  clock.advance(150ms * 21);
+  EXPECT_EQ(told, 0);
+  clock.advance(150ms);  // a whole round without an answer
+  EXPECT_EQ(told, 1);
+  clock.advance(150ms * 22 * 3 + 150ms);  // on to the next round's first request
+  EXPECT_EQ(told, 1);
+  answer("22000C01", "1A F8");
+  clock.advance(150ms * 22 * 2);
+  EXPECT_EQ(told, 2);
+  EXPECT_TRUE(port.isOpen());  // the scan goes on
 }
 
 TEST_F(ScanFixture, FailedStartLeavesEverythingIdle) {

@@ -14,7 +14,7 @@ struct Bench {
   explicit Bench(sim::SimAdapterConfig config = {})
       : adapter(vehicle, clock.now(), config), factory(clock, adapter) {}
   std::unique_ptr<SerialPort> port() {
-    auto p = factory.createPort(true);
+    auto p = factory.createPort({QStringLiteral("the main window")});
     p->setNotify([this, p = p.get()](PortEvent event) {
       kinds.push_back(event);
       received += p->readAll();
@@ -34,7 +34,7 @@ TEST(SimPort, OnlyOneWindowHoldsTheDevice) {
   auto main = bench.port(), dtc = bench.port();
   ASSERT_TRUE(main->open());
   EXPECT_FALSE(dtc->open());
-  EXPECT_EQ(dtc->errorString(), QString(SimPortFactory::kBusyError));
+  EXPECT_EQ(dtc->errorString(), QStringLiteral("it is in use by the main window"));
   EXPECT_FALSE(dtc->write("03\r\n"));
   main->write("ATI\r\n");
   main->close();

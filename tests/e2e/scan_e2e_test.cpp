@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <cstdarg>
+#include <functional>
 #include <map>
 
 #include "link/qt_serial_port.h"
@@ -105,10 +106,19 @@ struct ScanRun {
   QStringList logLines;                          // the CSV file, line ends removed
   std::vector<Millis> rowTimes;                  // when each row was written, since the simulator started
   std::vector<std::pair<QString, Millis>> sent;  // each command given to the link, and when
+  QList<ScanFailure> failures;
+  int eventsAfterFailure = 0;  // port notifications in the 300 ms after a failure
 };
 
+// Runs the event loop for a while, or until `done`.
+void runEvents(
+    int ms, const std::function<bool()>& done = [] { return false; }) {
+  QDeadlineTimer deadline(ms);
+  while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
 // Starts tarvex-sim at 9600 baud, scans over the real serial port until the log
-// has the rows asked for, and stops.
+// has the rows asked for (or the scan fails), and stops.
 ScanRun scanOverPty(const QStringList& simOptions, int rows) {
   QuickSleepClock clock;
   Simulator sim(QStringList{"--baud", "9600"} + simOptions);
@@ -116,11 +126,17 @@ ScanRun scanOverPty(const QStringList& simOptions, int rows) {
   const QString csv = sim.dir.filePath(QStringLiteral("log.csv"));
 
   ScanRun run;
-  QtSerialPort port(sim.device, true);
+  QtSerialPort port(sim.device, PortUse{QStringLiteral("the scan"), true});
   const std::unique_ptr<Timer> timer = clock.createTimer();
   MemoryBoxes boxes = testing::boxesFromLayout();
   ScanCycle scan(port, *timer, clock, boxes);
   testing::route(port, *timer, scan.link());
+  int events = 0;
+  port.setNotify([&](PortEvent event) {
+    ++events;
+    scan.link().onPortEvent(event);
+  });
+  scan.setFailureHandler([&](const ScanFailure& failure) { run.failures << failure; });
   scan.setLocale(QLocale::c());
   scan.setDateTimeSource([&] {
     run.rowTimes.push_back(std::chrono::duration_cast<Millis>(clock.now() - simStart));
@@ -130,9 +146,11 @@ ScanRun scanOverPty(const QStringList& simOptions, int rows) {
     run.sent.emplace_back(command, std::chrono::duration_cast<Millis>(clock.now() - simStart));
   };
   EXPECT_FALSE(scan.start(true, csv)) << sim.device.toStdString();
-  QDeadlineTimer deadline(30'000);
-  while (int(run.rowTimes.size()) < rows && !deadline.hasExpired()) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  runEvents(30'000, [&] { return int(run.rowTimes.size()) >= rows || !run.failures.isEmpty(); });
+  if (!run.failures.isEmpty()) {
+    const int before = events;
+    runEvents(300);
+    run.eventsAfterFailure = events - before;
   }
   scan.stop();
   run.commands = sim.commands();
@@ -216,12 +234,79 @@ TEST(ScanOverPty, LostAndLateAnswersAreSkippedAndTheScanGoesOn) {
   EXPECT_GE(late.commands.size(), 4 + 2 * 22);
 }
 
+// The adapter pulled mid-scan (the simulator's device vanishes): the scan
+// stops at once, the log keeps every round that ended, and nothing polls the
+// dead device any more.
+TEST(ScanOverPty, AdapterPulledMidScanStopsItWithEveryEndedRoundLogged) {
+  const ScanRun run = scanOverPty({"--vanish-after", "60"}, 10);
+  ASSERT_EQ(run.failures.size(), 1);
+  EXPECT_EQ(run.failures[0].what, ScanFailure::What::kPortLost);
+  EXPECT_EQ(run.eventsAfterFailure, 0);
+  ASSERT_EQ(run.rowTimes.size(), 2u);  // 4 set-up lines and 56 requests: two rounds ended
+  ASSERT_EQ(run.logLines.size(), 3);
+  for (const QString& line : run.logLines.mid(1)) EXPECT_EQ(line.split(QLatin1Char(',')).size(), 28);
+}
+
+// An adapter that resets itself (every 30th line here) is set up again and
+// the scan goes on where it was: the requests, set-up aside, keep their order.
+TEST(ScanOverPty, AdapterThatResetsItselfIsSetUpAgainAndTheScanGoesOn) {
+  const ScanRun run = scanOverPty({"--lv-reset-every", "30"}, 4);
+  EXPECT_TRUE(run.failures.isEmpty());
+  ASSERT_GE(run.commands.size(), 90);
+  const QStringList again{"ATE1", "ATSH 6C 10 F1", "ATST 10"};
+  QStringList requests;
+  for (qsizetype i = 4; i < run.commands.size(); ++i) {
+    if ((i + 1) % 30 == 0 && i + 3 < run.commands.size()) {
+      EXPECT_EQ(run.commands.mid(i + 1, 3), again) << "after line " << i + 1;
+    }
+    if (!again.contains(run.commands[i])) requests << run.commands[i];
+  }
+  const QStringList round = defaultRound();
+  for (qsizetype i = 0; i < requests.size(); ++i) EXPECT_EQ(requests[i], round[i % 22]) << i;
+  EXPECT_NE(run.logLines.last().split(QLatin1Char(','))[0], QStringLiteral("RPM"));
+}
+
+// A window that opens the port does not see what came for another window's
+// request; while one window holds the device, another is told who has it.
+TEST(PortOverPty, OpensWithoutStaleBytesAndOnlyForOneWindowAtATime) {
+  Simulator sim({"--baud", "9600"});
+  QtPortFactory ports(sim.device);
+  const std::unique_ptr<SerialPort> main = ports.createPort({QStringLiteral("the main window")});
+  const std::unique_ptr<SerialPort> dtc = ports.createPort({QStringLiteral("the trouble-code window")});
+  ASSERT_TRUE(main->open());
+  EXPECT_FALSE(dtc->open());
+  EXPECT_EQ(dtc->errorString(), QStringLiteral("it is in use by the main window"));
+  ASSERT_TRUE(main->write("ATI\r"));
+  main->close();
+  runEvents(100);  // the answer arrives while nobody holds the port
+  QByteArray received;
+  dtc->setNotify([&](PortEvent) { received += dtc->readAll(); });
+  ASSERT_TRUE(dtc->open()) << dtc->errorString().toStdString();
+  runEvents(200);
+  EXPECT_EQ(received, QByteArray());
+}
+
+// Writes never wait for the line; a device that stops taking data is a fault
+// once the line's buffer is full, and the port is closed.
+TEST(PortOverPty, DeviceThatStopsTakingDataIsAFault) {
+  Simulator sim({"--baud", "9600", "--stall-after", "1"});
+  QtSerialPort port(sim.device, PortUse{QStringLiteral("the test")});
+  bool failed = false;
+  port.setNotify([&](PortEvent event) { failed = failed || event == PortEvent::kError; });
+  ASSERT_TRUE(port.open());
+  ASSERT_TRUE(port.write("ATI\r"));  // the device hangs on this line
+  for (int i = 0; i < 200 && !failed; ++i) failed = !port.write(QByteArray(1000, 'A'));
+  EXPECT_TRUE(failed);
+  EXPECT_FALSE(port.isOpen());
+  EXPECT_EQ(port.errorString(), QStringLiteral("the device takes no data"));
+}
+
 // The line as the port leaves it: 9600 baud, 8 data bits, no parity, one stop
 // bit, no flow control; DTR up, except on the drag strip window's port.
 TEST(PortOverPty, OpensTheLineAt9600EightNoneOne) {
   Simulator sim({"--baud", "9600"});
   for (const bool dtr : {true, false}) {
-    QtSerialPort port(sim.device, dtr);
+    QtSerialPort port(sim.device, PortUse{QStringLiteral("the test"), dtr});
     ASSERT_TRUE(port.open()) << port.errorString().toStdString();
     const int fd = ::open(sim.device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);

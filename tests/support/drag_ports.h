@@ -40,8 +40,8 @@ class ProxyPort final : public SerialPort {
 class ProxyPortFactory final : public PortFactory {
  public:
   explicit ProxyPortFactory(FakeSerialPort& device) : device_(device) {}
-  std::unique_ptr<SerialPort> createPort(bool dataTerminalReady) override {
-    dataTerminalReady_.push_back(dataTerminalReady);
+  std::unique_ptr<SerialPort> createPort(const PortUse& use) override {
+    dataTerminalReady_.push_back(use.dataTerminalReady);
     return std::make_unique<ProxyPort>(device_);
   }
   QString deviceName() const override { return device_.deviceName(); }

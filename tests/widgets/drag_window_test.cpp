@@ -20,7 +20,7 @@ class OBDDragstripTest : public ::testing::Test {
   ~OBDDragstripTest() override { qDeleteAll(QApplication::topLevelWidgets()); }
   OBDDragstrip* open() {
     return new OBDDragstrip(factory, clock,
-                            [this](QWidget*, const QString& message) { reported << message; });
+                            [this](QWidget*, Urgency, const QString& message) { reported << message; });
   }
   static QString text(QWidget* w, const char* box) { return w->findChild<QLineEdit*>(box)->text(); }
   static void click(QWidget* w, const char* button) { w->findChild<QPushButton*>(button)->click(); }

@@ -16,7 +16,7 @@ class DTCReaderTest : public ::testing::Test {
  protected:
   ~DTCReaderTest() override { qDeleteAll(QApplication::topLevelWidgets()); }
   DTCReader* open() {
-    return new DTCReader(factory, [this](QWidget*, const QString& message) { reported << message; });
+    return new DTCReader(factory, [this](QWidget*, Urgency, const QString& message) { reported << message; });
   }
   static QLineEdit* output(QWidget* w) { return w->findChild<QLineEdit*>("DTCOutput"); }
   static void click(QWidget* w, const char* button) { w->findChild<QPushButton*>(button)->click(); }

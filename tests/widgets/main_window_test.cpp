@@ -57,7 +57,8 @@ struct MainWindowTest : ::testing::Test {
   ProxyPortFactory ports{device};
   ScriptedFileDialog dialog;
   QStringList messages;
-  WindowRegistry windows{ports, clock, dialog, [this](QWidget*, const QString& m) { messages << m; }};
+  WindowRegistry windows{ports, clock, dialog,
+                         [this](QWidget*, Urgency, const QString& m) { messages << m; }};
   std::unique_ptr<Tarvex> window = std::make_unique<Tarvex>(windows);
   QTemporaryDir dir;
 
