@@ -9,3 +9,7 @@ tarvex_configure -DBUILD_TESTING=ON
 cmake --build "$TARVEX_BUILD" --parallel "$(nproc)"
 cd "$TARVEX_BUILD"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 "$@"
+# The fuzz targets, briefly, so they cannot rot; longer runs: scripts/fuzz.sh.
+if command -v clang++ >/dev/null; then
+  "$TARVEX_ROOT/scripts/fuzz.sh" 5
+fi

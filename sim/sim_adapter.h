@@ -97,7 +97,7 @@ class SimAdapter {
   }
   const SimAdapterConfig& config() const { return config_; }
 
-  // Every command line as received, without its carriage return.
+  // The last thousand command lines as received, without their carriage returns.
   const QStringList& commandLog() const { return commandLog_; }
   void setCommandObserver(std::function<void(const QByteArray&)> observer) {
     observer_ = std::move(observer);

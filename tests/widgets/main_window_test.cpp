@@ -57,8 +57,9 @@ struct MainWindowTest : ::testing::Test {
   ProxyPortFactory ports{device};
   ScriptedFileDialog dialog;
   QStringList messages;
-  WindowRegistry windows{ports, clock, dialog,
-                         [this](QWidget*, Urgency, const QString& m) { messages << m; }};
+  WindowRegistry windows{ports, clock, dialog, [this](QWidget*, Urgency u, const QString& m) {
+                           messages << (u == Urgency::kNotice ? QStringLiteral("notice: ") : QString()) + m;
+                         }};
   std::unique_ptr<Tarvex> window = std::make_unique<Tarvex>(windows);
   QTemporaryDir dir;
 
@@ -163,6 +164,20 @@ TEST_F(MainWindowTest, ScanButtonsAndRepliesInTheBoxes) {
   EXPECT_EQ(box(Box::kDTC)->text(), QStringLiteral("3"));
   EXPECT_EQ(control<FilledSquare>("MIL")->fillColour(), QColor(255, 128, 0));
   click(control("pb_StopScan"));
+  EXPECT_TRUE(idleButtons());
+  EXPECT_FALSE(device.isOpen());
+}
+
+TEST_F(MainWindowTest, SilenceIsNoticedAndAFailingPortStopsTheScan) {
+  click(control("pb_StartScan"));
+  clock.advance(150ms * 23);  // a whole round without an answer
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_TRUE(messages[0].startsWith(QStringLiteral("notice: No answer from the adapter on /dev/ttyUSB7")));
+  EXPECT_TRUE(scanningButtons());
+  device.fail(QStringLiteral("Input/output error"));
+  ASSERT_EQ(messages.size(), 2);
+  EXPECT_TRUE(
+      messages[1].startsWith(QStringLiteral("Lost the adapter on /dev/ttyUSB7: Input/output error.")));
   EXPECT_TRUE(idleButtons());
   EXPECT_FALSE(device.isOpen());
 }

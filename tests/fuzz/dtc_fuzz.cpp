@@ -1,0 +1,32 @@
+// Adapter bytes in arbitrary pieces, and the user's edits, into the
+// trouble-code window's output: it must hold up and stay within its bound.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdlib>
+
+#include "dtc/dtc_session.h"
+#include "tests/support/fake_serial_port.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace tarvex;
+  FuzzedDataProvider in(data, size);
+  testing::FakeSerialPort port;
+  DtcSession session(port, QStringLiteral("DTC Here"));
+  port.setNotify([&](PortEvent event) { session.onPortEvent(event); });
+  session.open();
+  while (in.remaining_bytes() > 0) {
+    const std::string piece = in.ConsumeRandomLengthString(4096);
+    switch (in.ConsumeIntegralInRange(0, 9)) {
+      case 0:
+        session.setOutput(QString::fromUtf8(piece.data(), qsizetype(piece.size())));
+        break;
+      case 1:
+        session.sendRead();
+        break;
+      default:
+        port.receive(QByteArray::fromStdString(piece));
+    }
+    if (session.output().size() > DtcSession::kMaxOutput) std::abort();
+  }
+  return 0;
+}
