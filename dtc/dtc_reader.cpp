@@ -16,11 +16,11 @@ DTCReader::DTCReader(PortFactory& ports, Reporter reporter, QWidget* parent)
       DTCOutput(controls_.get<QLineEdit>(QStringLiteral("DTCOutput"))),
       report_(orMessageBox(std::move(reporter))) {
   setAttribute(Qt::WA_DeleteOnClose);
-  session_ = std::make_unique<DtcSession>(*MSComm1, DTCOutput->text());
+  session_ = std::make_unique<DTCSession>(*MSComm1, DTCOutput->text());
   MSComm1->setNotify([this](PortEvent event) { MSComm1_OnComm(event); });
   session_->setFailureHandler([this](const QString& message) { report(message); });
   // The box holds the whole session's text, more than a line edit's default.
-  DTCOutput->setMaxLength(int(DtcSession::kMaxOutput) + 1);
+  DTCOutput->setMaxLength(int(DTCSession::kMaxOutput) + 1);
   DTCOutput->setText(session_->output());
   session_->setOutputChanged([this](const QString& text) { DTCOutput->setText(text); });
   connect(DTCOutput, &QLineEdit::textEdited, this,

@@ -23,7 +23,7 @@ class DTCReader : public QWidget {
   ~DTCReader() override;
 
   const ControlMap& controls() const { return controls_; }
-  DtcSession& session() { return *session_; }
+  DTCSession& session() { return *session_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -37,7 +37,7 @@ class DTCReader : public QWidget {
   void report(const std::optional<QString>& failure);
 
   std::unique_ptr<SerialPort> MSComm1;
-  std::unique_ptr<DtcSession> session_;
+  std::unique_ptr<DTCSession> session_;
   ControlMap controls_;
   QLineEdit* DTCOutput = nullptr;
   Reporter report_;

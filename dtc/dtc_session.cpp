@@ -4,38 +4,38 @@
 
 namespace tarvex {
 
-DtcSession::DtcSession(SerialPort& port, QString initialOutput)
+DTCSession::DTCSession(SerialPort& port, QString initialOutput)
     : port_(port), output_(std::move(initialOutput)) {}
 
-std::optional<QString> DtcSession::open() {
+std::optional<QString> DTCSession::open() {
   if (!port_.open()) return portOpenFailure(port_);
   return send(kResetCommand);
 }
 
-std::optional<QString> DtcSession::send(const char* command) {
+std::optional<QString> DTCSession::send(const char* command) {
   if (!port_.isOpen() && !port_.open()) return portOpenFailure(port_);
   if (!port_.write(QByteArray(command) + kLineEnd)) return lost();
   return std::nullopt;
 }
 
-std::optional<QString> DtcSession::sendRead() {
+std::optional<QString> DTCSession::sendRead() {
   return send("03");
 }
-std::optional<QString> DtcSession::sendReset() {
+std::optional<QString> DTCSession::sendReset() {
   return send("04");
 }
 
-void DtcSession::close() {
+void DTCSession::close() {
   port_.close();
 }
 
-std::optional<QString> DtcSession::lost() {
+std::optional<QString> DTCSession::lost() {
   const QString message = portLostFailure(port_);
   close();
   return message;
 }
 
-void DtcSession::onPortEvent(PortEvent event) {
+void DTCSession::onPortEvent(PortEvent event) {
   if (event == PortEvent::kError) {
     const QString message = *lost();
     if (onFailure_) onFailure_(message);
@@ -48,12 +48,12 @@ void DtcSession::onPortEvent(PortEvent event) {
   append(waiting == "\r" ? QStringLiteral("\r\n") : QString::fromLatin1(waiting));
 }
 
-void DtcSession::setOutput(const QString& text) {
+void DTCSession::setOutput(const QString& text) {
   output_ = text;
   if (output_.size() > kMaxOutput) append(QString());
 }
 
-void DtcSession::append(const QString& text) {
+void DTCSession::append(const QString& text) {
   output_ += text;
   if (output_.size() > kMaxOutput) output_ = output_.right(kMaxOutput);
   if (outputChanged_) outputChanged_(output_);

@@ -11,7 +11,7 @@ namespace tarvex {
 // The trouble-code window without its widgets: it resets the adapter when the
 // window opens, sends the two trouble-code services on request, and gathers
 // everything the adapter answers, unparsed, in one output text.
-class DtcSession {
+class DTCSession {
  public:
   // The output keeps at most this many characters, the newest; the oldest go.
   // Far more than any trouble-code answer, so only a long session trims it.
@@ -19,7 +19,7 @@ class DtcSession {
 
   // The port belongs to the window, which routes its notifications to
   // onPortEvent(). initialOutput: what the output shows before any answer.
-  DtcSession(SerialPort& port, QString initialOutput);
+  DTCSession(SerialPort& port, QString initialOutput);
 
   // Opens the port and resets the adapter. Returns the message for the user
   // when the port cannot be opened or written; the port is closed then.

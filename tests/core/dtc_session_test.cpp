@@ -9,7 +9,7 @@ namespace {
 
 using testing::FakeSerialPort;
 
-TEST(DtcSession, AppendsThePiecesInArrivalOrder) {
+TEST(DTCSession, AppendsThePiecesInArrivalOrder) {
   const struct {
     std::vector<QByteArray> pieces;
     const char* expected;
@@ -23,7 +23,7 @@ TEST(DtcSession, AppendsThePiecesInArrivalOrder) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.expected);
     FakeSerialPort port;
-    DtcSession session(port, QStringLiteral("DTC Here"));
+    DTCSession session(port, QStringLiteral("DTC Here"));
     port.setNotify([&](PortEvent e) { session.onPortEvent(e); });
     QString shown;
     session.setOutputChanged([&](const QString& text) { shown = text; });
@@ -33,9 +33,9 @@ TEST(DtcSession, AppendsThePiecesInArrivalOrder) {
   }
 }
 
-TEST(DtcSession, AppendsToEditedTextAndTrimsItToTheNewest64KiB) {
+TEST(DTCSession, AppendsToEditedTextAndTrimsItToTheNewest64KiB) {
   FakeSerialPort port;
-  DtcSession session(port, QStringLiteral("DTC Here"));
+  DTCSession session(port, QStringLiteral("DTC Here"));
   port.setNotify([&](PortEvent e) { session.onPortEvent(e); });
   session.setOutput(QStringLiteral("mine:"));
   port.receive("43 00");
@@ -46,9 +46,9 @@ TEST(DtcSession, AppendsToEditedTextAndTrimsItToTheNewest64KiB) {
 }
 
 // A device that fails is let go of at once, and the next command takes it again.
-TEST(DtcSession, PortThatFailsIsClosedReportedAndOpenedAgainOnTheNextCommand) {
+TEST(DTCSession, PortThatFailsIsClosedReportedAndOpenedAgainOnTheNextCommand) {
   FakeSerialPort port(QStringLiteral("/dev/ttyUSB0"));
-  DtcSession session(port, QStringLiteral("DTC Here"));
+  DTCSession session(port, QStringLiteral("DTC Here"));
   QStringList failures;
   port.setNotify([&](PortEvent e) { session.onPortEvent(e); });
   session.setFailureHandler([&](const QString& message) { failures << message; });

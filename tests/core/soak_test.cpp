@@ -28,7 +28,8 @@ TEST(Soak, AnHourOfScanningAndAnHourOfDragPollingOnABadLine) {
   testing::FakeClock clock;
   sim::Vehicle car;
   sim::SimAdapterConfig config;
-  config.faults = {.dropShare = 0.05, .lateShare = 0.05, .inject = sim::Injection::Noise, .injectShare = 0.05};
+  config.faults = {
+      .dropShare = 0.05, .lateShare = 0.05, .inject = sim::Injection::Noise, .injectShare = 0.05};
   config.faults.lvResetEvery = 997;
   sim::SimAdapter adapter(car, clock.now(), config);
   sim::SimPortFactory ports(clock, adapter);

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace tarvex;
   FuzzedDataProvider in(data, size);
   testing::FakeSerialPort port;
-  DtcSession session(port, QStringLiteral("DTC Here"));
+  DTCSession session(port, QStringLiteral("DTC Here"));
   port.setNotify([&](PortEvent event) { session.onPortEvent(event); });
   session.open();
   while (in.remaining_bytes() > 0) {
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       default:
         port.receive(QByteArray::fromStdString(piece));
     }
-    if (session.output().size() > DtcSession::kMaxOutput) std::abort();
+    if (session.output().size() > DTCSession::kMaxOutput) std::abort();
   }
   return 0;
 }
