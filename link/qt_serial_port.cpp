@@ -89,6 +89,7 @@ void QtSerialPort::close() {
 void QtSerialPort::fault(const QString& reason) {
   error_ = reason;
   close();
+  port_.clearError();  // the next open() starts clean, once the device is back
   // A failure inside write() is told by its result.
   if (!writing_) notify(PortEvent::kError);
 }
