@@ -128,18 +128,6 @@ TEST_F(LinkFixture, ReplyTimerGivesUpAfter150Milliseconds) {
   EXPECT_EQ(timeouts, 1);
 }
 
-// A write can hand over what the port received meanwhile, the reply included:
-// the expected reply must already be set when the command goes out.
-TEST_F(LinkFixture, ReplyArrivingInsideTheWriteIsTaken) {
-  port.duringWrite = [this](const QByteArray& line) {
-    if (line == "010D\r") port.receive("010D\r41 0D 3C \r\r>");
-  };
-  link.SendCom(QStringLiteral("010D"), kSpeed);
-  EXPECT_EQ(replies, QStringList{QStringLiteral(" 3C")});
-  EXPECT_EQ(link.state(), AdapterLink::State::kIdle);
-  EXPECT_FALSE(timer->isActive());
-}
-
 TEST_F(LinkFixture, PortFaultsEndTheWaitAndAreReported) {
   link.SendCom(QStringLiteral("22000C01"));
   port.fail(QStringLiteral("Input/output error"));
