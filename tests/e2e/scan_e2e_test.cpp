@@ -191,6 +191,7 @@ TEST(ScanOverPty, CommandsAndLoggedValuesAgreeWithTheCar) {
   // Set-up, then the selected requests in catalogue order, round after round.
   // The fourth row is written as the fourth round's last request goes out.
   ASSERT_GE(run.commands.size(), 4 + 3 * 22 + 20);
+  EXPECT_FALSE(run.commands.contains(QStringLiteral("<LF>")));  // lines end with a carriage return alone
   EXPECT_EQ(run.commands.mid(0, 4), (QStringList{"ATZ", "ATE1", "ATSH 6C 10 F1", "ATST 10"}));
   const QStringList round = defaultRound();
   for (qsizetype i = 4; i < run.commands.size(); ++i) EXPECT_EQ(run.commands[i], round[(i - 4) % 22]) << i;
@@ -276,9 +277,10 @@ TEST(PortOverPty, OpensWithoutStaleBytesAndOnlyForOneWindowAtATime) {
   ASSERT_TRUE(main->open());
   EXPECT_FALSE(dtc->open());
   EXPECT_EQ(dtc->errorString(), QStringLiteral("it is in use by the main window"));
-  ASSERT_TRUE(main->write("ATI\r"));
+  ASSERT_TRUE(main->write("ATI\r\n"));
   main->close();
-  runEvents(100);  // the answer arrives while nobody holds the port
+  runEvents(100);                                           // the answer arrives while nobody holds the port
+  EXPECT_EQ(sim.commands(), (QStringList{"ATI", "<LF>"}));  // the log shows a line feed that came
   QByteArray received;
   dtc->setNotify([&](PortEvent) { received += dtc->readAll(); });
   ASSERT_TRUE(dtc->open()) << dtc->errorString().toStdString();
