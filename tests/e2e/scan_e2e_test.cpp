@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -268,12 +269,15 @@ TEST(ScanOverPty, AdapterThatResetsItselfIsSetUpAgainAndTheScanGoesOn) {
 }
 
 // A window that opens the port does not see what came for another window's
-// request; while one window holds the device, another is told who has it.
+// request; while one window holds the device, another is told who has it. A
+// device picked after a failed open holds for every port of the factory.
 TEST(PortOverPty, OpensWithoutStaleBytesAndOnlyForOneWindowAtATime) {
   Simulator sim({"--baud", "9600"});
-  QtPortFactory ports(sim.device);
+  QtPortFactory ports(QStringLiteral("/dev/no-such-adapter"));
   const std::unique_ptr<SerialPort> main = ports.createPort({QStringLiteral("the main window")});
   const std::unique_ptr<SerialPort> dtc = ports.createPort({QStringLiteral("the trouble-code window")});
+  EXPECT_FALSE(main->open());
+  ports.setDeviceName(sim.device);  // as picked by the user: every port of the factory from now on
   ASSERT_TRUE(main->open());
   EXPECT_FALSE(dtc->open());
   EXPECT_EQ(dtc->errorString(), QStringLiteral("it is in use by the main window"));
@@ -327,6 +331,29 @@ TEST(PortOverPty, OpensTheLineAt9600EightNoneOne) {
     port.close();
     lineRequested.clear();
     dtrRequested.clear();
+  }
+}
+
+// The adapter hears only its own speed; a search finds it, and the factory's
+// ports keep it.
+TEST(PortOverPty, LineSpeedGivenOrFound) {
+  const struct {
+    qint32 baud;
+    bool answers;
+  } cases[] = {{38400, true}, {9600, false}, {kFindBaud, true}};
+  for (const auto& c : cases) {
+    Simulator sim({"--baud", "38400"});
+    QtPortFactory ports(sim.device, c.baud);
+    QStringList notices;
+    ports.setNotice([&](const QString& text) { notices << text; });
+    const std::unique_ptr<SerialPort> port = ports.createPort({QStringLiteral("the test")});
+    ASSERT_TRUE(port->open()) << port->errorString().toStdString();
+    QByteArray received;
+    port->setNotify([&](PortEvent) { received += port->readAll(); });
+    ASSERT_TRUE(port->write("ATI\r"));
+    runEvents(500, [&] { return received.contains('>'); });
+    EXPECT_EQ(received.contains("ELM327 v1.5\r\r>"), c.answers) << c.baud << received.toHex().toStdString();
+    EXPECT_EQ(notices.join("").contains("answers at 38400 baud; Tarvex keeps that speed"), !c.baud);
   }
 }
 
