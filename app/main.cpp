@@ -8,6 +8,7 @@
 #include "sim/sim_port.h"
 #include "sim/vehicle.h"
 #include "ui/file_dialog.h"
+#include "ui/port_chooser.h"
 
 int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("tarvex"));
@@ -63,7 +64,8 @@ int main(int argc, char** argv) {
   }
 
   tarvex::QtFileDialog fileDialog;
-  tarvex::WindowRegistry windows(*ports, clock, fileDialog);
+  tarvex::QtPortChooser portChooser;
+  tarvex::WindowRegistry windows(*ports, clock, fileDialog, {}, &portChooser);
   auto* mainWindow = new tarvex::Tarvex(windows);
   mainWindow->setAttribute(Qt::WA_DeleteOnClose);
   mainWindow->show();
