@@ -357,5 +357,49 @@ TEST(PortOverPty, LineSpeedGivenOrFound) {
   }
 }
 
+// The built program, with no display at all: its exit code, and all it said.
+std::pair<int, QString> runTarvex(const QStringList& arguments) {
+  QProcess process;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.remove(QStringLiteral("DISPLAY"));
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));  // a window would fail
+  process.setProcessEnvironment(env);
+  process.start(QStringLiteral(TARVEX_PATH), arguments);
+  EXPECT_TRUE(process.waitForFinished(30'000));
+  return {process.exitCode(), process.readAllStandardOutput() + process.readAllStandardError()};
+}
+
+TEST(Program, OptionsAreCheckedBeforeAnythingStarts) {
+  const struct {
+    QStringList arguments;
+    int exitCode;
+    QStringList said;
+  } cases[] = {
+      {{"--version"}, 0, {"tarvex 1.5\n"}},
+      {{"--help"},
+       0,
+       {"--port <DEVICE>", "default: /dev/ttyS0", "--baud <N|auto>", "default: 9600", "--demo",
+        "--list-ports", "--version"}},
+      {{"--baud", "1234"}, 2, {"--baud 1234", "9600, 19200, 38400, 57600, 115200, 230400 or 500000"}},
+      {{"--baud", "38400", "--list-ports"}, 0, {}},
+      {{"--baud", "auto", "--list-ports"}, 0, {}},
+  };
+  for (const auto& c : cases) {
+    const auto [exitCode, said] = runTarvex(c.arguments);
+    EXPECT_EQ(exitCode, c.exitCode) << said.toStdString();
+    for (const QString& text : c.said) EXPECT_TRUE(said.contains(text)) << said.toStdString();
+  }
+  // The ports listed are the terminals with a driver behind them.
+  QStringList expected, listed;
+  for (const QFileInfo& tty :
+       QDir(QStringLiteral("/sys/class/tty")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
+    if (QFile::exists(tty.filePath() + "/device/driver")) expected << "/dev/" + tty.fileName();
+  const auto [exitCode, said] = runTarvex({"--list-ports"});
+  for (const QString& line : said.split('\n', Qt::SkipEmptyParts)) listed << line.section('\t', 0, 0);
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_TRUE(expected.isEmpty() ? said.startsWith("No serial ports found") : listed == expected)
+      << said.toStdString();
+}
+
 }  // namespace
 }  // namespace tarvex
