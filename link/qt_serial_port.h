@@ -35,8 +35,9 @@ class QtSerialPort final : public SerialPort {
                std::shared_ptr<Line> line = nullptr);
   ~QtSerialPort() override;
 
-  // With the speed to be found (kFindBaud), the first open that succeeds looks
-  // for it before returning, a few hundred milliseconds for each speed tried.
+  // With the speed to be found (kFindBaud), an open looks for it before
+  // returning, at most a few hundred milliseconds for each speed tried, until
+  // one search has found it; the port is at 9600 baud after a search in vain.
   bool open() override;
   void close() override;
   bool isOpen() const override { return port_.isOpen(); }
