@@ -3,18 +3,46 @@
 #include <cstdio>
 
 #include "app/main_window.h"
+#include "link/line_speed.h"
 #include "link/qt_serial_port.h"
 #include "sim/sim_adapter.h"
 #include "sim/sim_port.h"
 #include "sim/vehicle.h"
 #include "ui/file_dialog.h"
+#include "ui/port_chooser.h"
+
+namespace {
+
+// One line per device, for a user looking for the adapter.
+void listPorts() {
+  const QList<tarvex::SerialDeviceInfo> devices = tarvex::serialDevices();
+  if (devices.isEmpty()) {
+    std::puts(
+        "No serial ports found. Plug the adapter in (or bind its Bluetooth serial device) and look again.");
+    return;
+  }
+  for (const tarvex::SerialDeviceInfo& d : devices) {
+    QStringList about;
+    if (!d.description.isEmpty()) about << d.description;
+    if (!d.manufacturer.isEmpty()) about << d.manufacturer;
+    if (d.vendorId && d.productId) {
+      about << QStringLiteral("USB %1:%2")
+                   .arg(*d.vendorId, 4, 16, QLatin1Char('0'))
+                   .arg(*d.productId, 4, 16, QLatin1Char('0'));
+    }
+    about << (d.busy ? QStringLiteral("busy") : QStringLiteral("free"));
+    std::printf("%s\t%s\n", qPrintable(d.device), qPrintable(about.join(QStringLiteral(", "))));
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("tarvex"));
-  QCoreApplication::setApplicationVersion(QStringLiteral("1.5"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(TARVEX_VERSION));
 
-  // The options are read before the window system is touched, so --help
-  // works without a display.
+  // The options are read before the window system is touched, so --help,
+  // --version and --list-ports work without a display.
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   QCommandLineParser parser;
@@ -22,16 +50,26 @@ int main(int argc, char** argv) {
       "Tarvex: scans the enhanced parameters of a GM engine controller through an ELM327 adapter."));
   const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                       QStringLiteral("Displays help on command line options."));
-  parser.addOption(helpOption);
+  const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
+                                         QStringLiteral("Displays the version and exits."));
   const QCommandLineOption portOption(
       QStringLiteral("port"),
       QStringLiteral("Serial device of the adapter (default: %1).").arg(tarvex::defaultPortName()),
       QStringLiteral("DEVICE"), tarvex::defaultPortName());
+  const QCommandLineOption baudOption(
+      QStringLiteral("baud"),
+      QStringLiteral("Line speed: %1, or auto to find the adapter's speed when a window first opens the port "
+                     "(default: %2).")
+          .arg(tarvex::baudRatesText())
+          .arg(tarvex::kDefaultBaud),
+      QStringLiteral("N|auto"), QString::number(tarvex::kDefaultBaud));
   const QCommandLineOption demoOption(
       QStringLiteral("demo"),
-      QStringLiteral("Use the built-in simulated adapter and car instead of a device."));
-  parser.addOption(portOption);
-  parser.addOption(demoOption);
+      QStringLiteral("Use the built-in simulated adapter and car instead of a device (default: off)."));
+  const QCommandLineOption listOption(
+      QStringLiteral("list-ports"),
+      QStringLiteral("Lists the serial ports of this computer and exits (default: off)."));
+  parser.addOptions({helpOption, versionOption, portOption, baudOption, demoOption, listOption});
   const QString help =
       parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("tarvex"));
   if (!parser.parse(arguments)) {
@@ -42,10 +80,24 @@ int main(int argc, char** argv) {
     std::fputs(qPrintable(help), stdout);
     return 0;
   }
+  if (parser.isSet(versionOption)) {
+    std::printf("tarvex %s\n", TARVEX_VERSION);
+    return 0;
+  }
   if (!parser.positionalArguments().isEmpty()) {
     std::fprintf(stderr, "Unexpected argument: %s\n\n%s", qPrintable(parser.positionalArguments().first()),
                  qPrintable(help));
     return 2;
+  }
+  const std::optional<qint32> baud = tarvex::parseBaud(parser.value(baudOption));
+  if (!baud) {
+    std::fprintf(stderr, "tarvex: --baud %s is no line speed Tarvex can use; use %s, or auto.\n",
+                 qPrintable(parser.value(baudOption)), qPrintable(tarvex::baudRatesText()));
+    return 2;
+  }
+  if (parser.isSet(listOption)) {
+    listPorts();
+    return 0;
   }
 
   QApplication app(argc, argv);
@@ -59,11 +111,12 @@ int main(int argc, char** argv) {
     adapter = std::make_unique<tarvex::sim::SimAdapter>(*vehicle, clock.now());
     ports = std::make_unique<tarvex::sim::SimPortFactory>(clock, *adapter);
   } else {
-    ports = std::make_unique<tarvex::QtPortFactory>(parser.value(portOption));
+    ports = std::make_unique<tarvex::QtPortFactory>(parser.value(portOption), *baud);
   }
 
   tarvex::QtFileDialog fileDialog;
-  tarvex::WindowRegistry windows(*ports, clock, fileDialog);
+  tarvex::QtPortChooser portChooser;
+  tarvex::WindowRegistry windows(*ports, clock, fileDialog, {}, &portChooser);
   auto* mainWindow = new tarvex::Tarvex(windows);
   mainWindow->setAttribute(Qt::WA_DeleteOnClose);
   mainWindow->show();

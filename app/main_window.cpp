@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QLineEdit>
@@ -37,10 +38,20 @@ W& showWindow(QPointer<W>& slot, const std::function<W*()>& make) {
 
 }  // namespace
 
-WindowRegistry::WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fileDialog, Reporter report)
-    : ports_(ports), clock_(clock), fileDialog_(fileDialog), report_(orMessageBox(std::move(report))) {}
+WindowRegistry::WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fileDialog, Reporter report,
+                               PortChooser* portChooser)
+    : ports_(ports),
+      clock_(clock),
+      fileDialog_(fileDialog),
+      report_(orMessageBox(std::move(report))),
+      portChooser_(portChooser) {
+  // The window that opens the port is the one the user is working in.
+  ports_.setNotice(
+      [this](const QString& text) { report_(QApplication::activeWindow(), Urgency::kNotice, text); });
+}
 
 WindowRegistry::~WindowRegistry() {
+  ports_.setNotice({});
   delete dragstrip_.data();
   delete dtcReader_.data();
   delete gauges_.data();
@@ -51,11 +62,12 @@ Gauges& WindowRegistry::showGauges() {
 }
 
 DTCReader& WindowRegistry::showDtcReader() {
-  return showWindow<DTCReader>(dtcReader_, [this] { return new DTCReader(ports_, report_); });
+  return showWindow<DTCReader>(dtcReader_, [this] { return new DTCReader(ports_, report_, portChooser_); });
 }
 
 OBDDragstrip& WindowRegistry::showDragstrip() {
-  return showWindow<OBDDragstrip>(dragstrip_, [this] { return new OBDDragstrip(ports_, clock_, report_); });
+  return showWindow<OBDDragstrip>(dragstrip_,
+                                  [this] { return new OBDDragstrip(ports_, clock_, report_, portChooser_); });
 }
 
 // The value boxes are the window's line edits and the lamp its square.
@@ -169,7 +181,12 @@ void Tarvex::setScanning(bool scanning) {
 
 void Tarvex::pb_StartScan_Click() {
   if (const std::optional<ScanFailure> failure = scan_->start(cb_log->isChecked(), tb_logpath->text())) {
-    report(*failure);
+    if (failure->what != ScanFailure::What::kPortOpen) {
+      report(*failure);
+    } else if (offerOtherPort(this, portOpenFailure(*Comm1), windows_.ports(), windows_.portChooser(),
+                              windows_.report())) {
+      pb_StartScan_Click();
+    }
     return;
   }
   setScanning(true);

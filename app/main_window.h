@@ -10,6 +10,7 @@
 #include "scan/scan_cycle.h"
 #include "ui/file_dialog.h"
 #include "ui/message.h"
+#include "ui/port_chooser.h"
 #include "ui/window_builder.h"
 
 class QCheckBox;
@@ -19,12 +20,15 @@ class QPushButton;
 namespace tarvex {
 
 // What the windows of one run share: the device every port names, the clock,
-// the file dialog and how failures reach the user. The program holds one
+// the file dialog, how failures reach the user and how the user may pick
+// another port when the device will not open (without a chooser the failure is
+// only reported). What the ports have to say goes out as a notice. The program holds one
 // instance of each window class, made on first use; a window the user closed
 // deletes itself and is built anew from its layout next time.
 class WindowRegistry {
  public:
-  WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fileDialog, Reporter report = {});
+  WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fileDialog, Reporter report = {},
+                 PortChooser* portChooser = nullptr);
   ~WindowRegistry();
 
   Gauges* gauges() const { return gauges_; }
@@ -36,12 +40,14 @@ class WindowRegistry {
   Clock& clock() { return clock_; }
   FileDialog& fileDialog() { return fileDialog_; }
   const Reporter& report() const { return report_; }
+  PortChooser* portChooser() { return portChooser_; }
 
  private:
   PortFactory& ports_;
   Clock& clock_;
   FileDialog& fileDialog_;
   Reporter report_;
+  PortChooser* portChooser_;
   QPointer<Gauges> gauges_;
   QPointer<DTCReader> dtcReader_;
   QPointer<OBDDragstrip> dragstrip_;

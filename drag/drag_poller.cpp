@@ -27,7 +27,8 @@ DragPoller::DragPoller(SerialPort& port, Timer& replyTimer, Clock& clock, DragBo
 }
 
 std::optional<QString> DragPoller::start() {
-  if (!port_.isOpen() && !port_.open()) return portOpenFailure(port_);
+  openFailed_ = !port_.isOpen() && !port_.open();
+  if (openFailed_) return portOpenFailure(port_);
   starting_ = true;
   const bool ok = link_.setUp(setupCommands(Setup::kStandard), clock_);
   starting_ = false;

@@ -28,6 +28,8 @@ class DragPoller {
   // Opens the port if it is closed and sets the adapter up. Returns the message
   // for the user when the port cannot be opened or written.
   std::optional<QString> start();
+  // The last start() failed because the port would not open.
+  bool openFailed() const { return openFailed_; }
   // Closes the port and switches the reply timer off; every box keeps its text.
   void stop();
   // Writes the next speed request and tells the tick count it went out at.
@@ -53,6 +55,7 @@ class DragPoller {
   std::function<void(std::int32_t)> onTicks_;
   std::function<void(const QString&)> onFailure_;
   bool starting_ = false;  // start() tells its own failures
+  bool openFailed_ = false;
 };
 
 }  // namespace tarvex

@@ -17,14 +17,17 @@ void OBDDragstrip::LineEditBoxes::setText(DragBox box, const QString& text) {
   edits[std::size_t(box)]->setCursorPosition(0);  // a long distance shows its leading digits
 }
 
-OBDDragstrip::OBDDragstrip(PortFactory& ports, Clock& clock, Reporter reporter, QWidget* parent)
+OBDDragstrip::OBDDragstrip(PortFactory& ports, Clock& clock, Reporter reporter, PortChooser* chooser,
+                           QWidget* parent)
     : QWidget(parent),
       Comm1(ports.createPort({tr("the drag strip window"), /*dataTerminalReady=*/false})),
       Timer1(clock.createTimer()),
       controls_(buildWindow(*this, dragstripLayout())),
       RxText(controls_.get<QLineEdit>(QStringLiteral("RxText"))),
       Ticks(controls_.get<QLineEdit>(QStringLiteral("Ticks"))),
-      report_(orMessageBox(std::move(reporter))) {
+      report_(orMessageBox(std::move(reporter))),
+      ports_(ports),
+      chooser_(chooser) {
   setAttribute(Qt::WA_DeleteOnClose);
   for (int i = 0; i < kDragBoxCount; ++i) {
     boxes_.edits[std::size_t(i)] = controls_.get<QLineEdit>(dragBoxName(DragBox(i)));
@@ -50,7 +53,13 @@ OBDDragstrip::~OBDDragstrip() {
 }
 
 void OBDDragstrip::pb_Start_Click() {
-  if (const std::optional<QString> failure = poller_->start()) report_(this, Urgency::kError, *failure);
+  const std::optional<QString> failure = poller_->start();
+  if (!failure) return;
+  if (!poller_->openFailed()) {
+    report_(this, Urgency::kError, *failure);
+  } else if (offerOtherPort(this, *failure, ports_, chooser_, report_)) {
+    pb_Start_Click();
+  }
 }
 
 void OBDDragstrip::pb_stop_Click() {

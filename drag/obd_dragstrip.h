@@ -9,6 +9,7 @@
 #include "link/clock.h"
 #include "link/serial_port.h"
 #include "ui/message.h"
+#include "ui/port_chooser.h"
 #include "ui/window_builder.h"
 
 class QLineEdit;
@@ -21,7 +22,9 @@ namespace tarvex {
 class OBDDragstrip : public QWidget {
   Q_OBJECT
  public:
-  OBDDragstrip(PortFactory& ports, Clock& clock, Reporter reporter = {}, QWidget* parent = nullptr);
+  // Without a chooser, a port that will not open is only reported.
+  OBDDragstrip(PortFactory& ports, Clock& clock, Reporter reporter = {}, PortChooser* chooser = nullptr,
+               QWidget* parent = nullptr);
   ~OBDDragstrip() override;
 
   const ControlMap& controls() const { return controls_; }
@@ -53,6 +56,8 @@ class OBDDragstrip : public QWidget {
   QLineEdit* RxText = nullptr;
   QLineEdit* Ticks = nullptr;
   Reporter report_;
+  PortFactory& ports_;
+  PortChooser* chooser_;
 };
 
 }  // namespace tarvex

@@ -9,12 +9,14 @@
 
 namespace tarvex {
 
-DTCReader::DTCReader(PortFactory& ports, Reporter reporter, QWidget* parent)
+DTCReader::DTCReader(PortFactory& ports, Reporter reporter, PortChooser* chooser, QWidget* parent)
     : QWidget(parent),
       MSComm1(ports.createPort({tr("the trouble-code window"), /*dataTerminalReady=*/true})),
       controls_(buildWindow(*this, dtcReaderLayout())),
       DTCOutput(controls_.get<QLineEdit>(QStringLiteral("DTCOutput"))),
-      report_(orMessageBox(std::move(reporter))) {
+      report_(orMessageBox(std::move(reporter))),
+      ports_(ports),
+      chooser_(chooser) {
   setAttribute(Qt::WA_DeleteOnClose);
   session_ = std::make_unique<DTCSession>(*MSComm1, DTCOutput->text());
   MSComm1->setNotify([this](PortEvent event) { MSComm1_OnComm(event); });
@@ -44,18 +46,25 @@ void DTCReader::MSComm1_OnComm(PortEvent event) {
 void DTCReader::Form_Load() {
   const std::optional<QString> failure = session_->open();
   // Reported once the window is up, so the message has a window to stand on.
-  if (failure) QTimer::singleShot(0, this, [this, message = *failure] { report(message); });
+  if (failure) {
+    QTimer::singleShot(0, this, [this, message = *failure] {
+      if (report(message)) Form_Load();
+    });
+  }
 }
 
-void DTCReader::report(const std::optional<QString>& failure) {
-  if (failure) report_(this, Urgency::kError, *failure);
+bool DTCReader::report(const std::optional<QString>& failure) {
+  if (!failure) return false;
+  if (session_->openFailed()) return offerOtherPort(this, *failure, ports_, chooser_, report_);
+  report_(this, Urgency::kError, *failure);
+  return false;
 }
 
 void DTCReader::pb_ReadDTC_Click() {
-  report(session_->sendRead());
+  if (report(session_->sendRead())) pb_ReadDTC_Click();
 }
 void DTCReader::pb_ResetDTC_Click() {
-  report(session_->sendReset());
+  if (report(session_->sendReset())) pb_ResetDTC_Click();
 }
 
 void DTCReader::Form_Unload() {

@@ -7,6 +7,7 @@
 #include "dtc/dtc_session.h"
 #include "link/serial_port.h"
 #include "ui/message.h"
+#include "ui/port_chooser.h"
 #include "ui/window_builder.h"
 
 class QLineEdit;
@@ -19,7 +20,9 @@ namespace tarvex {
 class DTCReader : public QWidget {
   Q_OBJECT
  public:
-  explicit DTCReader(PortFactory& ports, Reporter reporter = {}, QWidget* parent = nullptr);
+  // Without a chooser, a port that will not open is only reported.
+  explicit DTCReader(PortFactory& ports, Reporter reporter = {}, PortChooser* chooser = nullptr,
+                     QWidget* parent = nullptr);
   ~DTCReader() override;
 
   const ControlMap& controls() const { return controls_; }
@@ -34,13 +37,16 @@ class DTCReader : public QWidget {
   void pb_ResetDTC_Click();
   void Form_Unload();
   void MSComm1_OnComm(PortEvent event);
-  void report(const std::optional<QString>& failure);
+  // Reports a failure; true when the user picked another port to try again on.
+  bool report(const std::optional<QString>& failure);
 
   std::unique_ptr<SerialPort> MSComm1;
   std::unique_ptr<DTCSession> session_;
   ControlMap controls_;
   QLineEdit* DTCOutput = nullptr;
   Reporter report_;
+  PortFactory& ports_;
+  PortChooser* chooser_;
 };
 
 }  // namespace tarvex

@@ -8,12 +8,14 @@ DTCSession::DTCSession(SerialPort& port, QString initialOutput)
     : port_(port), output_(std::move(initialOutput)) {}
 
 std::optional<QString> DTCSession::open() {
-  if (!port_.open()) return portOpenFailure(port_);
+  openFailed_ = !port_.open();
+  if (openFailed_) return portOpenFailure(port_);
   return send(kResetCommand);
 }
 
 std::optional<QString> DTCSession::send(const char* command) {
-  if (!port_.isOpen() && !port_.open()) return portOpenFailure(port_);
+  openFailed_ = !port_.isOpen() && !port_.open();
+  if (openFailed_) return portOpenFailure(port_);
   if (!port_.write(QByteArray(command) + kLineEnd)) return lost();
   return std::nullopt;
 }

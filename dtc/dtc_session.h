@@ -29,6 +29,8 @@ class DTCSession {
   // when that or the write fails the message comes back.
   std::optional<QString> sendRead();
   std::optional<QString> sendReset();
+  // The last of these failed because the port would not open.
+  bool openFailed() const { return openFailed_; }
   void close();
 
   // A receive notification appends what is waiting; a port error closes the
@@ -54,6 +56,7 @@ class DTCSession {
   QString output_;
   std::function<void(const QString&)> outputChanged_;
   std::function<void(const QString&)> onFailure_;
+  bool openFailed_ = false;
 };
 
 }  // namespace tarvex

@@ -1,15 +1,22 @@
 #include "link/qt_serial_port.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <QFile>
+#include <QSerialPortInfo>
 #include <cerrno>
 #include <cstring>
 
 namespace tarvex {
 
-struct QtSerialPort::Holder {
-  const QtSerialPort* port = nullptr;
+struct QtSerialPort::Line {
+  Line(QString device, qint32 baud) : device(std::move(device)), baud(baud) {}
+  QString device;
+  qint32 baud;
+  const QtSerialPort* holder = nullptr;  // the port that has the device open
+  std::function<void(const QString&)> notice;
+  SystemClock clock;
 };
 
 QString defaultPortName() {
@@ -20,14 +27,69 @@ QString defaultPortName() {
 #endif
 }
 
-QtSerialPort::QtSerialPort(const QString& device, PortUse use, qint32 baud, std::shared_ptr<Holder> holder)
-    : device_(device),
-      use_(std::move(use)),
-      baud_(baud),
-      holder_(holder ? std::move(holder) : std::make_shared<Holder>()) {
-  port_.setPortName(device);
+namespace {
+
+// Serial programs on Unix (Qt's among them) lock a device with a file naming
+// the holder's process; a lock whose process has gone is stale.
+bool lockedByLiveProcess(const QString& portName) {
+#ifdef Q_OS_UNIX
+  for (const char* dir : {"/run/lock", "/var/lock"}) {
+    QFile lock(QStringLiteral("%1/LCK..%2").arg(QLatin1String(dir), portName));
+    if (!lock.open(QIODevice::ReadOnly)) continue;
+    bool ok = false;
+    const qint64 pid = lock.readLine().simplified().split(' ').value(0).toLongLong(&ok);
+    return ok && pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
+  }
+#endif
+  Q_UNUSED(portName);
+  return false;
+}
+
+}  // namespace
+
+QList<SerialDeviceInfo> serialDevices() {
+  QList<SerialDeviceInfo> devices;
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    SerialDeviceInfo d{info.systemLocation(),
+                       info.description(),
+                       info.manufacturer(),
+                       {},
+                       {},
+                       lockedByLiveProcess(info.portName())};
+    if (info.hasVendorIdentifier()) d.vendorId = info.vendorIdentifier();
+    if (info.hasProductIdentifier()) d.productId = info.productIdentifier();
+    devices << d;
+  }
+  return devices;
+}
+
+// The speed search's view of the open port.
+class QtSerialPort::Probe final : public ProbeLine {
+ public:
+  explicit Probe(QSerialPort& port) : port_(port) {}
+  bool setBaudRate(qint32 baud) override { return port_.setBaudRate(baud); }
+  void discardInput() override {
+    port_.clear(QSerialPort::Input);
+    port_.readAll();
+  }
+  bool write(const QByteArray& data) override {
+    return port_.write(data) == data.size() && (port_.flush() || port_.bytesToWrite() > 0);
+  }
+  QByteArray read(Millis wait) override {
+    if (port_.bytesAvailable() == 0) port_.waitForReadyRead(int(wait.count()));
+    return port_.readAll();
+  }
+
+ private:
+  QSerialPort& port_;
+};
+
+QtSerialPort::QtSerialPort(const QString& device, PortUse use, qint32 baud, std::shared_ptr<Line> line)
+    : use_(std::move(use)), line_(line ? std::move(line) : std::make_shared<Line>(device, baud)) {
   port_.setReadBufferSize(0);
-  QObject::connect(&port_, &QSerialPort::readyRead, [this] { notify(PortEvent::kReceived); });
+  QObject::connect(&port_, &QSerialPort::readyRead, [this] {
+    if (!probing_) notify(PortEvent::kReceived);
+  });
   // A failed read or write is fatal: a device that went away keeps its
   // descriptor readable, and Qt would report the failed read again and again.
   // A setting the device does not support (DTR on a pseudo-terminal) is not.
@@ -45,13 +107,20 @@ QtSerialPort::~QtSerialPort() {
   close();
 }
 
+QString QtSerialPort::deviceName() const {
+  // An open port stays on the device it opened, whatever was picked since.
+  return port_.isOpen() ? openedDevice_ : line_->device;
+}
+
 bool QtSerialPort::open() {
   if (port_.isOpen()) return true;
-  if (holder_->port && holder_->port != this) {
-    error_ = inUseBy(holder_->port->use_);
+  if (line_->holder && line_->holder != this) {
+    error_ = inUseBy(line_->holder->use_);
     return false;
   }
-  port_.setBaudRate(baud_);
+  openedDevice_ = line_->device;
+  port_.setPortName(openedDevice_);
+  port_.setBaudRate(line_->baud == kFindBaud ? kSearchOrder[0] : line_->baud);
   port_.setDataBits(QSerialPort::Data8);
   port_.setParity(QSerialPort::NoParity);
   port_.setStopBits(QSerialPort::OneStop);
@@ -61,21 +130,49 @@ bool QtSerialPort::open() {
     port_.clearError();
     return false;
   }
-  holder_->port = this;
-  // What arrived before we opened answers somebody else's request.
-  port_.clear(QSerialPort::Input);
+  line_->holder = this;
   // Pseudo-terminals and some USB bridges refuse modem lines; that is no
   // reason to give up the port.
   port_.setDataTerminalReady(use_.dataTerminalReady);
+  if (line_->baud == kFindBaud) {
+    findSpeed();
+    if (!port_.isOpen()) return false;  // the device failed while asked; error_ says how
+  }
+  // What arrived before we opened answers somebody else's request.
+  port_.clear(QSerialPort::Input);
+  port_.readAll();
   port_.clearError();
   error_.clear();
   return true;
 }
 
+void QtSerialPort::findSpeed() {
+  Probe probe(port_);
+  probing_ = true;
+  const std::optional<qint32> found = findBaud(probe, line_->clock);
+  probing_ = false;
+  QString message;
+  if (found) {
+    line_->baud = *found;
+    message = QStringLiteral("The adapter on %1 answers at %2 baud; Tarvex keeps that speed for this run.")
+                  .arg(line_->device)
+                  .arg(*found);
+  } else {
+    // Perhaps it is not plugged in yet: the next open looks again.
+    port_.setBaudRate(kDefaultBaud);
+    message = QStringLiteral(
+                  "No adapter answered on %1 at any speed tried. Tarvex uses %2 baud for now and "
+                  "looks again the next time a window opens the port. Is the adapter plugged in?")
+                  .arg(line_->device)
+                  .arg(kDefaultBaud);
+  }
+  if (line_->notice) line_->notice(message);
+}
+
 QString QtSerialPort::openFailure() const {
   // Qt says "permission error while locking" when another program holds the
   // device's lock; a device we may not use at all says "Permission denied".
-  const QByteArray path = QFile::encodeName(device_);
+  const QByteArray path = QFile::encodeName(openedDevice_);
   if (port_.error() == QSerialPort::PermissionError && ::access(path.constData(), R_OK | W_OK) == 0)
     return QStringLiteral("it is in use by another program");
   return port_.errorString();
@@ -83,15 +180,15 @@ QString QtSerialPort::openFailure() const {
 
 void QtSerialPort::close() {
   if (port_.isOpen()) port_.close();
-  if (holder_->port == this) holder_->port = nullptr;
+  if (line_->holder == this) line_->holder = nullptr;
 }
 
 void QtSerialPort::fault(const QString& reason) {
   error_ = reason;
   close();
   port_.clearError();  // the next open() starts clean, once the device is back
-  // A failure inside write() is told by its result.
-  if (!writing_) notify(PortEvent::kError);
+  // A failure inside write() or open() is told by its result.
+  if (!writing_ && !probing_) notify(PortEvent::kError);
 }
 
 bool QtSerialPort::write(const QByteArray& data) {
@@ -109,10 +206,38 @@ bool QtSerialPort::write(const QByteArray& data) {
 }
 
 QtPortFactory::QtPortFactory(QString device, qint32 baud)
-    : device_(std::move(device)), baud_(baud), holder_(std::make_shared<QtSerialPort::Holder>()) {}
+    : line_(std::make_shared<QtSerialPort::Line>(std::move(device), baud)) {
+  line_->notice = [this](const QString& text) { notice(text); };
+}
+
+QtPortFactory::~QtPortFactory() {
+  line_->notice = nullptr;  // ports may outlive their factory
+}
 
 std::unique_ptr<SerialPort> QtPortFactory::createPort(const PortUse& use) {
-  return std::make_unique<QtSerialPort>(device_, use, baud_, holder_);
+  return std::make_unique<QtSerialPort>(line_->device, use, line_->baud, line_);
+}
+
+QString QtPortFactory::deviceName() const {
+  return line_->device;
+}
+
+QStringList QtPortFactory::devicesPresent() const {
+  QStringList devices;
+  for (const SerialDeviceInfo& d : serialDevices()) devices << d.device;
+  return devices;
+}
+
+void QtPortFactory::setDeviceName(const QString& device) {
+  line_->device = device;
+}
+
+bool QtPortFactory::isHeld() const {
+  return line_->holder != nullptr;
+}
+
+qint32 QtPortFactory::baud() const {
+  return line_->baud;
 }
 
 }  // namespace tarvex

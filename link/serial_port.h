@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -68,6 +69,25 @@ class PortFactory {
   virtual ~PortFactory() = default;
   virtual std::unique_ptr<SerialPort> createPort(const PortUse& use) = 0;
   virtual QString deviceName() const = 0;
+  // The serial devices there are, for the user to pick one when the port will
+  // not open. A factory of one fixed device (the simulator) lists none.
+  virtual QStringList devicesPresent() const { return {}; }
+  // Every port of this factory names this device from its next open on.
+  virtual void setDeviceName(const QString&) {}
+  // One of its ports has the device open.
+  virtual bool isHeld() const = 0;
+
+  // What the factory has to tell the user while a window opens its port, such
+  // as the line speed it found.
+  void setNotice(std::function<void(const QString&)> notice) { notice_ = std::move(notice); }
+
+ protected:
+  void notice(const QString& text) const {
+    if (notice_) notice_(text);
+  }
+
+ private:
+  std::function<void(const QString&)> notice_;
 };
 
 }  // namespace tarvex

@@ -10,6 +10,16 @@ TARVEX_PACKAGES=(
   qt6-base-dev qt6-serialport-dev libgl-dev
   fonts-liberation2
 )
+# What making the Debian package needs on top (dpkg-shlibdeps reads the
+# binaries' library dependencies).
+TARVEX_PACKAGE_PACKAGES=(
+  dpkg-dev file
+)
+# What the screenshots for the README need on top: a virtual display, a way to
+# press the buttons, and a camera.
+TARVEX_SCREENSHOT_PACKAGES=(
+  xvfb xdotool imagemagick
+)
 # What the tests, benchmarks and checks need on top.
 TARVEX_TEST_PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev

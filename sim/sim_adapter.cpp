@@ -174,8 +174,11 @@ void SimAdapter::answer(Micros ready, const QList<QByteArray>& lines, bool isReq
 
 void SimAdapter::processByte(char c, Micros at) {
   if (deafAt(at)) return;
+  if (c == '\n') {
+    if (lineFeedObserver_) lineFeedObserver_();
+    return;
+  }
   if (at < resettingUntil_) return;  // lost while the adapter restarts
-  if (c == '\n') return;
   if (at < requestBusyUntil_) {
     // Any character stops a request in progress; the character itself is lost.
     interrupt(at);

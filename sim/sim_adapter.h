@@ -102,6 +102,9 @@ class SimAdapter {
   void setCommandObserver(std::function<void(const QByteArray&)> observer) {
     observer_ = std::move(observer);
   }
+  // Every line feed that reaches the adapter: it means nothing to the adapter, but a client
+  // should not send one.
+  void setLineFeedObserver(std::function<void()> observer) { lineFeedObserver_ = std::move(observer); }
 
   // The settings a client can change.
   struct Settings {
@@ -168,6 +171,7 @@ class SimAdapter {
   int faultLines_ = 0;
   QStringList commandLog_;
   std::function<void(const QByteArray&)> observer_;
+  std::function<void()> lineFeedObserver_;
 };
 
 // Sets a single-shot timer to fire at `when` (timers count whole milliseconds,

@@ -56,7 +56,7 @@ class SimPortFactory final : public PortFactory {
 
   // The device disappears now: the open port reports an error, opens fail.
   void vanish();
-  bool isHeld() const;
+  bool isHeld() const override;
 
   static constexpr const char* kGoneError = "No such device: the adapter has gone";
 

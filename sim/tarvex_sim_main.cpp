@@ -183,7 +183,7 @@ int main(int argc, char** argv) {
       {"stall-after",
        "Hang on the Nth command line: read nothing more, answer nothing, stay present; 0: never.", "N", "0"},
       {"vanish-after", "Disappear on the Nth command line; 0: never.", "N", "0"},
-      {"log", "Append every command line received to FILE.", "FILE"},
+      {"log", "Append every command line received to FILE, and <LF> for each line feed.", "FILE"},
   };
   for (QCommandLineOption& o : options) {
     if (!o.defaultValues().isEmpty())
@@ -276,6 +276,11 @@ int main(int argc, char** argv) {
   if (log.isOpen()) {
     adapter.setCommandObserver([&log](const QByteArray& line) {
       log.write(line + '\n');
+      log.flush();
+    });
+    // The adapter ignores line feeds, so only the log shows that one came.
+    adapter.setLineFeedObserver([&log] {
+      log.write("<LF>\n");
       log.flush();
     });
   }

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -191,6 +192,7 @@ TEST(ScanOverPty, CommandsAndLoggedValuesAgreeWithTheCar) {
   // Set-up, then the selected requests in catalogue order, round after round.
   // The fourth row is written as the fourth round's last request goes out.
   ASSERT_GE(run.commands.size(), 4 + 3 * 22 + 20);
+  EXPECT_FALSE(run.commands.contains(QStringLiteral("<LF>")));  // lines end with a carriage return alone
   EXPECT_EQ(run.commands.mid(0, 4), (QStringList{"ATZ", "ATE1", "ATSH 6C 10 F1", "ATST 10"}));
   const QStringList round = defaultRound();
   for (qsizetype i = 4; i < run.commands.size(); ++i) EXPECT_EQ(run.commands[i], round[(i - 4) % 22]) << i;
@@ -267,18 +269,22 @@ TEST(ScanOverPty, AdapterThatResetsItselfIsSetUpAgainAndTheScanGoesOn) {
 }
 
 // A window that opens the port does not see what came for another window's
-// request; while one window holds the device, another is told who has it.
+// request; while one window holds the device, another is told who has it. A
+// device picked after a failed open holds for every port of the factory.
 TEST(PortOverPty, OpensWithoutStaleBytesAndOnlyForOneWindowAtATime) {
   Simulator sim({"--baud", "9600"});
-  QtPortFactory ports(sim.device);
+  QtPortFactory ports(QStringLiteral("/dev/no-such-adapter"));
   const std::unique_ptr<SerialPort> main = ports.createPort({QStringLiteral("the main window")});
   const std::unique_ptr<SerialPort> dtc = ports.createPort({QStringLiteral("the trouble-code window")});
+  EXPECT_FALSE(main->open());
+  ports.setDeviceName(sim.device);  // as picked by the user: every port of the factory from now on
   ASSERT_TRUE(main->open());
   EXPECT_FALSE(dtc->open());
   EXPECT_EQ(dtc->errorString(), QStringLiteral("it is in use by the main window"));
-  ASSERT_TRUE(main->write("ATI\r"));
+  ASSERT_TRUE(main->write("ATI\r\n"));
   main->close();
-  runEvents(100);  // the answer arrives while nobody holds the port
+  runEvents(100);                                           // the answer arrives while nobody holds the port
+  EXPECT_EQ(sim.commands(), (QStringList{"ATI", "<LF>"}));  // the log shows a line feed that came
   QByteArray received;
   dtc->setNotify([&](PortEvent) { received += dtc->readAll(); });
   ASSERT_TRUE(dtc->open()) << dtc->errorString().toStdString();
@@ -326,6 +332,73 @@ TEST(PortOverPty, OpensTheLineAt9600EightNoneOne) {
     lineRequested.clear();
     dtrRequested.clear();
   }
+}
+
+// The adapter hears only its own speed; a search finds it, and the factory's
+// ports keep it.
+TEST(PortOverPty, LineSpeedGivenOrFound) {
+  const struct {
+    qint32 baud;
+    bool answers;
+  } cases[] = {{38400, true}, {9600, false}, {kFindBaud, true}};
+  for (const auto& c : cases) {
+    Simulator sim({"--baud", "38400"});
+    QtPortFactory ports(sim.device, c.baud);
+    QStringList notices;
+    ports.setNotice([&](const QString& text) { notices << text; });
+    const std::unique_ptr<SerialPort> port = ports.createPort({QStringLiteral("the test")});
+    ASSERT_TRUE(port->open()) << port->errorString().toStdString();
+    QByteArray received;
+    port->setNotify([&](PortEvent) { received += port->readAll(); });
+    ASSERT_TRUE(port->write("ATI\r"));
+    runEvents(500, [&] { return received.contains('>'); });
+    EXPECT_EQ(received.contains("ELM327 v1.5\r\r>"), c.answers) << c.baud << received.toHex().toStdString();
+    EXPECT_EQ(notices.join("").contains("answers at 38400 baud; Tarvex keeps that speed"), !c.baud);
+  }
+}
+
+// The built program, with no display at all: its exit code, and all it said.
+std::pair<int, QString> runTarvex(const QStringList& arguments) {
+  QProcess process;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.remove(QStringLiteral("DISPLAY"));
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));  // a window would fail
+  process.setProcessEnvironment(env);
+  process.start(QStringLiteral(TARVEX_PATH), arguments);
+  EXPECT_TRUE(process.waitForFinished(30'000));
+  return {process.exitCode(), process.readAllStandardOutput() + process.readAllStandardError()};
+}
+
+TEST(Program, OptionsAreCheckedBeforeAnythingStarts) {
+  const struct {
+    QStringList arguments;
+    int exitCode;
+    QStringList said;
+  } cases[] = {
+      {{"--version"}, 0, {"tarvex 1.5\n"}},
+      {{"--help"},
+       0,
+       {"--port <DEVICE>", "default: /dev/ttyS0", "--baud <N|auto>", "default: 9600", "--demo",
+        "--list-ports", "--version"}},
+      {{"--baud", "1234"}, 2, {"--baud 1234", "9600, 19200, 38400, 57600, 115200, 230400 or 500000"}},
+      {{"--baud", "38400", "--list-ports"}, 0, {}},
+      {{"--baud", "auto", "--list-ports"}, 0, {}},
+  };
+  for (const auto& c : cases) {
+    const auto [exitCode, said] = runTarvex(c.arguments);
+    EXPECT_EQ(exitCode, c.exitCode) << said.toStdString();
+    for (const QString& text : c.said) EXPECT_TRUE(said.contains(text)) << said.toStdString();
+  }
+  // The ports listed are the terminals with a driver behind them.
+  QStringList expected, listed;
+  for (const QFileInfo& tty :
+       QDir(QStringLiteral("/sys/class/tty")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
+    if (QFile::exists(tty.filePath() + "/device/driver")) expected << "/dev/" + tty.fileName();
+  const auto [exitCode, said] = runTarvex({"--list-ports"});
+  for (const QString& line : said.split('\n', Qt::SkipEmptyParts)) listed << line.section('\t', 0, 0);
+  EXPECT_EQ(exitCode, 0);
+  EXPECT_TRUE(expected.isEmpty() ? said.startsWith("No serial ports found") : listed == expected)
+      << said.toStdString();
 }
 
 }  // namespace

@@ -45,7 +45,12 @@ class ProxyPortFactory final : public PortFactory {
     return std::make_unique<ProxyPort>(device_);
   }
   QString deviceName() const override { return device_.deviceName(); }
+  QStringList devicesPresent() const override { return present; }
+  void setDeviceName(const QString& device) override { picked << device; }
+  bool isHeld() const override { return device_.isOpen(); }
   const std::vector<bool>& dataTerminalReady() const { return dataTerminalReady_; }
+
+  QStringList present, picked;  // the devices listed, and those the user picked
 
  private:
   FakeSerialPort& device_;

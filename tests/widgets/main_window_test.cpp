@@ -41,6 +41,15 @@ class ScriptedFileDialog final : public FileDialog {
   }
 };
 
+struct ScriptedPortChooser final : PortChooser {
+  std::optional<QString> choosePort(QWidget*, const QString& message, const QStringList& devices) override {
+    offered << message << devices.join(',');
+    return answers.isEmpty() ? std::nullopt : std::optional(answers.takeFirst());
+  }
+  QStringList offered;  // each call's message, then the devices
+  QStringList answers;  // none left: cancelled
+};
+
 void click(QWidget* w) {
   const QPointF at(2, 2);
   QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
@@ -56,10 +65,13 @@ struct MainWindowTest : ::testing::Test {
   FakeSerialPort device{QStringLiteral("/dev/ttyUSB7")};
   ProxyPortFactory ports{device};
   ScriptedFileDialog dialog;
+  ScriptedPortChooser chooser;
   QStringList messages;
-  WindowRegistry windows{ports, clock, dialog, [this](QWidget*, Urgency u, const QString& m) {
+  WindowRegistry windows{ports, clock, dialog,
+                         [this](QWidget*, Urgency u, const QString& m) {
                            messages << (u == Urgency::kNotice ? QStringLiteral("notice: ") : QString()) + m;
-                         }};
+                         },
+                         &chooser};
   std::unique_ptr<Tarvex> window = std::make_unique<Tarvex>(windows);
   QTemporaryDir dir;
 
@@ -210,6 +222,20 @@ TEST_F(MainWindowTest, FailedStartsSayWhyAndStayIdle) {
   EXPECT_TRUE(messages[1].contains(QStringLiteral("no/such/dir/log.csv")));
   EXPECT_TRUE(idleButtons());
   EXPECT_FALSE(device.isOpen());
+}
+
+// A port that will not open offers the devices there are; the one picked is
+// every window's from then on, and the start is tried again on it.
+TEST_F(MainWindowTest, PortThatWillNotOpenOffersTheDevicesThereAre) {
+  device.failOpenWith(QStringLiteral("No such file or directory"));
+  ports.present = {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyACM0")};
+  chooser.answers = {QStringLiteral("/dev/ttyACM0")};
+  click(control("pb_StartScan"));  // picked, tried again, failed again: cancelled
+  EXPECT_EQ(ports.picked, QStringList{"/dev/ttyACM0"});
+  ASSERT_EQ(chooser.offered.size(), 4);
+  EXPECT_TRUE(chooser.offered[0].contains("/dev/ttyUSB7") && chooser.offered[0].contains("No such file"));
+  EXPECT_EQ(chooser.offered[1], QStringLiteral("/dev/ttyUSB0,/dev/ttyACM0"));
+  EXPECT_TRUE(messages.isEmpty() && idleButtons());
 }
 
 TEST_F(MainWindowTest, DragStripDuringAScanHaltsItWithTheLogOpen) {

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Takes the README's pictures again: runs the demo (tarvex --demo) on a virtual
+# display, presses its buttons as a user would and saves each window as a PNG
+# in docs/. It follows the simulated car's timetable (warm-up idle 30 s, first
+# launch at 40 s, the next about 41 s later), so it takes about two minutes.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+if [ "${1:-}" != --on-display ]; then
+  tarvex_install_missing "${TARVEX_PACKAGES[@]}" "${TARVEX_SCREENSHOT_PACKAGES[@]}"
+  tarvex_configure -DBUILD_TESTING=OFF
+  cmake --build "$TARVEX_BUILD" --parallel "$(nproc)" --target tarvex
+  exec xvfb-run -a -s "-screen 0 1000x800x24" "$BASH_SOURCE" --on-display
+fi
+
+docs="$TARVEX_ROOT/docs"
+mkdir -p "$docs"
+export QT_QPA_PLATFORM=xcb
+"$TARVEX_BUILD/app/tarvex" --demo &
+tarvex_pid=$!
+trap 'kill "$tarvex_pid" 2>/dev/null || true' EXIT
+started=$SECONDS
+
+# window TITLE X Y: waits for the window, puts it at X,Y and prints its id.
+window() {
+  local id
+  id=$(timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1)
+  xdotool windowmove "$id" "$2" "$3"
+  echo "$id"
+}
+# press ID X Y: a click at X,Y inside the window (the layouts' twips / 15).
+press() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
+# until S: waits until S seconds after the start.
+until_second() {
+  local left=$(($1 - (SECONDS - started)))
+  if [ "$left" -gt 0 ]; then sleep "$left"; fi
+}
+shot() {
+  sleep 0.5
+  import -window "$1" -strip "$docs/$2.png"
+  echo "docs/$2.png"
+}
+
+gauges=$(window Gauges 0 0)
+main=$(window "Tarvex - Mode 22" 380 0)
+press "$main" 48 344 # Start Scan
+until_second 50      # ten seconds into the first launch
+shot "$main" main-window
+shot "$gauges" gauges
+
+until_second 62
+press "$main" 380 344 # Drag Strip: the scan lets go of the adapter
+drag=$(window "OBD Dragstrip" 0 400)
+press "$drag" 200 188 # Start
+until_second 104      # the second launch is past the quarter mile
+shot "$drag" drag-strip
+press "$drag" 316 188 # Stop
+
+press "$main" 144 344 # Stop Scan
+press "$main" 252 344 # Open DTC Reader (it resets the adapter)
+dtc=$(window DTCReader 560 400)
+sleep 2
+press "$dtc" 56 24 # Read DTC
+sleep 1
+shot "$dtc" trouble-codes
