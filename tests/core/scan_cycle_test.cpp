@@ -127,17 +127,25 @@ TEST_F(ScanFixture, StartSetsUpTheAdapterAndTheFirstScanAsksOnItsAnswers) {
   EXPECT_EQ(takeCommands(), QStringList{"22000C01"});
 }
 
-TEST_F(ScanFixture, UnansweredRequestsMoveOnRoundAfterRound) {
+// The selection is read at each turn: a change counts from the next round.
+TEST_F(ScanFixture, UnansweredRequestsMoveOnRoundAfterRoundOverTheSelection) {
   scan.start(false, QString());
   takeCommands();
-  clock.advance(150ms * 44);
-  EXPECT_EQ(takeCommands(), kDefaultRound + kDefaultRound);
+  clock.advance(150ms * 22);
+  EXPECT_EQ(takeCommands(), kDefaultRound);
+  boxes.setEnabled(Box::kRPM, false);
+  boxes.setEnabled(Box::kKR, true);
+  clock.advance(150ms * 22);
+  QStringList expected = kDefaultRound.mid(1);
+  expected.insert(11, QStringLiteral("22125D01"));
+  EXPECT_EQ(takeCommands(), expected + QStringList{"22000D01"});
 }
 
 TEST_F(ScanFixture, RepliesFillTheBoxesAndMoveTheVisibleNeedles) {
   scan.start(false, QString());
   answerSetup();
   takeCommands();
+  boxes.setEnabled(Box::kRPM, false);  // deselected while its request is out: still decoded
   answer("22000C01", "1A FA");
   EXPECT_EQ(boxes.text(Box::kRPM), QStringLiteral("1726.5"));
   EXPECT_EQ(gauges.tachs, QList<int>{1726});  // read back from the box, halves to even
@@ -176,21 +184,6 @@ TEST_F(ScanFixture, RepliesArrivingInsideTheWriteKeepTheOrder) {
   EXPECT_EQ(boxes.text(Box::kIAT), QStringLiteral("0"));
   EXPECT_EQ(boxes.text(Box::kTPS), QStringLiteral("15.6862745098039"));
   EXPECT_EQ(boxes.text(Box::kLOAD), QStringLiteral("LOAD"));
-}
-
-TEST_F(ScanFixture, SelectionIsReadAtEachTurn) {
-  scan.start(false, QString());
-  answerSetup();
-  takeCommands();
-  // Deselected while its request is out: the reply is still decoded.
-  boxes.setEnabled(Box::kRPM, false);
-  answer("22000C01", "0B B8");
-  EXPECT_EQ(boxes.text(Box::kRPM), QStringLiteral("750"));
-  boxes.setEnabled(Box::kKR, true);
-  clock.advance(150ms * 22);
-  QStringList expected = kDefaultRound.mid(1);
-  expected.insert(11, QStringLiteral("22125D01"));
-  EXPECT_EQ(takeCommands(), expected + QStringList{"22000D01"});
 }
 
 TEST_F(ScanFixture, NothingSelectedSelectsEngineSpeedAndLogsTwice) {
