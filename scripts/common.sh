@@ -15,6 +15,11 @@ TARVEX_TEST_PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
 )
+# What the performance table needs on top: a virtual X server and a way to
+# see when the windows are shown, for the start-up time.
+TARVEX_BENCH_PACKAGES=(
+  xvfb xdotool
+)
 
 tarvex_install_missing() {
   local missing=()
