@@ -125,8 +125,10 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
                          "on? The scan goes on.")
                           .arg(Comm1->deviceName()));
   });
-  scan_->link().hooks().onBufferChanged = [this](const QString& text) { RxText->setText(text); };
-  scan_->link().hooks().onCommandSent = [this](const QString& text) { TxText->setText(text); };
+  rxMirror_ = new BoxMirror(*RxText);
+  txMirror_ = new BoxMirror(*TxText);
+  scan_->link().hooks().onBufferChanged = [this](const QString& text) { rxMirror_->show(text); };
+  scan_->link().hooks().onCommandSent = [this](const QString& text) { txMirror_->show(text); };
 
   connect(pb_StartScan, &QPushButton::clicked, this, &Tarvex::pb_StartScan_Click);
   connect(pb_StopScan, &QPushButton::clicked, this, &Tarvex::pb_StopScan_Click);
@@ -168,7 +170,9 @@ void Tarvex::setScanning(bool scanning) {
 }
 
 void Tarvex::pb_StartScan_Click() {
-  if (const std::optional<ScanFailure> failure = scan_->start(cb_log->isChecked(), tb_logpath->text())) {
+  const std::optional<ScanFailure> failure = scan_->start(cb_log->isChecked(), tb_logpath->text());
+  flushMirrors();
+  if (failure) {
     report(*failure);
     return;
   }
@@ -182,10 +186,17 @@ void Tarvex::pb_StopScan_Click() {
 
 void Tarvex::Comm1_OnComm(PortEvent event) {
   scan_->link().onPortEvent(event);
+  flushMirrors();
 }
 
 void Tarvex::Timer1_Timer() {
   scan_->link().onReplyTimeout();
+  flushMirrors();
+}
+
+void Tarvex::flushMirrors() {
+  rxMirror_->flush();
+  txMirror_->flush();
 }
 
 void Tarvex::report(const ScanFailure& failure) {

@@ -8,6 +8,7 @@
 #include "dtc/dtc_reader.h"
 #include "gauges/gauges_window.h"
 #include "scan/scan_cycle.h"
+#include "ui/box_mirror.h"
 #include "ui/file_dialog.h"
 #include "ui/message.h"
 #include "ui/window_builder.h"
@@ -80,6 +81,8 @@ class Tarvex : public QWidget {
   class WidgetBoxes;
   class GaugeForwarder;
   void setScanning(bool scanning);
+  // The buffer boxes show the link's newest texts; at the end of each handler.
+  void flushMirrors();
   void report(const ScanFailure& failure);
 
   WindowRegistry& windows_;
@@ -95,6 +98,8 @@ class Tarvex : public QWidget {
   QLineEdit* tb_logpath = nullptr;
   QLineEdit* RxText = nullptr;
   QLineEdit* TxText = nullptr;
+  BoxMirror* rxMirror_ = nullptr;  // the reply buffer and the last command, in their hidden boxes
+  BoxMirror* txMirror_ = nullptr;
   QCheckBox* cb_log = nullptr;
   QPushButton* pb_StartScan = nullptr;
   QPushButton* pb_StopScan = nullptr;

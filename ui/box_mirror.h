@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class QLineEdit;
+
+namespace tarvex {
+
+// A text box that mirrors a text which can change several times while one
+// event is handled (the reply buffer filled and emptied by one arrival, the
+// command sent after it): show() only notes the newest text, and the window
+// calls flush() when it has handled the event, so the box is set once, and
+// not at all when it already shows that text. A box shows what it holds when
+// the event loop next paints it, so the texts in between were never seen;
+// setting each would cost a text layout. Should a change come from somewhere
+// no window handler flushes, the box catches up when the event loop next
+// comes round. The mirror belongs to its box and goes with it.
+class BoxMirror : public QObject {
+ public:
+  explicit BoxMirror(QLineEdit& box);
+  void show(const QString& text);
+  void flush();
+
+ private:
+  QLineEdit& box_;
+  QString text_;
+  bool pending_ = false;
+  QTimer later_;
+};
+
+}  // namespace tarvex
