@@ -47,6 +47,53 @@ void ReplyCheckFullBuffer(benchmark::State& state) {
 }
 BENCHMARK(ReplyCheckFullBuffer);
 
+// The incremental check as a reply trickles in, one character an arrival: the
+// whole reply's cost, which should be close to one look at each character.
+void ReplyCheckCharByChar(benchmark::State& state) {
+  const QString reply = QStringLiteral("22000C01\r62 00 0C 1A F8 \r\r>");
+  ReplyCheck check(ReplyShape{QStringLiteral("62 00 0C"), 8, 2});
+  QString buffer;
+  buffer.reserve(reply.size());
+  for (auto _ : state) {
+    buffer.clear();
+    check.restart();
+    for (QChar c : reply) {
+      buffer.append(c);
+      benchmark::DoNotOptimize(check.check(buffer));
+    }
+  }
+}
+BENCHMARK(ReplyCheckCharByChar);
+
+// The link's work for one exchange (request out, echo and answer in, reply
+// handed on), with the answer arriving whole or a character at a time.
+void LinkExchange(benchmark::State& state) {
+  const bool charByChar = state.range(0) == 1;
+  testing::FakeClock clock;
+  testing::FakeSerialPort port;
+  port.open();
+  const std::unique_ptr<Timer> timer = clock.createTimer();
+  AdapterLink link(port, *timer, ReplyShape{}, QString());
+  testing::route(port, *timer, link);
+  int replies = 0;
+  link.hooks().onReply = [&](const QString&) { ++replies; };
+  const QByteArray answer = "22000C01\r62 00 0C 1A F8 \r\r>";
+  const ReplyShape shape{QStringLiteral("62 00 0C"), 8, 2};
+  const QString request = QStringLiteral("22000C01");
+  HeapGrowth heap(state);
+  for (auto _ : state) {
+    link.SendCom(request, shape);
+    if (charByChar) {
+      for (char c : answer) port.receive(QByteArray(1, c));
+    } else {
+      port.receive(answer);
+    }
+    port.clearWrites();
+  }
+  if (replies != state.iterations()) state.SkipWithError("a reply was missed");
+}
+BENCHMARK(LinkExchange)->ArgName("char_by_char")->Arg(0)->Arg(1);
+
 void DecodeEveryParameter(benchmark::State& state) {
   const QLocale locale = QLocale::c();
   HeapGrowth heap(state);
