@@ -1,11 +1,14 @@
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QPushButton>
 
+#include "app/main_window.h"
 #include "link/number_text.h"
 #include "scan/decode.h"
 #include "scan/scan_cycle.h"
+#include "tests/support/drag_ports.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial_port.h"
 #include "tests/support/layout_boxes.h"
@@ -153,11 +156,74 @@ void ScanRound(benchmark::State& state) {
 }
 BENCHMARK(ScanRound);
 
+// One exchange through a shown window, as the event loop runs it: the reply
+// arrives whole or a character at a time, each arrival followed by a pass of
+// the loop (painting included), on the offscreen platform. No system calls:
+// what is left is the program's and the toolkit's own work.
+class NoFileDialog final : public FileDialog {
+ public:
+  std::optional<QString> chooseSaveFile(QWidget*, const QString&, const QString&, const QString&,
+                                        const QString&) override {
+    return std::nullopt;
+  }
+};
+
+// Apart, so that an instruction count can be taken of it alone
+// (valgrind --tool=callgrind --toggle-collect='*exchangeOnce*').
+[[gnu::noinline]] void exchangeOnce(testing::FakeSerialPort& device,
+                                    const QHash<QByteArray, QByteArray>& answers, bool charByChar) {
+  const QByteArray request = device.writes().isEmpty() ? QByteArray() : device.writes().last();
+  const QByteArray reply = request + answers.value(request);
+  device.clearWrites();
+  if (charByChar) {
+    for (char c : reply) {
+      device.receive(QByteArray(1, c));
+      QCoreApplication::processEvents();
+    }
+  } else {
+    device.receive(reply);
+    QCoreApplication::processEvents();
+  }
+}
+
+void WindowExchange(benchmark::State& state) {
+  const bool drag = state.range(0) == 1;
+  const bool charByChar = state.range(1) == 1;
+  testing::FakeClock clock;
+  testing::FakeSerialPort device;
+  testing::ProxyPortFactory ports(device);
+  NoFileDialog dialog;
+  WindowRegistry windows(ports, clock, dialog, [](QWidget*, Urgency, const QString&) {});
+  Tarvex main(windows);
+  main.show();
+  if (drag) {
+    windows.showDragstrip().controls().get<QPushButton>(QStringLiteral("pb_Start"))->click();
+  } else {
+    main.pb_StartScan_Click();
+  }
+  // The scan goes on at the set-up's last prompt; the drag strip, which waits
+  // for a speed reply, when that reply is given up.
+  device.receive("ATST 10\rOK\r\r>");
+  if (drag) clock.advance(kReplyTimeout);
+  QHash<QByteArray, QByteArray> answers{{"010D\r", "41 0D 3C \r\r>"}};
+  for (const Parameter& p : catalogue()) {
+    answers.insert(QByteArray(p.request.data(), qsizetype(p.request.size())) + "\r",
+                   QByteArray(p.prefix.data(), qsizetype(p.prefix.size())) +
+                       (p.bytes == 2 ? " 1A F8" : " 3C") + " \r\r>");
+  }
+  QCoreApplication::processEvents();
+  for (auto _ : state) exchangeOnce(device, answers, charByChar);
+  if (device.writes().isEmpty()) state.SkipWithError("the window stopped asking");
+}
+BENCHMARK(WindowExchange)->ArgNames({"drag", "char_by_char"})->ArgsProduct({{0, 1}, {0, 1}});
+
 }  // namespace
 }  // namespace tarvex
 
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+  QApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -4,6 +4,7 @@
 // part briefly so that the harness keeps working; it judges no figure.
 
 #include <poll.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -76,6 +77,14 @@ Micros now() {
   return std::chrono::duration_cast<Micros>(std::chrono::steady_clock::now().time_since_epoch());
 }
 
+// The system's share of the process's CPU time: the kernel's work for the
+// process (waking it, poll, read, write), apart from the program's own.
+double systemSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_stime.tv_sec) + double(usage.ru_stime.tv_usec) / 1e6;
+}
+
 double cpuSeconds() {
   timespec t{};
   ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
@@ -100,6 +109,7 @@ struct Recorder {
   long reads = 0;       // chunks taken from the port while counting
   long unanswered = 0;  // requests that went out with no prompt before them (time-outs)
   double cpuAtFirst = 0;
+  double systemAtFirst = 0;
   // Laid out and touched before counting, so that keeping the samples does
   // not show as the program's memory growing.
   std::vector<double> turnaroundUs;
@@ -128,6 +138,7 @@ struct Recorder {
       } else if (!firstAt) {
         firstAt = at;
         cpuAtFirst = cpuSeconds();
+        systemAtFirst = systemSeconds();
       } else {
         ++exchanges;
         wireChars += backChars + 1;
@@ -314,7 +325,8 @@ struct RunResult {
   long exchanges = 0;
   double seconds = 0;
   double wireSeconds = 0;
-  double cpuSeconds = 0;
+  double cpuSeconds = 0;     // an exchange
+  double systemSeconds = 0;  // of which the kernel's
   double readsPerExchange = 0;
   long unanswered = 0;
   std::vector<double> turnaroundUs;
@@ -397,12 +409,14 @@ RunResult runOnce(const RunSpec& spec) {
       return !result.messages.isEmpty() || (spec.maxExchanges && recorder.exchanges >= spec.maxExchanges);
     });
     result.cpuSeconds = cpuSeconds() - recorder.cpuAtFirst;
+    result.systemSeconds = systemSeconds() - recorder.systemAtFirst;
     const long inProgress = recorder.exchanges;
     recorder.counting = false;
     main.pb_StopScan_Click();
     if (bare) bare->close();
     result.exchanges = recorder.exchanges;
     result.cpuSeconds /= std::max<long>(1, inProgress);
+    result.systemSeconds /= std::max<long>(1, inProgress);
   }
   result.seconds = recorder.firstAt ? double((recorder.lastAt - *recorder.firstAt).count()) / 1e6 : 0;
   result.wireSeconds = spec.baud > 0 ? double(recorder.wireChars) * charSeconds(spec.baud) : 0;
@@ -618,8 +632,10 @@ int main(int argc, char** argv) {
                                  : f[0] == "bare" ? Poller::kBare
                                                   : Poller::kScan,
                                  f[1].toInt(), f[2].toInt(), runLength});
-    say("%ld exchanges, %.1f req/s, %.1f%% of the wire, CPU %.3f ms an exchange, %.1f reads an exchange\n",
-        r.exchanges, r.rate(), 100 * r.wireShare(), 1000 * r.cpuSeconds, r.readsPerExchange);
+    say("%ld exchanges, %.1f req/s, %.1f%% of the wire, CPU %.3f ms an exchange (system %.3f), %.1f reads an "
+        "exchange\n",
+        r.exchanges, r.rate(), 100 * r.wireShare(), 1000 * r.cpuSeconds, 1000 * r.systemSeconds,
+        r.readsPerExchange);
     say("turnaround in the program p50 %.3f p99 %.3f ms, at the simulator p50 %.3f p99 %.3f ms\n",
         percentile(r.turnaroundUs, 0.5) / 1000, percentile(r.turnaroundUs, 0.99) / 1000,
         percentile(r.simTurnaroundUs, 0.5) / 1000, percentile(r.simTurnaroundUs, 0.99) / 1000);
@@ -694,12 +710,13 @@ int main(int argc, char** argv) {
   }
 
   say("\nCPU seconds per 1,000 exchanges (target: under 0.05 whole, under 0.15 a character at a time)\n");
-  say("  %-19s %14s %24s\n", "poller", "whole replies", "char by char, 9600 baud");
+  say("  %-19s %22s %34s\n", "poller", "whole replies (system)", "char by char, 9600 baud (system)");
   for (const RunResult& l : longRuns) {
     for (const RunResult& r : runs) {
       if (r.spec.poller == l.spec.poller && r.spec.baud == 9600)
-        say("  %-19s %14.4f %12.4f (%4.1f reads)\n", pollerName(l.spec.poller), l.cpuSeconds * 1000,
-            r.cpuSeconds * 1000, r.readsPerExchange);
+        say("  %-19s %13.4f (%.4f) %13.4f (%.4f), %4.1f reads an exchange\n", pollerName(l.spec.poller),
+            l.cpuSeconds * 1000, l.systemSeconds * 1000, r.cpuSeconds * 1000, r.systemSeconds * 1000,
+            r.readsPerExchange);
     }
   }
 
