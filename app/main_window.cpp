@@ -128,7 +128,10 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
   rxMirror_ = new BoxMirror(*RxText);
   txMirror_ = new BoxMirror(*TxText);
   scan_->link().hooks().onBufferChanged = [this](const QString& text) { rxMirror_->show(text); };
-  scan_->link().hooks().onCommandSent = [this](const QString& text) { txMirror_->show(text); };
+  scan_->link().hooks().onCommandSent = [this](const QString& text) {
+    txMirror_->show(text);
+    commandSent_ = true;
+  };
 
   connect(pb_StartScan, &QPushButton::clicked, this, &Tarvex::pb_StartScan_Click);
   connect(pb_StopScan, &QPushButton::clicked, this, &Tarvex::pb_StopScan_Click);
@@ -195,8 +198,11 @@ void Tarvex::Timer1_Timer() {
 }
 
 void Tarvex::flushMirrors() {
-  rxMirror_->flush();
+  // The hidden reply buffer box once an exchange, as the next command goes
+  // out: setting it on every character cost most of the window's work.
+  rxMirror_->flush(/*evenIfHidden=*/commandSent_);
   txMirror_->flush();
+  commandSent_ = false;
 }
 
 void Tarvex::report(const ScanFailure& failure) {

@@ -100,6 +100,7 @@ class Tarvex : public QWidget {
   QLineEdit* TxText = nullptr;
   BoxMirror* rxMirror_ = nullptr;  // the reply buffer and the last command, in their hidden boxes
   BoxMirror* txMirror_ = nullptr;
+  bool commandSent_ = false;  // by the handler now running
   QCheckBox* cb_log = nullptr;
   QPushButton* pb_StartScan = nullptr;
   QPushButton* pb_StopScan = nullptr;

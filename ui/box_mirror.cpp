@@ -1,5 +1,6 @@
 #include "ui/box_mirror.h"
 
+#include <QEvent>
 #include <QLineEdit>
 
 namespace tarvex {
@@ -7,7 +8,8 @@ namespace tarvex {
 BoxMirror::BoxMirror(QLineEdit& box) : QObject(&box), box_(box) {
   later_.setSingleShot(true);
   later_.setInterval(0);
-  connect(&later_, &QTimer::timeout, this, &BoxMirror::flush);
+  connect(&later_, &QTimer::timeout, this, [this] { flush(); });
+  box_.installEventFilter(this);
 }
 
 void BoxMirror::show(const QString& text) {
@@ -17,10 +19,11 @@ void BoxMirror::show(const QString& text) {
   later_.start();
 }
 
-void BoxMirror::flush() {
+void BoxMirror::flush(bool evenIfHidden) {
   if (!pending_) return;
-  pending_ = false;
   later_.stop();
+  if (box_.isHidden() && !evenIfHidden) return;
+  pending_ = false;
   // Setting the text a box already holds, with the cursor at its end and
   // nothing selected or to undo, would change nothing (an emptied buffer
   // after every reply).
@@ -28,6 +31,11 @@ void BoxMirror::flush() {
       !box_.isUndoAvailable())
     return;
   box_.setText(text_);
+}
+
+bool BoxMirror::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == &box_ && event->type() == QEvent::Show) flush();
+  return false;
 }
 
 }  // namespace tarvex

@@ -14,14 +14,19 @@ namespace tarvex {
 // calls flush() when it has handled the event, so the box is set once, and
 // not at all when it already shows that text. A box shows what it holds when
 // the event loop next paints it, so the texts in between were never seen;
-// setting each would cost a text layout. Should a change come from somewhere
-// no window handler flushes, the box catches up when the event loop next
-// comes round. The mirror belongs to its box and goes with it.
+// setting each would cost a text layout. A box its window hides is seen by
+// nobody: the window says when it is worth setting (once an exchange), and it
+// is set at the latest when shown. Should a change come from somewhere no
+// window handler flushes, the box catches up when the event loop next comes
+// round. The mirror belongs to its box and goes with it.
 class BoxMirror : public QObject {
  public:
   explicit BoxMirror(QLineEdit& box);
   void show(const QString& text);
-  void flush();
+  void flush(bool evenIfHidden = true);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QLineEdit& box_;
