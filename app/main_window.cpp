@@ -68,8 +68,7 @@ class Tarvex::WidgetBoxes final : public ValueBoxes {
   }
   QString text(Box box) const override { return edit(box)->text(); }
   void setText(Box box, const QString& text) override {
-    edit(box)->setText(text);
-    edit(box)->setCursorPosition(0);  // show the start of a long value, as a box does
+    setBoxText(*edit(box), text, 0);  // showing the start of a long value, as a box does
   }
   bool isEnabled(Box box) const override { return edit(box)->isEnabled(); }
   void setEnabled(Box box, bool enabled) override { edit(box)->setEnabled(enabled); }

@@ -13,8 +13,7 @@ QString OBDDragstrip::LineEditBoxes::text(DragBox box) const {
 }
 
 void OBDDragstrip::LineEditBoxes::setText(DragBox box, const QString& text) {
-  edits[std::size_t(box)]->setText(text);
-  edits[std::size_t(box)]->setCursorPosition(0);  // a long distance shows its leading digits
+  setBoxText(*edits[std::size_t(box)], text, 0);  // a long distance shows its leading digits
 }
 
 OBDDragstrip::OBDDragstrip(PortFactory& ports, Clock& clock, Reporter reporter, QWidget* parent)

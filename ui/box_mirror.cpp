@@ -5,6 +5,15 @@
 
 namespace tarvex {
 
+void setBoxText(QLineEdit& box, const QString& text, int cursor) {
+  const int at = cursor < 0 ? int(text.size()) : cursor;
+  if (box.text() == text && box.cursorPosition() == at && !box.hasSelectedText() && !box.isModified() &&
+      !box.isUndoAvailable())
+    return;
+  box.setText(text);
+  if (cursor >= 0) box.setCursorPosition(cursor);
+}
+
 BoxMirror::BoxMirror(QLineEdit& box) : QObject(&box), box_(box) {
   later_.setSingleShot(true);
   later_.setInterval(0);
@@ -24,13 +33,7 @@ void BoxMirror::flush(bool evenIfHidden) {
   later_.stop();
   if (box_.isHidden() && !evenIfHidden) return;
   pending_ = false;
-  // Setting the text a box already holds, with the cursor at its end and
-  // nothing selected or to undo, would change nothing (an emptied buffer
-  // after every reply).
-  if (box_.text() == text_ && box_.cursorPosition() == text_.size() && !box_.hasSelectedText() &&
-      !box_.isUndoAvailable())
-    return;
-  box_.setText(text_);
+  setBoxText(box_, text_);
 }
 
 bool BoxMirror::eventFilter(QObject* watched, QEvent* event) {
