@@ -7,5 +7,4 @@ source "$(dirname "${BASH_SOURCE[0]}")/scripts/common.sh"
 tarvex_install_missing "${TARVEX_PACKAGES[@]}" "${TARVEX_TEST_PACKAGES[@]}" "${TARVEX_BENCH_PACKAGES[@]}"
 tarvex_configure -DBUILD_TESTING=ON
 cmake --build "$TARVEX_BUILD" --parallel "$(nproc)" --target tarvex tarvex-sim tarvex_perf tarvex_bench
-echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 exec "$TARVEX_BUILD/bench/tarvex_perf" "$@"
