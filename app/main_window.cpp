@@ -80,8 +80,7 @@ class Tarvex::WidgetBoxes final : public ValueBoxes {
   }
   QString text(Box box) const override { return edit(box)->text(); }
   void setText(Box box, const QString& text) override {
-    edit(box)->setText(text);
-    edit(box)->setCursorPosition(0);  // show the start of a long value, as a box does
+    setBoxText(*edit(box), text, 0);  // showing the start of a long value, as a box does
   }
   bool isEnabled(Box box) const override { return edit(box)->isEnabled(); }
   void setEnabled(Box box, bool enabled) override { edit(box)->setEnabled(enabled); }
@@ -137,8 +136,13 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
                          "on? The scan goes on.")
                           .arg(Comm1->deviceName()));
   });
-  scan_->link().hooks().onBufferChanged = [this](const QString& text) { RxText->setText(text); };
-  scan_->link().hooks().onCommandSent = [this](const QString& text) { TxText->setText(text); };
+  rxMirror_ = new BoxMirror(*RxText);
+  txMirror_ = new BoxMirror(*TxText);
+  scan_->link().hooks().onBufferChanged = [this](const QString& text) { rxMirror_->show(text); };
+  scan_->link().hooks().onCommandSent = [this](const QString& text) {
+    txMirror_->show(text);
+    commandSent_ = true;
+  };
 
   connect(pb_StartScan, &QPushButton::clicked, this, &Tarvex::pb_StartScan_Click);
   connect(pb_StopScan, &QPushButton::clicked, this, &Tarvex::pb_StopScan_Click);
@@ -180,7 +184,9 @@ void Tarvex::setScanning(bool scanning) {
 }
 
 void Tarvex::pb_StartScan_Click() {
-  if (const std::optional<ScanFailure> failure = scan_->start(cb_log->isChecked(), tb_logpath->text())) {
+  const std::optional<ScanFailure> failure = scan_->start(cb_log->isChecked(), tb_logpath->text());
+  flushMirrors();
+  if (failure) {
     if (failure->what != ScanFailure::What::kPortOpen) {
       report(*failure);
     } else if (offerOtherPort(this, portOpenFailure(*Comm1), windows_.ports(), windows_.portChooser(),
@@ -199,10 +205,20 @@ void Tarvex::pb_StopScan_Click() {
 
 void Tarvex::Comm1_OnComm(PortEvent event) {
   scan_->link().onPortEvent(event);
+  flushMirrors();
 }
 
 void Tarvex::Timer1_Timer() {
   scan_->link().onReplyTimeout();
+  flushMirrors();
+}
+
+void Tarvex::flushMirrors() {
+  // The hidden reply buffer box once an exchange, as the next command goes
+  // out: setting it on every character cost most of the window's work.
+  rxMirror_->flush(/*evenIfHidden=*/commandSent_);
+  txMirror_->flush();
+  commandSent_ = false;
 }
 
 void Tarvex::report(const ScanFailure& failure) {

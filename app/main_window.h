@@ -8,6 +8,7 @@
 #include "dtc/dtc_reader.h"
 #include "gauges/gauges_window.h"
 #include "scan/scan_cycle.h"
+#include "ui/box_mirror.h"
 #include "ui/file_dialog.h"
 #include "ui/message.h"
 #include "ui/port_chooser.h"
@@ -86,6 +87,8 @@ class Tarvex : public QWidget {
   class WidgetBoxes;
   class GaugeForwarder;
   void setScanning(bool scanning);
+  // The buffer boxes show the link's newest texts; at the end of each handler.
+  void flushMirrors();
   void report(const ScanFailure& failure);
 
   WindowRegistry& windows_;
@@ -101,6 +104,9 @@ class Tarvex : public QWidget {
   QLineEdit* tb_logpath = nullptr;
   QLineEdit* RxText = nullptr;
   QLineEdit* TxText = nullptr;
+  BoxMirror* rxMirror_ = nullptr;  // the reply buffer and the last command, in their hidden boxes
+  BoxMirror* txMirror_ = nullptr;
+  bool commandSent_ = false;  // by the handler now running
   QCheckBox* cb_log = nullptr;
   QPushButton* pb_StartScan = nullptr;
   QPushButton* pb_StopScan = nullptr;

@@ -47,9 +47,11 @@ void DragPoller::AskSpeed() {
 }
 
 void DragPoller::onReply(const QString& out) {
-  // A reply with noise where the speed should be is no sample; ask again.
-  if (isWellFormedData(out)) run_.Display(out);
+  // The next request goes out first: the line and the adapter work on it while
+  // this sample is timed and shown.
   AskSpeed();
+  // A reply with noise where the speed should be is no sample.
+  if (isWellFormedData(out)) run_.Display(out);
 }
 
 }  // namespace tarvex

@@ -13,8 +13,7 @@ QString OBDDragstrip::LineEditBoxes::text(DragBox box) const {
 }
 
 void OBDDragstrip::LineEditBoxes::setText(DragBox box, const QString& text) {
-  edits[std::size_t(box)]->setText(text);
-  edits[std::size_t(box)]->setCursorPosition(0);  // a long distance shows its leading digits
+  setBoxText(*edits[std::size_t(box)], text, 0);  // a long distance shows its leading digits
 }
 
 OBDDragstrip::OBDDragstrip(PortFactory& ports, Clock& clock, Reporter reporter, PortChooser* chooser,
@@ -35,9 +34,11 @@ OBDDragstrip::OBDDragstrip(PortFactory& ports, Clock& clock, Reporter reporter, 
   poller_ = std::make_unique<DragPoller>(*Comm1, *Timer1, clock, boxes_, QLocale(), RxText->text());
   Comm1->setNotify([this](PortEvent event) { Comm1_OnComm(event); });
   Timer1->setCallback([this] { Timer1_Timer(); });
-  poller_->link().hooks().onBufferChanged = [this](const QString& text) { RxText->setText(text); };
+  rxMirror_ = new BoxMirror(*RxText);
+  ticksMirror_ = new BoxMirror(*Ticks);
+  poller_->link().hooks().onBufferChanged = [this](const QString& text) { rxMirror_->show(text); };
   poller_->setFailureHandler([this](const QString& message) { report_(this, Urgency::kError, message); });
-  poller_->setTicksHandler([this](std::int32_t ticks) { Ticks->setText(QString::number(ticks)); });
+  poller_->setTicksHandler([this](std::int32_t ticks) { ticksMirror_->show(QString::number(ticks)); });
   connect(RxText, &QLineEdit::textEdited, this, &OBDDragstrip::RxText_Change);
   connect(controls_.get<QPushButton>(QStringLiteral("pb_Start")), &QPushButton::clicked, this,
           [this] { pb_Start_Click(); });
@@ -54,6 +55,7 @@ OBDDragstrip::~OBDDragstrip() {
 
 void OBDDragstrip::pb_Start_Click() {
   const std::optional<QString> failure = poller_->start();
+  flushMirrors();
   if (!failure) return;
   if (!poller_->openFailed()) {
     report_(this, Urgency::kError, *failure);
@@ -68,15 +70,23 @@ void OBDDragstrip::pb_stop_Click() {
 
 void OBDDragstrip::Comm1_OnComm(PortEvent event) {
   poller_->link().onPortEvent(event);
+  flushMirrors();
 }
 
 void OBDDragstrip::Timer1_Timer() {
   poller_->link().onReplyTimeout();
+  flushMirrors();
 }
 
 // The user edited the visible reply buffer: the check runs on the new text.
 void OBDDragstrip::RxText_Change(const QString& text) {
   poller_->link().setBuffer(text);
+  flushMirrors();
+}
+
+void OBDDragstrip::flushMirrors() {
+  rxMirror_->flush();
+  ticksMirror_->flush();
 }
 
 void OBDDragstrip::closeEvent(QCloseEvent* event) {

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QSerialPortInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -197,9 +198,20 @@ bool QtSerialPort::write(const QByteArray& data) {
     return false;
   }
   writing_ = true;
+  qsizetype taken = 0;
+#ifdef Q_OS_UNIX
+  // Straight to the device when nothing waits before it: QSerialPort would
+  // switch its write notifier on and off for every command, and each switch
+  // wakes the event loop. What the device does not take at once, and any
+  // failure, goes the way below.
+  if (port_.bytesToWrite() == 0)
+    taken = std::max<qsizetype>(0, ::write(port_.handle(), data.constData(), data.size()));
+#endif
   // Hand the command to the device now (QSerialPort writes only from the event
   // loop otherwise), but never wait for the line.
-  const bool queued = port_.write(data) == data.size() && (port_.flush() || port_.bytesToWrite() > 0);
+  const QByteArray rest = data.mid(taken);
+  const bool queued =
+      rest.isEmpty() || (port_.write(rest) == rest.size() && (port_.flush() || port_.bytesToWrite() > 0));
   if (!queued && port_.isOpen()) fault(port_.errorString());
   writing_ = false;
   return port_.isOpen();

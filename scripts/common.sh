@@ -22,8 +22,13 @@ TARVEX_SCREENSHOT_PACKAGES=(
 )
 # What the tests, benchmarks and checks need on top.
 TARVEX_TEST_PACKAGES=(
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev libxcb1-dev
   clang-format
+)
+# What the performance table needs on top: a virtual X server to time the
+# start-up on.
+TARVEX_BENCH_PACKAGES=(
+  xvfb
 )
 
 tarvex_install_missing() {

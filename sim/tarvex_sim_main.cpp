@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "link/clock.h"
 #include "sim/sim_adapter.h"
@@ -62,24 +64,68 @@ long long numberOption(const QCommandLineParser& p, const QString& name, long lo
   return v;
 }
 
+// When each chunk from the client was read and each chunk went out, on the
+// steady clock in microseconds, so that a client's timing can be checked from
+// the adapter's end. Kept in memory while serving (a file write could delay a
+// delivery) and written out at the end.
+class LineTimes {
+ public:
+  void read(Micros at, qsizetype n) { add({at, n, 'R', false}); }
+  void wrote(Micros at, const QByteArray& out) { add({at, out.size(), 'W', out.contains('>')}); }
+  // Lines "R|W microseconds characters", with " >" when the prompt went out.
+  bool save(const QString& path) const {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) return false;
+    QByteArray text;
+    for (const Entry& e : entries_) {
+      text += e.kind + (' ' + QByteArray::number(qint64(e.at.count())) + ' ' + QByteArray::number(e.n));
+      text += e.prompt ? " >\n" : "\n";
+    }
+    return file.write(text) == text.size();
+  }
+
+ private:
+  struct Entry {
+    Micros at;
+    qsizetype n;
+    char kind;
+    bool prompt;
+  };
+  // A bound on the memory a long run can take: a few million chunks.
+  static constexpr std::size_t kLimit = 4'000'000;
+  void add(const Entry& e) {
+    if (entries_.size() < kLimit) entries_.push_back(e);
+  }
+  std::vector<Entry> entries_;
+};
+
 // The simulated device behind the master side of a pseudo-terminal.
 class Server {
  public:
-  // `speed`: the only line speed the adapter hears; nullopt: any.
-  Server(SimAdapter& adapter, tarvex::Clock& clock, int master, int slave, std::optional<speed_t> speed)
-      : adapter_(adapter),
-        clock_(clock),
-        master_(master),
-        slave_(slave),
-        speed_(speed),
-        timer_(clock.createTimer()) {
-    timer_->setSingleShot(true);
-    timer_->setCallback([this] { deliver(); });
+  // `speed`: the only line speed the adapter hears; nullopt: any. `times`:
+  // where to note the line's timing, if anywhere.
+  Server(SimAdapter& adapter, tarvex::Clock& clock, int master, int slave, std::optional<speed_t> speed,
+         LineTimes* times)
+      : adapter_(adapter), clock_(clock), master_(master), slave_(slave), speed_(speed), times_(times) {
+    // Woken to the microsecond at the adapter's next event: a millisecond timer
+    // would deliver each character up to a millisecond late, more than a whole
+    // character takes at 38400 baud and above. The timer's clock is the steady
+    // clock that clock_ reads.
+    wake_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (wake_ < 0) fail(QStringLiteral("no timer"));
+    waker_ = new QSocketNotifier(wake_, QSocketNotifier::Read);
+    QObject::connect(waker_, &QSocketNotifier::activated, [this] {
+      std::uint64_t expirations = 0;
+      [[maybe_unused]] const auto n = ::read(wake_, &expirations, sizeof expirations);
+      deliver();
+    });
     reader_ = new QSocketNotifier(master_, QSocketNotifier::Read);
     QObject::connect(reader_, &QSocketNotifier::activated, [this] { take(); });
   }
   ~Server() {
     delete reader_;
+    delete waker_;
+    ::close(wake_);
     closeDevice();
   }
 
@@ -90,6 +136,7 @@ class Server {
     char buf[4096];
     const ssize_t n = ::read(master_, buf, sizeof buf);
     if (n > 0) {
+      if (times_) times_->read(clock_.now(), n);
       const QByteArray bytes(buf, int(n));
       clientAtOurSpeed() ? adapter_.receive(bytes, clock_.now())
                          : adapter_.receiveAtWrongSpeed(bytes, clock_.now());
@@ -110,8 +157,10 @@ class Server {
     const Micros now = clock_.now();
     const QByteArray out = adapter_.takeOutputDue(now);
     // Nobody reading and the terminal full: the characters are lost, as on a line.
-    if (!out.isEmpty() && master_ >= 0) [[maybe_unused]]
-      const auto n = ::write(master_, out.constData(), out.size());
+    if (!out.isEmpty() && master_ >= 0) {
+      [[maybe_unused]] const auto n = ::write(master_, out.constData(), out.size());
+      if (times_) times_->wrote(clock_.now(), out);
+    }
     if (adapter_.goneBy(now) && master_ >= 0) {
       std::fprintf(stderr, "tarvex-sim: the device vanished\n");
       reader_->setEnabled(false);
@@ -129,7 +178,12 @@ class Server {
     }
     std::optional<Micros> next = adapter_.nextEventTime();
     if (auto gone = adapter_.vanishedAt()) next = next ? std::min(*next, *gone) : *gone;
-    wakeTimerAt(*timer_, clock_.now(), next);
+    itimerspec when{};  // all zero: disarmed
+    if (next) {
+      const auto us = std::max<std::int64_t>(1, next->count());
+      when.it_value = {time_t(us / 1'000'000), long(us % 1'000'000) * 1000};
+    }
+    ::timerfd_settime(wake_, TFD_TIMER_ABSTIME, &when, nullptr);
   }
 
   void closeDevice() {
@@ -143,8 +197,10 @@ class Server {
   int master_;
   int slave_;
   std::optional<speed_t> speed_;
-  std::unique_ptr<tarvex::Timer> timer_;
-  QSocketNotifier* reader_;
+  LineTimes* times_;
+  int wake_ = -1;
+  QSocketNotifier* waker_ = nullptr;
+  QSocketNotifier* reader_ = nullptr;
 };
 
 }  // namespace
@@ -184,6 +240,10 @@ int main(int argc, char** argv) {
        "Hang on the Nth command line: read nothing more, answer nothing, stay present; 0: never.", "N", "0"},
       {"vanish-after", "Disappear on the Nth command line; 0: never.", "N", "0"},
       {"log", "Append every command line received to FILE, and <LF> for each line feed.", "FILE"},
+      {"line-times",
+       "On exit, write to FILE when each chunk was read from the client and each went out (steady clock, "
+       "microseconds).",
+       "FILE"},
   };
   for (QCommandLineOption& o : options) {
     if (!o.defaultValues().isEmpty())
@@ -284,9 +344,14 @@ int main(int argc, char** argv) {
       log.flush();
     });
   }
-  Server server(adapter, clock, master, slave, speed);
+  std::optional<LineTimes> times;
+  if (p.isSet("line-times")) times.emplace();
+  Server server(adapter, clock, master, slave, speed, times ? &*times : nullptr);
 
   std::printf("%s\n", path);
   std::fflush(stdout);
-  return app.exec();
+  const int status = app.exec();
+  if (times && !times->save(p.value("line-times")))
+    fail(QStringLiteral("cannot write %1").arg(p.value("line-times")));
+  return status;
 }

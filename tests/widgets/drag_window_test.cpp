@@ -41,9 +41,13 @@ TEST_F(OBDDragstripTest, StartPollsAndTheBoxesFollowTheRun) {
   clock.advance(150ms);
   device.receive("41 0D 00>");
   clock.advance(100ms);
+  int changes = 0;
+  QObject::connect(rx, &QLineEdit::textChanged, [&] { ++changes; });
   device.receive("010D\r41 0D 0A\r");
   EXPECT_EQ(rx->text(), "010D\r41 0D 0A\r");
   device.receive("\r>");
+  EXPECT_EQ(rx->text(), "");
+  EXPECT_EQ(changes, 2);  // once an arrival, though the last one filled and emptied the buffer
   EXPECT_EQ(text(w, "Speed"), "10");
   EXPECT_EQ(text(w, "Ticks"), "22250");
   EXPECT_TRUE(reported.isEmpty());

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the program, the simulator and the
+# benchmarks, and prints the performance table (README, "Performance").
+# Arguments go to tarvex_perf, e.g. --seconds 10, --smoke, --only scan,9600,0.
+# The microbenchmarks: build/bench/tarvex_bench.
+source "$(dirname "${BASH_SOURCE[0]}")/scripts/common.sh"
+tarvex_install_missing "${TARVEX_PACKAGES[@]}" "${TARVEX_TEST_PACKAGES[@]}" "${TARVEX_BENCH_PACKAGES[@]}"
+tarvex_configure -DBUILD_TESTING=ON
+cmake --build "$TARVEX_BUILD" --parallel "$(nproc)" --target tarvex tarvex-sim tarvex_perf tarvex_bench
+exec "$TARVEX_BUILD/bench/tarvex_perf" "$@"
