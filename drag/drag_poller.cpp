@@ -47,11 +47,9 @@ void DragPoller::AskSpeed() {
 }
 
 void DragPoller::onReply(const QString& out) {
-  // The next request goes out first: the line and the adapter work on it while
-  // this sample is timed and shown.
-  AskSpeed();
-  // A reply with noise where the speed should be is no sample.
+  // A reply with noise where the speed should be is no sample; ask again.
   if (isWellFormedData(out)) run_.Display(out);
+  AskSpeed();
 }
 
 }  // namespace tarvex

@@ -13,9 +13,9 @@
 namespace tarvex {
 
 // The drag strip window's commands without its widgets: the adapter set-up on
-// "Start", then road-speed requests ("010D") one after the other: each complete
-// reply is followed at once by the next request, then timed into the run; a
-// request that gets no complete reply in 150 ms is written again.
+// "Start", then road-speed requests ("010D") one after the other, each complete
+// reply timed into the run and followed at once by the next request; a request
+// that gets no complete reply in 150 ms is written again.
 class DragPoller {
  public:
   static constexpr char kSpeedRequest[] = "010D";
