@@ -188,6 +188,7 @@ class TimedPortFactory final : public PortFactory {
     return std::make_unique<TimedPort>(inner_.createPort(use), recorder_);
   }
   QString deviceName() const override { return inner_.deviceName(); }
+  bool isHeld() const override { return inner_.isHeld(); }
 
  private:
   QtPortFactory inner_;
