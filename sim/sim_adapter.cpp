@@ -110,18 +110,6 @@ std::optional<Micros> SimAdapter::nextEventTime() const {
   return next;
 }
 
-void SimAdapter::resetNow(Micros at) {
-  advanceTo(at);
-  restart(std::max(at, clock_));
-}
-
-void SimAdapter::vanish(Micros at) {
-  advanceTo(at);
-  at = std::max(at, clock_);
-  vanishedAt_ = at;
-  fallSilent(at);
-}
-
 // Nothing more goes out after `at`, and nothing on its way in is heard.
 void SimAdapter::fallSilent(Micros at) {
   std::erase_if(output_, [&](const OutByte& b) { return b.due > at; });

@@ -79,11 +79,7 @@ class SimAdapter {
   // When something next happens (a byte arrives or leaves); nullopt if idle.
   std::optional<Micros> nextEventTime() const;
 
-  // Spontaneous reset at `at`, as after a brown-out: the pending answer is
-  // lost, the settings go back to their defaults, the banner follows.
-  void resetNow(Micros at);
-  // The device disappears at `at`: no output from then on, nothing is heard.
-  void vanish(Micros at);
+  // When the device disappeared (vanishAfter): no output from then on, nothing is heard.
   std::optional<Micros> vanishedAt() const { return vanishedAt_; }
   bool goneBy(Micros now) const { return vanishedAt_ && *vanishedAt_ <= now; }
   // When the device hung (stallAfter): still there, but deaf and dumb from then on.

@@ -110,11 +110,6 @@ QString SimPortFactory::deviceName() const {
   return shared_->name;
 }
 
-void SimPortFactory::vanish() {
-  shared_->adapter->vanish(shared_->clock->now());
-  if (shared_->holder) shared_->holder->arm();
-}
-
 bool SimPortFactory::isHeld() const {
   return shared_->holder != nullptr;
 }

@@ -54,8 +54,6 @@ class SimPortFactory final : public PortFactory {
   std::unique_ptr<SerialPort> createPort(const PortUse& use) override;
   QString deviceName() const override;
 
-  // The device disappears now: the open port reports an error, opens fail.
-  void vanish();
   bool isHeld() const override;
 
   static constexpr const char* kGoneError = "No such device: the adapter has gone";

@@ -59,19 +59,6 @@ TEST(SimAdapter, NoDataWhenTheAnswerTimeRunsOut) {
   }
 }
 
-TEST(SimAdapter, EnhancedAnswersCarryTheModelsBytes) {
-  SimRig rig(SimRig::instant(Millis{20}));
-  for (const char* line : {"ATE0", "ATSH 6C 10 F1"}) rig.exchange(line);
-  rig.run(Millis{95'000});  // well into the drive cycles
-  for (std::uint16_t id : sim::Vehicle::enhancedIdentifiers()) {
-    const QByteArray bytes =
-        QByteArray::fromHex("62") + char(id >> 8) + char(id) +
-        *rig.vehicle.enhancedData(id, std::chrono::duration_cast<Millis>(rig.now) + Millis{20});
-    EXPECT_EQ(rig.exchange("22" + QByteArray::number(id, 16).rightJustified(4, '0') + "1"),
-              bytes.toHex(' ').toUpper() + " \r\r>");
-  }
-}
-
 TEST(SimAdapter, InputDuringAnAnswerStopsItButALineFeedDoesNot) {
   SimRig rig(SimRig::instant(Millis{30}));
   rig.write("010D\r");

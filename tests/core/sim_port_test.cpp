@@ -46,39 +46,20 @@ TEST(SimPort, OnlyOneWindowHoldsTheDevice) {
   EXPECT_TRUE(main->open());
 }
 
-TEST(SimPort, ExchangesOnTheClocksTimers) {
-  Bench bench;
+TEST(SimPort, VanishedDeviceReportsOnceAndCannotBeOpened) {
+  sim::SimAdapterConfig config;
+  config.faults.vanishAfter = 1;
+  Bench bench(config);
   auto port = bench.port();
   ASSERT_TRUE(port->open());
-  port->write("ATZ\r\n");
-  bench.clock.advance(Millis{900});
-  EXPECT_EQ(bench.received, "ATZ\r");  // still resetting
-  // The windows write their next line from inside the notification.
-  port->setNotify([&](PortEvent) {
-    bench.received += port->readAll();
-    if (bench.received.endsWith('>') && bench.received.count("41 0D") < 3) port->write("010D\r\n");
-  });
-  bench.clock.advance(Millis{1000});
-  EXPECT_EQ(bench.adapter.commandLog(), (QStringList{"ATZ", "010D", "010D", "010D"}));
-  EXPECT_TRUE(bench.received.endsWith("41 0D 00 \r\r>"));
-}
-
-TEST(SimPort, VanishedDeviceReportsOnceAndCannotBeOpened) {
-  for (int vanishAfter : {0, 1}) {  // 0: vanish() at once; 1: on the first line
-    sim::SimAdapterConfig config;
-    config.faults.vanishAfter = vanishAfter;
-    Bench bench(config);
-    auto port = bench.port();
-    ASSERT_TRUE(port->open());
-    vanishAfter ? void(port->write("ATI\r\n")) : bench.factory.vanish();
-    bench.clock.advance(Millis{100});
-    EXPECT_EQ(std::count(bench.kinds.begin(), bench.kinds.end(), PortEvent::kError), 1) << vanishAfter;
-    EXPECT_EQ(bench.kinds.back(), PortEvent::kError);
-    EXPECT_EQ(port->errorString(), QString(SimPortFactory::kGoneError));
-    EXPECT_FALSE(port->write("ATI\r\n"));
-    port->close();
-    EXPECT_FALSE(port->open());
-  }
+  port->write("ATI\r");
+  bench.clock.advance(Millis{100});
+  EXPECT_EQ(std::count(bench.kinds.begin(), bench.kinds.end(), PortEvent::kError), 1);
+  EXPECT_EQ(bench.kinds.back(), PortEvent::kError);
+  EXPECT_EQ(port->errorString(), QString(SimPortFactory::kGoneError));
+  EXPECT_FALSE(port->write("ATI\r"));
+  port->close();
+  EXPECT_FALSE(port->open());
 }
 
 }  // namespace
