@@ -20,7 +20,6 @@
 #include "scan/scan_cycle.h"
 #include "sim/vehicle.h"
 #include "tests/support/layout_boxes.h"
-#include "tests/support/route.h"
 
 // A pseudo-terminal keeps neither modem lines nor parity and character size
 // (the kernel forces 8 bits, no parity), so what the program asks of the line
@@ -112,10 +111,10 @@ struct ScanRun {
 };
 
 // Runs the event loop for a while, or until `done`.
-void runEvents(
-    int ms, const std::function<bool()>& done = [] { return false; }) {
+void runEvents(int ms, const std::function<bool()>& done = {}) {
   QDeadlineTimer deadline(ms);
-  while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  while (!(done && done()) && !deadline.hasExpired())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
 // Starts tarvex-sim at 9600 baud, scans over the real serial port until the log
@@ -124,14 +123,14 @@ ScanRun scanOverPty(const QStringList& simOptions, int rows) {
   QuickSleepClock clock;
   Simulator sim(QStringList{"--baud", "9600"} + simOptions);
   const Micros simStart = clock.now();  // the car's engine started just before the path was printed
+  const auto sinceStart = [&] { return std::chrono::duration_cast<Millis>(clock.now() - simStart); };
   const QString csv = sim.dir.filePath(QStringLiteral("log.csv"));
-
   ScanRun run;
   QtSerialPort port(sim.device, PortUse{QStringLiteral("the scan"), true});
   const std::unique_ptr<Timer> timer = clock.createTimer();
   MemoryBoxes boxes = testing::boxesFromLayout();
   ScanCycle scan(port, *timer, clock, boxes);
-  testing::route(port, *timer, scan.link());
+  timer->setCallback([&] { scan.link().onReplyTimeout(); });
   int events = 0;
   port.setNotify([&](PortEvent event) {
     ++events;
@@ -140,80 +139,77 @@ ScanRun scanOverPty(const QStringList& simOptions, int rows) {
   scan.setFailureHandler([&](const ScanFailure& failure) { run.failures << failure; });
   scan.setLocale(QLocale::c());
   scan.setDateTimeSource([&] {
-    run.rowTimes.push_back(std::chrono::duration_cast<Millis>(clock.now() - simStart));
+    run.rowTimes.push_back(sinceStart());
     return QDateTime::currentDateTime();
   });
-  scan.link().hooks().onCommandSent = [&](const QString& command) {
-    run.sent.emplace_back(command, std::chrono::duration_cast<Millis>(clock.now() - simStart));
-  };
+  scan.link().hooks().onCommandSent = [&](const QString& sent) { run.sent.emplace_back(sent, sinceStart()); };
   EXPECT_FALSE(scan.start(true, csv)) << sim.device.toStdString();
   runEvents(30'000, [&] { return int(run.rowTimes.size()) >= rows || !run.failures.isEmpty(); });
-  if (!run.failures.isEmpty()) {
-    const int before = events;
-    runEvents(300);
-    run.eventsAfterFailure = events - before;
-  }
+  const int before = events;
+  runEvents(run.failures.isEmpty() ? 0 : 300);  // is the failed port still polled?
+  run.eventsAfterFailure = events - before;
   scan.stop();
   run.commands = sim.commands();
   for (const QString& line : readLines(csv)) run.logLines << line.trimmed();
   return run;
 }
 
-QStringList defaultRound() {
-  QStringList round;
-  for (const Parameter& p : catalogue()) {
+// The adapter is set up, then asked for the selected parameters in catalogue
+// order, round after round; only the lines in `setUpAgain` may come between.
+void expectSetUpThenRounds(const QStringList& commands, const QStringList& setUpAgain = {}) {
+  EXPECT_EQ(commands.mid(0, 4), (QStringList{"ATZ", "ATE1", "ATSH 6C 10 F1", "ATST 10"}));
+  QStringList round, requests;
+  for (const Parameter& p : catalogue())
     if (p.selectedAtStart) round << toQString(p.request);
-  }
-  return round;
+  for (const QString& command : commands.mid(4))
+    if (!setUpAgain.contains(command)) requests << command;
+  for (qsizetype i = 0; i < requests.size(); ++i) EXPECT_EQ(requests[i], round[i % 22]) << i;
 }
 
 // A logged value against the car's own: what the car had between the request
 // and the reply time-out, within one step of the answer's resolution.
-struct Checked {
+using State = sim::VehicleState;
+const struct {
   Box box;
-  double (*value)(const sim::VehicleState&);
+  double State::*value;
   double step;
-};
-const Checked kChecked[] = {
-    {Box::kRPM, [](const sim::VehicleState& s) { return s.rpm; }, 0.25},
-    {Box::kSpeed, [](const sim::VehicleState& s) { return s.speedKmh; }, 1},
-    {Box::kCoolant, [](const sim::VehicleState& s) { return s.coolantC; }, 1},
-    {Box::kIAT, [](const sim::VehicleState& s) { return s.intakeAirC; }, 1},
-    {Box::kTPS, [](const sim::VehicleState& s) { return s.throttlePct; }, 1 / 2.55},
-    {Box::kVolts, [](const sim::VehicleState& s) { return s.batteryVolts; }, 0.1},
-    {Box::kMAF, [](const sim::VehicleState& s) { return s.mafGramsPerSec; }, 0.01},
-};
+} kChecked[] = {{Box::kRPM, &State::rpm, 0.25},
+                {Box::kSpeed, &State::speedKmh, 1},
+                {Box::kCoolant, &State::coolantC, 1},
+                {Box::kIAT, &State::intakeAirC, 1},
+                {Box::kTPS, &State::throttlePct, 1 / 2.55},
+                {Box::kVolts, &State::batteryVolts, 0.1},
+                {Box::kMAF, &State::mafGramsPerSec, 0.01}};
 
-TEST(ScanOverPty, CommandsAndLoggedValuesAgreeWithTheCar) {
-  const ScanRun run = scanOverPty({"--seed", "7"}, 4);
-  ASSERT_GE(run.logLines.size(), 5);
+// A scan until the adapter is pulled (the simulator's device vanishes on line
+// 100): it stops at once, the log keeps every round that ended, as the car had
+// it, and nothing polls the dead device any more.
+TEST(ScanOverPty, AdapterPulledMidScanStopsItWithEveryEndedRoundLoggedAsTheCarHadIt) {
+  const ScanRun run = scanOverPty({"--seed", "7", "--vanish-after", "100"}, 10);
+  ASSERT_EQ(run.failures.size(), 1);
+  EXPECT_EQ(run.failures[0].what, ScanFailure::What::kPortLost);
+  EXPECT_EQ(run.eventsAfterFailure, 0);
+  ASSERT_EQ(run.rowTimes.size(), 4u);  // 4 set-up lines and 96 requests: four rounds ended
+  ASSERT_EQ(run.logLines.size(), 5);
   EXPECT_EQ(run.logLines[0] + QStringLiteral("\r\n"), QString::fromLatin1(csvHeader()));
-
-  // Set-up, then the selected requests in catalogue order, round after round.
   // The fourth row is written as the fourth round's last request goes out.
   ASSERT_GE(run.commands.size(), 4 + 3 * 22 + 20);
   EXPECT_FALSE(run.commands.contains(QStringLiteral("<LF>")));  // lines end with a carriage return alone
-  EXPECT_EQ(run.commands.mid(0, 4), (QStringList{"ATZ", "ATE1", "ATSH 6C 10 F1", "ATST 10"}));
-  const QStringList round = defaultRound();
-  for (qsizetype i = 4; i < run.commands.size(); ++i) EXPECT_EQ(run.commands[i], round[(i - 4) % 22]) << i;
+  expectSetUpThenRounds(run.commands);
 
   sim::Vehicle car(sim::VehicleConfig{7, 0ms, 1000ms});
-  for (int row = 1; row < 4; ++row) {
+  for (int row = 0; row < 4; ++row) {
     const QStringList fields = run.logLines[row + 1].split(QLatin1Char(','));
     ASSERT_EQ(fields.size(), 28);
-    const Millis at = run.rowTimes[std::size_t(row)];
-    for (const Checked& c : kChecked) {
-      const auto p = std::find_if(catalogue().begin(), catalogue().end(),
-                                  [&](const Parameter& q) { return q.box == c.box; });
+    for (const auto& c : kChecked) {
+      const auto p = std::ranges::find(catalogue(), c.box, &Parameter::box);
       Millis asked{};
-      for (const auto& [command, when] : run.sent) {
-        if (command == toQString(p->request) && when < at) asked = when;
-      }
-      double low = 1e9, high = -1e9;
-      for (Millis t = std::max(asked - 10ms, 0ms); t <= asked + kReplyTimeout + kStartSkew; t += 1ms) {
-        low = std::min(low, c.value(car.stateAt(t)));
-        high = std::max(high, c.value(car.stateAt(t)));
-      }
+      for (const auto& [command, when] : run.sent)
+        if (command == toQString(p->request) && when < run.rowTimes[std::size_t(row)]) asked = when;
+      std::vector<double> had;
+      for (Millis t = std::max(asked - 10ms, 0ms); t <= asked + kReplyTimeout + kStartSkew; t += 1ms)
+        had.push_back(car.stateAt(t).*c.value);
+      const auto [low, high] = std::ranges::minmax(had);
       bool number = false;
       const double logged = fields[p->csvColumn - 1].toDouble(&number);
       EXPECT_TRUE(number && logged >= low - c.step && logged <= high + c.step)
@@ -225,28 +221,12 @@ TEST(ScanOverPty, CommandsAndLoggedValuesAgreeWithTheCar) {
 TEST(ScanOverPty, LostAndLateAnswersAreSkippedAndTheScanGoesOn) {
   const ScanRun dropped = scanOverPty({"--drop", "0.4"}, 3);
   EXPECT_EQ(dropped.rowTimes.size(), 3u);
-  const QStringList round = defaultRound();
-  for (qsizetype i = 4; i < dropped.commands.size(); ++i)
-    EXPECT_EQ(dropped.commands[i], round[(i - 4) % 22]) << i;
-
+  expectSetUpThenRounds(dropped.commands);
   // A late answer is cut off by the next request (the adapter prints
   // STOPPED); the requests still come one after another, each once.
   const ScanRun late = scanOverPty({"--late", "--fault-share", "0.3"}, 3);
   EXPECT_EQ(late.rowTimes.size(), 3u);
   EXPECT_GE(late.commands.size(), 4 + 2 * 22);
-}
-
-// The adapter pulled mid-scan (the simulator's device vanishes): the scan
-// stops at once, the log keeps every round that ended, and nothing polls the
-// dead device any more.
-TEST(ScanOverPty, AdapterPulledMidScanStopsItWithEveryEndedRoundLogged) {
-  const ScanRun run = scanOverPty({"--vanish-after", "60"}, 10);
-  ASSERT_EQ(run.failures.size(), 1);
-  EXPECT_EQ(run.failures[0].what, ScanFailure::What::kPortLost);
-  EXPECT_EQ(run.eventsAfterFailure, 0);
-  ASSERT_EQ(run.rowTimes.size(), 2u);  // 4 set-up lines and 56 requests: two rounds ended
-  ASSERT_EQ(run.logLines.size(), 3);
-  for (const QString& line : run.logLines.mid(1)) EXPECT_EQ(line.split(QLatin1Char(',')).size(), 28);
 }
 
 // An adapter that resets itself (every 30th line here) is set up again and
@@ -256,15 +236,9 @@ TEST(ScanOverPty, AdapterThatResetsItselfIsSetUpAgainAndTheScanGoesOn) {
   EXPECT_TRUE(run.failures.isEmpty());
   ASSERT_GE(run.commands.size(), 90);
   const QStringList again{"ATE1", "ATSH 6C 10 F1", "ATST 10"};
-  QStringList requests;
-  for (qsizetype i = 4; i < run.commands.size(); ++i) {
-    if ((i + 1) % 30 == 0 && i + 3 < run.commands.size()) {
-      EXPECT_EQ(run.commands.mid(i + 1, 3), again) << "after line " << i + 1;
-    }
-    if (!again.contains(run.commands[i])) requests << run.commands[i];
-  }
-  const QStringList round = defaultRound();
-  for (qsizetype i = 0; i < requests.size(); ++i) EXPECT_EQ(requests[i], round[i % 22]) << i;
+  for (qsizetype line = 30; line + 3 <= run.commands.size(); line += 30)
+    EXPECT_EQ(run.commands.mid(line, 3), again) << "after line " << line;
+  expectSetUpThenRounds(run.commands, again);
   EXPECT_NE(run.logLines.last().split(QLatin1Char(','))[0], QStringLiteral("RPM"));
 }
 
@@ -312,10 +286,11 @@ TEST(PortOverPty, DeviceThatStopsTakingDataIsAFault) {
 TEST(PortOverPty, OpensTheLineAt9600EightNoneOne) {
   Simulator sim({"--baud", "9600"});
   for (const bool dtr : {true, false}) {
+    lineRequested.clear();
+    dtrRequested.clear();
     QtSerialPort port(sim.device, PortUse{QStringLiteral("the test"), dtr});
     ASSERT_TRUE(port.open()) << port.errorString().toStdString();
     const int fd = ::open(sim.device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(fd, 0);
     termios shown{};
     ASSERT_EQ(::tcgetattr(fd, &shown), 0);
     ::close(fd);
@@ -328,22 +303,16 @@ TEST(PortOverPty, OpensTheLineAt9600EightNoneOne) {
     }
     ASSERT_EQ(dtrRequested.size(), 1u);
     EXPECT_EQ(dtrRequested.begin()->second, dtr);
-    port.close();
-    lineRequested.clear();
-    dtrRequested.clear();
   }
 }
 
 // The adapter hears only its own speed; a search finds it, and the factory's
 // ports keep it.
 TEST(PortOverPty, LineSpeedGivenOrFound) {
-  const struct {
-    qint32 baud;
-    bool answers;
-  } cases[] = {{38400, true}, {9600, false}, {kFindBaud, true}};
-  for (const auto& c : cases) {
+  for (const auto& [baud, answers] :
+       std::map<qint32, bool>{{38400, true}, {9600, false}, {kFindBaud, true}}) {
     Simulator sim({"--baud", "38400"});
-    QtPortFactory ports(sim.device, c.baud);
+    QtPortFactory ports(sim.device, baud);
     QStringList notices;
     ports.setNotice([&](const QString& text) { notices << text; });
     const std::unique_ptr<SerialPort> port = ports.createPort({QStringLiteral("the test")});
@@ -352,24 +321,21 @@ TEST(PortOverPty, LineSpeedGivenOrFound) {
     port->setNotify([&](PortEvent) { received += port->readAll(); });
     ASSERT_TRUE(port->write("ATI\r"));
     runEvents(500, [&] { return received.contains('>'); });
-    EXPECT_EQ(received.contains("ELM327 v1.5\r\r>"), c.answers) << c.baud << received.toHex().toStdString();
-    EXPECT_EQ(notices.join("").contains("answers at 38400 baud; Tarvex keeps that speed"), !c.baud);
+    EXPECT_EQ(received.contains("ELM327 v1.5\r\r>"), answers) << baud << received.toHex().toStdString();
+    EXPECT_EQ(notices.join("").contains("answers at 38400 baud; Tarvex keeps that speed"), baud == kFindBaud);
   }
 }
 
-// The built program, with no display at all: its exit code, and all it said.
-std::pair<int, QString> runTarvex(const QStringList& arguments) {
-  QProcess process;
+// The built program, with no display at all: its exit code and all it said.
+// The ports listed are the terminals with a driver behind them.
+TEST(Program, OptionsAreCheckedBeforeAnythingStarts) {
+  QStringList ttys;
+  for (const QFileInfo& tty :
+       QDir(QStringLiteral("/sys/class/tty")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
+    if (QFile::exists(tty.filePath() + "/device/driver")) ttys << "/dev/" + tty.fileName();
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.remove(QStringLiteral("DISPLAY"));
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));  // a window would fail
-  process.setProcessEnvironment(env);
-  process.start(QStringLiteral(TARVEX_PATH), arguments);
-  EXPECT_TRUE(process.waitForFinished(30'000));
-  return {process.exitCode(), process.readAllStandardOutput() + process.readAllStandardError()};
-}
-
-TEST(Program, OptionsAreCheckedBeforeAnythingStarts) {
   const struct {
     QStringList arguments;
     int exitCode;
@@ -381,24 +347,24 @@ TEST(Program, OptionsAreCheckedBeforeAnythingStarts) {
        {"--port <DEVICE>", "default: /dev/ttyS0", "--baud <N|auto>", "default: 9600", "--demo",
         "--list-ports", "--version"}},
       {{"--baud", "1234"}, 2, {"--baud 1234", "9600, 19200, 38400, 57600, 115200, 230400 or 500000"}},
+      {{"--list-ports"}, 0, {}},
       {{"--baud", "38400", "--list-ports"}, 0, {}},
       {{"--baud", "auto", "--list-ports"}, 0, {}},
   };
   for (const auto& c : cases) {
-    const auto [exitCode, said] = runTarvex(c.arguments);
-    EXPECT_EQ(exitCode, c.exitCode) << said.toStdString();
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(TARVEX_PATH), c.arguments);
+    EXPECT_TRUE(process.waitForFinished(30'000));
+    const QString said = process.readAllStandardOutput() + process.readAllStandardError();
+    EXPECT_EQ(process.exitCode(), c.exitCode) << said.toStdString();
     for (const QString& text : c.said) EXPECT_TRUE(said.contains(text)) << said.toStdString();
+    if (!c.arguments.contains("--list-ports")) continue;
+    QStringList listed;
+    for (const QString& line : said.split('\n', Qt::SkipEmptyParts)) listed << line.section('\t', 0, 0);
+    EXPECT_TRUE(ttys.isEmpty() ? said.startsWith("No serial ports found") : listed == ttys)
+        << said.toStdString();
   }
-  // The ports listed are the terminals with a driver behind them.
-  QStringList expected, listed;
-  for (const QFileInfo& tty :
-       QDir(QStringLiteral("/sys/class/tty")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
-    if (QFile::exists(tty.filePath() + "/device/driver")) expected << "/dev/" + tty.fileName();
-  const auto [exitCode, said] = runTarvex({"--list-ports"});
-  for (const QString& line : said.split('\n', Qt::SkipEmptyParts)) listed << line.section('\t', 0, 0);
-  EXPECT_EQ(exitCode, 0);
-  EXPECT_TRUE(expected.isEmpty() ? said.startsWith("No serial ports found") : listed == expected)
-      << said.toStdString();
 }
 
 }  // namespace

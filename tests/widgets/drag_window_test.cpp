@@ -14,8 +14,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class OBDDragstripTest : public ::testing::Test {
- protected:
+struct OBDDragstripTest : ::testing::Test {
   OBDDragstripTest() { clock.setTickCount(20000); }
   ~OBDDragstripTest() override { qDeleteAll(QApplication::topLevelWidgets()); }
   OBDDragstrip* open() {
@@ -53,8 +52,14 @@ TEST_F(OBDDragstripTest, StartPollsAndTheBoxesFollowTheRun) {
   EXPECT_TRUE(reported.isEmpty());
 }
 
-TEST_F(OBDDragstripTest, StopAndClosingWhilePollingLetGoOfThePort) {
+TEST_F(OBDDragstripTest, PortThatWillNotOpenIsReportedAndStopOrClosingLetGoOfThePort) {
+  device.failOpenWith(QStringLiteral("No such file or directory"));
   OBDDragstrip* w = open();
+  click(w, "pb_Start");
+  ASSERT_EQ(reported.size(), 1);
+  EXPECT_TRUE(reported[0].contains("/dev/ttyUSB0") && reported[0].contains("No such file or directory"))
+      << reported[0].toStdString();
+  device.failOpenWith(QString());
   click(w, "pb_Start");
   click(w, "pb_stop");
   EXPECT_FALSE(device.isOpen());
@@ -68,14 +73,6 @@ TEST_F(OBDDragstripTest, StopAndClosingWhilePollingLetGoOfThePort) {
   EXPECT_TRUE(device.writes().isEmpty());
   EXPECT_EQ(text(open(), "Speed"), "0");  // afresh from the layout, the port still closed
   EXPECT_FALSE(device.isOpen());
-}
-
-TEST_F(OBDDragstripTest, PortThatWillNotOpenIsReported) {
-  device.failOpenWith(QStringLiteral("No such file or directory"));
-  click(open(), "pb_Start");
-  ASSERT_EQ(reported.size(), 1);
-  EXPECT_TRUE(reported[0].contains("/dev/ttyUSB0") && reported[0].contains("No such file or directory"))
-      << reported[0].toStdString();
 }
 
 }  // namespace

@@ -12,8 +12,7 @@
 namespace tarvex {
 namespace {
 
-class DTCReaderTest : public ::testing::Test {
- protected:
+struct DTCReaderTest : ::testing::Test {
   ~DTCReaderTest() override { qDeleteAll(QApplication::topLevelWidgets()); }
   DTCReader* open() {
     return new DTCReader(factory, [this](QWidget*, Urgency, const QString& message) { reported << message; });
