@@ -87,13 +87,6 @@ void AdapterLink::onPortEvent(PortEvent event) {
       bufferChanged();
       return;
     }
-    case PortEvent::kSent:
-      // A timer already counting keeps its countdown.
-      if (state_ == State::kIdle) {
-        state_ = State::kAwaitingReply;
-        timer_.start();
-      }
-      return;
     case PortEvent::kError:
       failed();
       return;

@@ -8,11 +8,12 @@
 
 namespace tarvex {
 
-// What a port tells its owner, numbered as the serial control numbers them.
-enum class PortEvent : int {
-  kSent = 1,      // transmit done
-  kReceived = 2,  // characters are waiting
-  kError = 3,     // the device failed or went away; errorString() says how
+// What a port tells its owner. No port tells when a command has been sent: a
+// command goes to the device as it is written, and the reply timer runs from
+// there.
+enum class PortEvent {
+  kReceived,  // characters are waiting
+  kError,     // the device failed or went away; errorString() says how
 };
 
 // The serial port as the windows use it: open, close, write, take what is

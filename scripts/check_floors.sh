@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Each folder includes only from itself or from a lower floor; folders on the
-# same floor do not include each other. Tests and benchmarks stand above all.
+# same floor do not include each other. Tests, benchmarks and fuzz targets
+# stand above all.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 declare -A floor=([link]=1 [scan]=2 [sim]=2 [ui]=3 [gauges]=4 [dtc]=4 [drag]=4 [app]=5)

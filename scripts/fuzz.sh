@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (libFuzzer, AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs each for SECONDS (default 60) over its
-# seed corpus in tests/fuzz/corpus. New inputs go to a scratch corpus, not the
+# seed corpus in fuzz/corpus. New inputs go to a scratch corpus, not the
 # repository. Any crash, sanitizer report or failed check stops the script.
 #   scripts/fuzz.sh [SECONDS]
 set -euo pipefail
@@ -18,7 +18,7 @@ trap 'rm -rf "$scratch"' EXIT
 for name in "${targets[@]}"; do
   mkdir -p "$scratch/$name"
   echo "fuzzing $name for ${seconds}s"
-  if ! "$build/tests/fuzz/tarvex_fuzz_$name" "$scratch/$name" "$root/tests/fuzz/corpus/$name" \
+  if ! "$build/fuzz/tarvex_fuzz_$name" "$scratch/$name" "$root/fuzz/corpus/$name" \
     -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$scratch/" >"$scratch/$name.log" 2>&1; then
     tail -40 "$scratch/$name.log" >&2
     echo "fuzz target $name failed; the input is in $scratch" >&2

@@ -39,8 +39,6 @@ const CheckCase kChecks[] = {
     {"prefix overlapping itself", "662 00 0C 1A F8>", kRpm, QStringLiteral(" 1A F8")},
     {"empty prefix, 9 characters", "ATZ\r\r>OK>", kNone, QString()},
     {"empty prefix, 8 characters", "ATZ\r\r>OK", kNone, std::nullopt},
-    {"empty prefix, no prompt", "ELM327 v1.5\r\r", kNone, std::nullopt},
-    {"speed, prompt after digits", "41 0D 3C>", kSpeed, QStringLiteral(" 3C")},
     {"speed, two replies", "41 0D 3C \r\r>41 0D 3D \r\r>", kSpeed, QStringLiteral(" 3C")},
 };
 
@@ -67,15 +65,6 @@ TEST(ReplyCheck, GrowingBufferCompletesWhereTheWholeCheckDoes) {
       EXPECT_EQ(incrementalAt, wholeAt) << c.name << " step " << step;
     }
   }
-}
-
-TEST(WellFormedData, Table) {
-  const struct {
-    const char* out;
-    bool ok;
-  } cases[] = {{" 1A F8", true}, {" 3C", true},    {" 1A\r\r>", false}, {" 1a F8", false},
-               {"", false},      {"1A F8", false}, {" 1AF8 ", false},   {" 3G", false}};
-  for (const auto& c : cases) EXPECT_EQ(isWellFormedData(QString::fromLatin1(c.out)), c.ok) << c.out;
 }
 
 struct LinkFixture : ::testing::Test {
@@ -141,16 +130,6 @@ TEST_F(LinkFixture, PortFaultsEndTheWaitAndAreReported) {
   EXPECT_FALSE(timer->isActive());
   clock.advance(1s);
   EXPECT_EQ(timeouts, 0);
-}
-
-TEST_F(LinkFixture, TransmitDoneKeepsARunningCountdown) {
-  link.SendCom(QStringLiteral("22000C01"));
-  clock.advance(100ms);
-  port.raise(PortEvent::kSent);
-  clock.advance(50ms);
-  EXPECT_EQ(timeouts, 1);
-  port.raise(PortEvent::kSent);  // off: switches it on
-  EXPECT_TRUE(timer->isActive());
 }
 
 TEST_F(LinkFixture, BufferNeverGrowsWithoutBound) {

@@ -42,10 +42,5 @@ TEST(Decode, AnswersAsTheyShow) {
   EXPECT_GT(cases, 40);
 }
 
-TEST(Decode, DecimalSeparatorFollowsTheLocale) {
-  EXPECT_EQ(render(decode(catalogue()[0], QStringLiteral(" 1A FA"), QLocale(QLocale::German))),
-            QStringLiteral("RPM=1726,5"));
-}
-
 }  // namespace
 }  // namespace tarvex

@@ -11,23 +11,6 @@ namespace {
 using sim::Injection;
 using testing::SimRig;
 
-// One session, line after line; every answer ends "\r\r>". An empty line repeats the last one; the
-// functional header reaches no enhanced service. Check bytes worked out by hand from the J1850 CRC.
-TEST(SimAdapter, AnswersLineAfterLine) {
-  // clang-format off
-  const std::pair<QByteArray, QByteArray> script[] = {
-      {"ATI", "ATI\rELM327 v1.5"}, {"at i", "at i\rELM327 v1.5"}, {"ATE0", "ATE0\rOK"}, {"", "OK"},
-      {"ATSH 6C 10 F", "?"}, {"ATST 1", "?"}, {"HELLO", "?"}, {QByteArray(200, 'A'), "?"},
-      {"01FF", "NO DATA"}, {"220001", "NO DATA"}, {"03", "43 01 71 03 00 00 00 "}, {"ATH1", "OK"},
-      {"0101", "48 6B 10 41 01 82 07 65 00 FA "}, {"atsh6c10f1", "OK"}, {"220001", "6C F1 10 62 00 01 82 CD "},
-      {"ATH0", "OK"}, {"ATS0", "OK"}, {"22000101", "62000182"}, {"ATS1", "OK"}, {"22123401", "7F 22 31 "},
-      {"04", "44 "}, {"220001", "62 00 01 00 "}, {"ATSP 3", "OK"}, {"010D", "BUS INIT: ...ERROR"}};
-  // clang-format on
-  SimRig rig;
-  for (const auto& [line, reply] : script) EXPECT_EQ(rig.exchange(line), reply + "\r\r>") << line.constData();
-  EXPECT_EQ(rig.exchange("ATL1"), "OK\r\n\r\n>");
-}
-
 TEST(SimAdapter, ResetTakesItsTimeAndRestoresDefaultsButNotTheProtocol) {
   auto config = SimRig::instant();
   config.timing.resetTime = Millis{1000};
@@ -43,20 +26,6 @@ TEST(SimAdapter, ResetTakesItsTimeAndRestoresDefaultsButNotTheProtocol) {
   EXPECT_EQ(s.header, QByteArray::fromHex("686AF1"));
   EXPECT_EQ(s.timeoutUnits, 0x32);
   EXPECT_EQ(rig.exchange("ATDPN"), "ATDPN\r3\r\r>");
-}
-
-TEST(SimAdapter, NoDataWhenTheAnswerTimeRunsOut) {
-  const std::tuple<const char*, const char*, int, QByteArray> cases[] = {
-      {"ATST 00", "ATSH 6C 55 F1", 200, "NO DATA"},  // nobody at 55
-      {"ATST 10", "ATSH 68 6A F1", 64, "NO DATA"},   // the car's 70 ms are too slow
-      {"ATST 20", "ATSH 68 6A F1", 70, "41 0D 00 "}};
-  for (const auto& [st, header, ms, reply] : cases) {
-    SimRig rig(SimRig::instant(Millis{70}));
-    for (const char* line : {"ATE0", st, header}) rig.exchange(line);
-    rig.write("010D\r\n");
-    EXPECT_EQ(rig.run(Millis{ms} - Micros{1}), "") << st;
-    EXPECT_EQ(rig.run(Millis{ms}), reply + "\r\r>") << st;
-  }
 }
 
 TEST(SimAdapter, InputDuringAnAnswerStopsItButALineFeedDoesNot) {
@@ -95,18 +64,6 @@ TEST(SimAdapter, FloodIsLostBeyondTheBuffers) {
   const Micros c{1042};
   EXPECT_LE(rig.now, 2 * 4096 * c + Millis{3});  // unbounded: 1024 * 18 characters
   EXPECT_EQ(rig.exchange("ATI"), "ATI\rELM327 v1.5\r\r>");
-}
-
-// At another line speed nothing is understood: a little garbage comes back, never the prompt.
-TEST(SimAdapter, AnotherLineSpeedIsHeardAsGarbage) {
-  SimRig rig;
-  for (int i = 0; i < 50; ++i) rig.adapter.receiveAtWrongSpeed("ATI\r", rig.now);
-  const QByteArray noise = rig.run();
-  EXPECT_TRUE(noise.size() >= 50 && noise.size() <= 200) << noise.size();  // a few bytes a chunk
-  EXPECT_TRUE(std::all_of(noise.begin(), noise.end(), [](char c) { return c & 0x80; }))
-      << noise.toHex().data();
-  EXPECT_EQ(rig.exchange("ATI"), "ATI\rELM327 v1.5\r\r>");
-  EXPECT_EQ(rig.adapter.commandLog(), QStringList{"ATI"});
 }
 
 // Each knob at full share; noise comes before the answer.

@@ -218,17 +218,6 @@ TEST(ScanOverPty, AdapterPulledMidScanStopsItWithEveryEndedRoundLoggedAsTheCarHa
   }
 }
 
-TEST(ScanOverPty, LostAndLateAnswersAreSkippedAndTheScanGoesOn) {
-  const ScanRun dropped = scanOverPty({"--drop", "0.4"}, 3);
-  EXPECT_EQ(dropped.rowTimes.size(), 3u);
-  expectSetUpThenRounds(dropped.commands);
-  // A late answer is cut off by the next request (the adapter prints
-  // STOPPED); the requests still come one after another, each once.
-  const ScanRun late = scanOverPty({"--late", "--fault-share", "0.3"}, 3);
-  EXPECT_EQ(late.rowTimes.size(), 3u);
-  EXPECT_GE(late.commands.size(), 4 + 2 * 22);
-}
-
 // An adapter that resets itself (every 30th line here) is set up again and
 // the scan goes on where it was: the requests, set-up aside, keep their order.
 TEST(ScanOverPty, AdapterThatResetsItselfIsSetUpAgainAndTheScanGoesOn) {

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
 #include <ostream>
 
 // Readable QString and QByteArray values in test failure messages (line ends shown escaped).
@@ -13,12 +12,4 @@ inline void PrintTo(const QString& text, std::ostream* os) {
 }
 inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
   PrintTo(QString::fromLatin1(bytes), os);
-}
-inline void PrintTo(const QStringList& list, std::ostream* os) {
-  *os << '{';
-  for (qsizetype i = 0; i < list.size(); ++i) {
-    if (i) *os << ", ";
-    PrintTo(list[i], os);
-  }
-  *os << '}';
 }
