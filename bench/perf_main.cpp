@@ -27,6 +27,7 @@
 
 #include "app/main_window.h"
 #include "link/qt_serial_port.h"
+#include "tests/support/quick_sleep_clock.h"
 
 namespace tarvex {
 namespace {
@@ -195,18 +196,6 @@ class TimedPortFactory final : public PortFactory {
   Recorder& recorder_;
 };
 
-// The real clock with the adapter-reset waits cut short: the simulator resets
-// in 20 ms, and the set-up is not what is measured.
-class QuickSleepClock final : public Clock {
- public:
-  Micros now() const override { return real_.now(); }
-  void sleep(Millis duration) override { real_.sleep(duration / 10); }
-  std::unique_ptr<Timer> createTimer() override { return real_.createTimer(); }
-
- private:
-  SystemClock real_;
-};
-
 class NoFileDialog final : public FileDialog {
  public:
   std::optional<QString> chooseSaveFile(QWidget*, const QString&, const QString&, const QString&,
@@ -312,7 +301,7 @@ class Simulator {
 // loop, Qt's serial port and the system cost for the same exchanges.
 enum class Poller { kScan, kDrag, kBare };
 
-struct RunSpec {
+struct RunPlan {
   Poller poller;
   int baud;  // 0: the simulator does not pace the line
   int latencyMs;
@@ -322,7 +311,7 @@ struct RunSpec {
 };
 
 struct RunResult {
-  RunSpec spec{};
+  RunPlan plan{};
   long exchanges = 0;
   double seconds = 0;
   double wireSeconds = 0;
@@ -342,8 +331,8 @@ struct RunResult {
   // With the car's latency: the answer waits for it after the command, while
   // the echo of the command's last character goes out.
   double latencyLimitRate() const {
-    const double c = spec.baud > 0 ? charSeconds(spec.baud) : 0;
-    const double each = std::max(c, spec.latencyMs / 1000.0) - c;
+    const double c = plan.baud > 0 ? charSeconds(plan.baud) : 0;
+    const double each = std::max(c, plan.latencyMs / 1000.0) - c;
     const double total = wireSeconds + double(exchanges) * each;
     return total > 0 ? double(exchanges) / total : 0;
   }
@@ -366,24 +355,24 @@ QString appPath = QStringLiteral(TARVEX_APP_PATH);
 // Where to keep each run's line times from the simulator; empty: nowhere.
 QString keepDir;
 
-RunResult runOnce(const RunSpec& spec) {
+RunResult runOnce(const RunPlan& plan) {
   RunResult result;
-  result.spec = spec;
-  Simulator sim(spec.baud, spec.latencyMs);
+  result.plan = plan;
+  Simulator sim(plan.baud, plan.latencyMs);
   if (!keepDir.isEmpty()) {
     sim.keepTimesAs(QStringLiteral("%1/%2-%3-%4ms.txt")
-                        .arg(keepDir, pollerFile(spec.poller), baudName(spec.baud))
-                        .arg(spec.latencyMs));
+                        .arg(keepDir, pollerFile(plan.poller), baudName(plan.baud))
+                        .arg(plan.latencyMs));
   }
   if (sim.device().isEmpty()) {
     result.messages << QStringLiteral("tarvex-sim did not start");
     return result;
   }
   Recorder recorder;
-  recorder.residentWanted = spec.residentAt;
-  recorder.turnaroundUs.assign(std::size_t(spec.maxExchanges ? spec.maxExchanges + 1 : 200'000), 0.0);
-  TimedPortFactory ports(sim.device(), spec.baud > 0 ? spec.baud : 9600, recorder);
-  QuickSleepClock clock;
+  recorder.residentWanted = plan.residentAt;
+  recorder.turnaroundUs.assign(std::size_t(plan.maxExchanges ? plan.maxExchanges + 1 : 200'000), 0.0);
+  TimedPortFactory ports(sim.device(), plan.baud > 0 ? plan.baud : 9600, recorder);
+  testing::QuickSleepClock clock;
   NoFileDialog dialog;
   {
     WindowRegistry windows(ports, clock, dialog,
@@ -391,9 +380,9 @@ RunResult runOnce(const RunSpec& spec) {
     Tarvex main(windows);
     main.show();
     std::unique_ptr<SerialPort> bare;
-    if (spec.poller == Poller::kScan) {
+    if (plan.poller == Poller::kScan) {
       main.pb_StartScan_Click();
-    } else if (spec.poller == Poller::kDrag) {
+    } else if (plan.poller == Poller::kDrag) {
       windows.showDragstrip().controls().get<QPushButton>(QStringLiteral("pb_Start"))->click();
     } else {
       bare = ports.createPort({QStringLiteral("the bare port")});
@@ -405,9 +394,9 @@ RunResult runOnce(const RunSpec& spec) {
     // Past the set-up and the first answers before counting.
     runEvents(now() + 5s, [&] { return recorder.requests > 30 || !result.messages.isEmpty(); });
     recorder.counting = true;
-    const Micros until = now() + spec.duration;
+    const Micros until = now() + plan.duration;
     runEvents(until, [&] {
-      return !result.messages.isEmpty() || (spec.maxExchanges && recorder.exchanges >= spec.maxExchanges);
+      return !result.messages.isEmpty() || (plan.maxExchanges && recorder.exchanges >= plan.maxExchanges);
     });
     result.cpuSeconds = cpuSeconds() - recorder.cpuAtFirst;
     result.systemSeconds = systemSeconds() - recorder.systemAtFirst;
@@ -420,13 +409,13 @@ RunResult runOnce(const RunSpec& spec) {
     result.systemSeconds /= std::max<long>(1, inProgress);
   }
   result.seconds = recorder.firstAt ? double((recorder.lastAt - *recorder.firstAt).count()) / 1e6 : 0;
-  result.wireSeconds = spec.baud > 0 ? double(recorder.wireChars) * charSeconds(spec.baud) : 0;
+  result.wireSeconds = plan.baud > 0 ? double(recorder.wireChars) * charSeconds(plan.baud) : 0;
   result.readsPerExchange = double(recorder.reads) / double(std::max<long>(1, recorder.exchanges));
   result.unanswered = recorder.unanswered;
   recorder.turnaroundUs.resize(recorder.samples);
   result.turnaroundUs = std::move(recorder.turnaroundUs);
   result.residentAt = std::move(recorder.residentAt);
-  Simulator::Seen seen = sim.stop(spec.baud, recorder.firstAt.value_or(Micros{}), recorder.lastAt);
+  Simulator::Seen seen = sim.stop(plan.baud, recorder.firstAt.value_or(Micros{}), recorder.lastAt);
   result.simTurnaroundUs = std::move(seen.gapUs);
   result.simLateUs = std::move(seen.lateUs);
   return result;
@@ -714,8 +703,8 @@ int main(int argc, char** argv) {
   say("  %-19s %22s %34s\n", "poller", "whole replies (system)", "char by char, 9600 baud (system)");
   for (const RunResult& l : longRuns) {
     for (const RunResult& r : runs) {
-      if (r.spec.poller == l.spec.poller && r.spec.baud == 9600)
-        say("  %-19s %13.4f (%.4f) %13.4f (%.4f), %4.1f reads an exchange\n", pollerName(l.spec.poller),
+      if (r.plan.poller == l.plan.poller && r.plan.baud == 9600)
+        say("  %-19s %13.4f (%.4f) %13.4f (%.4f), %4.1f reads an exchange\n", pollerName(l.plan.poller),
             l.cpuSeconds * 1000, l.systemSeconds * 1000, r.cpuSeconds * 1000, r.systemSeconds * 1000,
             r.readsPerExchange);
     }
@@ -723,7 +712,7 @@ int main(int argc, char** argv) {
 
   say("\nResident memory (target: within 1 MiB from 1,000 to 100,000 exchanges)\n");
   for (const RunResult& r : longRuns) {
-    say("  %-19s", pollerName(r.spec.poller));
+    say("  %-19s", pollerName(r.plan.poller));
     for (const auto& [n, mib] : r.residentAt) say("  after %ld: %.2f MiB", n, mib);
     if (r.residentAt.size() == 2) say("  growth: %.3f MiB", r.residentAt[1].second - r.residentAt[0].second);
     say("\n");

@@ -20,6 +20,7 @@
 #include "scan/scan_cycle.h"
 #include "sim/vehicle.h"
 #include "tests/support/layout_boxes.h"
+#include "tests/support/quick_sleep_clock.h"
 
 // A pseudo-terminal keeps neither modem lines nor parity and character size
 // (the kernel forces 8 bits, no parity), so what the program asks of the line
@@ -56,18 +57,6 @@ namespace tarvex {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The real clock, but the adapter-reset waits are cut short: the simulated
-// adapter resets in 20 ms, and no test waits whole seconds.
-class QuickSleepClock final : public Clock {
- public:
-  Micros now() const override { return real_.now(); }
-  void sleep(Millis duration) override { real_.sleep(duration / 10); }
-  std::unique_ptr<Timer> createTimer() override { return real_.createTimer(); }
-
- private:
-  SystemClock real_;
-};
 
 // How much later than the car's engine start the test may take the simulator's
 // start to be (it reads the device path the simulator prints after starting).
@@ -120,7 +109,7 @@ void runEvents(int ms, const std::function<bool()>& done = {}) {
 // Starts tarvex-sim at 9600 baud, scans over the real serial port until the log
 // has the rows asked for (or the scan fails), and stops.
 ScanRun scanOverPty(const QStringList& simOptions, int rows) {
-  QuickSleepClock clock;
+  testing::QuickSleepClock clock;
   Simulator sim(QStringList{"--baud", "9600"} + simOptions);
   const Micros simStart = clock.now();  // the car's engine started just before the path was printed
   const auto sinceStart = [&] { return std::chrono::duration_cast<Millis>(clock.now() - simStart); };
