@@ -13,6 +13,7 @@
 #include "tests/support/fake_serial_port.h"
 #include "tests/support/layout_boxes.h"
 #include "tests/support/route.h"
+#include "tests/support/scan_rig.h"
 
 namespace tarvex {
 namespace {
@@ -129,14 +130,8 @@ BENCHMARK(CsvLine);
 // One round of 22 answered requests through the link, the cycle and the
 // decoder, as the window would run it (no log).
 void ScanRound(benchmark::State& state) {
-  testing::FakeClock clock;
-  testing::FakeSerialPort port;
-  const std::unique_ptr<Timer> timer = clock.createTimer();
-  MemoryBoxes boxes = testing::boxesFromLayout();
-  ScanCycle scan(port, *timer, clock, boxes);
-  testing::route(port, *timer, scan.link());
-  scan.setLocale(QLocale::c());
-  scan.start(false, QString());
+  testing::ScanRig rig;
+  testing::FakeSerialPort& port = rig.port;
   port.receive("ATST 10\rOK\r\r>");
   QList<QByteArray> answers;
   for (const Parameter& p : catalogue()) {

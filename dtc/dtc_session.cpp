@@ -8,9 +8,7 @@ DTCSession::DTCSession(SerialPort& port, QString initialOutput)
     : port_(port), output_(std::move(initialOutput)) {}
 
 std::optional<QString> DTCSession::open() {
-  openFailed_ = !port_.open();
-  if (openFailed_) return portOpenFailure(port_);
-  return send(kResetCommand);
+  return send(kResetCommand);  // sending opens the port
 }
 
 std::optional<QString> DTCSession::send(const char* command) {

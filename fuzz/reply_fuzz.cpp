@@ -5,11 +5,7 @@
 
 #include <cstdlib>
 
-#include "scan/scan_cycle.h"
-#include "tests/support/fake_clock.h"
-#include "tests/support/fake_serial_port.h"
-#include "tests/support/layout_boxes.h"
-#include "tests/support/route.h"
+#include "tests/support/scan_rig.h"
 
 namespace {
 
@@ -34,18 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzedDataProvider in(data, size);
   growingCheckAgreesWithWholeCheck(in);
 
-  testing::FakeClock clock;
-  testing::FakeSerialPort port;
-  const std::unique_ptr<Timer> timer = clock.createTimer();
-  MemoryBoxes boxes = testing::boxesFromLayout();
-  ScanCycle scan(port, *timer, clock, boxes);
-  testing::route(port, *timer, scan.link());
-  scan.setLocale(QLocale::c());
-  scan.start(false, QString());
+  testing::ScanRig rig;
   while (in.remaining_bytes() > 0) {
-    if (in.ConsumeBool()) clock.advance(Millis{in.ConsumeIntegralInRange(0, 200)});
-    port.receive(QByteArray::fromStdString(in.ConsumeRandomLengthString(64)));
+    if (in.ConsumeBool()) rig.clock.advance(Millis{in.ConsumeIntegralInRange(0, 200)});
+    rig.port.receive(QByteArray::fromStdString(in.ConsumeRandomLengthString(64)));
   }
-  if (scan.link().buffer().size() > AdapterLink::kMaxBuffer) std::abort();
+  if (rig.scan.link().buffer().size() > AdapterLink::kMaxBuffer) std::abort();
   return 0;
 }

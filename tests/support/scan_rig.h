@@ -1,0 +1,28 @@
+#pragma once
+
+#include <memory>
+
+#include "scan/scan_cycle.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/fake_serial_port.h"
+#include "tests/support/layout_boxes.h"
+#include "tests/support/route.h"
+
+namespace tarvex::testing {
+
+// A scan started over a scripted port on fake time, its boxes as a fresh
+// window shows them: for driving it with arbitrary or repeated answers.
+struct ScanRig {
+  ScanRig() {
+    route(port, *timer, scan.link());
+    scan.setLocale(QLocale::c());
+    scan.start(false, QString());
+  }
+  FakeClock clock;
+  FakeSerialPort port;
+  std::unique_ptr<Timer> timer = clock.createTimer();
+  MemoryBoxes boxes = boxesFromLayout();
+  ScanCycle scan{port, *timer, clock, boxes};
+};
+
+}  // namespace tarvex::testing
