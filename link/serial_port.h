@@ -34,6 +34,15 @@ class SerialPort {
   virtual QString deviceName() const = 0;
   virtual QString errorString() const = 0;
 
+  // Some ports need a while after open() before a command makes sense (their
+  // line speed is still being looked for). `ready` is called once the port is
+  // ready: at once when there is nothing to wait for, otherwise later from the
+  // event loop, with false when the device failed meanwhile (errorString()
+  // says why). A close() before then cancels the wait: `ready` is not called.
+  virtual void whenReady(std::function<void(bool ready)> ready) { ready(isOpen()); }
+  // True while a whenReady() wait is outstanding.
+  virtual bool gettingReady() const { return false; }
+
   void setNotify(std::function<void(PortEvent)> notify) { notify_ = std::move(notify); }
 
  protected:
