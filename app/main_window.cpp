@@ -20,9 +20,6 @@ constexpr char kDialogExtension[] = "csv";
 QColor fromBgr(std::uint32_t bgr) {
   return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
 }
-std::uint32_t toBgr(const QColor& c) {
-  return std::uint32_t(c.red()) | (std::uint32_t(c.green()) << 8) | (std::uint32_t(c.blue()) << 16);
-}
 
 template <typename W>
 W& showWindow(QPointer<W>& slot, const std::function<W*()>& make) {
@@ -62,7 +59,8 @@ Gauges& WindowRegistry::showGauges() {
 }
 
 DTCReader& WindowRegistry::showDtcReader() {
-  return showWindow<DTCReader>(dtcReader_, [this] { return new DTCReader(ports_, report_, portChooser_); });
+  return showWindow<DTCReader>(dtcReader_,
+                               [this] { return new DTCReader(ports_, clock_, report_, portChooser_); });
 }
 
 OBDDragstrip& WindowRegistry::showDragstrip() {
@@ -84,7 +82,6 @@ class Tarvex::WidgetBoxes final : public ValueBoxes {
   }
   bool isEnabled(Box box) const override { return edit(box)->isEnabled(); }
   void setEnabled(Box box, bool enabled) override { edit(box)->setEnabled(enabled); }
-  std::uint32_t milColour() const override { return toBgr(lamp_->fillColour()); }
   void setMilColour(std::uint32_t bgr) override { lamp_->setFillColour(fromBgr(bgr)); }
 
  private:
@@ -107,7 +104,13 @@ class Tarvex::GaugeForwarder final : public GaugeSink {
 };
 
 Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
-    : QWidget(parent), windows_(windows), controls_(buildWindow(*this, tarvexLayout())) {
+    : QWidget(parent),
+      windows_(windows),
+      controls_(buildWindow(*this, tarvexLayout())),
+      port_(*this, windows.ports(), windows.clock(), {tr("the main window"), /*dataTerminalReady=*/true},
+            windows.report(), windows.portChooser()),
+      Comm1(port_.port()),
+      Timer1(port_.timer()) {
   tb_logpath = controls_.get<QLineEdit>(QStringLiteral("tb_logpath"));
   RxText = controls_.get<QLineEdit>(QStringLiteral("RxText"));
   TxText = controls_.get<QLineEdit>(QStringLiteral("TxText"));
@@ -120,28 +123,27 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
 
   boxes_ = std::make_unique<WidgetBoxes>(controls_);
   gaugeForwarder_ = std::make_unique<GaugeForwarder>(windows_);
-  Comm1 = windows_.ports().createPort({tr("the main window"), /*dataTerminalReady=*/true});
-  Timer1 = windows_.clock().createTimer();
-  scan_ = std::make_unique<ScanCycle>(*Comm1, *Timer1, windows_.clock(), *boxes_, RxText->text());
-  Comm1->setNotify([this](PortEvent event) { Comm1_OnComm(event); });
-  Timer1->setCallback([this] { Timer1_Timer(); });
+  scan_ = std::make_unique<ScanCycle>(Comm1, Timer1, windows_.clock(), *boxes_, RxText->text());
+  port_.route([this](PortEvent event) { Comm1_OnComm(event); }, [this] { Timer1_Timer(); });
   scan_->setGaugeSink(gaugeForwarder_.get());
   scan_->setFailureHandler([this](const ScanFailure& failure) {
     setScanning(false);
     report(failure);
   });
   scan_->setSilenceHandler([this] {
-    windows_.report()(this, Urgency::kNotice,
-                      tr("No answer from the adapter on %1. Is it plugged into the car, and is the ignition "
-                         "on? The scan goes on.")
-                          .arg(Comm1->deviceName()));
+    port_.report(Urgency::kNotice,
+                 tr("No answer from the adapter on %1. Is it plugged into the car, and is the ignition "
+                    "on? The scan goes on.")
+                     .arg(Comm1.deviceName()));
   });
-  rxMirror_ = new BoxMirror(*RxText);
-  txMirror_ = new BoxMirror(*TxText);
-  scan_->link().hooks().onBufferChanged = [this](const QString& text) { rxMirror_->show(text); };
-  scan_->link().hooks().onCommandSent = [this](const QString& text) {
-    txMirror_->show(text);
-    commandSent_ = true;
+  // The hidden reply buffer box is set once an exchange, as the next command
+  // goes out: setting it on every character cost most of the window's work.
+  BoxMirror& rxMirror = port_.mirror(*RxText, /*onExchange=*/true);
+  BoxMirror& txMirror = port_.mirror(*TxText);
+  scan_->link().hooks().onBufferChanged = [&rxMirror](const QString& text) { rxMirror.show(text); };
+  scan_->link().hooks().onCommandSent = [this, &txMirror](const QString& text) {
+    txMirror.show(text);
+    port_.noteExchange();
   };
 
   connect(pb_StartScan, &QPushButton::clicked, this, &Tarvex::pb_StartScan_Click);
@@ -161,8 +163,6 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
 Tarvex::~Tarvex() {
   scan_->setFailureHandler({});
   scan_->stop();
-  Comm1->setNotify({});
-  Timer1->setCallback({});
 }
 
 void Tarvex::Form_Load() {
@@ -184,18 +184,16 @@ void Tarvex::setScanning(bool scanning) {
 }
 
 void Tarvex::pb_StartScan_Click() {
-  const std::optional<ScanFailure> failure = scan_->start(cb_log->isChecked(), tb_logpath->text());
-  flushMirrors();
-  if (failure) {
-    if (failure->what != ScanFailure::What::kPortOpen) {
-      report(*failure);
-    } else if (offerOtherPort(this, portOpenFailure(*Comm1), windows_.ports(), windows_.portChooser(),
-                              windows_.report())) {
-      pb_StartScan_Click();
-    }
-    return;
-  }
-  setScanning(true);
+  std::optional<ScanFailure> other;
+  port_.withPort([this, &other]() -> std::optional<PortFailure> {
+    std::optional<ScanFailure> failure = scan_->start(cb_log->isChecked(), tb_logpath->text());
+    if (failure && failure->what == ScanFailure::What::kPortOpen)
+      return PortFailure{PortFailure::What::kOpen, failure->name, failure->reason};
+    other = failure;
+    return std::nullopt;
+  });
+  if (other) return report(*other);
+  if (scan_->session().active()) setScanning(true);
 }
 
 void Tarvex::pb_StopScan_Click() {
@@ -204,32 +202,27 @@ void Tarvex::pb_StopScan_Click() {
 }
 
 void Tarvex::Comm1_OnComm(PortEvent event) {
-  scan_->link().onPortEvent(event);
-  flushMirrors();
+  scan_->session().onPortEvent(event);
 }
 
 void Tarvex::Timer1_Timer() {
-  scan_->link().onReplyTimeout();
-  flushMirrors();
-}
-
-void Tarvex::flushMirrors() {
-  // The hidden reply buffer box once an exchange, as the next command goes
-  // out: setting it on every character cost most of the window's work.
-  rxMirror_->flush(/*evenIfHidden=*/commandSent_);
-  txMirror_->flush();
-  commandSent_ = false;
+  scan_->session().onReplyTimeout();
 }
 
 void Tarvex::report(const ScanFailure& failure) {
   QString message;
   switch (failure.what) {
     case ScanFailure::What::kPortOpen:
-      message = portOpenFailure(*Comm1);
+      message = PortFailure{PortFailure::What::kOpen, failure.name, failure.reason}.message();
       break;
     case ScanFailure::What::kPortLost:
-      message = tr("Lost the adapter on %1: %2. The scan has stopped and the log holds every complete round; "
-                   "press Start Scan when the adapter is back.")
+      message =
+          failure.logWasOpen
+              ? tr("Lost the adapter on %1: %2. The scan has stopped and the log holds every complete "
+                   "round; press Start Scan when the adapter is back.")
+                    .arg(failure.name, failure.reason)
+              : tr("Lost the adapter on %1: %2. The scan has stopped; press Start Scan when the adapter "
+                   "is back.")
                     .arg(failure.name, failure.reason);
       break;
     case ScanFailure::What::kLogCreate:
@@ -241,7 +234,7 @@ void Tarvex::report(const ScanFailure& failure) {
                     .arg(failure.name, failure.reason);
       break;
   }
-  windows_.report()(this, Urgency::kError, message);
+  port_.report(Urgency::kError, message);
 }
 
 void Tarvex::pb_changedir_Click() {

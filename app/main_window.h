@@ -12,6 +12,7 @@
 #include "ui/file_dialog.h"
 #include "ui/message.h"
 #include "ui/port_chooser.h"
+#include "ui/port_window.h"
 #include "ui/window_builder.h"
 
 class QCheckBox;
@@ -65,8 +66,6 @@ class Tarvex : public QWidget {
 
   const ControlMap& controls() const { return controls_; }
   ScanCycle& scan() { return *scan_; }
-  // The name the file dialog offers next: the last file chosen in this run.
-  const QString& dialogFileName() const { return commDialFileName_; }
 
   void Form_Load();
   void pb_StartScan_Click();
@@ -87,16 +86,15 @@ class Tarvex : public QWidget {
   class WidgetBoxes;
   class GaugeForwarder;
   void setScanning(bool scanning);
-  // The buffer boxes show the link's newest texts; at the end of each handler.
-  void flushMirrors();
   void report(const ScanFailure& failure);
 
   WindowRegistry& windows_;
   ControlMap controls_;
   std::unique_ptr<WidgetBoxes> boxes_;
   std::unique_ptr<GaugeForwarder> gaugeForwarder_;
-  std::unique_ptr<SerialPort> Comm1;
-  std::unique_ptr<Timer> Timer1;
+  PortWindow port_;
+  SerialPort& Comm1;
+  Timer& Timer1;
   std::unique_ptr<ScanCycle> scan_;
   QString commDialFileName_;
   bool focused_ = false;
@@ -104,9 +102,6 @@ class Tarvex : public QWidget {
   QLineEdit* tb_logpath = nullptr;
   QLineEdit* RxText = nullptr;
   QLineEdit* TxText = nullptr;
-  BoxMirror* rxMirror_ = nullptr;  // the reply buffer and the last command, in their hidden boxes
-  BoxMirror* txMirror_ = nullptr;
-  bool commandSent_ = false;  // by the handler now running
   QCheckBox* cb_log = nullptr;
   QPushButton* pb_StartScan = nullptr;
   QPushButton* pb_StopScan = nullptr;

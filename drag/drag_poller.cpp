@@ -13,36 +13,36 @@ ReplyShape speedReply() {
 
 DragPoller::DragPoller(SerialPort& port, Timer& replyTimer, Clock& clock, DragBoxes& boxes, QLocale locale,
                        QString initialBuffer)
-    : port_(port),
-      clock_(clock),
-      link_(port, replyTimer, speedReply(), std::move(initialBuffer)),
+    : clock_(clock),
+      session_(port, replyTimer, clock, std::move(initialBuffer)),
       run_(boxes, clock, std::move(locale)) {
-  link_.hooks().onReply = [this](const QString& out) { onReply(out); };
-  link_.hooks().onTimeout = [this] { AskSpeed(); };
-  link_.hooks().onSetUpAgain = [this] { AskSpeed(); };
-  link_.hooks().onPortError = [this](const QString&) {
-    stop();
-    if (!starting_ && onFailure_) onFailure_(portLostFailure(port_));
-  };
+  AdapterLink::Hooks& hooks = session_.hooks();
+  hooks.onReply = [this](const QString& out) { onReply(out); };
+  hooks.onTimeout = [this] { AskSpeed(); };
+  hooks.onSetUpAgain = [this] { AskSpeed(); };
+  hooks.onFault = [this](const PortFailure& failure) { fail(failure); };
 }
 
-std::optional<QString> DragPoller::start() {
-  openFailed_ = !port_.isOpen() && !port_.open();
-  if (openFailed_) return portOpenFailure(port_);
-  starting_ = true;
-  const bool ok = link_.setUp(setupCommands(Setup::kStandard), clock_);
-  starting_ = false;
-  if (!ok) return portLostFailure(port_);
-  return std::nullopt;
+DragPoller::~DragPoller() {
+  session_.hooks() = {};
+}
+
+std::optional<PortFailure> DragPoller::start() {
+  return session_.start(setupCommands(Setup::kStandard), speedReply());
 }
 
 void DragPoller::stop() {
-  if (port_.isOpen()) port_.close();
-  link_.stop();
+  session_.stop();
+}
+
+void DragPoller::fail(const PortFailure& failure) {
+  stop();
+  if (onFailure_) onFailure_(failure);
 }
 
 void DragPoller::AskSpeed() {
-  if (!link_.SendCom(QString::fromLatin1(kSpeedRequest))) return;
+  if (std::optional<PortFailure> failure = session_.SendCom(QString::fromLatin1(kSpeedRequest), speedReply()))
+    return fail(*failure);
   if (onTicks_) onTicks_(static_cast<std::int32_t>(clock_.tickCount()));
 }
 

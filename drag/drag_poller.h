@@ -6,9 +6,8 @@
 #include <optional>
 
 #include "drag/drag_run.h"
-#include "link/adapter_link.h"
 #include "link/clock.h"
-#include "link/serial_port.h"
+#include "link/polling_session.h"
 
 namespace tarvex {
 
@@ -21,15 +20,14 @@ class DragPoller {
   static constexpr char kSpeedRequest[] = "010D";
 
   // The port and the reply timer belong to the window, which routes their
-  // events to link(). initialBuffer: what the reply buffer holds at first.
+  // events to session(). initialBuffer: what the reply buffer holds at first.
   DragPoller(SerialPort& port, Timer& replyTimer, Clock& clock, DragBoxes& boxes, QLocale locale = QLocale(),
              QString initialBuffer = QString());
+  ~DragPoller();
 
-  // Opens the port if it is closed and sets the adapter up. Returns the message
-  // for the user when the port cannot be opened or written.
-  std::optional<QString> start();
-  // The last start() failed because the port would not open.
-  bool openFailed() const { return openFailed_; }
+  // Opens the port if it is closed and sets the adapter up; the set-up goes
+  // out from the event loop, a line a second.
+  std::optional<PortFailure> start();
   // Closes the port and switches the reply timer off; every box keeps its text.
   void stop();
   // Writes the next speed request and tells the tick count it went out at.
@@ -38,24 +36,21 @@ class DragPoller {
   // The tick count of each speed request, as a signed 32-bit number.
   void setTicksHandler(std::function<void(std::int32_t)> handler) { onTicks_ = std::move(handler); }
   // The port failed or went away while polling; polling has stopped.
-  void setFailureHandler(std::function<void(const QString& message)> handler) {
-    onFailure_ = std::move(handler);
-  }
+  void setFailureHandler(std::function<void(const PortFailure&)> handler) { onFailure_ = std::move(handler); }
 
-  AdapterLink& link() { return link_; }
+  PollingSession& session() { return session_; }
+  AdapterLink& link() { return session_.link(); }
   DragRun& run() { return run_; }
 
  private:
   void onReply(const QString& out);
+  void fail(const PortFailure& failure);
 
-  SerialPort& port_;
   Clock& clock_;
-  AdapterLink link_;
+  PollingSession session_;
   DragRun run_;
   std::function<void(std::int32_t)> onTicks_;
-  std::function<void(const QString&)> onFailure_;
-  bool starting_ = false;  // start() tells its own failures
-  bool openFailed_ = false;
+  std::function<void(const PortFailure&)> onFailure_;
 };
 
 }  // namespace tarvex

@@ -41,10 +41,6 @@ class DragRun {
   // One sample: the speed in km/h and the tick count it was taken at.
   void addSample(std::int16_t speed, std::uint32_t ticks);
 
-  bool hit100() const { return hit100_; }
-  bool quarterDone() const { return quarterDone_; }
-  double runDistance() const { return runDistance_; }
-
  private:
   std::optional<double> read(DragBox box) const;
   QString seconds(std::uint32_t from, std::uint32_t to) const;

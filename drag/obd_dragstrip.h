@@ -8,9 +8,9 @@
 #include "drag/drag_run.h"
 #include "link/clock.h"
 #include "link/serial_port.h"
-#include "ui/box_mirror.h"
 #include "ui/message.h"
 #include "ui/port_chooser.h"
+#include "ui/port_window.h"
 #include "ui/window_builder.h"
 
 class QLineEdit;
@@ -48,21 +48,15 @@ class OBDDragstrip : public QWidget {
   void Comm1_OnComm(PortEvent event);
   void Timer1_Timer();
   void RxText_Change(const QString& text);
-  // The reply buffer and tick count boxes show the newest texts; at the end of each handler.
-  void flushMirrors();
 
-  std::unique_ptr<SerialPort> Comm1;
-  std::unique_ptr<Timer> Timer1;
   ControlMap controls_;
+  PortWindow port_;
+  SerialPort& Comm1;
+  Timer& Timer1;
   LineEditBoxes boxes_;
   std::unique_ptr<DragPoller> poller_;
   QLineEdit* RxText = nullptr;
   QLineEdit* Ticks = nullptr;
-  BoxMirror* rxMirror_ = nullptr;  // the reply buffer in the visible RxText
-  BoxMirror* ticksMirror_ = nullptr;
-  Reporter report_;
-  PortFactory& ports_;
-  PortChooser* chooser_;
 };
 
 }  // namespace tarvex

@@ -9,18 +9,19 @@
 
 namespace tarvex {
 
-DTCReader::DTCReader(PortFactory& ports, Reporter reporter, PortChooser* chooser, QWidget* parent)
+DTCReader::DTCReader(PortFactory& ports, Clock& clock, Reporter reporter, PortChooser* chooser,
+                     QWidget* parent)
     : QWidget(parent),
-      MSComm1(ports.createPort({tr("the trouble-code window"), /*dataTerminalReady=*/true})),
       controls_(buildWindow(*this, dtcReaderLayout())),
-      DTCOutput(controls_.get<QLineEdit>(QStringLiteral("DTCOutput"))),
-      report_(orMessageBox(std::move(reporter))),
-      ports_(ports),
-      chooser_(chooser) {
+      port_(*this, ports, clock, {tr("the trouble-code window"), /*dataTerminalReady=*/true},
+            std::move(reporter), chooser),
+      MSComm1(port_.port()),
+      DTCOutput(controls_.get<QLineEdit>(QStringLiteral("DTCOutput"))) {
   setAttribute(Qt::WA_DeleteOnClose);
-  session_ = std::make_unique<DTCSession>(*MSComm1, DTCOutput->text());
-  MSComm1->setNotify([this](PortEvent event) { MSComm1_OnComm(event); });
-  session_->setFailureHandler([this](const QString& message) { report(message); });
+  session_ = std::make_unique<DTCSession>(MSComm1, port_.timer(), clock, DTCOutput->text());
+  port_.route([this](PortEvent event) { MSComm1_OnComm(event); });
+  session_->setFailureHandler(
+      [this](const PortFailure& failure) { port_.report(Urgency::kError, failure.message()); });
   // The box holds the whole session's text, more than a line edit's default.
   DTCOutput->setMaxLength(int(DTCSession::kMaxOutput) + 1);
   DTCOutput->setText(session_->output());
@@ -36,7 +37,7 @@ DTCReader::DTCReader(PortFactory& ports, Reporter reporter, PortChooser* chooser
 }
 
 DTCReader::~DTCReader() {
-  MSComm1->setNotify({});
+  session_->close();
 }
 
 void DTCReader::MSComm1_OnComm(PortEvent event) {
@@ -44,27 +45,18 @@ void DTCReader::MSComm1_OnComm(PortEvent event) {
 }
 
 void DTCReader::Form_Load() {
-  const std::optional<QString> failure = session_->open();
+  const std::optional<PortFailure> failure = session_->open();
   // Reported once the window is up, so the message has a window to stand on.
-  if (failure) {
-    QTimer::singleShot(0, this, [this, message = *failure] {
-      if (report(message)) Form_Load();
-    });
-  }
-}
-
-bool DTCReader::report(const std::optional<QString>& failure) {
-  if (!failure) return false;
-  if (session_->openFailed()) return offerOtherPort(this, *failure, ports_, chooser_, report_);
-  report_(this, Urgency::kError, *failure);
-  return false;
+  if (failure)
+    QTimer::singleShot(0, this,
+                       [this, failure] { port_.settle(failure, [this] { return session_->open(); }); });
 }
 
 void DTCReader::pb_ReadDTC_Click() {
-  if (report(session_->sendRead())) pb_ReadDTC_Click();
+  port_.withPort([this] { return session_->sendRead(); });
 }
 void DTCReader::pb_ResetDTC_Click() {
-  if (report(session_->sendReset())) pb_ResetDTC_Click();
+  port_.withPort([this] { return session_->sendReset(); });
 }
 
 void DTCReader::Form_Unload() {

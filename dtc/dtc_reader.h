@@ -8,6 +8,7 @@
 #include "link/serial_port.h"
 #include "ui/message.h"
 #include "ui/port_chooser.h"
+#include "ui/port_window.h"
 #include "ui/window_builder.h"
 
 class QLineEdit;
@@ -21,8 +22,8 @@ class DTCReader : public QWidget {
   Q_OBJECT
  public:
   // Without a chooser, a port that will not open is only reported.
-  explicit DTCReader(PortFactory& ports, Reporter reporter = {}, PortChooser* chooser = nullptr,
-                     QWidget* parent = nullptr);
+  DTCReader(PortFactory& ports, Clock& clock, Reporter reporter = {}, PortChooser* chooser = nullptr,
+            QWidget* parent = nullptr);
   ~DTCReader() override;
 
   const ControlMap& controls() const { return controls_; }
@@ -37,16 +38,12 @@ class DTCReader : public QWidget {
   void pb_ResetDTC_Click();
   void Form_Unload();
   void MSComm1_OnComm(PortEvent event);
-  // Reports a failure; true when the user picked another port to try again on.
-  bool report(const std::optional<QString>& failure);
 
-  std::unique_ptr<SerialPort> MSComm1;
-  std::unique_ptr<DTCSession> session_;
   ControlMap controls_;
+  PortWindow port_;
+  SerialPort& MSComm1;
+  std::unique_ptr<DTCSession> session_;
   QLineEdit* DTCOutput = nullptr;
-  Reporter report_;
-  PortFactory& ports_;
-  PortChooser* chooser_;
 };
 
 }  // namespace tarvex

@@ -1,48 +1,36 @@
 #include "dtc/dtc_session.h"
 
-#include "link/adapter_link.h"
-
 namespace tarvex {
 
-DTCSession::DTCSession(SerialPort& port, QString initialOutput)
-    : port_(port), output_(std::move(initialOutput)) {}
-
-std::optional<QString> DTCSession::open() {
-  return send(kResetCommand);  // sending opens the port
+DTCSession::DTCSession(SerialPort& port, Timer& replyTimer, Clock& clock, QString initialOutput)
+    : session_(port, replyTimer, clock), output_(std::move(initialOutput)) {
+  session_.hooks().onFault = [this](const PortFailure& failure) {
+    if (onFailure_) onFailure_(failure);
+  };
 }
 
-std::optional<QString> DTCSession::send(const char* command) {
-  openFailed_ = !port_.isOpen() && !port_.open();
-  if (openFailed_) return portOpenFailure(port_);
-  if (!port_.write(QByteArray(command) + kLineEnd)) return lost();
-  return std::nullopt;
+DTCSession::~DTCSession() {
+  session_.hooks() = {};
 }
 
-std::optional<QString> DTCSession::sendRead() {
-  return send("03");
+std::optional<PortFailure> DTCSession::open() {
+  return session_.write(QString::fromLatin1(kResetCommand));  // writing opens the port
 }
-std::optional<QString> DTCSession::sendReset() {
-  return send("04");
+
+std::optional<PortFailure> DTCSession::sendRead() {
+  return session_.write(QStringLiteral("03"));
+}
+std::optional<PortFailure> DTCSession::sendReset() {
+  return session_.write(QStringLiteral("04"));
 }
 
 void DTCSession::close() {
-  port_.close();
-}
-
-std::optional<QString> DTCSession::lost() {
-  const QString message = portLostFailure(port_);
-  close();
-  return message;
+  session_.stop();
 }
 
 void DTCSession::onPortEvent(PortEvent event) {
-  if (event == PortEvent::kError) {
-    const QString message = *lost();
-    if (onFailure_) onFailure_(message);
-    return;
-  }
-  if (event != PortEvent::kReceived) return;
-  const QByteArray waiting = port_.readAll();
+  if (event != PortEvent::kReceived) return session_.onPortEvent(event);
+  const QByteArray waiting = session_.port().readAll();
   if (waiting.isEmpty()) return;
   // A carriage return that arrives on its own ends a line on screen.
   append(waiting == "\r" ? QStringLiteral("\r\n") : QString::fromLatin1(waiting));

@@ -4,7 +4,7 @@
 #include <functional>
 #include <optional>
 
-#include "link/serial_port.h"
+#include "link/polling_session.h"
 
 namespace tarvex {
 
@@ -17,28 +17,25 @@ class DTCSession {
   // Far more than any trouble-code answer, so only a long session trims it.
   static constexpr qsizetype kMaxOutput = 64 * 1024;
 
-  // The port belongs to the window, which routes its notifications to
-  // onPortEvent(). initialOutput: what the output shows before any answer.
-  DTCSession(SerialPort& port, QString initialOutput);
+  // The port and the (unarmed) reply timer belong to the window, which routes
+  // the port's notifications to onPortEvent(). initialOutput: what the output
+  // shows before any answer.
+  DTCSession(SerialPort& port, Timer& replyTimer, Clock& clock, QString initialOutput);
+  ~DTCSession();
 
-  // Opens the port and resets the adapter. Returns the message for the user
-  // when the port cannot be opened or written; the port is closed then.
-  std::optional<QString> open();
+  // Opens the port and resets the adapter. A failure comes back; the port is
+  // closed then.
+  std::optional<PortFailure> open();
   // Read DTC ("03") and Reset DTC ("04"). A port that is not open is opened
-  // first (another program may have let go of it, or the adapter is back);
-  // when that or the write fails the message comes back.
-  std::optional<QString> sendRead();
-  std::optional<QString> sendReset();
-  // The last of these failed because the port would not open.
-  bool openFailed() const { return openFailed_; }
+  // first (another program may have let go of it, or the adapter is back).
+  std::optional<PortFailure> sendRead();
+  std::optional<PortFailure> sendReset();
   void close();
 
   // A receive notification appends what is waiting; a port error closes the
   // port and is told to the failure handler.
   void onPortEvent(PortEvent event);
-  void setFailureHandler(std::function<void(const QString& message)> handler) {
-    onFailure_ = std::move(handler);
-  }
+  void setFailureHandler(std::function<void(const PortFailure&)> handler) { onFailure_ = std::move(handler); }
 
   const QString& output() const { return output_; }
   // The user edited the box: later text is appended to the edited text.
@@ -48,15 +45,12 @@ class DTCSession {
   }
 
  private:
-  std::optional<QString> send(const char* command);
-  std::optional<QString> lost();
   void append(const QString& text);
 
-  SerialPort& port_;
+  PollingSession session_;
   QString output_;
   std::function<void(const QString&)> outputChanged_;
-  std::function<void(const QString&)> onFailure_;
-  bool openFailed_ = false;
+  std::function<void(const PortFailure&)> onFailure_;
 };
 
 }  // namespace tarvex

@@ -57,7 +57,7 @@ QImage blankFace(const DialFace& face) {
 }
 
 QFont dialFont(int pixels, bool bold) {
-  QFont font("DejaVu Sans");
+  QFont font(QStringLiteral("DejaVu Sans"));
   font.setPixelSize(pixels);
   font.setBold(bold);
   return font;
@@ -115,9 +115,9 @@ QImage drawSpeedometer() {
   // Legends at the lower left, km/h above mph.
   p.setFont(dialFont(10, true));
   p.setPen(kKmhYellow);
-  p.drawText(QRectF(24, 140, 50, 14), Qt::AlignCenter, "km/h");
+  p.drawText(QRectF(24, 140, 50, 14), Qt::AlignCenter, QStringLiteral("km/h"));
   p.setPen(kInk);
-  p.drawText(QRectF(24, 154, 50, 14), Qt::AlignCenter, "mph");
+  p.drawText(QRectF(24, 154, 50, 14), Qt::AlignCenter, QStringLiteral("mph"));
 
   hub(p, face, 6);
   return image;
@@ -125,7 +125,7 @@ QImage drawSpeedometer() {
 
 QColor tachBandColour(double rpm) {
   if (rpm >= 6000) return QColor(255, 128, 0);
-  const double t = (rpm - 1000) / 5000;
+  const float t = static_cast<float>((rpm - 1000) / 5000);
   const QColor green(20, 170, 40), yellow(245, 215, 0);
   return QColor::fromRgbF(green.redF() + (yellow.redF() - green.redF()) * t,
                           green.greenF() + (yellow.greenF() - green.greenF()) * t,
@@ -157,7 +157,7 @@ QImage drawTachometer() {
 
   p.setFont(dialFont(8, false));
   p.setPen(kInk);
-  p.drawText(QRectF(centre.x() - 30, 44, 60, 12), Qt::AlignCenter, "x1000 rpm");
+  p.drawText(QRectF(centre.x() - 30, 44, 60, 12), Qt::AlignCenter, QStringLiteral("x1000 rpm"));
 
   hub(p, face, 5);
   return image;

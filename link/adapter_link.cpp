@@ -3,7 +3,7 @@
 namespace tarvex {
 
 namespace {
-// A set-up command is answered once the adapter shows its prompt again.
+// A set-up line is answered once the adapter shows its prompt again.
 ReplyShape promptOnly() {
   return {QString(), 0, 0};
 }
@@ -16,24 +16,28 @@ QStringList setupCommands(Setup setup) {
   return commands << QStringLiteral("ATST 10");
 }
 
-AdapterLink::AdapterLink(SerialPort& port, Timer& replyTimer, ReplyShape expected, QString initialBuffer)
-    : port_(port), timer_(replyTimer), check_(std::move(expected)), buffer_(std::move(initialBuffer)) {
+AdapterLink::AdapterLink(SerialPort& port, Timer& replyTimer, Clock& clock, QString initialBuffer)
+    : port_(port), timer_(replyTimer), pause_(clock.createTimer()), buffer_(std::move(initialBuffer)) {
   timer_.setInterval(kReplyTimeout);
+  timer_.setSingleShot(true);
+  pause_->setInterval(kSetupWait);
+  pause_->setSingleShot(true);
+  // A line the pause sends is the link's own doing, and so is its failure.
+  pause_->setCallback([this] {
+    if (std::optional<PortFailure> failure = nextSetupLine()) fault(*failure);
+  });
 }
 
-bool AdapterLink::SendCom(const QString& command, ReplyShape expected) {
-  check_.setShape(std::move(expected));
-  return SendCom(command);
+AdapterLink::~AdapterLink() {
+  pause_->setCallback({});
 }
 
-bool AdapterLink::SendCom(const QString& command) {
-  // The owner's first request after a set-up: a banner from now on is news.
-  if (!inSetUp_) ownReset_ = false;
-  state_ = State::kAwaitingReply;
-  return send(command);
+std::optional<PortFailure> AdapterLink::writeLine(const QString& command) {
+  if (!port_.write(command.toLatin1() + kLineEnd)) return PortFailure::lost(port_);
+  return std::nullopt;
 }
 
-bool AdapterLink::send(const QString& command) {
+std::optional<PortFailure> AdapterLink::send(const QString& command) {
   // Armed before the write: a reply the write brings at once finds the link
   // waiting for it.
   timer_.start();
@@ -41,36 +45,56 @@ bool AdapterLink::send(const QString& command) {
   return writeLine(command);
 }
 
-bool AdapterLink::writeLine(const QString& command) {
-  if (!port_.write(command.toLatin1() + kLineEnd)) return failed();
-  return true;
+std::optional<PortFailure> AdapterLink::SendCom(const QString& command, ReplyShape expected) {
+  return await(command, std::move(expected), false);
 }
 
-bool AdapterLink::setUp(const QStringList& commands, Clock& clock) {
-  setup_ = commands;
-  ownReset_ = true;
-  inSetUp_ = true;
-  bool ok = true;
-  for (qsizetype i = 0; ok && i + 1 < commands.size(); ++i) {
-    ok = writeLine(commands[i]);
-    if (ok) clock.sleep(kSetupWait);
-  }
-  if (ok && !commands.isEmpty()) ok = SendCom(commands.last());
-  inSetUp_ = false;
-  return ok;
+std::optional<PortFailure> AdapterLink::await(const QString& command, ReplyShape expected, bool ownReset) {
+  pause_->stop();
+  state_ = Awaiting{ReplyCheck(std::move(expected)), ownReset};
+  std::optional<PortFailure> failure = send(command);
+  if (failure) stop();
+  return failure;
 }
 
-bool AdapterLink::failed() {
+std::optional<PortFailure> AdapterLink::setUp(const QStringList& commands, ReplyShape last) {
   stop();
-  if (hooks_.onPortError) hooks_.onPortError(port_.errorString());
-  return false;
+  setup_ = commands;
+  if (commands.isEmpty()) return std::nullopt;
+  state_ = SettingUp{commands, std::move(last)};
+  return nextSetupLine();
+}
+
+std::optional<PortFailure> AdapterLink::nextSetupLine() {
+  auto* setting = std::get_if<SettingUp>(&state_);
+  if (!setting) return std::nullopt;  // stopped since
+  const QString line = setting->left.takeFirst();
+  // A banner that comes as late as the last line still answers our own reset.
+  if (setting->left.isEmpty()) return await(line, setting->last, true);
+  std::optional<PortFailure> failure = writeLine(line);
+  if (failure) {
+    stop();
+  } else {
+    pause_->start();
+  }
+  return failure;
+}
+
+void AdapterLink::fault(const PortFailure& failure) {
+  stop();
+  if (hooks_.onFault) hooks_.onFault(failure);
 }
 
 void AdapterLink::stop() {
-  if (state_ == State::kSettingUpAgain) check_.setShape(ownerShape_);
   timer_.stop();
-  setupLeft_.clear();
-  state_ = State::kIdle;
+  pause_->stop();
+  state_ = Idle{};
+}
+
+ReplyCheck* AdapterLink::check() {
+  if (auto* awaiting = std::get_if<Awaiting>(&state_)) return &awaiting->check;
+  if (auto* again = std::get_if<SettingUpAgain>(&state_)) return &again->check;
+  return nullptr;
 }
 
 void AdapterLink::onPortEvent(PortEvent event) {
@@ -78,83 +102,81 @@ void AdapterLink::onPortEvent(PortEvent event) {
     case PortEvent::kReceived: {
       const QByteArray waiting = port_.readAll();
       if (waiting.isEmpty()) return;
+      qsizetype from = buffer_.size();
       buffer_.append(QLatin1String(waiting));
       if (buffer_.size() > kMaxBuffer) {
         buffer_ = buffer_.right(kMaxBuffer / 2);
-        check_.restart();
-        bannerFrom_ = 0;
+        from = std::max<qsizetype>(0, buffer_.size() - waiting.size());
+        if (ReplyCheck* c = check()) c->restart();
       }
-      bufferChanged();
+      bufferChanged(from);
       return;
     }
     case PortEvent::kError:
-      failed();
+      fault(PortFailure::lost(port_));
       return;
   }
 }
 
 void AdapterLink::setBuffer(const QString& text) {
   buffer_ = text;
-  check_.restart();
-  bannerFrom_ = 0;
-  bufferChanged();
+  if (ReplyCheck* c = check()) c->restart();
+  bufferChanged(0);
 }
 
-bool AdapterLink::bannerArrived() {
-  const qsizetype at = buffer_.indexOf(QLatin1String(kBanner), bannerFrom_);
-  if (at < 0) {
-    // A banner split across arrivals starts in the last few characters.
-    bannerFrom_ = std::max<qsizetype>(0, buffer_.size() - kBannerLength + 1);
-    return false;
-  }
-  bannerFrom_ = at + kBannerLength;
-  if (ownReset_) {
-    ownReset_ = false;  // the answer to our own reset
+bool AdapterLink::unaskedBanner(qsizetype from) {
+  const qsizetype at =
+      buffer_.indexOf(QLatin1String(kBanner), std::max<qsizetype>(0, from - kBannerLength + 1));
+  if (at < 0 || std::holds_alternative<SettingUp>(state_)) return false;
+  if (auto* awaiting = std::get_if<Awaiting>(&state_); awaiting && awaiting->ownReset) {
+    awaiting->ownReset = false;  // the answer to our own reset
     return false;
   }
   // What came before answers nothing the adapter still remembers.
-  buffer_.remove(0, bannerFrom_);
-  bannerFrom_ = 0;
+  buffer_.remove(0, at + kBannerLength);
   return true;
 }
 
-void AdapterLink::bufferChanged() {
+void AdapterLink::bufferChanged(qsizetype from) {
   if (hooks_.onBufferChanged) hooks_.onBufferChanged(buffer_);
-  if (bannerArrived() && state_ != State::kIdle) setUpAgain();
-  if (state_ == State::kIdle) return;
-  const std::optional<QString> out = check_.check(buffer_);
+  if (unaskedBanner(from)) {
+    if (idle()) return;
+    setUpAgain();
+  }
+  ReplyCheck* c = check();
+  if (!c) return;
+  const std::optional<QString> out = c->check(buffer_);
   if (!out) return;
   // Everything up to and after the reply goes; the emptied buffer holds nothing to check.
   buffer_.clear();
-  check_.restart();
-  bannerFrom_ = 0;
   if (hooks_.onBufferChanged) hooks_.onBufferChanged(buffer_);
-  if (state_ == State::kSettingUpAgain) return nextSetupCommand();
+  if (std::holds_alternative<SettingUpAgain>(state_)) return nextSetupAgainLine();
   stop();
   if (hooks_.onReply) hooks_.onReply(*out);
 }
 
 void AdapterLink::setUpAgain() {
-  if (state_ != State::kSettingUpAgain) ownerShape_ = check_.shape();
-  state_ = State::kSettingUpAgain;
-  setupLeft_ = setup_.mid(1);
   // The banner's own prompt first: the adapter hears nothing before it.
-  check_.setShape(promptOnly());
+  pause_->stop();
+  state_ = SettingUpAgain{setup_.mid(1), ReplyCheck(promptOnly())};
   timer_.start();
 }
 
-void AdapterLink::nextSetupCommand() {
-  if (setupLeft_.isEmpty()) {
+void AdapterLink::nextSetupAgainLine() {
+  auto& again = std::get<SettingUpAgain>(state_);
+  if (again.left.isEmpty()) {
     stop();
     if (hooks_.onSetUpAgain) hooks_.onSetUpAgain();
     return;
   }
-  check_.setShape(promptOnly());
-  send(setupLeft_.takeFirst());
+  const QString line = again.left.takeFirst();
+  again.check = ReplyCheck(promptOnly());
+  if (std::optional<PortFailure> failure = send(line)) fault(*failure);
 }
 
 void AdapterLink::onReplyTimeout() {
-  if (state_ == State::kSettingUpAgain) return nextSetupCommand();
+  if (std::holds_alternative<SettingUpAgain>(state_)) return nextSetupAgainLine();
+  if (!std::holds_alternative<Awaiting>(state_)) return;
   stop();
   if (hooks_.onTimeout) hooks_.onTimeout();
 }

@@ -3,6 +3,9 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <variant>
 
 #include "link/clock.h"
 #include "link/reply_check.h"
@@ -27,23 +30,45 @@ inline constexpr Millis kSetupWait{1000};
 // The command/reply mechanism of every window that polls the adapter: a
 // command goes out, everything received gathers in the reply buffer, every
 // change of the buffer runs the reply check, and the reply timer gives up on a
-// request after 150 ms. What follows a complete reply, a time-out or a port
-// fault is the owner's business (the scan's next request, the drag strip's
-// next speed request, stopping).
+// request after 150 ms. What follows a complete reply or a time-out is the
+// owner's business (the scan's next request, the drag strip's next speed
+// request).
+//
+// Where the link stands is one value that carries what that state needs; no
+// other member decides what the link does. A failure of something the owner
+// asked for comes back from that call; the hooks tell what the link notices on
+// its own (a reply, a time-out, a write of its own timers that failed, a
+// device that went away, an adapter that reset itself).
 class AdapterLink {
  public:
-  enum class State {
-    kIdle,            // nothing outstanding; the reply timer is off
-    kAwaitingReply,   // a command is out and its reply timer runs
-    kSettingUpAgain,  // the adapter reset itself; its settings go out again, each
-                      // after the last one's prompt (or time-out)
+  // Nothing outstanding; both timers are off.
+  struct Idle {};
+  // The set-up is going out, a line each kSetupWait: `left` still has to be
+  // written; its last line goes out awaiting `last`. A banner now is the answer
+  // to our own reset.
+  struct SettingUp {
+    QStringList left;
+    ReplyShape last;
   };
+  // A command is out and its reply timer runs. `ownReset`: the command closed
+  // our own set-up, so a banner that comes late still answers our reset.
+  struct Awaiting {
+    ReplyCheck check;
+    bool ownReset = false;
+  };
+  // The adapter reset itself; the settings go out again, each after the last
+  // one's prompt (or its time-out), and then the owner is told to go on.
+  struct SettingUpAgain {
+    QStringList left;
+    ReplyCheck check;
+  };
+  using State = std::variant<Idle, SettingUp, Awaiting, SettingUpAgain>;
 
   struct Hooks {
     std::function<void(const QString& out)> onReply;  // a complete reply's data text
     std::function<void()> onTimeout;                  // no complete reply in time
-    std::function<void(const QString& reason)> onPortError;
-    std::function<void()> onSetUpAgain;  // the adapter is set up again after resetting itself
+    std::function<void(const PortFailure&)> onFault;  // the link stopped: the device failed
+    std::function<void()> onSetUpAgain;               // the adapter is set up again after resetting itself
     std::function<void(const QString& buffer)> onBufferChanged;
     std::function<void(const QString& command)> onCommandSent;
   };
@@ -56,55 +81,56 @@ class AdapterLink {
   static constexpr qsizetype kMaxBuffer = 16 * 1024;
 
   // The port and the reply timer belong to the window; the owner routes the
-  // port's notifications and the timer's expiry here.
-  AdapterLink(SerialPort& port, Timer& replyTimer, ReplyShape expected, QString initialBuffer);
+  // port's notifications and the timer's expiry here. The clock makes the
+  // timer of the set-up's pauses.
+  AdapterLink(SerialPort& port, Timer& replyTimer, Clock& clock, QString initialBuffer);
+  ~AdapterLink();
 
-  // Writes a command with its line end and switches the reply timer on. With
-  // an expected reply, that is set first: a write may bring the reply at once.
-  // False when the write failed; the port error has been raised then.
-  bool SendCom(const QString& command);
-  bool SendCom(const QString& command, ReplyShape expected);
+  // Writes a command with its line end and switches the reply timer on,
+  // awaiting `expected` (armed before the write: a write may bring the reply
+  // at once).
+  std::optional<PortFailure> SendCom(const QString& command, ReplyShape expected);
   // Writes a command with its line end, leaving the reply timer alone.
-  bool writeLine(const QString& command);
-  // Resets and sets the adapter up: every command but the last is written with
-  // a blocking wait after it, the last goes out through SendCom. Should the
-  // adapter later reset itself (its banner arrives unasked), everything after
-  // the reset command goes out again before the owner is told to go on.
-  bool setUp(const QStringList& commands, Clock& clock);
-  // Switches the reply timer off; nothing is outstanding any more.
+  std::optional<PortFailure> writeLine(const QString& command);
+  // Resets and sets the adapter up: the first line goes out now, each next one
+  // kSetupWait after the one before, from the event loop; the last goes out as
+  // SendCom awaiting `last`. Should the adapter later reset itself (its banner
+  // arrives unasked), everything after the reset line goes out again before
+  // the owner is told to go on.
+  std::optional<PortFailure> setUp(const QStringList& commands, ReplyShape last);
+  // Nothing is outstanding any more; both timers are off.
   void stop();
 
   void onPortEvent(PortEvent event);
+  // The reply timer's expiry. One that finds no command waiting belongs to an
+  // earlier request (answered or stopped since) and is ignored.
   void onReplyTimeout();
   // Replaces the buffer (a user's edit of a visible buffer) and runs the check.
   void setBuffer(const QString& text);
 
-  State state() const { return state_; }
-  const ReplyShape& expected() const { return check_.shape(); }
+  const State& state() const { return state_; }
+  bool idle() const { return std::holds_alternative<Idle>(state_); }
   const QString& buffer() const { return buffer_; }
-  SerialPort& port() { return port_; }
   Hooks& hooks() { return hooks_; }
 
  private:
-  void bufferChanged();
-  bool failed();
-  bool send(const QString& command);
-  bool bannerArrived();
+  void bufferChanged(qsizetype newFrom);
+  bool unaskedBanner(qsizetype from);
   void setUpAgain();
-  void nextSetupCommand();
+  std::optional<PortFailure> nextSetupLine();
+  std::optional<PortFailure> await(const QString& command, ReplyShape expected, bool ownReset);
+  void nextSetupAgainLine();
+  std::optional<PortFailure> send(const QString& command);
+  void fault(const PortFailure& failure);
+  ReplyCheck* check();
 
   SerialPort& port_;
   Timer& timer_;
-  ReplyCheck check_;
+  std::unique_ptr<Timer> pause_;  // the set-up's wait between lines
   QString buffer_;
-  State state_ = State::kIdle;
+  State state_;
+  QStringList setup_;  // the lines of the last set-up, for setting up again
   Hooks hooks_;
-  QStringList setup_;         // the commands of the last set-up
-  QStringList setupLeft_;     // what still has to go out again
-  ReplyShape ownerShape_;     // the owner's expected reply, while setting up again
-  bool ownReset_ = false;     // the banner to come answers our own reset
-  bool inSetUp_ = false;      // setUp() is writing
-  qsizetype bannerFrom_ = 0;  // the buffer holds no banner before here
 };
 
 }  // namespace tarvex

@@ -1,6 +1,5 @@
 #include "link/number_text.h"
 
-#include <cfenv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>

@@ -12,7 +12,7 @@
 namespace tarvex {
 
 struct QtSerialPort::Line {
-  Line(QString device, qint32 baud) : device(std::move(device)), baud(baud) {}
+  Line(QString onDevice, qint32 atBaud) : device(std::move(onDevice)), baud(atBaud) {}
   QString device;
   qint32 baud;
   const QtSerialPort* holder = nullptr;  // the port that has the device open

@@ -3,17 +3,22 @@
 namespace tarvex {
 
 namespace {
-QString reason(const SerialPort& port) {
+QString reasonOf(const SerialPort& port) {
   return port.errorString().isEmpty() ? QStringLiteral("unknown error") : port.errorString();
 }
 }  // namespace
 
-QString portOpenFailure(const SerialPort& port) {
-  return QStringLiteral("Cannot open the serial port %1: %2").arg(port.deviceName(), reason(port));
+PortFailure PortFailure::openFailed(const SerialPort& port) {
+  return {What::kOpen, port.deviceName(), reasonOf(port)};
 }
 
-QString portLostFailure(const SerialPort& port) {
-  return QStringLiteral("Lost the adapter on %1: %2.").arg(port.deviceName(), reason(port));
+PortFailure PortFailure::lost(const SerialPort& port) {
+  return {What::kLost, port.deviceName(), reasonOf(port)};
+}
+
+QString PortFailure::message() const {
+  return what == What::kOpen ? QStringLiteral("Cannot open the serial port %1: %2").arg(device, reason)
+                             : QStringLiteral("Lost the adapter on %1: %2.").arg(device, reason);
 }
 
 QString inUseBy(const PortUse& holder) {

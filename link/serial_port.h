@@ -54,11 +54,20 @@ class SerialPort {
   std::function<void(PortEvent)> notify_;
 };
 
-// What a window tells the user when its port cannot be opened: the device and
-// the system's reason.
-QString portOpenFailure(const SerialPort& port);
-// ... and when it fails or goes away while open.
-QString portLostFailure(const SerialPort& port);
+// A port that failed: what failed, on which device, and the system's words.
+struct PortFailure {
+  enum class What {
+    kOpen,  // the port would not open
+    kLost,  // the device failed, went away or stopped taking data while open
+  } what;
+  QString device;
+  QString reason;
+
+  static PortFailure openFailed(const SerialPort& port);
+  static PortFailure lost(const SerialPort& port);
+  // What a window tells the user: the device and the reason.
+  QString message() const;
+};
 
 // Who uses a port, and how.
 struct PortUse {

@@ -6,31 +6,44 @@
 
 namespace tarvex {
 
+ScanFailure ScanFailure::fromPort(const PortFailure& failure, bool logWasOpen) {
+  return {failure.what == PortFailure::What::kOpen ? What::kPortOpen : What::kPortLost, failure.device,
+          failure.reason, logWasOpen};
+}
+
 ScanCycle::ScanCycle(SerialPort& port, Timer& replyTimer, Clock& clock, ValueBoxes& boxes,
                      QString initialBuffer)
-    : port_(port),
-      clock_(clock),
-      boxes_(boxes),
-      // Until the first request the expected reply is empty, so the answers to
-      // the first set-up lead straight to the first request.
-      link_(port, replyTimer, ReplyShape{}, std::move(initialBuffer)) {
-  link_.hooks().onReply = [this](const QString& out) { onReply(out); };
-  link_.hooks().onTimeout = [this] { SendNext(); };
-  link_.hooks().onSetUpAgain = [this] { SendNext(); };
-  link_.hooks().onPortError = [this](const QString& reason) {
+    : clock_(clock), boxes_(boxes), session_(port, replyTimer, clock, std::move(initialBuffer)) {
+  AdapterLink::Hooks& hooks = session_.hooks();
+  hooks.onReply = [this](const QString& out) { onReply(out); };
+  hooks.onTimeout = [this] { SendNext(); };
+  hooks.onSetUpAgain = [this] { SendNext(); };
+  hooks.onFault = [this](const PortFailure& failure) {
+    const bool logWasOpen = logging();
     stop();
-    if (!starting_) fail({ScanFailure::What::kPortLost, port_.deviceName(), reason});
+    fail(ScanFailure::fromPort(failure, logWasOpen));
   };
 }
 
+ScanCycle::~ScanCycle() {
+  session_.hooks() = {};
+}
+
+// Until the first request the expected reply is empty, so the answers to the
+// first set-up lead straight to the first request; later set-ups still expect
+// the last request's reply, which they never bring.
+ReplyShape ScanCycle::expected() const {
+  if (!asked_) return ReplyShape{};
+  return ReplyShape{toQString(asked_->prefix), 8, asked_->bytes};
+}
+
 std::optional<ScanFailure> ScanCycle::start(bool logToFile, const QString& logPath) {
-  const bool openedHere = !port_.isOpen();
-  if (openedHere && !port_.open()) {
-    return ScanFailure{ScanFailure::What::kPortOpen, port_.deviceName(), port_.errorString()};
-  }
+  SerialPort& port = session_.port();
+  const bool openedHere = !port.isOpen();
+  if (openedHere && !port.open()) return ScanFailure::fromPort(PortFailure::openFailed(port));
   if (logToFile) {
     if (auto reason = log_.open(logPath)) {
-      if (openedHere) port_.close();
+      if (openedHere) session_.stop();
       return ScanFailure{ScanFailure::What::kLogCreate, logPath, *reason};
     }
   }
@@ -38,10 +51,11 @@ std::optional<ScanFailure> ScanCycle::start(bool logToFile, const QString& logPa
   answeredThisRound_ = false;
   silenceTold_ = false;
   scanStep_ = 1;
-  starting_ = true;
-  const bool ok = link_.setUp(setupCommands(Setup::kEnhanced), clock_);
-  starting_ = false;
-  if (!ok) return ScanFailure{ScanFailure::What::kPortLost, port_.deviceName(), port_.errorString()};
+  if (std::optional<PortFailure> failure = session_.start(setupCommands(Setup::kEnhanced), expected())) {
+    const bool logWasOpen = logging();
+    stop();
+    return ScanFailure::fromPort(*failure, logWasOpen);
+  }
   return std::nullopt;
 }
 
@@ -52,8 +66,7 @@ void ScanCycle::stop() {
 }
 
 void ScanCycle::releasePort() {
-  if (port_.isOpen()) port_.close();
-  link_.stop();
+  session_.stop();
 }
 
 void ScanCycle::fail(ScanFailure failure) {
@@ -72,11 +85,15 @@ void ScanCycle::SendNext() {
     if (++scanStep_ > kParameterCount) {
       scanStep_ = 1;
       endOfRound();
-      if (!port_.isOpen()) return;  // the log failed and the scan stopped
+      if (!session_.active()) return;  // the log failed and the scan stopped
     }
     if (row) {
       asked_ = row;
-      link_.SendCom(toQString(row->request), ReplyShape{toQString(row->prefix), 8, row->bytes});
+      if (std::optional<PortFailure> failure = session_.SendCom(toQString(row->request), expected())) {
+        const bool logWasOpen = logging();
+        stop();
+        fail(ScanFailure::fromPort(*failure, logWasOpen));
+      }
       return;
     }
     // With nothing selected the cycle selects engine speed itself.
@@ -113,6 +130,8 @@ void ScanCycle::Display(const QString& out) {
   if (!decoded) return;
   for (const auto& [box, text] : decoded->writes) boxes_.setText(box, text);
   if (decoded->milColour) boxes_.setMilColour(*decoded->milColour);
+  const Micros at = clock_.now();
+  for (const DecodedHandler& handler : onDecoded_) handler(*asked_, *decoded, at);
   // The needles follow what the speed and engine-speed boxes show.
   const Box box = asked_->box;
   if ((box != Box::kSpeed && box != Box::kRPM) || !gauges_ || !gauges_->gaugesVisible()) return;

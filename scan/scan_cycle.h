@@ -5,10 +5,12 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <vector>
 
-#include "link/adapter_link.h"
+#include "link/polling_session.h"
 #include "scan/catalogue.h"
 #include "scan/csv_log.h"
+#include "scan/decode.h"
 #include "scan/gauge_sink.h"
 #include "scan/value_boxes.h"
 
@@ -25,7 +27,14 @@ struct ScanFailure {
   } what;
   QString name;
   QString reason;
+  bool logWasOpen = false;  // a log was open when it happened (and holds every whole round)
+
+  static ScanFailure fromPort(const PortFailure& failure, bool logWasOpen = false);
 };
+
+// Every answer the scan decodes, with the time it came: the one place the
+// values come from for whoever shows, plots or records them besides the boxes.
+using DecodedHandler = std::function<void(const Parameter& row, const Decoded& decoded, Micros at)>;
 
 // The main window's scan: set-up, then one request at a time over the selected
 // parameters in catalogue order, round after round, a log line a round.
@@ -33,9 +42,10 @@ struct ScanFailure {
 class ScanCycle {
  public:
   // The port and the reply timer belong to the window, which routes their
-  // events to link(). initialBuffer: what the reply buffer holds at first.
+  // events to session(). initialBuffer: what the reply buffer holds at first.
   ScanCycle(SerialPort& port, Timer& replyTimer, Clock& clock, ValueBoxes& boxes,
             QString initialBuffer = QString());
+  ~ScanCycle();
 
   void setGaugeSink(GaugeSink* gauges) { gauges_ = gauges; }
   // Where the log's time column comes from (tests pin it).
@@ -47,12 +57,15 @@ class ScanCycle {
   // ignition off); again only after answers came and stopped again. The scan
   // goes on.
   void setSilenceHandler(std::function<void()> handler) { onSilence_ = std::move(handler); }
+  // Told every decoded answer, after the boxes show it.
+  void addDecodedHandler(DecodedHandler handler) { onDecoded_.push_back(std::move(handler)); }
 
-  // Opens the port (and the log), sets the adapter up and starts the cycle. On
-  // failure the port is left closed, no log is open and nothing was sent.
+  // Opens the port (and the log), sets the adapter up and starts the cycle: the
+  // set-up goes out from the event loop, a line a second. On failure the port
+  // is left closed, no log is open and nothing more is sent.
   std::optional<ScanFailure> start(bool logToFile, const QString& logPath);
-  // Closes the port and the log, switches the reply timer off. A log that
-  // fails to close is reported.
+  // Closes the port and the log, switches the reply timer off; a set-up still
+  // going out stops where it is. A log that fails to close is reported.
   void stop();
   // Hands the port to another window: closes it and stops the reply timer; the
   // scan stands still with its log open until it is stopped.
@@ -63,23 +76,23 @@ class ScanCycle {
 
   int scanStep() const { return scanStep_; }
   bool logging() const { return log_.isOpen(); }
-  AdapterLink& link() { return link_; }
-  SerialPort& port() { return port_; }
+  PollingSession& session() { return session_; }
+  AdapterLink& link() { return session_.link(); }
+  SerialPort& port() { return session_.port(); }
 
  private:
   void fail(ScanFailure failure);
   void onReply(const QString& out);
   void endOfRound();
+  ReplyShape expected() const;
 
-  SerialPort& port_;
   Clock& clock_;
   ValueBoxes& boxes_;
-  AdapterLink link_;
+  PollingSession session_;
   GaugeSink* gauges_ = nullptr;
   const Parameter* asked_ = nullptr;  // the row of the request last sent
   CsvLog log_;
   bool logToFile_ = false;
-  bool starting_ = false;  // start() tells its own failures
   bool answeredThisRound_ = false;
   bool silenceTold_ = false;
   int scanStep_ = 0;
@@ -87,6 +100,7 @@ class ScanCycle {
   std::function<QDateTime()> now_ = [] { return QDateTime::currentDateTime(); };
   std::function<void(const ScanFailure&)> onFailure_;
   std::function<void()> onSilence_;
+  std::vector<DecodedHandler> onDecoded_;
 };
 
 }  // namespace tarvex

@@ -22,7 +22,6 @@ class ValueBoxes {
   virtual void setText(Box box, const QString& text) = 0;
   virtual bool isEnabled(Box box) const = 0;
   virtual void setEnabled(Box box, bool enabled) = 0;
-  virtual std::uint32_t milColour() const = 0;
   virtual void setMilColour(std::uint32_t bgr) = 0;
 };
 
@@ -33,14 +32,12 @@ class MemoryBoxes final : public ValueBoxes {
   void setText(Box box, const QString& text) override { texts_[index(box)] = text; }
   bool isEnabled(Box box) const override { return enabled_[index(box)]; }
   void setEnabled(Box box, bool enabled) override { enabled_[index(box)] = enabled; }
-  std::uint32_t milColour() const override { return mil_; }
-  void setMilColour(std::uint32_t bgr) override { mil_ = bgr; }
+  void setMilColour(std::uint32_t) override {}
 
  private:
   static std::size_t index(Box box) { return static_cast<std::size_t>(box); }
   std::array<QString, kBoxCount> texts_{};
   std::array<bool, kBoxCount> enabled_{};
-  std::uint32_t mil_ = kMilOff;
 };
 
 }  // namespace tarvex

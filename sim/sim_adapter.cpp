@@ -8,7 +8,6 @@ namespace {
 
 // The adapter's input buffer: a longer line is refused with "?".
 constexpr int kLineLimit = 128;
-constexpr int kCommandLogLimit = 1000;  // the last lines, for tests that look at them
 // The adapter's small buffers: what a flood brings beyond them is lost, as on
 // the device, instead of piling up here.
 constexpr std::size_t kInputLimit = 4096;   // characters on their way in, not yet taken in
@@ -208,8 +207,6 @@ void SimAdapter::restart(Micros at, const QByteArray& notice) {
 
 void SimAdapter::handleLine(const QByteArray& raw, Micros at) {
   ++faultLines_;
-  commandLog_.append(QString::fromLatin1(raw));
-  if (commandLog_.size() > kCommandLogLimit) commandLog_.removeFirst();
   if (observer_) observer_(raw);
 
   const SimFaults& f = config_.faults;

@@ -85,16 +85,11 @@ class SimAdapter {
   // When the device hung (stallAfter): still there, but deaf and dumb from then on.
   std::optional<Micros> stalledAt() const { return stalledAt_; }
 
-  void setTiming(const SimTiming& timing) { config_.timing = timing; }
   // Counting for the faults by line starts again here.
   void setFaults(const SimFaults& faults) {
     config_.faults = faults;
     faultLines_ = 0;
   }
-  const SimAdapterConfig& config() const { return config_; }
-
-  // The last thousand command lines as received, without their carriage returns.
-  const QStringList& commandLog() const { return commandLog_; }
   void setCommandObserver(std::function<void(const QByteArray&)> observer) {
     observer_ = std::move(observer);
   }
@@ -112,8 +107,6 @@ class SimAdapter {
     int timeoutUnits = 0x32;  // ATST, 4 ms each
   };
   const Settings& settings() const { return settings_; }
-  // 0 automatic, 2 J1850 VPW, ...; kept across resets like a stored protocol.
-  int protocol() const { return protocol_; }
 
   static constexpr const char* kVersion = "ELM327 v1.5";
 
@@ -165,7 +158,6 @@ class SimAdapter {
   QByteArray line_;
   QByteArray lastCommand_;
   int faultLines_ = 0;
-  QStringList commandLog_;
   std::function<void(const QByteArray&)> observer_;
   std::function<void()> lineFeedObserver_;
 };

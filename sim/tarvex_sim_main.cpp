@@ -215,49 +215,73 @@ int main(int argc, char** argv) {
                      "Prints the device path on its first line, then runs until interrupted."));
   p.addHelpOption();
   QList<QCommandLineOption> options = {
-      {"baud",
-       "Pace both directions as a serial line at N baud, 8N1, and hear only a client at that speed "
-       "(at another, answer garbage): 9600, 19200, 38400, 57600, 115200, 230400 or 500000; "
-       "0: no pacing, any speed.",
-       "N", "9600"},
-      {"latency", "The car's answer latency, MIN-MAX milliseconds.", "MIN-MAX", "10-40"},
-      {"turnaround-us", "The adapter's own work per command line, microseconds.", "US", "2000"},
-      {"reset-ms", "Time an ATZ reset takes, milliseconds.", "MS", "900"},
-      {"seed", "Seed of the car and of the adapter's random draws.", "N", "1"},
-      {"drive-after", "Seconds of parked idle after the cold start before driving.", "S", "30"},
-      {"stand", "Seconds standing still before each launch.", "S", "10"},
-      {"drop", "Share of the car's answers lost on the bus (NO DATA).", "SHARE", "0"},
-      {"late", "Answer late, after the client's 150 ms."},
-      {"late-ms", "How late a late answer comes, milliseconds after the command.", "MS", "250"},
-      {"twice", "Send the car's answer line twice."},
-      {"inject", "Put searching, businit, canerror or noise into answers.", "KIND"},
-      {"fault-share", "Share of requests that --late, --twice and --inject apply to.", "SHARE", "1"},
-      {"silent", "Answer nothing at all."},
-      {"reset-every", "Reset by itself on every Nth command line; 0: never.", "N", "0"},
-      {"lv-reset-every", "Print LV RESET and restart as after ATZ on every Nth command line; 0: never.", "N",
-       "0"},
-      {"stall-after",
-       "Hang on the Nth command line: read nothing more, answer nothing, stay present; 0: never.", "N", "0"},
-      {"vanish-after", "Disappear on the Nth command line; 0: never.", "N", "0"},
-      {"log", "Append every command line received to FILE, and <LF> for each line feed.", "FILE"},
-      {"line-times",
-       "On exit, write to FILE when each chunk was read from the client and each went out (steady clock, "
-       "microseconds).",
-       "FILE"},
+      {QStringLiteral("baud"),
+       QStringLiteral(
+           "Pace both directions as a serial line at N baud, 8N1, and hear only a client at that speed "
+           "(at another, answer garbage): 9600, 19200, 38400, 57600, 115200, 230400 or 500000; "
+           "0: no pacing, any speed."),
+       QStringLiteral("N"), QStringLiteral("9600")},
+      {QStringLiteral("latency"), QStringLiteral("The car's answer latency, MIN-MAX milliseconds."),
+       QStringLiteral("MIN-MAX"), QStringLiteral("10-40")},
+      {QStringLiteral("turnaround-us"),
+       QStringLiteral("The adapter's own work per command line, microseconds."), QStringLiteral("US"),
+       QStringLiteral("2000")},
+      {QStringLiteral("reset-ms"), QStringLiteral("Time an ATZ reset takes, milliseconds."),
+       QStringLiteral("MS"), QStringLiteral("900")},
+      {QStringLiteral("seed"), QStringLiteral("Seed of the car and of the adapter's random draws."),
+       QStringLiteral("N"), QStringLiteral("1")},
+      {QStringLiteral("drive-after"),
+       QStringLiteral("Seconds of parked idle after the cold start before driving."), QStringLiteral("S"),
+       QStringLiteral("30")},
+      {QStringLiteral("stand"), QStringLiteral("Seconds standing still before each launch."),
+       QStringLiteral("S"), QStringLiteral("10")},
+      {QStringLiteral("drop"), QStringLiteral("Share of the car's answers lost on the bus (NO DATA)."),
+       QStringLiteral("SHARE"), QStringLiteral("0")},
+      {QStringLiteral("late"), QStringLiteral("Answer late, after the client's 150 ms.")},
+      {QStringLiteral("late-ms"),
+       QStringLiteral("How late a late answer comes, milliseconds after the command."), QStringLiteral("MS"),
+       QStringLiteral("250")},
+      {QStringLiteral("twice"), QStringLiteral("Send the car's answer line twice.")},
+      {QStringLiteral("inject"), QStringLiteral("Put searching, businit, canerror or noise into answers."),
+       QStringLiteral("KIND")},
+      {QStringLiteral("fault-share"),
+       QStringLiteral("Share of requests that --late, --twice and --inject apply to."),
+       QStringLiteral("SHARE"), QStringLiteral("1")},
+      {QStringLiteral("silent"), QStringLiteral("Answer nothing at all.")},
+      {QStringLiteral("reset-every"), QStringLiteral("Reset by itself on every Nth command line; 0: never."),
+       QStringLiteral("N"), QStringLiteral("0")},
+      {QStringLiteral("lv-reset-every"),
+       QStringLiteral("Print LV RESET and restart as after ATZ on every Nth command line; 0: never."),
+       QStringLiteral("N"), QStringLiteral("0")},
+      {QStringLiteral("stall-after"),
+       QStringLiteral(
+           "Hang on the Nth command line: read nothing more, answer nothing, stay present; 0: never."),
+       QStringLiteral("N"), QStringLiteral("0")},
+      {QStringLiteral("vanish-after"), QStringLiteral("Disappear on the Nth command line; 0: never."),
+       QStringLiteral("N"), QStringLiteral("0")},
+      {QStringLiteral("log"),
+       QStringLiteral("Append every command line received to FILE, and <LF> for each line feed."),
+       QStringLiteral("FILE")},
+      {QStringLiteral("line-times"),
+       QStringLiteral(
+           "On exit, write to FILE when each chunk was read from the client and each went out (steady clock, "
+           "microseconds)."),
+       QStringLiteral("FILE")},
   };
   for (QCommandLineOption& o : options) {
     if (!o.defaultValues().isEmpty())
-      o.setDescription(o.description() + QStringLiteral(" Default: %1.").arg(o.defaultValues().join(',')));
+      o.setDescription(o.description() +
+                       QStringLiteral(" Default: %1.").arg(o.defaultValues().join(QLatin1Char(','))));
   }
   p.addOptions(options);
   p.process(app);
 
   SimAdapterConfig config;
-  config.timing.baud = int(numberOption(p, "baud", 0, 1'000'000'000));
+  config.timing.baud = int(numberOption(p, QStringLiteral("baud"), 0, 1'000'000'000));
   const std::optional<speed_t> speed = lineSpeed(config.timing.baud);
   if (config.timing.baud != 0 && !speed)
     fail(QStringLiteral("--baud wants 0, 9600, 19200, 38400, 57600, 115200, 230400 or 500000"));
-  const QStringList latency = p.value("latency").split('-');
+  const QStringList latency = p.value(QStringLiteral("latency")).split(QLatin1Char('-'));
   bool okMin = false, okMax = false;
   if (latency.size() == 2) {
     config.timing.latencyMin = Millis{latency[0].toInt(&okMin)};
@@ -267,43 +291,44 @@ int main(int argc, char** argv) {
       config.timing.latencyMax < config.timing.latencyMin) {
     fail(QStringLiteral("--latency wants MIN-MAX in milliseconds, MIN <= MAX"));
   }
-  config.timing.turnaround = Micros{numberOption(p, "turnaround-us", 0, 10'000'000)};
-  config.timing.resetTime = Millis{numberOption(p, "reset-ms", 0, 60'000)};
-  config.seed = std::uint64_t(numberOption(p, "seed", 0, std::numeric_limits<long long>::max()));
-  const double share = shareOption(p, "fault-share");
-  config.faults.dropShare = shareOption(p, "drop");
-  config.faults.lateShare = p.isSet("late") ? share : 0;
-  config.faults.lateBy = Millis{numberOption(p, "late-ms", 0, 60'000)};
-  config.faults.twiceShare = p.isSet("twice") ? share : 0;
-  if (p.isSet("inject")) {
-    const QString kind = p.value("inject");
-    if (kind == "searching") {
+  config.timing.turnaround = Micros{numberOption(p, QStringLiteral("turnaround-us"), 0, 10'000'000)};
+  config.timing.resetTime = Millis{numberOption(p, QStringLiteral("reset-ms"), 0, 60'000)};
+  config.seed =
+      std::uint64_t(numberOption(p, QStringLiteral("seed"), 0, std::numeric_limits<long long>::max()));
+  const double share = shareOption(p, QStringLiteral("fault-share"));
+  config.faults.dropShare = shareOption(p, QStringLiteral("drop"));
+  config.faults.lateShare = p.isSet(QStringLiteral("late")) ? share : 0;
+  config.faults.lateBy = Millis{numberOption(p, QStringLiteral("late-ms"), 0, 60'000)};
+  config.faults.twiceShare = p.isSet(QStringLiteral("twice")) ? share : 0;
+  if (p.isSet(QStringLiteral("inject"))) {
+    const QString kind = p.value(QStringLiteral("inject"));
+    if (kind == QLatin1String("searching")) {
       config.faults.inject = Injection::Searching;
-    } else if (kind == "businit") {
+    } else if (kind == QLatin1String("businit")) {
       config.faults.inject = Injection::BusInit;
-    } else if (kind == "canerror") {
+    } else if (kind == QLatin1String("canerror")) {
       config.faults.inject = Injection::CanError;
-    } else if (kind == "noise") {
+    } else if (kind == QLatin1String("noise")) {
       config.faults.inject = Injection::Noise;
     } else {
       fail(QStringLiteral("--inject wants searching, businit, canerror or noise"));
     }
     config.faults.injectShare = share;
   }
-  config.faults.silent = p.isSet("silent");
-  config.faults.resetEvery = int(numberOption(p, "reset-every", 0, 1'000'000'000));
-  config.faults.lvResetEvery = int(numberOption(p, "lv-reset-every", 0, 1'000'000'000));
-  config.faults.stallAfter = int(numberOption(p, "stall-after", 0, 1'000'000'000));
-  config.faults.vanishAfter = int(numberOption(p, "vanish-after", 0, 1'000'000'000));
+  config.faults.silent = p.isSet(QStringLiteral("silent"));
+  config.faults.resetEvery = int(numberOption(p, QStringLiteral("reset-every"), 0, 1'000'000'000));
+  config.faults.lvResetEvery = int(numberOption(p, QStringLiteral("lv-reset-every"), 0, 1'000'000'000));
+  config.faults.stallAfter = int(numberOption(p, QStringLiteral("stall-after"), 0, 1'000'000'000));
+  config.faults.vanishAfter = int(numberOption(p, QStringLiteral("vanish-after"), 0, 1'000'000'000));
 
   VehicleConfig vehicleConfig;
   vehicleConfig.seed = config.seed;
-  vehicleConfig.idleBeforeDrive = Millis{numberOption(p, "drive-after", 0, 86'400) * 1000};
-  vehicleConfig.standStill = Millis{numberOption(p, "stand", 1, 86'400) * 1000};
+  vehicleConfig.idleBeforeDrive = Millis{numberOption(p, QStringLiteral("drive-after"), 0, 86'400) * 1000};
+  vehicleConfig.standStill = Millis{numberOption(p, QStringLiteral("stand"), 1, 86'400) * 1000};
 
   QFile log;
-  if (p.isSet("log")) {
-    log.setFileName(p.value("log"));
+  if (p.isSet(QStringLiteral("log"))) {
+    log.setFileName(p.value(QStringLiteral("log")));
     if (!log.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
       fail(QStringLiteral("cannot open %1: %2").arg(log.fileName(), log.errorString()));
     }
@@ -345,13 +370,13 @@ int main(int argc, char** argv) {
     });
   }
   std::optional<LineTimes> times;
-  if (p.isSet("line-times")) times.emplace();
+  if (p.isSet(QStringLiteral("line-times"))) times.emplace();
   Server server(adapter, clock, master, slave, speed, times ? &*times : nullptr);
 
   std::printf("%s\n", path);
   std::fflush(stdout);
   const int status = app.exec();
-  if (times && !times->save(p.value("line-times")))
-    fail(QStringLiteral("cannot write %1").arg(p.value("line-times")));
+  if (times && !times->save(p.value(QStringLiteral("line-times"))))
+    fail(QStringLiteral("cannot write %1").arg(p.value(QStringLiteral("line-times"))));
   return status;
 }

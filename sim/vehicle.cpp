@@ -8,6 +8,12 @@ namespace tarvex::sim {
 
 namespace {
 
+// Whole milliseconds as seconds; a drive is far shorter than the 2^53 ms a
+// double holds exactly.
+double seconds(std::int64_t ms) {
+  return static_cast<double>(ms) / 1000.0;
+}
+
 // The car: a 5.7 l V8 with a four-speed automatic, about 1600 kg with driver.
 constexpr double kGearRatios[] = {3.06, 1.63, 1.00, 0.70};
 constexpr double kFinalDrive = 3.42;
@@ -111,22 +117,18 @@ Vehicle::Vehicle(VehicleConfig config) : config_(config) {
   }
   cruiseEndSpeed_ = std::max(0.0, launch_.back().speed - kCruiseDecel * kCruiseSeconds);
   brakeSeconds_ = cruiseEndSpeed_ / kBrakeDecel;
-  const double cycle = config_.standStill.count() / 1000.0 + kLaunchSeconds + kCruiseSeconds + brakeSeconds_;
+  const double cycle = seconds(config_.standStill.count()) + kLaunchSeconds + kCruiseSeconds + brakeSeconds_;
   cycleLength_ = Millis{std::int64_t(std::ceil(cycle * 1000))};
-}
-
-Millis Vehicle::launchStart(int k) const {
-  return config_.idleBeforeDrive + cycleLength_ * k + config_.standStill;
 }
 
 Vehicle::Motion Vehicle::motionAt(std::int64_t tMs) const {
   // Whole milliseconds, so that every cycle repeats exactly.
   const std::int64_t idle = config_.idleBeforeDrive.count();
-  if (tMs < idle) return {DrivePhase::Parked, 0, 0, tMs / 1000.0};
+  if (tMs < idle) return {DrivePhase::Parked, 0, 0, seconds(tMs)};
   const std::int64_t um = (tMs - idle) % cycleLength_.count();
   const std::int64_t stand = config_.standStill.count();
-  if (um < stand) return {DrivePhase::Stand, 0, 1, (um) / 1000.0};
-  double u = (um - stand) / 1000.0;
+  if (um < stand) return {DrivePhase::Stand, 0, 1, seconds(um)};
+  double u = seconds(um - stand);
   if (u < kLaunchSeconds) {
     const double pos = double(um - stand) / (kSampleSeconds * 1000);
     const std::size_t i = std::min<std::size_t>(std::size_t(pos), launch_.size() - 2);
@@ -167,7 +169,7 @@ double Vehicle::noise(int channel, double t, double period) const {
 
 VehicleState Vehicle::stateAt(Millis sinceStart) const {
   const std::int64_t tMs = std::max<std::int64_t>(0, sinceStart.count());
-  const double t = tMs / 1000.0;
+  const double t = seconds(tMs);
   const Motion m = motionAt(tMs);
   VehicleState s;
   s.phase = m.phase;
@@ -289,14 +291,6 @@ VehicleState Vehicle::stateAt(Millis sinceStart) const {
     s.airFuelRatio = 14.7 + 0.2 * noise(18, t, 0.8);
   }
   return s;
-}
-
-const std::vector<std::uint16_t>& Vehicle::enhancedIdentifiers() {
-  static const std::vector<std::uint16_t> ids = {0x000C, 0x000D, 0x000F, 0x0011, 0x0004, 0x0010, 0x0005,
-                                                 0x0006, 0x0007, 0x11A1, 0x000B, 0x000E, 0x125D, 0x0001,
-                                                 0x19F5, 0x1141, 0x119E, 0x0014, 0x0015, 0x0018, 0x0019,
-                                                 0x0003, 0x119B, 0x1152, 0x1171, 0x0008, 0x0009};
-  return ids;
 }
 
 std::optional<QByteArray> Vehicle::enhancedData(std::uint16_t identifier, Millis sinceStart) const {
@@ -430,14 +424,6 @@ std::optional<QByteArray> Vehicle::obdData(std::uint8_t pid, Millis sinceStart) 
     default:
       return std::nullopt;
   }
-}
-
-QString Vehicle::codeText(std::uint16_t code) {
-  static const char kLetters[] = {'P', 'C', 'B', 'U'};
-  return QStringLiteral("%1%2")
-      .arg(QChar(kLetters[code >> 14]))
-      .arg(code & 0x3FFF, 4, 16, QChar('0'))
-      .toUpper();
 }
 
 LaunchFigures Vehicle::launchFigures() const {

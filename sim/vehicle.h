@@ -87,19 +87,12 @@ class Vehicle {
   std::optional<QByteArray> enhancedData(std::uint16_t identifier, Millis sinceStart) const;
   // The data bytes after "41 pid" for a service 01 PID; nullopt if unsupported.
   std::optional<QByteArray> obdData(std::uint8_t pid, Millis sinceStart) const;
-  // The $22 identifiers this car serves, in no particular order.
-  static const std::vector<std::uint16_t>& enhancedIdentifiers();
 
   // Stored trouble codes, two bytes each as service 03 carries them.
   const std::vector<std::uint16_t>& storedCodes() const { return codes_; }
-  static QString codeText(std::uint16_t code);  // 0x0171 -> "P0171"
   bool milOn() const { return !codes_.empty(); }
   void clearCodes() { codes_.clear(); }
 
-  // Drive-cycle timeline. Launch k (k = 0, 1, ...) starts from standstill
-  // at launchStart(k), full throttle.
-  Millis cycleLength() const { return cycleLength_; }
-  Millis launchStart(int k) const;
   LaunchFigures launchFigures() const;
 
  private:

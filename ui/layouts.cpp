@@ -119,8 +119,8 @@ const ControlSpec kDragstripControls[] = {
     {"pb_stop", ControlKind::kButton, "Stop", "", 4080, 2520, 1335, 615, 9},
 };
 const ControlSpec kGaugesControls[] = {
-    {"Image1", ControlKind::kPicture, "", "", 120, 120, 2940, 2985, -1, {.note = "speedometer dial"}},
-    {"Image2", ControlKind::kPicture, "", "", 3120, 480, 2250, 2265, -1, {.note = "tachometer dial"}},
+    {"Image1", ControlKind::kPicture, "", "", 120, 120, 2940, 2985, -1, {}},  // the speedometer dial
+    {"Image2", ControlKind::kPicture, "", "", 3120, 480, 2250, 2265, -1, {}},  // the tachometer dial
 };
 const LineSpec kGaugesLines[] = {
     {"SpeedoNeedle", Rgb{255, 0, 0}, 2, 1590, 1635, 1590, 2640},

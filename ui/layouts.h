@@ -31,7 +31,6 @@ struct ControlStyle {
   bool bold = false;
   bool transparent = false;
   std::optional<Rgb> fill = std::nullopt;
-  std::string_view note = {};
 };
 
 struct ControlSpec {

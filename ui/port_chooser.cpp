@@ -41,8 +41,9 @@ bool offerOtherPort(QWidget* window, const QString& message, PortFactory& ports,
   }
   if (devices.isEmpty() || !chooser) {
     const QString present =
-        devices.isEmpty() ? QStringLiteral("No serial port was found on this computer.")
-                          : QStringLiteral("Serial ports on this computer: %1.").arg(devices.join(", "));
+        devices.isEmpty()
+            ? QStringLiteral("No serial port was found on this computer.")
+            : QStringLiteral("Serial ports on this computer: %1.").arg(devices.join(QStringLiteral(", ")));
     report(window, Urgency::kError, message + QStringLiteral("\n\n") + present);
     return false;
   }

@@ -99,10 +99,10 @@ ControlMap buildWindow(QWidget& window, const WindowSpec& layout) {
                    twipsToPixels(c.height));
     if (!c.toolTip.empty()) w->setToolTip(toQString(c.toolTip));
     if (!c.style.fontFamily.empty()) {
-      QFont font(toQString(c.style.fontFamily));
-      font.setPointSizeF(c.style.fontPoints);
-      font.setBold(c.style.bold);
-      w->setFont(font);
+      QFont styled(toQString(c.style.fontFamily));
+      styled.setPointSizeF(c.style.fontPoints);
+      styled.setBold(c.style.bold);
+      w->setFont(styled);
     }
     w->setEnabled(c.style.enabled);
     if (!c.style.visible) w->setHidden(true);
