@@ -5,6 +5,7 @@
 #include <map>
 
 #include "link/line_speed.h"
+#include "link/polling_session.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial_port.h"
 #include "tests/support/route.h"
@@ -71,23 +72,35 @@ struct LinkFixture : ::testing::Test {
   FakeClock clock;
   FakeSerialPort port;
   std::unique_ptr<Timer> timer = clock.createTimer();
-  AdapterLink link{port, *timer, kRpm, QStringLiteral("Text2")};
-  QStringList replies, errors;
-  int timeouts = 0;
+  PollingSession session{port, *timer, clock, QStringLiteral("Text2")};
+  AdapterLink& link = session.link();
+  QStringList replies, faults;
+  int timeouts = 0, setUpAgain = 0;
   QStringList bufferShown;
 
   void SetUp() override {
-    port.open();
-    testing::route(port, *timer, link);
+    testing::route(port, *timer, session);
     link.hooks().onReply = [this](const QString& out) { replies << out; };
     link.hooks().onTimeout = [this] { ++timeouts; };
-    link.hooks().onPortError = [this](const QString& reason) { errors << reason; };
+    link.hooks().onFault = [this](const PortFailure& f) { faults << f.reason; };
+    link.hooks().onSetUpAgain = [this] { ++setUpAgain; };
     link.hooks().onBufferChanged = [this](const QString& t) { bufferShown << t; };
+  }
+  void startSetUp(ReplyShape last = kRpm) {
+    ASSERT_FALSE(session.start(setupCommands(Setup::kEnhanced), std::move(last)));
+  }
+  // Each line written, with the time it went out.
+  QList<std::pair<QByteArray, Millis>> timedWrites;
+  void recordTimes() {
+    port.duringWrite = [this](const QByteArray& line) {
+      timedWrites.append({line, std::chrono::duration_cast<Millis>(clock.now())});
+    };
   }
 };
 
 TEST_F(LinkFixture, WorkedExampleInChunks) {
-  link.SendCom(QStringLiteral("22000C01"));
+  port.open();
+  link.SendCom(QStringLiteral("22000C01"), kRpm);
   EXPECT_EQ(port.writes(), QList<QByteArray>{"22000C01\r"});  // a lone CR ends every command
   link.setBuffer(QString());
   for (const char* chunk : {"2200", "0C01\r62 0", "0 0C 1A F", "8\r", ">"}) {
@@ -97,18 +110,18 @@ TEST_F(LinkFixture, WorkedExampleInChunks) {
   ASSERT_EQ(replies, QStringList{QStringLiteral(" 1A F8")});
   EXPECT_EQ(link.buffer(), QString());
   EXPECT_EQ(bufferShown.last(), QString());
-  EXPECT_EQ(link.state(), AdapterLink::State::kIdle);
+  EXPECT_TRUE(link.idle());
   EXPECT_FALSE(timer->isActive());
 }
 
-TEST_F(LinkFixture, ReplyTimerGivesUpAfter150Milliseconds) {
-  link.SendCom(QStringLiteral("22000C01"));
-  EXPECT_EQ(link.state(), AdapterLink::State::kAwaitingReply);
+TEST_F(LinkFixture, ReplyTimerGivesUpAfter150MillisecondsAndOnlyOnItsOwnRequest) {
+  port.open();
+  link.SendCom(QStringLiteral("22000C01"), kRpm);
   clock.advance(149ms);
   EXPECT_EQ(timeouts, 0);
   clock.advance(1ms);
   EXPECT_EQ(timeouts, 1);
-  EXPECT_EQ(link.state(), AdapterLink::State::kIdle);
+  EXPECT_TRUE(link.idle());
   // Text that comes while nothing is awaited stays for the next request; a
   // late answer carrying the prefix asked for again is taken for it.
   port.receive("62 00 0C 0B B8 \r\r>");
@@ -116,24 +129,128 @@ TEST_F(LinkFixture, ReplyTimerGivesUpAfter150Milliseconds) {
   link.SendCom(QStringLiteral("22000C01"), kRpm);
   port.receive("22000C01\r62 00 0C 1A F8 \r\r>");
   EXPECT_EQ(replies, QStringList{QStringLiteral(" 0B B8")});
+  // An expiry that comes after its request was answered belongs to nobody.
+  link.onReplyTimeout();
   clock.advance(1s);
   EXPECT_EQ(timeouts, 1);
 }
 
-TEST_F(LinkFixture, PortFaultsEndTheWaitAndAreReported) {
-  link.SendCom(QStringLiteral("22000C01"));
-  port.fail(QStringLiteral("Input/output error"));
-  EXPECT_EQ(errors, QStringList{QStringLiteral("Input/output error")});
-  EXPECT_EQ(link.state(), AdapterLink::State::kIdle);
-  EXPECT_FALSE(link.SendCom(QStringLiteral("22000D01")));  // the write fails: reported too
-  EXPECT_EQ(errors.size(), 2);
+// The set-up goes out from the event loop: the same lines, a second apart,
+// the last one awaiting its reply for 150 ms; nothing sleeps.
+TEST_F(LinkFixture, SetUpIsPacedByTimersNotSleeps) {
+  recordTimes();
+  startSetUp(kNone);
+  clock.advance(3s + 149ms);
+  EXPECT_EQ(timeouts, 0);
+  clock.advance(1ms);
+  EXPECT_EQ(timeouts, 1);
+  const QList<std::pair<QByteArray, Millis>> expected{
+      {"ATZ\r", 0ms}, {"ATE1\r", 1000ms}, {"ATSH 6C 10 F1\r", 2000ms}, {"ATST 10\r", 3000ms}};
+  EXPECT_EQ(timedWrites, expected);
+  EXPECT_TRUE(clock.sleeps().empty());
+}
+
+// Stopped at any moment of the set-up, nothing more goes out, no timer is
+// left running and the owner hears nothing more.
+TEST_F(LinkFixture, StopDuringTheSetUpSendsNothingMore) {
+  for (Millis at : {0ms, 500ms, 1000ms, 2999ms, 3000ms, 3100ms}) {
+    FakeClock c;
+    FakeSerialPort p;
+    std::unique_ptr<Timer> t = c.createTimer();
+    PollingSession s(p, *t, c);
+    testing::route(p, *t, s);
+    int heard = 0;
+    s.hooks().onTimeout = [&] { ++heard; };
+    s.hooks().onReply = [&](const QString&) { ++heard; };
+    ASSERT_FALSE(s.start(setupCommands(Setup::kStandard), kSpeed));
+    c.advance(at);
+    const qsizetype sent = p.writes().size();
+    heard = 0;
+    s.stop();
+    c.advance(10s);
+    EXPECT_EQ(p.writes().size(), sent) << at.count();
+    EXPECT_TRUE(p.writesWhileClosed().isEmpty()) << at.count();
+    EXPECT_EQ(heard, 0) << at.count();
+    EXPECT_TRUE(s.link().idle());
+  }
+}
+
+// A failure of something the owner asked for comes back from the call and
+// nowhere else; the hook tells what the link runs into on its own.
+TEST_F(LinkFixture, FailuresGoOneWay) {
+  port.failOpenWith(QStringLiteral("No such file or directory"));
+  std::optional<PortFailure> failure = session.start(setupCommands(Setup::kEnhanced), kRpm);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->what, PortFailure::What::kOpen);
+  EXPECT_EQ(failure->message(), "Cannot open the serial port /dev/fake0: No such file or directory");
+  port.failOpenWith({});
+
+  startSetUp();
+  port.fail(QStringLiteral("Input/output error"));  // noticed between two set-up lines
+  EXPECT_EQ(faults, QStringList{"Input/output error"});
+  EXPECT_FALSE(port.isOpen());
+  clock.advance(10s);
+  EXPECT_EQ(faults.size(), 1);
+
+  faults.clear();
+  failure = session.SendCom(QStringLiteral("22000D01"), kRpm);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->what, PortFailure::What::kLost);
+  EXPECT_TRUE(faults.isEmpty());
   EXPECT_FALSE(timer->isActive());
   clock.advance(1s);
   EXPECT_EQ(timeouts, 0);
 }
 
+// A port still looking for its line speed gets the set-up once it is ready;
+// a stop meanwhile means nothing is ever sent.
+TEST_F(LinkFixture, SetUpWaitsForAPortThatIsGettingReady) {
+  port.delayReady(true);
+  startSetUp();
+  EXPECT_TRUE(session.gettingReady());
+  clock.advance(5s);
+  EXPECT_TRUE(port.writes().isEmpty());
+  port.becomeReady(true);
+  EXPECT_EQ(port.writes(), QList<QByteArray>{"ATZ\r"});
+
+  session.stop();
+  port.clearWrites();
+  startSetUp();
+  session.stop();
+  port.becomeReady(true);
+  clock.advance(5s);
+  EXPECT_TRUE(port.writes().isEmpty());
+
+  startSetUp();
+  port.becomeReady(false);
+  EXPECT_EQ(faults.size(), 1);
+  EXPECT_FALSE(port.isOpen());
+}
+
+TEST_F(LinkFixture, AdapterThatResetsItselfIsSetUpAgainLineByLine) {
+  startSetUp();
+  port.receive("ATZ\r\r\rELM327 v1.5\r\r>");  // our own reset's banner
+  clock.advance(3s);
+  port.receive("ATST 10\rOK\r\r>");
+  clock.advance(150ms);
+  EXPECT_EQ(timeouts, 1);
+  port.open();
+  link.SendCom(QStringLiteral("22000C01"), kRpm);
+  port.clearWrites();
+  port.receive("22000C01\r\r\rELM327 v1.5\r\r>");  // a supply dip: the adapter starts afresh
+  EXPECT_EQ(port.writes(), QList<QByteArray>{"ATE1\r"});
+  port.receive("ATE1\rOK\r\r>");
+  clock.advance(150ms);  // no prompt for this one: its time-out moves on
+  port.receive("ATST 10\rOK\r\r>");
+  EXPECT_EQ(port.writes(), (QList<QByteArray>{"ATE1\r", "ATSH 6C 10 F1\r", "ATST 10\r"}));
+  EXPECT_EQ(setUpAgain, 1);
+  EXPECT_TRUE(replies.isEmpty());
+  EXPECT_EQ(timeouts, 1);
+}
+
 TEST_F(LinkFixture, BufferNeverGrowsWithoutBound) {
-  link.SendCom(QStringLiteral("22000C01"));
+  port.open();
+  link.SendCom(QStringLiteral("22000C01"), kRpm);
   const QByteArray noise(1000, 'x');
   for (int i = 0; i < 100; ++i) port.receive(noise);
   EXPECT_LE(link.buffer().size(), AdapterLink::kMaxBuffer);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial_port.h"
 
 namespace tarvex {
@@ -23,7 +24,9 @@ TEST(DTCSession, AppendsThePiecesInArrivalOrder) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.expected);
     FakeSerialPort port;
-    DTCSession session(port, QStringLiteral("DTC Here"));
+    testing::FakeClock clock;
+    std::unique_ptr<Timer> timer = clock.createTimer();
+    DTCSession session(port, *timer, clock, QStringLiteral("DTC Here"));
     port.setNotify([&](PortEvent e) { session.onPortEvent(e); });
     QString shown;
     session.setOutputChanged([&](const QString& text) { shown = text; });
@@ -35,7 +38,9 @@ TEST(DTCSession, AppendsThePiecesInArrivalOrder) {
 
 TEST(DTCSession, AppendsToEditedTextAndTrimsItToTheNewest64KiB) {
   FakeSerialPort port;
-  DTCSession session(port, QStringLiteral("DTC Here"));
+  testing::FakeClock clock;
+  std::unique_ptr<Timer> timer = clock.createTimer();
+  DTCSession session(port, *timer, clock, QStringLiteral("DTC Here"));
   port.setNotify([&](PortEvent e) { session.onPortEvent(e); });
   session.setOutput(QStringLiteral("mine:"));
   port.receive("43 00");
@@ -48,10 +53,12 @@ TEST(DTCSession, AppendsToEditedTextAndTrimsItToTheNewest64KiB) {
 // A device that fails is let go of at once, and the next command takes it again.
 TEST(DTCSession, PortThatFailsIsClosedReportedAndOpenedAgainOnTheNextCommand) {
   FakeSerialPort port(QStringLiteral("/dev/ttyUSB0"));
-  DTCSession session(port, QStringLiteral("DTC Here"));
+  testing::FakeClock clock;
+  std::unique_ptr<Timer> timer = clock.createTimer();
+  DTCSession session(port, *timer, clock, QStringLiteral("DTC Here"));
   QStringList failures;
   port.setNotify([&](PortEvent e) { session.onPortEvent(e); });
-  session.setFailureHandler([&](const QString& message) { failures << message; });
+  session.setFailureHandler([&](const PortFailure& failure) { failures << failure.message(); });
   ASSERT_EQ(session.open(), std::nullopt);
   port.fail(QStringLiteral("Input/output error"));
   EXPECT_EQ(failures, QStringList{QStringLiteral("Lost the adapter on /dev/ttyUSB0: Input/output error.")});

@@ -71,7 +71,7 @@ struct ScanFixture : ::testing::Test {
   int stamp = 0;
 
   void SetUp() override {
-    testing::route(port, *timer, scan.link());
+    testing::route(port, *timer, scan.session());
     scan.setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
     scan.setGaugeSink(&gauges);
     scan.setDateTimeSource([this] { return QDateTime(QDate(2026, 12, 6), QTime(20, 0, stamp++)); });
@@ -87,6 +87,12 @@ struct ScanFixture : ::testing::Test {
     }
     port.clearWrites();
     return lines;
+  }
+  // Starts and lets the set-up go out: the last line awaits its answer.
+  std::optional<ScanFailure> startScan(bool log = false) {
+    std::optional<ScanFailure> failure = scan.start(log, log ? logPath() : QString());
+    clock.advance(3s);
+    return failure;
   }
   void answer(const QString& request, const char* data) { port.receive(answerTo(request, data)); }
   void answerSetup() {
@@ -110,24 +116,27 @@ struct ScanFixture : ::testing::Test {
 // The scan is left as "Stop Scan" leaves it, with nothing more sent or logged.
 void expectStopped(ScanFixture& f) {
   EXPECT_FALSE(f.port.isOpen());
-  EXPECT_EQ(f.scan.link().state(), AdapterLink::State::kIdle);
+  EXPECT_TRUE(f.scan.link().idle());
   EXPECT_FALSE(f.scan.logging());
   f.port.clearWrites();
   f.clock.advance(10s);
   EXPECT_TRUE(f.port.writes().isEmpty());
+  EXPECT_TRUE(f.port.writesWhileClosed().isEmpty());
 }
 
 TEST_F(ScanFixture, StartSetsUpTheAdapterAndTheFirstScanAsksOnItsAnswers) {
   ASSERT_FALSE(scan.start(false, QString()));
   EXPECT_TRUE(port.isOpen());
-  EXPECT_EQ(takeCommands(), (QStringList{"ATZ", "ATE1", "ATSH 6C 10 F1", "ATST 10"}));
-  EXPECT_EQ(clock.sleeps(), (std::vector<Millis>{1000ms, 1000ms, 1000ms}));
+  EXPECT_EQ(takeCommands(), QStringList{"ATZ"});  // the rest from the event loop, a second apart
+  clock.advance(3s);
+  EXPECT_EQ(takeCommands(), (QStringList{"ATE1", "ATSH 6C 10 F1", "ATST 10"}));
+  EXPECT_TRUE(clock.sleeps().empty());
   EXPECT_EQ(scan.scanStep(), 1);
   answerSetup();  // the expected reply is still empty: any prompt completes it
   EXPECT_EQ(takeCommands(), QStringList{"22000C01"});
 
   scan.stop();
-  scan.start(false, QString());
+  startScan();
   takeCommands();
   answerSetup();  // the last scan's expected reply is not among them
   EXPECT_TRUE(takeCommands().isEmpty());
@@ -135,11 +144,19 @@ TEST_F(ScanFixture, StartSetsUpTheAdapterAndTheFirstScanAsksOnItsAnswers) {
   EXPECT_TRUE(takeCommands().isEmpty());
   clock.advance(1ms);
   EXPECT_EQ(takeCommands(), QStringList{"22000C01"});
+
+  // "Stop Scan" while the adapter is being set up: nothing more goes out.
+  scan.stop();
+  ASSERT_FALSE(scan.start(false, QString()));
+  clock.advance(1500ms);
+  EXPECT_EQ(takeCommands(), (QStringList{"ATZ", "ATE1"}));
+  scan.stop();
+  expectStopped(*this);
 }
 
 // The selection is read at each turn: a change counts from the next round.
 TEST_F(ScanFixture, UnansweredRequestsMoveOnRoundAfterRoundOverTheSelection) {
-  scan.start(false, QString());
+  startScan();
   takeCommands();
   clock.advance(150ms * 22);
   EXPECT_EQ(takeCommands(), kDefaultRound);
@@ -152,7 +169,7 @@ TEST_F(ScanFixture, UnansweredRequestsMoveOnRoundAfterRoundOverTheSelection) {
 }
 
 TEST_F(ScanFixture, RepliesFillTheBoxesAndMoveTheVisibleNeedles) {
-  scan.start(false, QString());
+  startScan();
   answerSetup();
   takeCommands();
   boxes.setEnabled(Box::kRPM, false);  // deselected while its request is out: still decoded
@@ -180,7 +197,7 @@ TEST_F(ScanFixture, RepliesFillTheBoxesAndMoveTheVisibleNeedles) {
 // A port that hands over the reply while the request is still being written:
 // each request still goes out once, in order, and its reply reaches its box.
 TEST_F(ScanFixture, RepliesArrivingInsideTheWriteKeepTheOrder) {
-  scan.start(false, QString());
+  startScan();
   answerSetup();
   takeCommands();
   int answered = 0;
@@ -198,7 +215,7 @@ TEST_F(ScanFixture, RepliesArrivingInsideTheWriteKeepTheOrder) {
 
 TEST_F(ScanFixture, NothingSelectedSelectsEngineSpeedAndLogsTwice) {
   for (const Parameter& p : catalogue()) boxes.setEnabled(p.box, false);
-  ASSERT_FALSE(scan.start(true, logPath()));
+  ASSERT_FALSE(startScan(true));
   takeCommands();
   clock.advance(150ms);
   EXPECT_EQ(takeCommands(), QStringList{"22000C01"});
@@ -212,14 +229,14 @@ TEST_F(ScanFixture, NothingSelectedSelectsEngineSpeedAndLogsTwice) {
 }
 
 TEST_F(ScanFixture, StopClosesAndALoggedRestartBeginsAnew) {
-  scan.start(true, logPath());
+  startScan(true);
   clock.advance(150ms * 27);
   scan.stop();
   EXPECT_EQ(scan.scanStep(), 6);
   EXPECT_EQ(logLines().size(), 2);
   expectStopped(*this);
 
-  scan.start(true, logPath());
+  startScan(true);
   EXPECT_EQ(scan.scanStep(), 1);
   EXPECT_EQ(logLines().size(), 1);  // rewritten from its header
   clock.advance(150ms * 23);
@@ -229,7 +246,7 @@ TEST_F(ScanFixture, StopClosesAndALoggedRestartBeginsAnew) {
 }
 
 TEST_F(ScanFixture, LogHasALinePerRoundWithTheLastParameterLagging) {
-  ASSERT_FALSE(scan.start(true, logPath()));
+  ASSERT_FALSE(startScan(true));
   takeCommands();
   answerSetup();
   for (int round = 0; round < 2; ++round) {
@@ -254,7 +271,7 @@ TEST_F(ScanFixture, LogHasALinePerRoundWithTheLastParameterLagging) {
 }
 
 TEST_F(ScanFixture, LogThatCannotBeWrittenStopsTheScanAndKeepsItsCompleteLines) {
-  ASSERT_FALSE(scan.start(true, logPath()));
+  ASSERT_FALSE(startScan(true));
   {
     // Room for one more line and a half: the disk fills in the middle of the next.
     const qint64 header = QFileInfo(logPath()).size();
@@ -270,7 +287,7 @@ TEST_F(ScanFixture, LogThatCannotBeWrittenStopsTheScanAndKeepsItsCompleteLines) 
 }
 
 TEST_F(ScanFixture, LogFileDeletedWhileScanningIsNoticedAtTheNextRound) {
-  ASSERT_FALSE(scan.start(true, logPath()));
+  ASSERT_FALSE(startScan(true));
   clock.advance(150ms * 23);
   ASSERT_TRUE(QFile::remove(logPath()));
   clock.advance(150ms * 22);
@@ -281,7 +298,7 @@ TEST_F(ScanFixture, LogFileDeletedWhileScanningIsNoticedAtTheNextRound) {
 }
 
 TEST_F(ScanFixture, PortThatFailsMidScanStopsItAndStartWorksAgain) {
-  ASSERT_FALSE(scan.start(true, logPath()));
+  ASSERT_FALSE(startScan(true));
   answerSetup();
   answer("22000C01", "1A F8");
   port.fail(QStringLiteral("Input/output error"));
@@ -291,7 +308,7 @@ TEST_F(ScanFixture, PortThatFailsMidScanStopsItAndStartWorksAgain) {
   EXPECT_EQ(failures[0].reason, QStringLiteral("Input/output error"));
   EXPECT_EQ(logLines().size(), 1);  // no line for the round that did not end
   expectStopped(*this);
-  ASSERT_FALSE(scan.start(false, QString()));  // the device is back
+  ASSERT_FALSE(startScan());  // the device is back
   EXPECT_EQ(takeCommands(), (QStringList{"ATZ", "ATE1", "ATSH 6C 10 F1", "ATST 10"}));
 }
 
@@ -299,7 +316,7 @@ TEST_F(ScanFixture, PortThatFailsMidScanStopsItAndStartWorksAgain) {
 // go out again, each after the previous prompt, and the scan goes on where it
 // was. The banner that answers the scan's own reset changes nothing.
 TEST_F(ScanFixture, AdapterThatResetsItselfIsSetUpAgain) {
-  scan.start(false, QString());
+  startScan();
   answerSetup();
   answer("22000C01", "1A F8");
   answer("22000D01", "3C");
@@ -322,7 +339,7 @@ TEST_F(ScanFixture, AdapterThatResetsItselfIsSetUpAgain) {
 TEST_F(ScanFixture, SilenceIsToldOnceAndAgainAfterAnswersStopAgain) {
   int told = 0;
   scan.setSilenceHandler([&] { ++told; });
-  scan.start(false, QString());
+  startScan();
   clock.advance(150ms * 21);
   EXPECT_EQ(told, 0);
   clock.advance(150ms);  // a whole round without an answer

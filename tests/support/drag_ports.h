@@ -28,6 +28,8 @@ class ProxyPort final : public SerialPort {
   QByteArray readAll() override { return device_.readAll(); }
   QString deviceName() const override { return device_.deviceName(); }
   QString errorString() const override { return device_.errorString(); }
+  void whenReady(std::function<void(bool)> ready) override { device_.whenReady(std::move(ready)); }
+  bool gettingReady() const override { return device_.gettingReady(); }
 
   std::vector<std::pair<Micros, QByteArray>> timedWrites;
 

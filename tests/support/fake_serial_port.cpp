@@ -9,10 +9,29 @@ bool FakeSerialPort::open() {
   }
   open_ = true;
   failed_ = false;
+  gettingReady_ = delayReady_;
   return true;
 }
 
+void FakeSerialPort::close() {
+  open_ = false;
+  gettingReady_ = false;
+  ready_ = nullptr;
+}
+
+void FakeSerialPort::whenReady(std::function<void(bool)> ready) {
+  if (!gettingReady_) return ready(open_);
+  ready_ = std::move(ready);
+}
+
+void FakeSerialPort::becomeReady(bool ready) {
+  gettingReady_ = false;
+  if (!ready) error_ = QStringLiteral("the adapter went away while its speed was looked for");
+  if (auto callback = std::exchange(ready_, nullptr)) callback(ready);
+}
+
 bool FakeSerialPort::write(const QByteArray& data) {
+  if (!open_) closedWrites_.append(data);
   if (!open_ || failed_) return false;
   writes_.append(data);
   if (duringWrite) duringWrite(data);

@@ -14,12 +14,14 @@ class FakeSerialPort final : public SerialPort {
   explicit FakeSerialPort(QString device = QStringLiteral("/dev/fake0")) : device_(std::move(device)) {}
 
   bool open() override;
-  void close() override { open_ = false; }
+  void close() override;
   bool isOpen() const override { return open_; }
   bool write(const QByteArray& data) override;
   QByteArray readAll() override;
   QString deviceName() const override { return device_; }
   QString errorString() const override { return error_; }
+  void whenReady(std::function<void(bool)> ready) override;
+  bool gettingReady() const override { return gettingReady_; }
 
   // Queues text as received and raises the receive notification.
   void receive(const QByteArray& text);
@@ -30,6 +32,9 @@ class FakeSerialPort final : public SerialPort {
 
   // The next open() fails with this reason (empty: opens).
   void failOpenWith(const QString& reason) { failReason_ = reason; }
+  // From the next open() on, the port is not ready until becomeReady().
+  void delayReady(bool delay) { delayReady_ = delay; }
+  void becomeReady(bool ready);
   // Called inside every write, after it is recorded: a real port may hand
   // over what it received while it writes.
   std::function<void(const QByteArray&)> duringWrite;
@@ -37,7 +42,13 @@ class FakeSerialPort final : public SerialPort {
   // Everything written since the last clear, as one text, and one by one.
   QByteArray written() const { return writes_.join(); }
   const QList<QByteArray>& writes() const { return writes_; }
-  void clearWrites() { writes_.clear(); }
+  // Writes tried while the port was closed: a real port refuses them, and so
+  // does this one, but each is a command someone meant to send.
+  const QList<QByteArray>& writesWhileClosed() const { return closedWrites_; }
+  void clearWrites() {
+    writes_.clear();
+    closedWrites_.clear();
+  }
 
  private:
   QString device_;
@@ -45,8 +56,12 @@ class FakeSerialPort final : public SerialPort {
   QString failReason_;
   bool open_ = false;
   bool failed_ = false;
+  bool delayReady_ = false;
+  bool gettingReady_ = false;
+  std::function<void(bool)> ready_;
   QByteArray pending_;
   QList<QByteArray> writes_;
+  QList<QByteArray> closedWrites_;
 };
 
 }  // namespace tarvex::testing

@@ -1,14 +1,19 @@
 #pragma once
 
 #include "link/adapter_link.h"
+#include "link/polling_session.h"
 
 namespace tarvex::testing {
 
-// Routes a port's notifications and a reply timer's expiry to a link, as the
-// window that owns them does.
+// Routes a port's notifications and a reply timer's expiry to a link, or to
+// the polling session over it, as the window that owns them does.
 inline void route(SerialPort& port, Timer& timer, AdapterLink& link) {
   port.setNotify([&link](PortEvent event) { link.onPortEvent(event); });
   timer.setCallback([&link] { link.onReplyTimeout(); });
+}
+inline void route(SerialPort& port, Timer& timer, PollingSession& session) {
+  port.setNotify([&session](PortEvent event) { session.onPortEvent(event); });
+  timer.setCallback([&session] { session.onReplyTimeout(); });
 }
 
 }  // namespace tarvex::testing
