@@ -77,7 +77,7 @@ void LinkExchange(benchmark::State& state) {
   testing::FakeSerialPort port;
   port.open();
   const std::unique_ptr<Timer> timer = clock.createTimer();
-  AdapterLink link(port, *timer, ReplyShape{}, QString());
+  AdapterLink link(port, *timer, clock, QString());
   testing::route(port, *timer, link);
   int replies = 0;
   link.hooks().onReply = [&](const QString&) { ++replies; };

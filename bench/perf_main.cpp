@@ -405,8 +405,8 @@ RunResult runOnce(const RunPlan& plan) {
     main.pb_StopScan_Click();
     if (bare) bare->close();
     result.exchanges = recorder.exchanges;
-    result.cpuSeconds /= std::max<long>(1, inProgress);
-    result.systemSeconds /= std::max<long>(1, inProgress);
+    result.cpuSeconds /= static_cast<double>(std::max<long>(1, inProgress));
+    result.systemSeconds /= static_cast<double>(std::max<long>(1, inProgress));
   }
   result.seconds = recorder.firstAt ? double((recorder.lastAt - *recorder.firstAt).count()) / 1e6 : 0;
   result.wireSeconds = plan.baud > 0 ? double(recorder.wireChars) * charSeconds(plan.baud) : 0;

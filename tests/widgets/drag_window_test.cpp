@@ -37,7 +37,7 @@ TEST_F(OBDDragstripTest, StartPollsAndTheBoxesFollowTheRun) {
   EXPECT_EQ(w->focusWidget(), rx);
   EXPECT_EQ(factory.dataTerminalReady(), std::vector<bool>{false});
   click(w, "pb_Start");
-  clock.advance(150ms);
+  clock.advance(2s + 150ms);
   device.receive("41 0D 00>");
   clock.advance(100ms);
   int changes = 0;
@@ -61,7 +61,7 @@ TEST_F(OBDDragstripTest, PortThatWillNotOpenIsReportedAndStopOrClosingLetGoOfThe
       << reported[0].toStdString();
   device.failOpenWith(QString());
   click(w, "pb_Start");
-  clock.advance(150ms);
+  clock.advance(2s + 150ms);
   w->close();
   EXPECT_FALSE(device.isOpen());
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "tests/support/drag_ports.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/layout_check.h"
 
 namespace tarvex {
@@ -15,11 +16,13 @@ namespace {
 struct DTCReaderTest : ::testing::Test {
   ~DTCReaderTest() override { qDeleteAll(QApplication::topLevelWidgets()); }
   DTCReader* open() {
-    return new DTCReader(factory, [this](QWidget*, Urgency, const QString& message) { reported << message; });
+    return new DTCReader(factory, clock,
+                         [this](QWidget*, Urgency, const QString& message) { reported << message; });
   }
   static QLineEdit* output(QWidget* w) { return w->findChild<QLineEdit*>("DTCOutput"); }
   static void click(QWidget* w, const char* button) { w->findChild<QPushButton*>(button)->click(); }
 
+  testing::FakeClock clock;
   testing::FakeSerialPort device{"/dev/ttyUSB0"};
   testing::ProxyPortFactory factory{device};
   QStringList reported;
