@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cstdarg>
 #include <functional>
 #include <map>
@@ -21,6 +22,7 @@
 #include "sim/vehicle.h"
 #include "tests/support/layout_boxes.h"
 #include "tests/support/quick_sleep_clock.h"
+#include "tests/support/route.h"
 
 // A pseudo-terminal keeps neither modem lines nor parity and character size
 // (the kernel forces 8 bits, no parity), so what the program asks of the line
@@ -119,11 +121,11 @@ ScanRun scanOverPty(const QStringList& simOptions, int rows) {
   const std::unique_ptr<Timer> timer = clock.createTimer();
   MemoryBoxes boxes = testing::boxesFromLayout();
   ScanCycle scan(port, *timer, clock, boxes);
-  timer->setCallback([&] { scan.link().onReplyTimeout(); });
+  timer->setCallback([&] { scan.session().onReplyTimeout(); });
   int events = 0;
   port.setNotify([&](PortEvent event) {
     ++events;
-    scan.link().onPortEvent(event);
+    scan.session().onPortEvent(event);
   });
   scan.setFailureHandler([&](const ScanFailure& failure) { run.failures << failure; });
   scan.setLocale(QLocale::c());
@@ -141,6 +143,30 @@ ScanRun scanOverPty(const QStringList& simOptions, int rows) {
   run.commands = sim.commands();
   for (const QString& line : readLines(csv)) run.logLines << line.trimmed();
   return run;
+}
+
+// The set-up goes out from the event loop: the window's events go on being
+// handled between its lines, and a stop in the middle of it is the end of it.
+TEST(ScanOverPty, SetUpLeavesTheEventLoopRunningAndStopsWhereItIsStopped) {
+  testing::QuickSleepClock clock;  // the second between lines is 100 ms here
+  Simulator sim({"--baud", "9600"});
+  QtSerialPort port(sim.device, PortUse{QStringLiteral("the scan"), true});
+  const std::unique_ptr<Timer> timer = clock.createTimer();
+  MemoryBoxes boxes = testing::boxesFromLayout();
+  ScanCycle scan(port, *timer, clock, boxes);
+  testing::route(port, *timer, scan.session());
+  int turns = 0;  // what a window would be doing: painting, answering clicks
+  QTimer other;
+  other.setInterval(5);
+  QObject::connect(&other, &QTimer::timeout, [&] { ++turns; });
+  other.start();
+  ASSERT_FALSE(scan.start(false, QString()));
+  EXPECT_EQ(turns, 0);
+  runEvents(150);  // half way between the second and the third line
+  EXPECT_GT(turns, 5);
+  scan.stop();
+  runEvents(500);
+  EXPECT_EQ(sim.commands(), (QStringList{"ATZ", "ATE1"}));
 }
 
 // The adapter is set up, then asked for the selected parameters in catalogue
