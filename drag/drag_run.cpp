@@ -66,29 +66,26 @@ void DragRun::addSample(std::int16_t speed, std::uint32_t ticks) {
     quarterDone_ = true;
     boxes_.setText(DragBox::kTrapSpeed, wholeText(speed));
     boxes_.setText(DragBox::kQET, seconds(startTicks_, ticks));
-    estimatePower();
+    estimatePower(double(ticks - startTicks_) / kMillisPerSecond, speed);
   }
 
   boxes_.setText(DragBox::kSpeed, wholeText(speed));
   boxes_.setText(DragBox::kDistance, decimalText(runDistance_, locale_));
 }
 
-void DragRun::estimatePower() {
+void DragRun::estimatePower(double quarterTime, double trapSpeed) {
   // A weight that is not a number, or not above zero, gives no estimate rather
   // than a wrong one.
   std::optional<double> weight = read(DragBox::kWeight);
   if (weight && *weight <= 0) weight.reset();
-  const std::optional<double> quarterTime = read(DragBox::kQET);
-  const std::optional<double> trapSpeed = read(DragBox::kTrapSpeed);
   auto show = [&](DragBox box, std::optional<double> value) {
     boxes_.setText(box, value && std::isfinite(*value) ? decimalText(*value, locale_) : QString());
   };
-  show(DragBox::kETHP, weight && quarterTime && *quarterTime > 0
-                           ? std::optional(*weight / std::pow(*quarterTime / kEtDivisor, 3))
+  show(DragBox::kETHP, weight && quarterTime > 0
+                           ? std::optional(*weight / std::pow(quarterTime / kEtDivisor, 3))
                            : std::nullopt);
-  show(DragBox::kTSHP, weight && trapSpeed
-                           ? std::optional(*weight * std::pow(*trapSpeed * kMilesPerKm / kTrapDivisor, 3))
-                           : std::nullopt);
+  show(DragBox::kTSHP,
+       weight ? std::optional(*weight * std::pow(trapSpeed * kMilesPerKm / kTrapDivisor, 3)) : std::nullopt);
 }
 
 }  // namespace tarvex

@@ -9,7 +9,7 @@
 namespace tarvex {
 
 // The drag strip window's result boxes. Their texts are the run's output and,
-// for Speed, QET, TrapSpeed and Weight, also its input: they are read back.
+// for Speed (the previous sample) and Weight, also its input: they are read back.
 enum class DragBox { kSpeed, kET, kLastET, kDistance, kQET, kTrapSpeed, kWeight, kETHP, kTSHP };
 inline constexpr int kDragBoxCount = 9;
 
@@ -44,7 +44,8 @@ class DragRun {
  private:
   std::optional<double> read(DragBox box) const;
   QString seconds(std::uint32_t from, std::uint32_t to) const;
-  void estimatePower();
+  // From the quarter-mile time (s) and trap speed (km/h) just measured, and the weight box.
+  void estimatePower(double quarterTime, double trapSpeed);
 
   DragBoxes& boxes_;
   Clock& clock_;
