@@ -36,11 +36,17 @@ class Driver final : public QObject {
 
  private:
   void startLoggedScan(QWidget* window) {
-    if (!window) return;
-    window->findChild<QCheckBox*>(QStringLiteral("cb_log"))->setChecked(true);
-    window->findChild<QLineEdit*>(QStringLiteral("tb_logpath"))->setText(logPath_);
-    window->findChild<QPushButton*>(QStringLiteral("pb_StartScan"))->click();
-    std::printf("started\n");
+    auto* log = window ? window->findChild<QCheckBox*>(QStringLiteral("cb_log")) : nullptr;
+    auto* path = window ? window->findChild<QLineEdit*>(QStringLiteral("tb_logpath")) : nullptr;
+    auto* start = window ? window->findChild<QPushButton*>(QStringLiteral("pb_StartScan")) : nullptr;
+    if (!log || !path || !start) {
+      std::printf("driver: the main window has no cb_log, tb_logpath or pb_StartScan\n");
+    } else {
+      log->setChecked(true);
+      path->setText(logPath_);
+      start->click();
+      std::printf("started\n");
+    }
     std::fflush(stdout);
   }
 
