@@ -1,5 +1,11 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
 
 #include "app/main_window.h"
@@ -35,9 +41,45 @@ void listPorts() {
   }
 }
 
+// A file-size limit (ulimit -f) raises SIGXFSZ on the first write past it,
+// which would end the program in the middle of a log line. Ignored, the write
+// fails with EFBIG instead and the log stops on its last whole line, as on a
+// full disk.
+void ignoreFileSizeSignal() {
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+// SIGTERM, SIGINT and SIGHUP end the program the way closing its windows does:
+// the port is closed (its lock file removed) and the log closed on a whole
+// line. The handler only writes the signal to a pipe; the event loop reads it.
+int quitPipe[2] = {-1, -1};
+
+extern "C" void onQuitSignal(int caught) {
+  const int saved = errno;
+  const char number = static_cast<char>(caught);
+  [[maybe_unused]] const ssize_t written = ::write(quitPipe[1], &number, 1);
+  errno = saved;
+}
+
+bool catchQuitSignals() {
+  if (::pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction action {};
+  action.sa_handler = onQuitSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (const int quitSignal : {SIGTERM, SIGINT, SIGHUP}) {
+    struct sigaction before {};
+    ::sigaction(quitSignal, nullptr, &before);
+    if (before.sa_handler == SIG_IGN) continue;  // started under nohup: it stays ignored
+    ::sigaction(quitSignal, &action, nullptr);
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  ignoreFileSizeSignal();
   QCoreApplication::setApplicationName(QStringLiteral("tarvex"));
   QCoreApplication::setApplicationVersion(QStringLiteral(TARVEX_VERSION));
 
@@ -100,7 +142,19 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  const bool quitSignalsCaught = catchQuitSignals();
   QApplication app(argc, argv);
+  std::unique_ptr<QSocketNotifier> quitNotifier;
+  if (quitSignalsCaught) {
+    quitNotifier = std::make_unique<QSocketNotifier>(quitPipe[0], QSocketNotifier::Read);
+    QObject::connect(quitNotifier.get(), &QSocketNotifier::activated, [] {
+      char drained[16];
+      while (::read(quitPipe[0], drained, sizeof drained) > 0) {
+      }
+      QApplication::closeAllWindows();
+      QApplication::quit();
+    });
+  }
 
   tarvex::SystemClock clock;
   std::unique_ptr<tarvex::sim::Vehicle> vehicle;
@@ -117,8 +171,12 @@ int main(int argc, char** argv) {
   tarvex::QtFileDialog fileDialog;
   tarvex::QtPortChooser portChooser;
   tarvex::WindowRegistry windows(*ports, clock, fileDialog, {}, &portChooser);
-  auto* mainWindow = new tarvex::Tarvex(windows);
+  QPointer<tarvex::Tarvex> mainWindow = new tarvex::Tarvex(windows);
   mainWindow->setAttribute(Qt::WA_DeleteOnClose);
   mainWindow->show();
-  return app.exec();
+  const int status = app.exec();
+  // A closed window's deletion may still be pending when the loop ends; its
+  // port and log are closed on the way out all the same.
+  delete mainWindow.data();
+  return status;
 }

@@ -1,8 +1,11 @@
 #include "scan/csv_log.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -59,70 +62,125 @@ CsvLog::~CsvLog() {
   close();
 }
 
+namespace {
+
+QString systemReason(int error) {
+  return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Why a file of this kind is no log: a FIFO would hold every write (and the
+// open) until something reads it, a device or a socket is no record at all.
+QString notARegularFile(mode_t mode) {
+  const char* kind = S_ISDIR(mode)                    ? "it is a folder"
+                     : S_ISFIFO(mode)                 ? "it is a named pipe (FIFO)"
+                     : S_ISSOCK(mode)                 ? "it is a socket"
+                     : S_ISCHR(mode) || S_ISBLK(mode) ? "it is a device"
+                                                      : "it is a special file";
+  return QString::fromLatin1(kind) + QStringLiteral(", not a regular file");
+}
+
+}  // namespace
+
 std::optional<QString> CsvLog::open(const QString& path) {
   close();
-  file_.setFileName(path);
-  complete_ = 0;
-  if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-    QString reason = file_.errorString();
-    file_.setFileName(QString());
-    return reason;
+  path_.clear();
+  const QByteArray name = QFile::encodeName(path);
+  // Looked at before opening, so a device is never opened at all; O_NONBLOCK
+  // keeps the open from waiting should a FIFO take the name in between.
+  struct stat named {};
+  if (::stat(name.constData(), &named) == 0 && !S_ISREG(named.st_mode)) return notARegularFile(named.st_mode);
+  const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    const int error = errno;
+    // A FIFO without a reader that took the name after the look.
+    if (::stat(name.constData(), &named) == 0 && !S_ISREG(named.st_mode))
+      return notARegularFile(named.st_mode);
+    return systemReason(error);
   }
+  const auto refuse = [fd](QString reason) {
+    ::close(fd);
+    return std::optional<QString>(std::move(reason));
+  };
+  struct stat opened {};
+  if (::fstat(fd, &opened) != 0) return refuse(systemReason(errno));
+  if (!S_ISREG(opened.st_mode)) return refuse(notARegularFile(opened.st_mode));
+  // Locked before it is emptied: a second Tarvex must not wipe the first one's log.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    return refuse(errno == EWOULDBLOCK
+                      ? QStringLiteral("it is in use by another program (another Tarvex logging to it?)")
+                      : systemReason(errno));
+  }
+  if (::ftruncate(fd, 0) != 0) return refuse(systemReason(errno));
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  fd_ = fd;
+  path_ = path;
+  complete_ = 0;
   return append(csvHeader());
 }
 
 std::optional<QString> CsvLog::writeRow(const ValueBoxes& boxes, const QDateTime& when,
                                         const QLocale& locale) {
-  if (!file_.isOpen()) return QStringLiteral("the log file is not open");
-  // Rows written on into a file nobody can find any more would be lost.
-  if (!stillTheNamedFile()) {
-    file_.close();
-    return QStringLiteral("the file was deleted or replaced while the scan ran");
+  if (!isOpen()) return QStringLiteral("the log file is not open");
+  // Rows written on into a file nobody can find any more would be lost; into
+  // a file cut short they would follow a hole of zero bytes.
+  if (std::optional<QString> reason = changedBehindUs()) {
+    drop();
+    return reason;
   }
   return append(csvLine(boxes, logTimeText(when, locale)));
 }
 
-bool CsvLog::stillTheNamedFile() const {
+std::optional<QString> CsvLog::changedBehindUs() const {
   struct stat held {
   }, named{};
-  return ::fstat(file_.handle(), &held) == 0 &&
-         ::stat(QFile::encodeName(file_.fileName()).constData(), &named) == 0 &&
-         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+  if (::fstat(fd_, &held) != 0 || ::stat(QFile::encodeName(path_).constData(), &named) != 0 ||
+      held.st_dev != named.st_dev || held.st_ino != named.st_ino)
+    return QStringLiteral("the file was deleted or replaced while the scan ran");
+  if (held.st_size < complete_)
+    return QStringLiteral("another program cut the file short while the scan ran");
+  if (held.st_size > complete_) return QStringLiteral("another program wrote to the file while the scan ran");
+  return std::nullopt;
 }
 
 std::optional<QString> CsvLog::append(const QByteArray& bytes) {
-  // Written by hand rather than through QFile: a full disk must come back as
-  // its own reason, and a line cut short must be known as such.
+  // Written by hand: a full disk must come back as its own reason, and a line
+  // cut short must be known as such.
   const char* at = bytes.constData();
   qsizetype left = bytes.size();
   while (left > 0) {
-    const ssize_t n = ::write(file_.handle(), at, std::size_t(left));
+    const ssize_t n = ::write(fd_, at, std::size_t(left));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return abandon(errno);
     at += n;
     left -= n;
   }
   // On disk before the next round: a pulled cable or a crash loses no finished line.
-  if (::fsync(file_.handle()) != 0 && errno != EINVAL) return abandon(errno);
+  if (::fsync(fd_) != 0 && errno != EINVAL) return abandon(errno);
   complete_ += bytes.size();
   return std::nullopt;
 }
 
 std::optional<QString> CsvLog::abandon(int error) {
   // The file keeps its complete lines only; nothing more goes into it.
-  [[maybe_unused]] const int cut = ::ftruncate(file_.handle(), complete_);
-  file_.close();
-  return QString::fromLocal8Bit(std::strerror(error));
+  [[maybe_unused]] const int cut = ::ftruncate(fd_, complete_);
+  drop();
+  return systemReason(error);
+}
+
+void CsvLog::drop() {
+  ::close(fd_);
+  fd_ = -1;
 }
 
 std::optional<QString> CsvLog::close() {
-  if (!file_.isOpen()) return std::nullopt;
-  const int handle = file_.handle();
-  const bool synced = ::fsync(handle) == 0 || errno == EINVAL;
+  if (!isOpen()) return std::nullopt;
+  const bool synced = ::fsync(fd_) == 0 || errno == EINVAL;
   const int syncError = errno;
-  file_.close();
-  if (!synced) return QString::fromLocal8Bit(std::strerror(syncError));
-  if (file_.error() != QFileDevice::NoError) return file_.errorString();
+  const int closed = ::close(fd_);
+  const int closeError = errno;
+  fd_ = -1;
+  if (!synced) return systemReason(syncError);
+  if (closed != 0) return systemReason(closeError);
   return std::nullopt;
 }
 

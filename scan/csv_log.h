@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDateTime>
-#include <QFile>
 #include <QLocale>
 #include <QString>
 #include <optional>
@@ -28,27 +27,38 @@ QByteArray csvLine(const ValueBoxes& boxes, const QString& timeText);
 // the start, a line a round, every line on disk before the next round. A line
 // that cannot be written whole is cut away again, so the file always ends
 // with a complete line; the log is closed then and the reason returned.
+// Only a regular file is a log; it is locked while open, so that a second
+// Tarvex cannot interleave its lines with ours.
 class CsvLog {
  public:
+  CsvLog() = default;
+  CsvLog(const CsvLog&) = delete;
+  CsvLog& operator=(const CsvLog&) = delete;
   ~CsvLog();
 
-  // Creates the file and writes the header; on failure returns the system's reason.
+  // Creates the file and writes the header; on failure returns the reason: the
+  // system's, or why the path is no log (not a regular file, in use). Never
+  // waits (a FIFO without a reader is refused, not waited on).
   std::optional<QString> open(const QString& path);
   // Writes a line and puts it on disk; on failure returns the reason. A file
-  // that was deleted or replaced since it was opened is not written to.
+  // that was deleted, replaced, cut short or written to by another program
+  // since the last line is not written to.
   std::optional<QString> writeRow(const ValueBoxes& boxes, const QDateTime& when,
                                   const QLocale& locale = QLocale());
   // Closes the file; returns the reason when what was written did not reach the disk.
   std::optional<QString> close();
-  bool isOpen() const { return file_.isOpen(); }
-  QString path() const { return file_.fileName(); }
+  bool isOpen() const { return fd_ >= 0; }
+  // The file's name, still known after it was closed.
+  QString path() const { return path_; }
 
  private:
   std::optional<QString> append(const QByteArray& bytes);
   std::optional<QString> abandon(int error);
-  bool stillTheNamedFile() const;
+  std::optional<QString> changedBehindUs() const;
+  void drop();
 
-  QFile file_;
+  int fd_ = -1;
+  QString path_;
   qint64 complete_ = 0;  // the file's length up to its last complete line
 };
 

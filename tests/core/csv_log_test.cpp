@@ -1,6 +1,14 @@
 #include "scan/csv_log.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <functional>
+#include <future>
 
 #include "tests/support/layout_boxes.h"
 
@@ -34,6 +42,113 @@ TEST(CsvLog, TimeIsTheShortDateAndTheLongTimeWithoutZone) {
             QStringLiteral("12/6/26 8:05:09 PM"));
   EXPECT_EQ(logTimeText(when, QLocale(QLocale::German, QLocale::Germany)),
             QStringLiteral("06.12.26 20:05:09"));
+}
+
+QByteArray contents(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Only a regular file (or a path where one can be made) is a log; anything
+// else (a FIFO, a folder, a device) is refused with the reason, and opening never waits: not for a
+// named pipe's reader either. An old log is emptied first.
+TEST(CsvLog, OnlyARegularFileIsALogAndOpeningNeverWaits) {
+  QTemporaryDir dir;
+  const auto at = [&](const char* name) { return dir.filePath(QLatin1String(name)); };
+  const QByteArray fifo = QFile::encodeName(at("fifo"));
+  ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+  ASSERT_EQ(::mkfifo(QFile::encodeName(at("read-fifo")).constData(), 0600), 0);
+  const int reader = ::open(QFile::encodeName(at("read-fifo")).constData(), O_RDONLY | O_NONBLOCK);
+  ASSERT_TRUE(QFile(at("old.csv")).open(QIODevice::WriteOnly));
+  ASSERT_TRUE(QFile::link(at("fifo"), at("link-to-fifo")));
+  ASSERT_TRUE(QFile::link(at("old.csv"), at("link-to-file")));
+  const struct {
+    QString path;
+    QString reason;  // empty: opened
+  } cases[] = {
+      {at("fifo"), QStringLiteral("it is a named pipe (FIFO), not a regular file")},
+      {at("read-fifo"), QStringLiteral("it is a named pipe (FIFO), not a regular file")},
+      {at("link-to-fifo"), QStringLiteral("it is a named pipe (FIFO), not a regular file")},
+      {dir.path(), QStringLiteral("it is a folder, not a regular file")},
+      {QStringLiteral("/dev/null"), QStringLiteral("it is a device, not a regular file")},
+      {at("no-such-folder/log.csv"), QStringLiteral("No such file or directory")},
+      {at("new.csv"), QString()},
+      {at("link-to-file"), QString()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.toStdString());
+    ASSERT_TRUE(QFile::resize(at("old.csv"), 100));
+    CsvLog log;
+    std::future<std::optional<QString>> opening =
+        std::async(std::launch::async, [&] { return log.open(c.path); });
+    if (opening.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
+      ::close(::open(fifo.constData(), O_RDONLY | O_NONBLOCK));  // lets the waiting open go
+      ADD_FAILURE() << "opening waited";
+    }
+    EXPECT_EQ(opening.get().value_or(QString()), c.reason);
+    EXPECT_EQ(log.isOpen(), c.reason.isEmpty());
+    if (log.isOpen()) {
+      EXPECT_EQ(contents(c.path), csvHeader());
+    }
+  }
+  ::close(reader);
+}
+
+// A second writer is told the file is in use, and the first keeps writing
+// its lines into a file nobody emptied; once it closes, the file is free.
+TEST(CsvLog, SecondWriterIsToldTheLogIsInUse) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("log.csv"));
+  const MemoryBoxes boxes = testing::boxesFromLayout();
+  const QDateTime when(QDate(2026, 12, 6), QTime(20, 0));
+  CsvLog first, second;
+  ASSERT_EQ(first.open(path), std::nullopt);
+  ASSERT_EQ(first.writeRow(boxes, when, QLocale::c()), std::nullopt);
+  EXPECT_EQ(second.open(path),
+            QStringLiteral("it is in use by another program (another Tarvex logging to it?)"));
+  EXPECT_FALSE(second.isOpen());
+  ASSERT_EQ(first.writeRow(boxes, when, QLocale::c()), std::nullopt);
+  const QByteArray line = csvLine(boxes, logTimeText(when, QLocale::c()));
+  EXPECT_EQ(contents(path), csvHeader() + line + line);
+  EXPECT_EQ(first.close(), std::nullopt);
+  EXPECT_EQ(second.open(path), std::nullopt);
+}
+
+// A file another program cut short or wrote to since our last line is not
+// written on (which would leave a hole of zero bytes, or mix the lines): the
+// next line reports it and the log is closed, the file left as it was made.
+TEST(CsvLog, FileChangedByAnotherProgramIsNoticedAtTheNextLine) {
+  const struct {
+    const char* change;
+    std::function<void(QFile&)> make;
+    QString reason;
+  } cases[] = {
+      {"emptied", [](QFile& f) { f.resize(0); },
+       QStringLiteral("another program cut the file short while the scan ran")},
+      {"cut in the header", [](QFile& f) { f.resize(10); },
+       QStringLiteral("another program cut the file short while the scan ran")},
+      {"appended to",
+       [](QFile& f) {
+         f.open(QIODevice::Append);
+         f.write("theirs\r\n");
+       },
+       QStringLiteral("another program wrote to the file while the scan ran")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.change);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("log.csv")));
+    const MemoryBoxes boxes = testing::boxesFromLayout();
+    CsvLog log;
+    ASSERT_EQ(log.open(file.fileName()), std::nullopt);
+    ASSERT_EQ(log.writeRow(boxes, QDateTime(), QLocale::c()), std::nullopt);
+    c.make(file);
+    file.close();
+    const QByteArray left = contents(file.fileName());
+    EXPECT_EQ(log.writeRow(boxes, QDateTime(), QLocale::c()), c.reason);
+    EXPECT_FALSE(log.isOpen());
+    EXPECT_EQ(contents(file.fileName()), left);
+  }
 }
 
 }  // namespace
