@@ -17,7 +17,7 @@
 namespace tarvex {
 
 struct QtSerialPort::Line {
-  Line(QString device, qint32 baud) : device(std::move(device)), baud(baud) {}
+  Line(QString name, qint32 speed) : device(std::move(name)), baud(speed) {}
   QString device;
   qint32 baud;
   const QtSerialPort* holder = nullptr;  // the port that has the device open
