@@ -1,7 +1,12 @@
 #include "link/qt_serial_port.h"
 
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#endif
 
 #include <QFile>
 #include <QSerialPortInfo>
@@ -12,11 +17,12 @@
 namespace tarvex {
 
 struct QtSerialPort::Line {
-  Line(QString onDevice, qint32 atBaud) : device(std::move(onDevice)), baud(atBaud) {}
+  Line(QString name, qint32 speed) : device(std::move(name)), baud(speed) {}
   QString device;
   qint32 baud;
   const QtSerialPort* holder = nullptr;  // the port that has the device open
   std::function<void(const QString&)> notice;
+  std::function<void(const QString&)> status;
   SystemClock clock;
 };
 
@@ -65,42 +71,37 @@ QList<SerialDeviceInfo> serialDevices() {
 }
 
 // The speed search's view of the open port.
-class QtSerialPort::Probe final : public ProbeLine {
+class QtSerialPort::SearchPort final : public SearchLine {
  public:
-  explicit Probe(QSerialPort& port) : port_(port) {}
-  bool setBaudRate(qint32 baud) override { return port_.setBaudRate(baud); }
-  void discardInput() override {
-    port_.clear(QSerialPort::Input);
-    port_.readAll();
-  }
-  bool write(const QByteArray& data) override {
-    return port_.write(data) == data.size() && (port_.flush() || port_.bytesToWrite() > 0);
-  }
-  QByteArray read(Millis wait) override {
-    if (port_.bytesAvailable() == 0) port_.waitForReadyRead(int(wait.count()));
-    return port_.readAll();
-  }
+  explicit SearchPort(QtSerialPort& port) : port_(port) {}
+  bool setBaudRate(qint32 baud) override { return port_.port_.setBaudRate(baud); }
+  bool write(const QByteArray& data) override { return port_.send(data); }
 
  private:
-  QSerialPort& port_;
+  QtSerialPort& port_;
 };
 
 QtSerialPort::QtSerialPort(const QString& device, PortUse use, qint32 baud, std::shared_ptr<Line> line)
-    : use_(std::move(use)), line_(line ? std::move(line) : std::make_shared<Line>(device, baud)) {
+    : use_(std::move(use)),
+      line_(line ? std::move(line) : std::make_shared<Line>(device, baud)),
+      searchPort_(std::make_unique<SearchPort>(*this)),
+      search_(std::make_unique<BaudSearch>(*searchPort_, line_->clock)) {
   port_.setReadBufferSize(0);
   QObject::connect(&port_, &QSerialPort::readyRead, [this] {
-    if (!probing_) notify(PortEvent::kReceived);
+    if (search_->running()) {
+      search_->received(std::exchange(readAhead_, {}) + port_.readAll());
+    } else {
+      notify(PortEvent::kReceived);
+    }
   });
   // A failed read or write is fatal: a device that went away keeps its
   // descriptor readable, and Qt would report the failed read again and again.
   // A setting the device does not support (DTR on a pseudo-terminal) is not.
   QObject::connect(&port_, &QSerialPort::errorOccurred, [this](QSerialPort::SerialPortError e) {
+    const int errorNumber = errno;  // as the failed call left it, if it set it at all
     const bool fatal = e != QSerialPort::NoError && e != QSerialPort::UnsupportedOperationError &&
                        e != QSerialPort::TimeoutError && e != QSerialPort::NotOpenError;
-    if (!fatal || !port_.isOpen()) return;
-    // The line's buffer is full: the device has stopped taking data.
-    const bool full = port_.errorString() == QString::fromLocal8Bit(std::strerror(EAGAIN));
-    fault(full ? QStringLiteral("the device takes no data") : port_.errorString());
+    if (fatal && port_.isOpen()) checkFailure(e, errorNumber);
   });
 }
 
@@ -135,23 +136,24 @@ bool QtSerialPort::open() {
   // Pseudo-terminals and some USB bridges refuse modem lines; that is no
   // reason to give up the port.
   port_.setDataTerminalReady(use_.dataTerminalReady);
-  if (line_->baud == kFindBaud) {
-    findSpeed();
-    if (!port_.isOpen()) return false;  // the device failed while asked; error_ says how
-  }
+  lowLatency(true);
   // What arrived before we opened answers somebody else's request.
   port_.clear(QSerialPort::Input);
   port_.readAll();
+  readAhead_.clear();
   port_.clearError();
   error_.clear();
+  if (line_->baud == kFindBaud) startSearch();
   return true;
 }
 
-void QtSerialPort::findSpeed() {
-  Probe probe(port_);
-  probing_ = true;
-  const std::optional<qint32> found = findBaud(probe, line_->clock);
-  probing_ = false;
+void QtSerialPort::startSearch() {
+  if (line_->status)
+    line_->status(QStringLiteral("Looking for the adapter's line speed on %1...").arg(openedDevice_));
+  search_->start([this](std::optional<qint32> found) { searchEnded(found); });
+}
+
+void QtSerialPort::searchEnded(std::optional<qint32> found) {
   QString message;
   if (found) {
     line_->baud = *found;
@@ -167,7 +169,45 @@ void QtSerialPort::findSpeed() {
                   .arg(line_->device)
                   .arg(kDefaultBaud);
   }
+  if (line_->status) line_->status(QString());
   if (line_->notice) line_->notice(message);
+  if (auto ready = std::exchange(ready_, nullptr)) ready(true);
+}
+
+void QtSerialPort::whenReady(std::function<void(bool ready)> ready) {
+  if (search_->running()) {
+    ready_ = std::move(ready);
+  } else {
+    ready(isOpen());
+  }
+}
+
+bool QtSerialPort::gettingReady() const {
+  return search_->running();
+}
+
+// USB bridges (FTDI's above all) hold what they received for up to their
+// latency timer, 16 ms unless told otherwise, which would cost every exchange
+// that much at high speeds. Best effort: a pseudo-terminal or a driver without
+// the setting refuses, and nothing changes. The driver's own setting is given
+// back on close, for the next program.
+void QtSerialPort::lowLatency(bool on) {
+#ifdef Q_OS_LINUX
+  serial_struct serial{};
+  const int fd = int(port_.handle());
+  if (fd < 0 || (!on && !serialFlags_) || ::ioctl(fd, TIOCGSERIAL, &serial) != 0) return;
+  if (!on) {
+    serial.flags = *std::exchange(serialFlags_, std::nullopt);
+  } else if (serial.flags & ASYNC_LOW_LATENCY) {
+    return;
+  } else {
+    serialFlags_ = serial.flags;
+    serial.flags |= ASYNC_LOW_LATENCY;
+  }
+  if (::ioctl(fd, TIOCSSERIAL, &serial) != 0) serialFlags_.reset();
+#else
+  Q_UNUSED(on);
+#endif
 }
 
 QString QtSerialPort::openFailure() const {
@@ -180,19 +220,93 @@ QString QtSerialPort::openFailure() const {
 }
 
 void QtSerialPort::close() {
-  if (port_.isOpen()) port_.close();
+  const bool searching = search_->running();
+  search_->cancel();
+  ready_ = nullptr;
+  if (port_.isOpen()) {
+    lowLatency(false);
+    port_.close();
+  }
   if (line_->holder == this) line_->holder = nullptr;
+  if (searching && line_->status) line_->status(QString());
+}
+
+// Qt words a failed read by errno, which after a read of nothing (a hung-up
+// line) still holds whatever failed before. The descriptor itself says what
+// is the matter now.
+void QtSerialPort::checkFailure(QSerialPort::SerialPortError error, int errorNumber) {
+#ifdef Q_OS_UNIX
+  const int fd = int(port_.handle());
+  pollfd state{fd, POLLIN, 0};
+  if (::poll(&state, 1, 0) < 0) state.revents = 0;
+  if (state.revents & POLLHUP) return fault(QStringLiteral("it was disconnected (the line hung up)"));
+  if (state.revents & POLLNVAL) return fault(QString::fromLocal8Bit(std::strerror(EBADF)));
+  // A failed write sets errno: it is the system's reason.
+  if (writing_ || error == QSerialPort::WriteError) {
+    // The line's buffer is full: the device has stopped taking data.
+    return fault(errorNumber == EAGAIN ? QStringLiteral("the device takes no data")
+                                       : QString::fromLocal8Bit(std::strerror(errorNumber)));
+  }
+  if (state.revents & POLLIN) {
+    char buffer[256];
+    errno = 0;
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) return fault(QStringLiteral("it was disconnected (the line hung up)"));
+    if (n < 0 && errno != EAGAIN && errno != EINTR)
+      return fault(QString::fromLocal8Bit(std::strerror(errno)));
+    if (n > 0) readAhead_.append(buffer, n);
+  }
+  // Nothing wrong after all (what woke the read had been taken meanwhile):
+  // carry on, and have Qt listen again if it stopped.
+  port_.clearError();
+  port_.peek(1);
+  if (!readAhead_.isEmpty())
+    QMetaObject::invokeMethod(
+        &port_,
+        [this] {
+          if (!readAhead_.isEmpty()) emit port_.readyRead();
+        },
+        Qt::QueuedConnection);
+#else
+  Q_UNUSED(error);
+  Q_UNUSED(errorNumber);
+  fault(port_.errorString());
+#endif
 }
 
 void QtSerialPort::fault(const QString& reason) {
   error_ = reason;
+  const bool searching = search_->running();
+  std::function<void(bool)> ready = std::exchange(ready_, nullptr);
   close();
   port_.clearError();  // the next open() starts clean, once the device is back
-  // A failure inside write() or open() is told by its result.
-  if (!writing_ && !probing_) notify(PortEvent::kError);
+  if (searching) {
+    // From the event loop, as the search's own end: the failure may have come
+    // in the middle of the search's write.
+    if (ready)
+      QMetaObject::invokeMethod(
+          &port_, [ready] { ready(false); }, Qt::QueuedConnection);
+    return;
+  }
+  // A failure inside write() is told by its result.
+  if (!writing_) notify(PortEvent::kError);
+}
+
+QByteArray QtSerialPort::readAll() {
+  if (search_->running()) return {};
+  QByteArray data = std::exchange(readAhead_, {});
+  return port_.isOpen() ? data + port_.readAll() : data;
 }
 
 bool QtSerialPort::write(const QByteArray& data) {
+  if (search_->running()) {
+    error_ = QStringLiteral("the adapter's line speed is still being looked for");
+    return false;
+  }
+  return send(data);
+}
+
+bool QtSerialPort::send(const QByteArray& data) {
   if (!port_.isOpen()) {
     error_ = QStringLiteral("the port is not open");
     return false;
@@ -205,14 +319,14 @@ bool QtSerialPort::write(const QByteArray& data) {
   // wakes the event loop. What the device does not take at once, and any
   // failure, goes the way below.
   if (port_.bytesToWrite() == 0)
-    taken = std::max<qsizetype>(0, ::write(port_.handle(), data.constData(), data.size()));
+    taken = std::max<qsizetype>(0, ::write(int(port_.handle()), data.constData(), std::size_t(data.size())));
 #endif
   // Hand the command to the device now (QSerialPort writes only from the event
   // loop otherwise), but never wait for the line.
   const QByteArray rest = data.mid(taken);
   const bool queued =
       rest.isEmpty() || (port_.write(rest) == rest.size() && (port_.flush() || port_.bytesToWrite() > 0));
-  if (!queued && port_.isOpen()) fault(port_.errorString());
+  if (!queued && port_.isOpen()) checkFailure(QSerialPort::WriteError, errno);
   writing_ = false;
   return port_.isOpen();
 }
@@ -220,10 +334,12 @@ bool QtSerialPort::write(const QByteArray& data) {
 QtPortFactory::QtPortFactory(QString device, qint32 baud)
     : line_(std::make_shared<QtSerialPort::Line>(std::move(device), baud)) {
   line_->notice = [this](const QString& text) { notice(text); };
+  line_->status = [this](const QString& text) { status(text); };
 }
 
 QtPortFactory::~QtPortFactory() {
   line_->notice = nullptr;  // ports may outlive their factory
+  line_->status = nullptr;
 }
 
 std::unique_ptr<SerialPort> QtPortFactory::createPort(const PortUse& use) {

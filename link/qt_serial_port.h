@@ -23,10 +23,12 @@ struct SerialDeviceInfo {
 };
 QList<SerialDeviceInfo> serialDevices();
 
-// A real serial device through QSerialPort: 8N1, no flow control. Writes never
-// wait for the line. A device that goes away, fails, or stops taking data (its
-// line's buffer is full) is closed at once and reported, so nothing keeps
-// polling a dead descriptor.
+// A real serial device through QSerialPort: 8N1, no flow control, and on a
+// USB bridge that allows it, low latency (it hands on each character at once
+// instead of holding it for its latency timer). Writes never wait for the line.
+// A device that goes away, fails, or stops taking data (its line's buffer is
+// full) is closed at once and reported, so nothing keeps polling a dead
+// descriptor.
 class QtSerialPort final : public SerialPort {
  public:
   struct Line;  // what the ports of one factory share: device, speed, who holds it
@@ -35,22 +37,32 @@ class QtSerialPort final : public SerialPort {
                std::shared_ptr<Line> line = nullptr);
   ~QtSerialPort() override;
 
-  // With the speed to be found (kFindBaud), an open looks for it before
-  // returning, at most a few hundred milliseconds for each speed tried, until
-  // one search has found it; the port is at 9600 baud after a search in vain.
+  // With the speed to be found (kFindBaud), until one search has found it, an
+  // open starts the search on the event loop and returns: the port is ready
+  // (whenReady) once the search ends, at the speed found or, after a search in
+  // vain, at 9600 baud. Meanwhile what arrives is the search's (no receive
+  // notification, readAll() gives nothing) and write() refuses without
+  // closing the port; a device that fails is told through whenReady, not
+  // through the notification.
   bool open() override;
   void close() override;
   bool isOpen() const override { return port_.isOpen(); }
   bool write(const QByteArray& data) override;
-  QByteArray readAll() override { return port_.readAll(); }
+  QByteArray readAll() override;
   QString deviceName() const override;
   QString errorString() const override { return error_; }
+  void whenReady(std::function<void(bool ready)> ready) override;
+  bool gettingReady() const override;
 
  private:
-  class Probe;
+  class SearchPort;
   void fault(const QString& reason);
+  void checkFailure(QSerialPort::SerialPortError error, int errorNumber);
   QString openFailure() const;
-  void findSpeed();
+  void startSearch();
+  void searchEnded(std::optional<qint32> found);
+  bool send(const QByteArray& data);
+  void lowLatency(bool on);
 
   PortUse use_;
   std::shared_ptr<Line> line_;
@@ -58,7 +70,11 @@ class QtSerialPort final : public SerialPort {
   QSerialPort port_;
   QString error_;
   bool writing_ = false;
-  bool probing_ = false;  // the search reads the answers itself
+  QByteArray readAhead_;  // taken from the device while finding out why a read failed
+  std::unique_ptr<SearchPort> searchPort_;
+  std::unique_ptr<BaudSearch> search_;
+  std::function<void(bool)> ready_;
+  std::optional<int> serialFlags_;  // the driver's flags before low latency was asked for
 };
 
 // Ports for the windows, all on one device at one speed; the factory knows
@@ -73,7 +89,8 @@ class QtPortFactory final : public PortFactory {
   QStringList devicesPresent() const override;
   void setDeviceName(const QString& device) override;
   bool isHeld() const override;
-  // The speed in use; kFindBaud until a search found one.
+  // The speed in use; kFindBaud until a search found one. While one of its
+  // ports looks for it, status() says so.
   qint32 baud() const;
 
  private:

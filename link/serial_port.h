@@ -99,14 +99,22 @@ class PortFactory {
   // What the factory has to tell the user while a window opens its port, such
   // as the line speed it found.
   void setNotice(std::function<void(const QString&)> notice) { notice_ = std::move(notice); }
+  // While one of its ports gets ready (SerialPort::whenReady), a line a window
+  // can show meanwhile, such as "Looking for the adapter's line speed on
+  // /dev/ttyUSB0..."; an empty text once that has ended, however it ended.
+  void setStatus(std::function<void(const QString&)> status) { status_ = std::move(status); }
 
  protected:
   void notice(const QString& text) const {
     if (notice_) notice_(text);
   }
+  void status(const QString& text) const {
+    if (status_) status_(text);
+  }
 
  private:
   std::function<void(const QString&)> notice_;
+  std::function<void(const QString&)> status_;
 };
 
 }  // namespace tarvex

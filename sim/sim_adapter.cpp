@@ -81,14 +81,15 @@ void SimAdapter::receive(const QByteArray& bytes, Micros at) {
 }
 
 void SimAdapter::receiveAtWrongSpeed(const QByteArray& bytes, Micros at) {
-  advanceTo(at);
-  at = std::max(at, clock_);
-  if (bytes.isEmpty() || at < resettingUntil_) return;
-  // All with the high bit set, so never the prompt: a client probing speeds must not be fooled.
-  QByteArray junk;
-  const int n = 1 + int(rng_() % 4);
-  for (int i = 0; i < n; ++i) junk.append(char(0x80 | (rng_() & 0x7F)));
-  emitAt(at + config_.timing.charTime(), junk, false);
+  QByteArray garbled;
+  for (char c : bytes) garbled.append(c == '\r' ? c : char(0x80 | ((c * 7 + 3) & 0x7F)));
+  receive(garbled, at);
+}
+
+QByteArray SimAdapter::heardAtAnotherSpeed(const QByteArray& sent) {
+  QByteArray heard;
+  for (char c : sent) heard.append(char(0x80 | ((c * 5 + 1) & 0x7F)));
+  return heard;
 }
 
 QByteArray SimAdapter::takeOutputDue(Micros now) {

@@ -71,9 +71,13 @@ class SimAdapter {
   // The client wrote these bytes at `at` (they arrive paced by the baud rate). What does not fit
   // the adapter's small input buffer is lost.
   void receive(const QByteArray& bytes, Micros at);
-  // The client wrote these bytes at another line speed: the adapter makes nothing of them but
-  // framing errors, and sends back a few bytes of garbage.
+  // The client wrote these bytes at another line speed: the adapter takes them in as garbage,
+  // echoes that, and answers the line "?" and its prompt, at its own speed, as to any line it
+  // cannot read (a client's line end still ends a line).
   void receiveAtWrongSpeed(const QByteArray& bytes, Micros at);
+  // What a client set to another speed makes of characters the adapter sent: garbage, all with
+  // the high bit set, so never the prompt.
+  static QByteArray heardAtAnotherSpeed(const QByteArray& sent);
   // Every byte the adapter has sent by `now`, in order.
   QByteArray takeOutputDue(Micros now);
   // When something next happens (a byte arrives or leaves); nullopt if idle.
@@ -86,6 +90,7 @@ class SimAdapter {
   std::optional<Micros> stalledAt() const { return stalledAt_; }
 
   // Counting for the faults by line starts again here.
+  const SimAdapterConfig& config() const { return config_; }
   void setFaults(const SimFaults& faults) {
     config_.faults = faults;
     faultLines_ = 0;

@@ -155,7 +155,11 @@ class Server {
 
   void deliver() {
     const Micros now = clock_.now();
-    const QByteArray out = adapter_.takeOutputDue(now);
+    QByteArray out = adapter_.takeOutputDue(now);
+    // The client hears them at the speed it is set to as they arrive: an
+    // answer to a probe at another speed is garbage, and a later one is text
+    // once the client has come to the adapter's speed.
+    if (!out.isEmpty() && !clientAtOurSpeed()) out = SimAdapter::heardAtAnotherSpeed(out);
     // Nobody reading and the terminal full: the characters are lost, as on a line.
     if (!out.isEmpty() && master_ >= 0) {
       [[maybe_unused]] const auto n = ::write(master_, out.constData(), out.size());

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-
-#include "link/line_speed.h"
 #include "link/polling_session.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial_port.h"
@@ -257,46 +254,6 @@ TEST_F(LinkFixture, BufferNeverGrowsWithoutBound) {
   // The newest text is kept, so a reply still completes.
   port.receive("62 00 0C 1A F8 \r\r>");
   EXPECT_EQ(replies, QStringList{QStringLiteral(" 1A F8")});
-}
-
-// The adapter's side of a speed search: at each speed, its whole answer to
-// the probe, or silence for the whole wait.
-struct ScriptedLine final : ProbeLine {
-  bool setBaudRate(qint32 baud) override {
-    tried << baud;
-    pending = replies[baud];
-    return true;
-  }
-  void discardInput() override {}
-  bool write(const QByteArray& data) override { return data == "ATI\r"; }
-  QByteArray read(Millis wait) override {
-    clock.sleep(pending.isEmpty() ? wait : 1ms);
-    return std::exchange(pending, {});
-  }
-  FakeClock clock;
-  std::map<qint32, QByteArray> replies;
-  QList<qint32> tried;
-  QByteArray pending;
-};
-
-TEST(FindBaud, KeepsTheFirstSpeedThatBringsACleanPrompt) {
-  const QList<qint32> all{38400, 9600, 115200, 57600, 19200, 230400};
-  const struct {
-    std::map<qint32, QByteArray> replies;
-    std::optional<qint32> found;
-    QList<qint32> tried;
-  } cases[] = {
-      {{{38400, "\xE1\x9A>"}, {115200, "?\r\r>"}}, 115200, {38400, 9600, 115200}},  // garbage, silence, text
-      {{{38400, "ATI\r\rELM327 v1.5\r\r"}}, std::nullopt, all},                     // no prompt
-      {{}, std::nullopt, all},
-  };
-  for (const auto& c : cases) {
-    ScriptedLine line;
-    line.replies = c.replies;
-    EXPECT_EQ(findBaud(line, line.clock, 300ms), c.found);
-    EXPECT_EQ(line.tried, c.tried);
-    EXPECT_LE(line.clock.now(), 6 * 300ms);  // each speed waits its share, no more
-  }
 }
 
 }  // namespace

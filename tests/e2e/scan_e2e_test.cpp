@@ -1,6 +1,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <cstdarg>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "link/qt_serial_port.h"
 #include "link/text.h"
@@ -25,12 +27,15 @@
 #include "tests/support/route.h"
 
 // A pseudo-terminal keeps neither modem lines nor parity and character size
-// (the kernel forces 8 bits, no parity), so what the program asks of the line
-// is taken on its way to the kernel: this executable's tcsetattr and ioctl
-// stand in front of the C library's.
+// (the kernel forces 8 bits, no parity), and has no serial driver settings, so
+// what the program asks of the line is taken on its way to the kernel: this
+// executable's tcsetattr and ioctl stand in front of the C library's.
 namespace {
 std::map<int, std::vector<termios>> lineRequested;
 std::map<int, bool> dtrRequested;
+// When set, the terminal answers as a USB bridge's driver with these flags would.
+std::optional<int> serialDriverFlags;
+std::vector<int> serialFlagsAsked;
 template <typename F>
 F next(const char* name) {
   return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
@@ -50,6 +55,17 @@ extern "C" int ioctl(int fd, unsigned long request, ...) {
     const int lines = *static_cast<const int*>(argument);
     if (request == TIOCMSET) dtrRequested[fd] = lines & TIOCM_DTR;
     if (request != TIOCMSET && (lines & TIOCM_DTR)) dtrRequested[fd] = request == TIOCMBIS;
+  }
+  if ((request == TIOCGSERIAL || request == TIOCSSERIAL) && serialDriverFlags && argument) {
+    auto* serial = static_cast<serial_struct*>(argument);
+    if (request == TIOCGSERIAL) {
+      *serial = serial_struct{};
+      serial->flags = *serialDriverFlags;
+    } else {
+      serialFlagsAsked.push_back(serial->flags);
+      serialDriverFlags = serial->flags;
+    }
+    return 0;
   }
   static const auto real = next<int (*)(int, unsigned long, void*)>("ioctl");
   return real(fd, request, argument);
@@ -286,13 +302,27 @@ TEST(PortOverPty, DeviceThatStopsTakingDataIsAFault) {
 }
 
 // The line as the port leaves it: 9600 baud, 8 data bits, no parity, one stop
-// bit, no flow control; DTR up, except on the drag strip window's port.
-TEST(PortOverPty, OpensTheLineAt9600EightNoneOne) {
+// bit, no flow control; DTR up, except on the drag strip window's port. A
+// driver that has the setting is asked for low latency, its other flags kept,
+// and given back its own on close; a terminal without it opens all the same.
+TEST(PortOverPty, OpensTheLineAt9600EightNoneOneWithLowLatency) {
   Simulator sim({"--baud", "9600"});
   for (const bool dtr : {true, false}) {
     lineRequested.clear();
     dtrRequested.clear();
+    serialFlagsAsked.clear();
+    if (!dtr) serialDriverFlags = ASYNC_SKIP_TEST;
     QtSerialPort port(sim.device, PortUse{QStringLiteral("the test"), dtr});
+    ASSERT_TRUE(port.open()) << port.errorString().toStdString();
+    EXPECT_EQ(port.errorString(), QString());
+    const std::vector<int> lowLatency{ASYNC_SKIP_TEST | ASYNC_LOW_LATENCY};
+    EXPECT_EQ(serialFlagsAsked, dtr ? std::vector<int>() : lowLatency);
+    port.close();
+    EXPECT_EQ(serialFlagsAsked.size(), dtr ? 0u : 2u);
+    if (!dtr) {
+      EXPECT_EQ(serialFlagsAsked.back(), ASYNC_SKIP_TEST);
+    }
+    serialDriverFlags.reset();
     ASSERT_TRUE(port.open()) << port.errorString().toStdString();
     const int fd = ::open(sim.device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
     termios shown{};
@@ -310,15 +340,11 @@ TEST(PortOverPty, OpensTheLineAt9600EightNoneOne) {
   }
 }
 
-// The adapter hears only its own speed; a search finds it, and the factory's
-// ports keep it.
-TEST(PortOverPty, LineSpeedGivenOrFound) {
-  for (const auto& [baud, answers] :
-       std::map<qint32, bool>{{38400, true}, {9600, false}, {kFindBaud, true}}) {
+// The adapter hears only its own speed.
+TEST(PortOverPty, LineSpeedGiven) {
+  for (const auto& [baud, answers] : std::map<qint32, bool>{{38400, true}, {9600, false}}) {
     Simulator sim({"--baud", "38400"});
     QtPortFactory ports(sim.device, baud);
-    QStringList notices;
-    ports.setNotice([&](const QString& text) { notices << text; });
     const std::unique_ptr<SerialPort> port = ports.createPort({QStringLiteral("the test")});
     ASSERT_TRUE(port->open()) << port->errorString().toStdString();
     QByteArray received;
@@ -326,8 +352,91 @@ TEST(PortOverPty, LineSpeedGivenOrFound) {
     ASSERT_TRUE(port->write("ATI\r"));
     runEvents(500, [&] { return received.contains('>'); });
     EXPECT_EQ(received.contains("ELM327 v1.5\r\r>"), answers) << baud << received.toHex().toStdString();
-    EXPECT_EQ(notices.join("").contains("answers at 38400 baud; Tarvex keeps that speed"), baud == kFindBaud);
   }
+}
+
+// A search at each speed the adapter may have, its answers to the probes at
+// the speeds tried before arriving late as a real adapter's would: the open
+// returns at once, nothing reaches the window while the search runs, the port
+// is ready at the adapter's speed, and the factory's ports keep it.
+TEST(PortOverPty, LineSpeedFoundAtEverySpeed) {
+  for (const qint32 baud : kSearchOrder) {
+    Simulator sim({"--baud", QString::number(baud)});
+    QtPortFactory ports(sim.device, kFindBaud);
+    QStringList notices, status;
+    ports.setNotice([&](const QString& text) { notices << text; });
+    ports.setStatus([&](const QString& text) { status << text; });
+    std::unique_ptr<SerialPort> port = ports.createPort({QStringLiteral("the test")});
+    int events = 0;
+    port->setNotify([&](PortEvent) { ++events; });
+    ASSERT_TRUE(port->open()) << port->errorString().toStdString();
+    EXPECT_TRUE(port->gettingReady());
+    EXPECT_FALSE(port->write("ATI\r"));
+    EXPECT_TRUE(port->isOpen());
+    std::optional<bool> ready;
+    port->whenReady([&](bool r) { ready = r; });
+    runEvents(10'000, [&] { return ready.has_value(); });
+    EXPECT_EQ(ready, true) << baud;
+    EXPECT_EQ(events, 0) << baud;
+    EXPECT_EQ(ports.baud(), baud);
+    EXPECT_EQ(notices.join(QString()).contains(QStringLiteral("answers at %1 baud; Tarvex keeps").arg(baud)),
+              true)
+        << notices.join(QString()).toStdString();
+    EXPECT_EQ(status,
+              (QStringList{QStringLiteral("Looking for the adapter's line speed on %1...").arg(sim.device),
+                           QString()}));
+    port->close();
+    port = ports.createPort({QStringLiteral("the test")});
+    ASSERT_TRUE(port->open());
+    EXPECT_FALSE(port->gettingReady());
+    QByteArray received;
+    port->setNotify([&](PortEvent) { received += port->readAll(); });
+    EXPECT_TRUE(port->write("ATI\r"));
+    runEvents(500, [&] { return received.contains('>'); });
+    EXPECT_EQ(received, QByteArray("ATI\rELM327 v1.5\r\r>")) << baud;
+  }
+}
+
+// A port closed while it looks for the speed never says it is ready; a search
+// on a device that goes away says it failed, and why.
+TEST(PortOverPty, LineSpeedSearchClosedOrFailing) {
+  for (const bool killed : {false, true}) {
+    Simulator sim({"--baud", "230400"});
+    QtSerialPort port(sim.device, PortUse{QStringLiteral("the test")}, kFindBaud);
+    ASSERT_TRUE(port.open());
+    std::optional<bool> ready;
+    port.whenReady([&](bool r) { ready = r; });
+    runEvents(100);
+    killed ? sim.process.kill() : port.close();
+    runEvents(1000, [&] { return ready.has_value(); });
+    EXPECT_EQ(ready, killed ? std::optional<bool>(false) : std::nullopt);
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_EQ(port.errorString(),
+              killed ? QStringLiteral("it was disconnected (the line hung up)") : QString());
+  }
+}
+
+// The adapter's process killed mid-run hangs up the terminal: the port says
+// so, not whatever failed last before.
+TEST(PortOverPty, AdapterKilledIsAHangUp) {
+  Simulator sim({"--baud", "9600"});
+  QtSerialPort port(sim.device, PortUse{QStringLiteral("the test")});
+  QByteArray received;
+  int errors = 0;
+  port.setNotify([&](PortEvent event) {
+    errors += event == PortEvent::kError;
+    received += port.readAll();
+  });
+  ASSERT_TRUE(port.open());
+  ASSERT_TRUE(port.write("ATI\r"));
+  runEvents(500, [&] { return received.contains('>'); });
+  sim.process.kill();
+  runEvents(2000, [&] { return errors > 0; });
+  EXPECT_EQ(errors, 1);
+  EXPECT_FALSE(port.isOpen());
+  EXPECT_EQ(
+      PortFailure::lost(port).message(),
+      QStringLiteral("Lost the adapter on %1: it was disconnected (the line hung up).").arg(sim.device));
 }
 
 // The built program, with no display at all: its exit code and all it said.

@@ -1,0 +1,165 @@
+#include "link/line_speed.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "sim/sim_adapter.h"
+#include "tests/support/fake_clock.h"
+
+namespace tarvex {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeClock;
+
+TEST(Heard, OnlyAPromptAfterPlainTextIsAnAnswer) {
+  const std::map<QByteArray, Heard> cases{{"ATI\r\rELM327 v1.5\r\r>", Heard::kAnswer},
+                                          {"?\r\r>", Heard::kAnswer},
+                                          {"ATI\r\rELM327", Heard::kNothingYet},
+                                          {"\xE1\x9A>", Heard::kGarbage},
+                                          {"ATI\r\x01\r>", Heard::kGarbage}};
+  for (const auto& [received, expected] : cases)
+    EXPECT_EQ(heard(received), expected) << received.toHex().toStdString();
+}
+
+// The simulated adapter at its own speed on fake time, as tarvex-sim serves it:
+// a probe at another speed is garbage to it, which it echoes and answers with
+// "?" and its prompt at its own speed; what it sends is heard as garbage by a
+// client set to another speed when it arrives.
+struct AdapterLine final : SearchLine {
+  explicit AdapterLine(qint32 adapterBaud, sim::SimFaults faults = {})
+      : adapter(car, clock.now(), config(adapterBaud, faults)), search(*this, clock) {}
+  static sim::SimAdapterConfig config(qint32 baud, sim::SimFaults faults) {
+    sim::SimAdapterConfig c;
+    c.timing.baud = baud;
+    c.faults = faults;
+    return c;
+  }
+  bool setBaudRate(qint32 baud) override {
+    if (refused.contains(baud)) return false;
+    client = baud;
+    return true;
+  }
+  bool write(const QByteArray& data) override {
+    probes.push_back({client, clock.now()});
+    if (probes.size() == silentAfter) adapter.setFaults({.silent = true});
+    client == adapter.config().timing.baud ? adapter.receive(data, clock.now())
+                                           : adapter.receiveAtWrongSpeed(data, clock.now());
+    if (noiseOnProbe.contains(int(probes.size()))) search.received("\xFF");
+    return true;
+  }
+  // Runs the event loop in steps of 100 µs until the search ends.
+  std::optional<qint32> find() {
+    search.start([this](std::optional<qint32> found) { result.push_back(found); });
+    while (search.running() && clock.now() < 20s) {
+      clock.advance(100us);
+      QByteArray out = adapter.takeOutputDue(clock.now());
+      if (out.isEmpty()) continue;
+      if (client != adapter.config().timing.baud) out = sim::SimAdapter::heardAtAnotherSpeed(out);
+      search.received(out);
+    }
+    EXPECT_EQ(result.size(), 1u);
+    return result.empty() ? std::nullopt : result[0];
+  }
+  QList<qint32> probedSpeeds() const {
+    QList<qint32> speeds;
+    for (const auto& [baud, at] : probes) speeds << baud;
+    return speeds;
+  }
+
+  FakeClock clock;
+  sim::Vehicle car;
+  sim::SimAdapter adapter;
+  BaudSearch search;
+  qint32 client = 0;
+  QList<qint32> refused;
+  std::size_t silentAfter = 0;  // the adapter falls silent at this probe (0: never)
+  QList<int> noiseOnProbe;      // a garbage character right after these probes (counted from 1)
+  std::vector<std::pair<qint32, Micros>> probes;
+  std::vector<std::optional<qint32>> result;
+};
+
+// The answers to the probes at the speeds before arrive while the line
+// settles at the next, and are no answer there: every speed is found, after
+// two plain answers, each speed before it left after two garbled ones.
+TEST(BaudSearch, FindsEverySpeedThoughTheAnswersAtTheSpeedsBeforeArriveLate) {
+  for (std::size_t i = 0; i < std::size(kSearchOrder); ++i) {
+    AdapterLine line(kSearchOrder[i]);
+    EXPECT_EQ(line.find(), kSearchOrder[i]);
+    QList<qint32> expected;
+    for (std::size_t j = 0; j <= i; ++j) expected << kSearchOrder[j] << kSearchOrder[j];
+    EXPECT_EQ(line.probedSpeeds(), expected) << kSearchOrder[i];
+    // Garbage is told at once: a wrong speed costs two settles and two answers' first character.
+    EXPECT_LE(line.clock.now(), Millis{150} * (i + 1)) << kSearchOrder[i];
+  }
+}
+
+// Noise on the first probe at the right speed: asked again. A speed that
+// answers plainly once and then not at all is not kept; nor is one whose
+// second answer is garbled. A speed the device does not have is skipped.
+TEST(BaudSearch, KeepsOnlyASpeedThatAnsweredPlainlyTwiceInARow) {
+  const struct {
+    const char* name;
+    qint32 adapter;
+    std::size_t silentAfter;
+    QList<int> noise;
+    QList<qint32> refused;
+    std::optional<qint32> found;
+    qsizetype probes;
+  } cases[] = {
+      {"noise, then two answers", 9600, 0, {3}, {}, 9600, 5},
+      {"noise on both", 9600, 0, {3, 4}, {}, std::nullopt, 12},  // left; the adapter is nowhere else
+      {"one answer, then silence", 38400, 2, {}, {}, std::nullopt, 13},
+      {"answer, garbage, answer, answer", 38400, 0, {2}, {}, 38400, 4},
+      {"speed refused", 57600, 0, {}, {115200}, 57600, 6},
+  };
+  for (const auto& c : cases) {
+    AdapterLine line(c.adapter);
+    line.silentAfter = c.silentAfter;
+    line.noiseOnProbe = c.noise;
+    line.refused = c.refused;
+    EXPECT_EQ(line.find(), c.found) << c.name;
+    EXPECT_EQ(line.probes.size(), std::size_t(c.probes)) << c.name;
+  }
+}
+
+// Nothing answers, or the line never falls quiet: every speed is asked twice,
+// each probe within its settle time's limit, and the search ends.
+TEST(BaudSearch, EndsWhenNothingAnswersOrTheLineNeverSettles) {
+  for (const bool chatter : {false, true}) {
+    AdapterLine line(9600, {.silent = true});
+    std::unique_ptr<Timer> noise = line.clock.createTimer();
+    noise->setInterval(10ms);
+    noise->setCallback([&] { line.search.received("\x80"); });
+    if (chatter) noise->start();
+    EXPECT_EQ(line.find(), std::nullopt);
+    ASSERT_EQ(line.probes.size(), 2 * std::size(kSearchOrder));
+    const SearchTiming t;
+    for (std::size_t i = 0; i < line.probes.size(); ++i) {
+      const Micros since = line.probes[i].second - (i == 0 ? Micros{0} : line.probes[i - 1].second);
+      // Quiet: a probe after its settle; chatter: the first garbage ends the wait for an answer.
+      if (chatter) {
+        EXPECT_LE(since, 10ms + t.settleAtMost + 1ms) << i;
+      } else {
+        EXPECT_EQ(since, (i == 0 ? Micros{0} : Micros{t.answerWait}) + t.settle) << i;
+      }
+    }
+  }
+}
+
+TEST(BaudSearch, CancelledSearchSaysNothingMore) {
+  AdapterLine line(230400);
+  line.search.start([&](std::optional<qint32> found) { line.result.push_back(found); });
+  line.clock.advance(100ms);
+  const std::size_t probes = line.probes.size();
+  line.search.cancel();
+  EXPECT_FALSE(line.search.running());
+  line.search.received("ATI\r\rELM327 v1.5\r\r>");
+  line.clock.advance(10s);
+  EXPECT_EQ(line.probes.size(), probes);
+  EXPECT_TRUE(line.result.empty());
+}
+
+}  // namespace
+}  // namespace tarvex
