@@ -24,7 +24,7 @@ struct TroubleCode {
 // The codes in every controller's answer to a trouble-code service. On CAN
 // an answer has a count byte, then that many codes; on the older buses each
 // line has three codes, padded with 00 00. Answers to other services, and
-// refusals, are left out.
+// refusals, are left out; an answer cut short gives the codes that came.
 std::vector<TroubleCode> troubleCodes(const std::vector<Message>& messages, CodeService service, Bus bus);
 
 // What a code means: the description of a known generic code, else what its

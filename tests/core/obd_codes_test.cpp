@@ -30,6 +30,8 @@ const CodeCase kCodeCases[] = {
     {"CAN, no codes", Bus::kCan11, false, CodeService::kStored, "43 00\r", ""},
     {"CAN, several frames", Bus::kCan11, false, CodeService::kStored,
      "00A\r0: 43 04 01 71 03 00\r1: 04 20 C1 23 00 00 00\r", "P0171 P0300 P0420 U0123"},
+    {"CAN, a frame lost: the codes before it", Bus::kCan11, false, CodeService::kStored,
+     "00E\r0: 43 06 01 71 03 00\r2: 04 00 00 00 00 00 00\r", "P0171 P0300"},
     {"CAN headers on, two controllers", Bus::kCan11, true, CodeService::kStored,
      "7E8 06 43 02 01 71 03 00\r7E9 04 43 01 07 40\r", "7E8:P0171 7E8:P0300 7E9:P0740"},
     {"CAN headers on, frames of two controllers interleaved", Bus::kCan11, true, CodeService::kStored,
@@ -58,6 +60,8 @@ TEST(ObdCodes, LinesWithoutDataAreNotesAndControllersHaveNames) {
                                Bus::kLegacy, false);
   EXPECT_EQ(a.messages.size(), 1u);
   EXPECT_EQ(a.notes, (QStringList{"0100", "CAN ERROR", "?"}));
+  const Answer j1850 = parseAnswer(QStringLiteral("48 6B 10 41 0D 3C 9A\r"), Bus::kLegacy, true);
+  EXPECT_EQ(j1850.messages.at(0).data, (std::vector<std::uint8_t>{0x41, 0x0D, 0x3C}));  // no checksum
   EXPECT_EQ(controllerName(QStringLiteral("7E8")), "engine (7E8)");
   EXPECT_EQ(controllerName(QStringLiteral("7E9")), "transmission (7E9)");
   EXPECT_EQ(controllerName(QStringLiteral("18DAF118")), "transmission (18DAF118)");

@@ -121,12 +121,12 @@ TEST(ObdPids, SixPidsARequestAndWhereTheAnswerFallsShort) {
     if (m.cut) parts << QStringLiteral("cut");
     return parts.join(QLatin1Char(' '));
   };
-  const std::vector<int> six{0x0C, 0x0D, 0x05, 0x04, 0x0B, 0x0F};
-  EXPECT_EQ(render(six, "00E\r0: 41 0C 1A F8 0D 3C\r1: 05 7B 04 FF 0B 65 0F\r2: 3C 00 00 00 00 00 00\r"),
-            "0C=1726 0D=60 05=83 04=100 0B=101 0F=20");
-  // The third frame never came: the last parameter is cut off.
-  EXPECT_EQ(render(six, "00E\r0: 41 0C 1A F8 0D 3C\r1: 05 7B 04 FF 0B 65 0F\r"),
-            "0C=1726 0D=60 05=83 04=100 0B=101 missing 0F cut");
+  const std::vector<int> six{0x0C, 0x0D, 0x05, 0x04, 0x10, 0x0F};
+  EXPECT_EQ(render(six, "00F\r0: 41 0C 1A F8 0D 3C\r1: 05 7B 04 FF 10 01 F4\r2: 0F 3C 00 00 00 00 00\r"),
+            "0C=1726 0D=60 05=83 04=100 10=5 0F=20");
+  // The third frame never came.
+  EXPECT_EQ(render(six, "00F\r0: 41 0C 1A F8 0D 3C\r1: 05 7B 04 FF 10 01 F4\r"),
+            "0C=1726 0D=60 05=83 04=100 10=5 missing 0F cut");
   // The engine answers two, the transmission one of them, nobody the third.
   EXPECT_EQ(render({0x0C, 0x0D, 0x05}, "7E8 06 41 0C 1A F8 0D 3C\r7E9 03 41 0D 3C\r", true),
             "7E80C=1726 7E80D=60 7E90D=60 missing 05");
