@@ -45,10 +45,20 @@ WindowRegistry::WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fil
   // The window that opens the port is the one the user is working in.
   ports_.setNotice(
       [this](const QString& text) { report_(QApplication::activeWindow(), Urgency::kNotice, text); });
+  // While the line speed is looked for, the pointer says so; every window
+  // stays usable, and Stop ends the search.
+  ports_.setStatus([](const QString& text) {
+    if (!text.isEmpty()) {
+      QApplication::setOverrideCursor(Qt::BusyCursor);
+    } else if (QApplication::overrideCursor()) {
+      QApplication::restoreOverrideCursor();
+    }
+  });
 }
 
 WindowRegistry::~WindowRegistry() {
   ports_.setNotice({});
+  ports_.setStatus({});
   delete dragstrip_.data();
   delete dtcReader_.data();
   delete gauges_.data();
