@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Each folder includes only from itself or from a lower floor; folders on the
 # same floor do not include each other. Tests, benchmarks and fuzz targets
-# stand above all.
+# stand above all. Works from a clone or a source tarball (no git needed).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 declare -A floor=([link]=1 [scan]=2 [obd]=2 [sim]=2 [ui]=3 [gauges]=4 [dtc]=4 [drag]=4 [app]=5)
@@ -14,5 +14,5 @@ while IFS=: read -r file line text; do
     echo "$file:$line: $own/ may not include from $used/" >&2
     status=1
   fi
-done < <(git grep -n -E '^#include "[^/"]+/' -- '*.cpp' '*.h')
+done < <(scripts/source_files.sh | xargs -0 grep -n -H -E '^#include "[^/"]+/')
 exit $status

@@ -4,16 +4,23 @@ set -euo pipefail
 TARVEX_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 TARVEX_BUILD="${TARVEX_BUILD:-$TARVEX_ROOT/build}"
 
-# What building and running the program needs.
+# The fonts the windows are drawn with (ui/layouts.cpp maps the layouts'
+# fonts to these); the Debian package depends on them.
+TARVEX_FONT_PACKAGES=(
+  fonts-liberation2 fonts-league-spartan
+)
+# What building and running the program needs; the dial pictures are drawn
+# with DejaVu Sans while building.
 TARVEX_PACKAGES=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-serialport-dev libgl-dev
-  fonts-liberation2
+  fonts-dejavu-core "${TARVEX_FONT_PACKAGES[@]}"
 )
-# What making the Debian package needs on top (dpkg-shlibdeps reads the
-# binaries' library dependencies).
+# What making the Debian package needs on top: dpkg-shlibdeps reads the
+# binaries' library dependencies, dpkg-buildflags gives the hardening flags,
+# lintian (with man-db for the manual pages) and appstreamcli check the result.
 TARVEX_PACKAGE_PACKAGES=(
-  dpkg-dev file
+  dpkg-dev file lintian man-db appstream
 )
 # What the screenshots for the README need on top: a virtual display, a way to
 # press the buttons, and a camera.

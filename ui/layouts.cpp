@@ -130,6 +130,38 @@ const LineSpec kGaugesLines[] = {
 
 }  // namespace
 
+// Liberation Sans has Arial's widths. MS Sans Serif, a bitmap font, is
+// narrower than Arial at its size: Liberation Sans at 7.5 instead of 8 pt
+// (10 pixels, not 11) fits the captions measured with it. League Spartan is a
+// geometric sans like Tw Cen MT and, unlike the wider free sans fonts, keeps
+// its whole line (ascent and descent) within the title's box at 26.25 pt.
+constexpr FontSubstitute kFontSubstitutes[] = {
+    {"MS Sans Serif", "Liberation Sans", 7.5 / 8, "fonts-liberation2"},
+    {"Arial", "Liberation Sans", 1, "fonts-liberation2"},
+    {"Tw Cen MT", "League Spartan", 1, "fonts-league-spartan"},
+};
+
+std::span<const FontSubstitute> fontSubstitutes() {
+  return kFontSubstitutes;
+}
+
+static const FontSubstitute* substituteFor(std::string_view requested) {
+  for (const FontSubstitute& f : kFontSubstitutes) {
+    if (f.requested == requested) return &f;
+  }
+  return nullptr;
+}
+
+std::string_view installedFontFamily(std::string_view requested) {
+  const FontSubstitute* f = substituteFor(requested);
+  return f ? f->installed : requested;
+}
+
+double installedFontPoints(std::string_view requested, double points) {
+  const FontSubstitute* f = substituteFor(requested);
+  return f ? points * f->scale : points;
+}
+
 const ControlSpec* WindowSpec::control(std::string_view controlName) const {
   for (const ControlSpec& c : controls) {
     if (c.name == controlName) return &c;

@@ -66,6 +66,26 @@ struct WindowSpec {
   const LineSpec* line(std::string_view lineName) const;
 };
 
+// The layouts name Windows fonts. Each is drawn with a free font that Debian
+// ships (the package depends on these packages), at a size that keeps every
+// caption inside its box; a family that fontconfig had to guess for could be
+// a monospaced one, too wide for the boxes.
+struct FontSubstitute {
+  std::string_view requested;
+  std::string_view installed;
+  double scale;  // of the layout's point size
+  std::string_view debianPackage;
+};
+std::span<const FontSubstitute> fontSubstitutes();
+// What to ask for in place of `requested`: its substitute, or itself (at its
+// own size) when it has none.
+std::string_view installedFontFamily(std::string_view requested);
+double installedFontPoints(std::string_view requested, double points);
+
+// The windows' own font, for every control that names none.
+inline constexpr std::string_view kDialogFontFamily = "MS Sans Serif";
+inline constexpr double kDialogFontPoints = 8;
+
 const WindowSpec& tarvexLayout();
 const WindowSpec& dtcReaderLayout();
 const WindowSpec& dragstripLayout();

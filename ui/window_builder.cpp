@@ -13,10 +13,11 @@
 namespace tarvex {
 
 namespace {
-constexpr double kDefaultFontPoints = 8;
-const QStringList kDefaultFontFamilies{QStringLiteral("MS Sans Serif"), QStringLiteral("Arial"),
-                                       QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"),
-                                       QStringLiteral("Helvetica")};
+// The family a layout names, as installed; should that font be missing, the
+// dialog font's substitute still fits where fontconfig's own guess may not.
+QStringList fontFamilies(std::string_view requested) {
+  return {toQString(installedFontFamily(requested)), toQString(installedFontFamily(kDialogFontFamily))};
+}
 }  // namespace
 
 void ClickableLabel::mouseReleaseEvent(QMouseEvent* event) {
@@ -75,11 +76,11 @@ static QWidget* createControl(const ControlSpec& control, QWidget& parent) {
 
 ControlMap buildWindow(QWidget& window, const WindowSpec& layout) {
   window.setWindowTitle(toQString(layout.caption));
-  // The layouts were measured for a small dialog font (8 pt, Arial's widths);
-  // the toolkit's larger default would cut captions off.
+  // The layouts were measured for a small dialog font; the toolkit's larger
+  // default would cut captions off.
   QFont font = window.font();
-  font.setFamilies(kDefaultFontFamilies);
-  font.setPointSizeF(kDefaultFontPoints);
+  font.setFamilies(fontFamilies(kDialogFontFamily));
+  font.setPointSizeF(installedFontPoints(kDialogFontFamily, kDialogFontPoints));
   window.setFont(font);
   window.resize(twipsToPixels(layout.width), twipsToPixels(layout.height));
   if (layout.placement == Placement::kTopLeft) window.move(0, 0);
@@ -99,8 +100,9 @@ ControlMap buildWindow(QWidget& window, const WindowSpec& layout) {
                    twipsToPixels(c.height));
     if (!c.toolTip.empty()) w->setToolTip(toQString(c.toolTip));
     if (!c.style.fontFamily.empty()) {
-      QFont styled(toQString(c.style.fontFamily));
-      styled.setPointSizeF(c.style.fontPoints);
+      QFont styled;
+      styled.setFamilies(fontFamilies(c.style.fontFamily));
+      styled.setPointSizeF(installedFontPoints(c.style.fontFamily, c.style.fontPoints));
       styled.setBold(c.style.bold);
       w->setFont(styled);
     }
