@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   testing::DragBoxTexts boxes;
   boxes.setText(DragBox::kWeight, QString::fromStdString(in.ConsumeRandomLengthString(12)));
   DragPoller poller(port, *timer, clock, boxes, QLocale::c());
-  testing::route(port, *timer, poller.link());
+  testing::route(port, *timer, poller.session());
   poller.start();
   while (in.remaining_bytes() > 0) {
     clock.advance(Millis{in.ConsumeIntegralInRange(0, 300)});

@@ -5,13 +5,16 @@
 #include <cstdlib>
 
 #include "dtc/dtc_session.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial_port.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tarvex;
   FuzzedDataProvider in(data, size);
+  testing::FakeClock clock;
   testing::FakeSerialPort port;
-  DTCSession session(port, QStringLiteral("DTC Here"));
+  const std::unique_ptr<Timer> timer = clock.createTimer();
+  DTCSession session(port, *timer, clock, QStringLiteral("DTC Here"));
   port.setNotify([&](PortEvent event) { session.onPortEvent(event); });
   session.open();
   while (in.remaining_bytes() > 0) {

@@ -12,9 +12,11 @@ namespace {
 using namespace tarvex;
 
 void growingCheckAgreesWithWholeCheck(FuzzedDataProvider& in) {
-  const ReplyShape shape{QString::fromLatin1(in.ConsumeBytesAsString(in.ConsumeIntegralInRange(0, 8))),
-                         in.ConsumeIntegralInRange(0, 8), in.ConsumeIntegralInRange(0, 2)};
-  const QString buffer = QString::fromLatin1(in.ConsumeBytesAsString(in.ConsumeIntegralInRange(0, 64)));
+  const ReplyShape shape{
+      QString::fromLatin1(in.ConsumeBytesAsString(in.ConsumeIntegralInRange<std::size_t>(0, 8))),
+      in.ConsumeIntegralInRange(0, 8), in.ConsumeIntegralInRange(0, 2)};
+  const QString buffer =
+      QString::fromLatin1(in.ConsumeBytesAsString(in.ConsumeIntegralInRange<std::size_t>(0, 64)));
   ReplyCheck check(shape);
   for (qsizetype n = 1; n <= buffer.size(); ++n) {
     const QStringView seen = QStringView(buffer).left(n);
