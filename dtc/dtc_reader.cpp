@@ -9,8 +9,10 @@
 
 namespace tarvex {
 
-DTCReader::DTCReader(PortFactory& ports, Reporter reporter, PortChooser* chooser, QWidget* parent)
+DTCReader::DTCReader(PortFactory& ports, Reporter reporter, PortChooser* chooser, Clock* clock,
+                     QWidget* parent)
     : QWidget(parent),
+      ownClock_(clock ? nullptr : std::make_unique<SystemClock>()),
       MSComm1(ports.createPort({tr("the trouble-code window"), /*dataTerminalReady=*/true})),
       controls_(buildWindow(*this, dtcReaderLayout())),
       DTCOutput(controls_.get<QLineEdit>(QStringLiteral("DTCOutput"))),
@@ -18,13 +20,13 @@ DTCReader::DTCReader(PortFactory& ports, Reporter reporter, PortChooser* chooser
       ports_(ports),
       chooser_(chooser) {
   setAttribute(Qt::WA_DeleteOnClose);
-  session_ = std::make_unique<DTCSession>(*MSComm1, DTCOutput->text());
+  session_ = std::make_unique<DTCSession>(*MSComm1, clock ? *clock : *ownClock_, DTCOutput->text());
   MSComm1->setNotify([this](PortEvent event) { MSComm1_OnComm(event); });
   session_->setFailureHandler([this](const QString& message) { report(message); });
   // The box holds the whole session's text, more than a line edit's default.
   DTCOutput->setMaxLength(int(DTCSession::kMaxOutput) + 1);
   DTCOutput->setText(session_->output());
-  session_->setOutputChanged([this](const QString& text) { DTCOutput->setText(text); });
+  session_->setOutputChanged([this] { DTCOutput->setText(session_->output()); });
   connect(DTCOutput, &QLineEdit::textEdited, this,
           [this](const QString& text) { session_->setOutput(text); });
   connect(controls_.get<QPushButton>(QStringLiteral("pb_ReadDTC")), &QPushButton::clicked, this,

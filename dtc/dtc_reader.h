@@ -20,9 +20,10 @@ namespace tarvex {
 class DTCReader : public QWidget {
   Q_OBJECT
  public:
-  // Without a chooser, a port that will not open is only reported.
+  // Without a chooser, a port that will not open is only reported. Without a
+  // clock, the system's paces the output box.
   explicit DTCReader(PortFactory& ports, Reporter reporter = {}, PortChooser* chooser = nullptr,
-                     QWidget* parent = nullptr);
+                     Clock* clock = nullptr, QWidget* parent = nullptr);
   ~DTCReader() override;
 
   const ControlMap& controls() const { return controls_; }
@@ -40,6 +41,7 @@ class DTCReader : public QWidget {
   // Reports a failure; true when the user picked another port to try again on.
   bool report(const std::optional<QString>& failure);
 
+  std::unique_ptr<Clock> ownClock_;
   std::unique_ptr<SerialPort> MSComm1;
   std::unique_ptr<DTCSession> session_;
   ControlMap controls_;

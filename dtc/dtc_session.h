@@ -2,8 +2,10 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 
+#include "link/clock.h"
 #include "link/serial_port.h"
 
 namespace tarvex {
@@ -16,10 +18,15 @@ class DTCSession {
   // The output keeps at most this many characters, the newest; the oldest go.
   // Far more than any trouble-code answer, so only a long session trims it.
   static constexpr qsizetype kMaxOutput = 64 * 1024;
+  // The window is told of new output at most this often: showing the text
+  // costs in proportion to all of it, and an adapter gone wild may send a
+  // character a millisecond, or megabytes.
+  static constexpr Millis kShowEvery{100};
 
   // The port belongs to the window, which routes its notifications to
   // onPortEvent(). initialOutput: what the output shows before any answer.
-  DTCSession(SerialPort& port, QString initialOutput);
+  DTCSession(SerialPort& port, Clock& clock, QString initialOutput);
+  ~DTCSession();
 
   // Opens the port and resets the adapter. Returns the message for the user
   // when the port cannot be opened or written; the port is closed then.
@@ -40,23 +47,39 @@ class DTCSession {
     onFailure_ = std::move(handler);
   }
 
-  const QString& output() const { return output_; }
+  // The newest kMaxOutput characters. Costs a copy of them once the session
+  // has trimmed anything: ask when showing, not for every arrival.
+  QString output() const;
   // The user edited the box: later text is appended to the edited text.
   void setOutput(const QString& text);
-  void setOutputChanged(std::function<void(const QString&)> callback) {
-    outputChanged_ = std::move(callback);
-  }
+  // Called when the output changed: at once if nothing was told within the
+  // last kShowEvery, else once that time is up, with all that came meanwhile.
+  void setOutputChanged(std::function<void()> callback) { outputChanged_ = std::move(callback); }
 
  private:
   std::optional<QString> send(const char* command);
   std::optional<QString> lost();
   void append(const QString& text);
+  void showPending();
+  void show();
 
   SerialPort& port_;
+  // The output, with up to kMaxOutput older characters before it: cutting
+  // them away only when that many have gathered keeps an arrival's cost to
+  // its own length.
   QString output_;
-  std::function<void(const QString&)> outputChanged_;
+  std::unique_ptr<Timer> showTimer_;
+  bool showPending_ = false;
+  qsizetype unshown_ = 0;  // characters at the end of output_ the window was not told of
+  std::function<void()> outputChanged_;
   std::function<void(const QString&)> onFailure_;
   bool openFailed_ = false;
 };
+
+// The adapter's bytes as the output shows them: Latin-1, with NULs left out
+// (they carry nothing, and a text box handles them badly) and every other
+// control character but tab, line feed and carriage return shown as U+FFFD.
+// Only the last `keep` characters are made.
+QString outputText(const QByteArray& bytes, qsizetype keep);
 
 }  // namespace tarvex

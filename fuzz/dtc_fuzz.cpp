@@ -5,13 +5,15 @@
 #include <cstdlib>
 
 #include "dtc/dtc_session.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial_port.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tarvex;
   FuzzedDataProvider in(data, size);
   testing::FakeSerialPort port;
-  DTCSession session(port, QStringLiteral("DTC Here"));
+  testing::FakeClock clock;
+  DTCSession session(port, clock, QStringLiteral("DTC Here"));
   port.setNotify([&](PortEvent event) { session.onPortEvent(event); });
   session.open();
   while (in.remaining_bytes() > 0) {
@@ -22,6 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       case 1:
         session.sendRead();
+        break;
+      case 2:
+        clock.advance(DTCSession::kShowEvery);
         break;
       default:
         port.receive(QByteArray::fromStdString(piece));

@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "tests/support/drag_ports.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/layout_check.h"
 
 namespace tarvex {
@@ -15,11 +16,13 @@ namespace {
 struct DTCReaderTest : ::testing::Test {
   ~DTCReaderTest() override { qDeleteAll(QApplication::topLevelWidgets()); }
   DTCReader* open() {
-    return new DTCReader(factory, [this](QWidget*, Urgency, const QString& message) { reported << message; });
+    return new DTCReader(
+        factory, [this](QWidget*, Urgency, const QString& message) { reported << message; }, nullptr, &clock);
   }
   static QLineEdit* output(QWidget* w) { return w->findChild<QLineEdit*>("DTCOutput"); }
   static void click(QWidget* w, const char* button) { w->findChild<QPushButton*>(button)->click(); }
 
+  testing::FakeClock clock;
   testing::FakeSerialPort device{"/dev/ttyUSB0"};
   testing::ProxyPortFactory factory{device};
   QStringList reported;
@@ -37,6 +40,16 @@ TEST_F(DTCReaderTest, ResetsOnOpenSendsTheButtonsCommandsAndShowsTheAnswers) {
   device.receive(QByteArray(70000, 'A') + "END");
   EXPECT_EQ(output(w)->text().size(), 64 * 1024);
   EXPECT_TRUE(output(w)->text().endsWith("AEND"));
+  // With the box full, a flood of small arrivals sets it once per interval, not once each.
+  int sets = 0;
+  QObject::connect(output(w), &QLineEdit::textChanged, [&] { ++sets; });
+  for (int i = 0; i < 500; ++i) device.receive("43 01 33\r");
+  QCoreApplication::processEvents();
+  EXPECT_EQ(sets, 0);
+  clock.advance(DTCSession::kShowEvery);
+  EXPECT_EQ(sets, 1);
+  const QString sent = QString(70000, 'A') + "END" + QStringLiteral("43 01 33\r").repeated(500);
+  EXPECT_EQ(output(w)->text(), sent.right(DTCSession::kMaxOutput));
 }
 
 TEST_F(DTCReaderTest, PortHeldElsewhereIsReportedAndAReopenedWindowStartsAfresh) {
