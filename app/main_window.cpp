@@ -45,9 +45,11 @@ WindowRegistry::WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fil
       fileDialog_(fileDialog),
       report_(orMessageBox(std::move(report))),
       portChooser_(portChooser) {
-  // The window that opens the port is the one the user is working in.
-  ports_.setNotice(
-      [this](const QString& text) { report_(QApplication::activeWindow(), Urgency::kNotice, text); });
+  // The window that opens the port is the one the user is working in; what
+  // the port has to say is the line speed it found, whatever that window is.
+  ports_.setNotice([this](const QString& text) {
+    report_(QApplication::activeWindow(), Urgency::kNotice, Message(text, QStringLiteral("Line speed")));
+  });
 }
 
 WindowRegistry::~WindowRegistry() {
