@@ -24,9 +24,8 @@ QString outputText(const QByteArray& bytes, qsizetype keep) {
 }
 
 DTCSession::DTCSession(SerialPort& port, Clock& clock, QString initialOutput)
-    : port_(port), output_(std::move(initialOutput)), showTimer_(clock.createTimer()) {
+    : port_(port), clock_(clock), output_(std::move(initialOutput)), showTimer_(clock.createTimer()) {
   showTimer_->setSingleShot(true);
-  showTimer_->setInterval(kShowEvery);
   showTimer_->setCallback([this] { showPending(); });
 }
 
@@ -101,8 +100,11 @@ void DTCSession::showPending() {
 void DTCSession::show() {
   showPending_ = false;
   unshown_ = 0;
-  showTimer_->start();
+  const Micros before = clock_.now();
   if (outputChanged_) outputChanged_();
+  const Millis took = std::chrono::duration_cast<Millis>(clock_.now() - before);
+  showTimer_->setInterval(std::max(kShowEvery, took * kShowPause));
+  showTimer_->start();
 }
 
 }  // namespace tarvex

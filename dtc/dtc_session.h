@@ -22,6 +22,10 @@ class DTCSession {
   // costs in proportion to all of it, and an adapter gone wild may send a
   // character a millisecond, or megabytes.
   static constexpr Millis kShowEvery{100};
+  // ... and a show that took long waits this many times as long for the next,
+  // so that showing takes a small share of the time even with the box full
+  // (64 KiB take a line edit some 20 ms).
+  static constexpr int kShowPause = 20;
 
   // The port belongs to the window, which routes its notifications to
   // onPortEvent(). initialOutput: what the output shows before any answer.
@@ -52,8 +56,9 @@ class DTCSession {
   QString output() const;
   // The user edited the box: later text is appended to the edited text.
   void setOutput(const QString& text);
-  // Called when the output changed: at once if nothing was told within the
-  // last kShowEvery, else once that time is up, with all that came meanwhile.
+  // Called when the output changed: at once if nothing was told for a while
+  // (kShowEvery, or kShowPause times as long as the last call took), else once
+  // that time is up, with all that came meanwhile.
   void setOutputChanged(std::function<void()> callback) { outputChanged_ = std::move(callback); }
 
  private:
@@ -64,6 +69,7 @@ class DTCSession {
   void show();
 
   SerialPort& port_;
+  Clock& clock_;
   // The output, with up to kMaxOutput older characters before it: cutting
   // them away only when that many have gathered keeps an arrival's cost to
   // its own length.

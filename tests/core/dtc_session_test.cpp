@@ -71,6 +71,18 @@ TEST(DTCSession, WindowIsToldAtAPacedRateWhateverArrivesAndHoweverMuchIsHeld) {
   EXPECT_GE(rig.shown.size(), 20);
   EXPECT_LE(rig.shown.size(), 22);
   EXPECT_EQ(rig.shown.last(), sent.right(DTCSession::kMaxOutput));
+  // Shows that take 25 ms each come every half second.
+  rig.session.setOutputChanged([&] {
+    rig.shown << rig.session.output();
+    rig.clock.sleep(25ms);
+  });
+  rig.shown.clear();
+  for (int i = 0; i < 1920; ++i) {
+    rig.clock.advance(1042us);
+    rig.port.receive("c");
+  }
+  EXPECT_GE(rig.shown.size(), 4);
+  EXPECT_LE(rig.shown.size(), 5);
 }
 
 TEST(DTCSession, AppendsToEditedTextAndTrimsItToTheNewest64KiB) {
