@@ -17,7 +17,7 @@ enum class Urgency {
 // it. Converts from and to its text, so reporters that only keep the text need
 // not know of the topic.
 struct Message {
-  Message(QString text, QString topic = {}) : text(std::move(text)), topic(std::move(topic)) {}  // NOLINT
+  Message(QString what, QString about = {}) : text(std::move(what)), topic(std::move(about)) {}  // NOLINT
   operator const QString&() const { return text; }                                               // NOLINT
   QString text;
   QString topic;

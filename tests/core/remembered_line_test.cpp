@@ -24,7 +24,7 @@ TEST(RememberedLine, CommandLineWinsThenWhatAnsweredThenTheDefaults) {
     const char* storedBaud;
     std::optional<QString> port;
     std::optional<qint32> baud;
-    QString device;
+    const char* device;
     qint32 expectedBaud;
   } cases[] = {
       {nullptr, nullptr, none, {}, "/dev/ttyS0", 9600},
@@ -38,12 +38,12 @@ TEST(RememberedLine, CommandLineWinsThenWhatAnsweredThenTheDefaults) {
       {nullptr, "38400", none, {}, "/dev/ttyS0", 9600},  // a speed without its device
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.device) + " " + std::to_string(c.expectedBaud));
+    SCOPED_TRACE(std::string(c.device) + " " + std::to_string(c.expectedBaud));
     Settings s;
     if (c.storedPort) s.settings.setValue(QStringLiteral("port"), QString::fromLatin1(c.storedPort));
     if (c.storedBaud) s.settings.setValue(QStringLiteral("baud"), QString::fromLatin1(c.storedBaud));
     const LineChoice line = chooseLine(c.port, c.baud, s.line, QStringLiteral("/dev/ttyS0"));
-    EXPECT_EQ(line.device, c.device);
+    EXPECT_EQ(line.device, QLatin1String(c.device));
     EXPECT_EQ(line.baud, c.expectedBaud);
   }
 }

@@ -48,7 +48,8 @@ TEST_F(DTCReaderTest, ResetsOnOpenSendsTheButtonsCommandsAndShowsTheAnswers) {
   EXPECT_EQ(sets, 0);
   clock.advance(DTCSession::kShowEvery);
   EXPECT_EQ(sets, 1);
-  const QString sent = QString(70000, 'A') + "END" + QStringLiteral("43 01 33\r").repeated(500);
+  const QString sent =
+      QString(70000, QLatin1Char('A')) + QStringLiteral("END") + QStringLiteral("43 01 33\r").repeated(500);
   EXPECT_EQ(output(w)->text(), sent.right(DTCSession::kMaxOutput));
 }
 

@@ -13,6 +13,8 @@
 #include "ui/message.h"
 #include "ui/port_chooser.h"
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace tarvex {
 namespace {
 
@@ -74,16 +76,16 @@ QPushButton* useButton(const QDialog& dialog) {
 }
 
 // Busy devices are marked; the path is picked from the list or typed, and
-// "Use this port" needs one.
+// u"Use this port"_s needs one.
 TEST_F(UiTest, PortDialogMarksBusyDevicesAndTakesAPickedOrTypedPath) {
-  const QStringList devices{"/dev/ttyUSB0", "/dev/ttyACM0", "/dev/ttyS0"};
-  PortDialog dialog(nullptr, QStringLiteral("Cannot open"), devices, {"/dev/ttyUSB0", "/dev/ttyS4"});
+  const QStringList devices{u"/dev/ttyUSB0"_s, u"/dev/ttyACM0"_s, u"/dev/ttyS0"_s};
+  PortDialog dialog(nullptr, QStringLiteral("Cannot open"), devices, {u"/dev/ttyUSB0"_s, u"/dev/ttyS4"_s});
   auto* list = dialog.findChild<QListWidget*>();
   auto* path = dialog.findChild<QLineEdit*>();
   QPushButton* use = useButton(dialog);
   ASSERT_TRUE(list && path && use);
-  EXPECT_EQ(itemTexts(*list),
-            (QStringList{"/dev/ttyUSB0 (busy: another program holds it)", "/dev/ttyACM0", "/dev/ttyS0"}));
+  EXPECT_EQ(itemTexts(*list), (QStringList{u"/dev/ttyUSB0 (busy: another program holds it)"_s,
+                                           u"/dev/ttyACM0"_s, u"/dev/ttyS0"_s}));
   EXPECT_EQ(dialog.device(), QStringLiteral("/dev/ttyACM0"));  // the first free one
   list->setCurrentRow(0);
   EXPECT_EQ(dialog.device(), QStringLiteral("/dev/ttyUSB0"));
@@ -107,7 +109,7 @@ TEST_F(UiTest, PortDialogMarksBusyDevicesAndTakesAPickedOrTypedPath) {
 TEST_F(UiTest, AFailedOpenOffersTheChooserWhereOneCanHelp) {
   struct Chooser final : PortChooser {
     std::optional<QString> choosePort(QWidget*, const QString&, const QStringList& devices) override {
-      offered << devices.join(',');
+      offered << devices.join(u',');
       return QStringLiteral("/dev/rfcomm0");
     }
     QStringList offered;
@@ -120,10 +122,14 @@ TEST_F(UiTest, AFailedOpenOffersTheChooserWhereOneCanHelp) {
     QString told;
   } cases[] = {
       {true, false, {}, true, {}},
-      {true, false, {"/dev/ttyUSB0"}, true, {}},
-      {false, false, {}, false, "Cannot open\n\nNo serial port was found on this computer."},
-      {false, false, {"/dev/ttyUSB0"}, false, "Cannot open\n\nSerial ports on this computer: /dev/ttyUSB0."},
-      {true, true, {"/dev/ttyUSB0"}, false, "Cannot open"},
+      {true, false, {u"/dev/ttyUSB0"_s}, true, {}},
+      {false, false, {}, false, u"Cannot open\n\nNo serial port was found on this computer."_s},
+      {false,
+       false,
+       {u"/dev/ttyUSB0"_s},
+       false,
+       u"Cannot open\n\nSerial ports on this computer: /dev/ttyUSB0."_s},
+      {true, true, {u"/dev/ttyUSB0"_s}, false, u"Cannot open"_s},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.told.toStdString());
@@ -137,8 +143,8 @@ TEST_F(UiTest, AFailedOpenOffersTheChooserWhereOneCanHelp) {
         offerOtherPort(nullptr, QStringLiteral("Cannot open"), ports, c.withChooser ? &chooser : nullptr,
                        [&](QWidget*, Urgency, const QString& m) { told << m; });
     EXPECT_EQ(chosen, c.chosen);
-    EXPECT_EQ(ports.picked, c.chosen ? QStringList{"/dev/rfcomm0"} : QStringList{});
-    EXPECT_EQ(chooser.offered, c.chosen ? QStringList{c.present.join(',')} : QStringList{});
+    EXPECT_EQ(ports.picked, c.chosen ? QStringList{u"/dev/rfcomm0"_s} : QStringList{});
+    EXPECT_EQ(chooser.offered, c.chosen ? QStringList{c.present.join(u',')} : QStringList{});
     EXPECT_EQ(told, c.told.isEmpty() ? QStringList{} : QStringList{c.told});
   }
 }
@@ -148,7 +154,7 @@ TEST_F(UiTest, QtPortChooserReturnsTheTypedPathAndAskedWhichDevicesAreBusy) {
   int asked = 0;
   QtPortChooser chooser([&] {
     ++asked;
-    return QStringList{"/dev/ttyUSB0"};
+    return QStringList{u"/dev/ttyUSB0"_s};
   });
   QString shown;
   QTimer::singleShot(0, [&] {
@@ -158,7 +164,7 @@ TEST_F(UiTest, QtPortChooserReturnsTheTypedPathAndAskedWhichDevicesAreBusy) {
     dialog->findChild<QLineEdit*>()->setText(QStringLiteral("/dev/rfcomm0"));
     dialog->accept();
   });
-  EXPECT_EQ(chooser.choosePort(nullptr, QStringLiteral("Cannot open"), {"/dev/ttyUSB0"}),
+  EXPECT_EQ(chooser.choosePort(nullptr, QStringLiteral("Cannot open"), {u"/dev/ttyUSB0"_s}),
             QStringLiteral("/dev/rfcomm0"));
   EXPECT_EQ(asked, 1);
   EXPECT_EQ(shown, QStringLiteral("/dev/ttyUSB0 (busy: another program holds it)"));
