@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QPointer>
+#include <QSettings>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "app/main_window.h"
 #include "link/line_speed.h"
 #include "link/qt_serial_port.h"
+#include "link/remembered_line.h"
 #include "sim/sim_adapter.h"
 #include "sim/sim_port.h"
 #include "sim/vehicle.h"
@@ -76,6 +78,18 @@ bool catchQuitSignals() {
   return true;
 }
 
+// The device and speed on which the adapter last answered, unless --port or
+// --baud say otherwise; whatever answers in this run is kept for the next.
+std::unique_ptr<tarvex::PortFactory> devicePorts(const std::optional<QString>& port,
+                                                 const std::optional<qint32>& baud,
+                                                 tarvex::RememberedLine& remembered) {
+  const tarvex::LineChoice line = tarvex::chooseLine(port, baud, remembered, tarvex::defaultPortName());
+  auto device = std::make_unique<tarvex::QtPortFactory>(line.device, line.baud);
+  const tarvex::QtPortFactory* speed = device.get();
+  return std::make_unique<tarvex::RememberingPortFactory>(
+      std::move(device), [speed] { return speed->baud(); }, remembered);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,12 +110,13 @@ int main(int argc, char** argv) {
                                          QStringLiteral("Displays the version and exits."));
   const QCommandLineOption portOption(
       QStringLiteral("port"),
-      QStringLiteral("Serial device of the adapter (default: %1).").arg(tarvex::defaultPortName()),
+      QStringLiteral("Serial device of the adapter (default: %1, or the one that last answered).")
+          .arg(tarvex::defaultPortName()),
       QStringLiteral("DEVICE"), tarvex::defaultPortName());
   const QCommandLineOption baudOption(
       QStringLiteral("baud"),
       QStringLiteral("Line speed: %1, or auto to find the adapter's speed when a window first opens the port "
-                     "(default: %2).")
+                     "(default: %2, or the speed that last answered on that device).")
           .arg(tarvex::baudRatesText())
           .arg(tarvex::kDefaultBaud),
       QStringLiteral("N|auto"), QString::number(tarvex::kDefaultBaud));
@@ -156,6 +171,10 @@ int main(int argc, char** argv) {
     });
   }
 
+  QCoreApplication::setOrganizationName(QStringLiteral("Tarvex"));
+  QSettings settings;
+  tarvex::RememberedLine remembered(settings);
+
   tarvex::SystemClock clock;
   std::unique_ptr<tarvex::sim::Vehicle> vehicle;
   std::unique_ptr<tarvex::sim::SimAdapter> adapter;
@@ -165,11 +184,17 @@ int main(int argc, char** argv) {
     adapter = std::make_unique<tarvex::sim::SimAdapter>(*vehicle, clock.now());
     ports = std::make_unique<tarvex::sim::SimPortFactory>(clock, *adapter);
   } else {
-    ports = std::make_unique<tarvex::QtPortFactory>(parser.value(portOption), *baud);
+    ports = devicePorts(parser.isSet(portOption) ? std::optional(parser.value(portOption)) : std::nullopt,
+                        parser.isSet(baudOption) ? baud : std::nullopt, remembered);
   }
 
   tarvex::QtFileDialog fileDialog;
-  tarvex::QtPortChooser portChooser;
+  tarvex::QtPortChooser portChooser([] {
+    QStringList busy;
+    for (const tarvex::SerialDeviceInfo& d : tarvex::serialDevices())
+      if (d.busy) busy << d.device;
+    return busy;
+  });
   tarvex::WindowRegistry windows(*ports, clock, fileDialog, {}, &portChooser);
   QPointer<tarvex::Tarvex> mainWindow = new tarvex::Tarvex(windows);
   mainWindow->setAttribute(Qt::WA_DeleteOnClose);

@@ -43,8 +43,9 @@ WindowRegistry::WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fil
       report_(orMessageBox(std::move(report))),
       portChooser_(portChooser) {
   // The window that opens the port is the one the user is working in.
-  ports_.setNotice(
-      [this](const QString& text) { report_(QApplication::activeWindow(), Urgency::kNotice, text); });
+  ports_.setNotice([this](const QString& text) {
+    report_(QApplication::activeWindow(), Urgency::kNotice, Message(text, QStringLiteral("Line speed")));
+  });
   // While the line speed is looked for, the pointer says so; every window
   // stays usable, and Stop ends the search.
   ports_.setStatus([](const QString& text) {

@@ -25,7 +25,7 @@ DTCReader::DTCReader(PortFactory& ports, Clock& clock, Reporter reporter, PortCh
   // The box holds the whole session's text, more than a line edit's default.
   DTCOutput->setMaxLength(int(DTCSession::kMaxOutput) + 1);
   DTCOutput->setText(session_->output());
-  session_->setOutputChanged([this](const QString& text) { DTCOutput->setText(text); });
+  session_->setOutputChanged([this] { DTCOutput->setText(session_->output()); });
   connect(DTCOutput, &QLineEdit::textEdited, this,
           [this](const QString& text) { session_->setOutput(text); });
   connect(controls_.get<QPushButton>(QStringLiteral("pb_ReadDTC")), &QPushButton::clicked, this,

@@ -2,8 +2,10 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 
+#include "link/clock.h"
 #include "link/polling_session.h"
 
 namespace tarvex {
@@ -16,6 +18,14 @@ class DTCSession {
   // The output keeps at most this many characters, the newest; the oldest go.
   // Far more than any trouble-code answer, so only a long session trims it.
   static constexpr qsizetype kMaxOutput = 64 * 1024;
+  // The window is told of new output at most this often: showing the text
+  // costs in proportion to all of it, and an adapter gone wild may send a
+  // character a millisecond, or megabytes.
+  static constexpr Millis kShowEvery{100};
+  // ... and a show that took long waits this many times as long for the next,
+  // so that showing takes a small share of the time even with the box full
+  // (64 KiB take a line edit some 20 ms).
+  static constexpr int kShowPause = 20;
 
   // The port and the (unarmed) reply timer belong to the window, which routes
   // the port's notifications to onPortEvent(). initialOutput: what the output
@@ -37,20 +47,38 @@ class DTCSession {
   void onPortEvent(PortEvent event);
   void setFailureHandler(std::function<void(const PortFailure&)> handler) { onFailure_ = std::move(handler); }
 
-  const QString& output() const { return output_; }
+  // The newest kMaxOutput characters. Costs a copy of them once the session
+  // has trimmed anything: ask when showing, not for every arrival.
+  QString output() const;
   // The user edited the box: later text is appended to the edited text.
   void setOutput(const QString& text);
-  void setOutputChanged(std::function<void(const QString&)> callback) {
-    outputChanged_ = std::move(callback);
-  }
+  // Called when the output changed: at once if nothing was told for a while
+  // (kShowEvery, or kShowPause times as long as the last call took), else once
+  // that time is up, with all that came meanwhile.
+  void setOutputChanged(std::function<void()> callback) { outputChanged_ = std::move(callback); }
 
  private:
   void append(const QString& text);
+  void showPending();
+  void show();
 
   PollingSession session_;
+  Clock& clock_;
+  // The output, with up to kMaxOutput older characters before it: cutting
+  // them away only when that many have gathered keeps an arrival's cost to
+  // its own length.
   QString output_;
-  std::function<void(const QString&)> outputChanged_;
+  std::unique_ptr<Timer> showTimer_;
+  bool showPending_ = false;
+  qsizetype unshown_ = 0;  // characters at the end of output_ the window was not told of
+  std::function<void()> outputChanged_;
   std::function<void(const PortFailure&)> onFailure_;
 };
+
+// The adapter's bytes as the output shows them: Latin-1, with NULs left out
+// (they carry nothing, and a text box handles them badly) and every other
+// control character but tab, line feed and carriage return shown as U+FFFD.
+// Only the last `keep` characters are made.
+QString outputText(const QByteArray& bytes, qsizetype keep);
 
 }  // namespace tarvex

@@ -26,6 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case 1:
         session.sendRead();
         break;
+      case 2:
+        clock.advance(DTCSession::kShowEvery);
+        break;
       default:
         port.receive(QByteArray::fromStdString(piece));
     }

@@ -5,9 +5,15 @@
 
 namespace tarvex {
 
-void showMessage(QWidget* window, Urgency urgency, const QString& message) {
+QString messageTitle(const QWidget* window, const Message& message) {
+  if (!message.topic.isEmpty()) return message.topic;
+  if (window && !window->windowTitle().isEmpty()) return window->windowTitle();
+  return QStringLiteral("Tarvex");
+}
+
+void showMessage(QWidget* window, Urgency urgency, const Message& message) {
   auto* box = new QMessageBox(urgency == Urgency::kError ? QMessageBox::Warning : QMessageBox::Information,
-                              window ? window->windowTitle() : QString(), message, QMessageBox::Ok, window);
+                              messageTitle(window, message), message.text, QMessageBox::Ok, window);
   box->setAttribute(Qt::WA_DeleteOnClose);
   // Neither box runs an event loop of its own inside the handler that shows
   // it: an error holds its window until it is read, a notice holds nothing.

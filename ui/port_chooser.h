@@ -1,13 +1,16 @@
 #pragma once
 
+#include <QDialog>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 #include "link/serial_port.h"
 #include "ui/message.h"
 
-class QWidget;
+class QLineEdit;
+class QListWidget;
 
 namespace tarvex {
 
@@ -21,16 +24,36 @@ class PortChooser {
                                             const QStringList& devices) = 0;
 };
 
-// A small dialog: the message, the devices in a list, "Use this port" and "Cancel".
+// The chooser's dialog: the message, the devices in a list with those another
+// program holds marked busy, and the path of the device to use, which picking
+// one from the list fills in and the user may type instead (a Bluetooth
+// device such as /dev/rfcomm0 the system does not list). "Use this port"
+// needs a path.
+class PortDialog final : public QDialog {
+ public:
+  PortDialog(QWidget* parent, const QString& message, const QStringList& devices, const QStringList& busy);
+  QString device() const;
+
+ private:
+  QListWidget* list_;
+  QLineEdit* path_;
+};
+
+// Shows the dialog. busyDevices: the devices another program holds now.
 class QtPortChooser final : public PortChooser {
  public:
+  explicit QtPortChooser(std::function<QStringList()> busyDevices = {})
+      : busyDevices_(std::move(busyDevices)) {}
   std::optional<QString> choosePort(QWidget* parent, const QString& message,
                                     const QStringList& devices) override;
+
+ private:
+  std::function<QStringList()> busyDevices_;
 };
 
 // A window's port would not open: the user learns why and which devices there
-// are, and may pick one (with a chooser) for every window for the rest of the
-// run; nothing is saved. True when one was picked: the window tries again.
+// are, and may pick or name one (with a chooser) for every window for the
+// rest of the run. True when one was chosen: the window tries again.
 bool offerOtherPort(QWidget* window, const QString& message, PortFactory& ports, PortChooser* chooser,
                     const Reporter& report);
 

@@ -8,64 +8,113 @@
 namespace tarvex {
 namespace {
 
+using namespace std::chrono_literals;
+using testing::FakeClock;
 using testing::FakeSerialPort;
 
-TEST(DTCSession, AppendsThePiecesInArrivalOrder) {
+struct Rig {
+  explicit Rig(const QString& device = QStringLiteral("/dev/fake0")) : port(device) {
+    port.setNotify([this](PortEvent e) { session.onPortEvent(e); });
+    session.setOutputChanged([this] { shown << session.output(); });
+  }
+  FakeSerialPort port;
+  FakeClock clock;
+  std::unique_ptr<Timer> timer = clock.createTimer();
+  DTCSession session{port, *timer, clock, QStringLiteral("DTC Here")};
+  QStringList shown;  // the output each time the window was told
+};
+
+TEST(DTCSession, AppendsThePiecesInArrivalOrderWithControlCharactersMadeHarmless) {
   const struct {
     std::vector<QByteArray> pieces;
-    const char* expected;
+    QString expected;
   } cases[] = {
-      {{"ATZ"}, "DTC HereATZ"},
-      {{"43 01 33", "\r"}, "DTC Here43 01 33\r\n"},
-      {{"43 01 33\r", "\r>"}, "DTC Here43 01 33\r\r>"},
-      {{"03\r43 00\r", "\r", ">03\r43 01\r"}, "DTC Here03\r43 00\r\r\n>03\r43 01\r"},
-      {{"\n", ""}, "DTC Here\n"},
+      {{"ATZ"}, QStringLiteral("DTC HereATZ")},
+      {{"43 01 33", "\r"}, QStringLiteral("DTC Here43 01 33\r\n")},
+      {{"43 01 33\r", "\r>"}, QStringLiteral("DTC Here43 01 33\r\r>")},
+      {{"03\r43 00\r", "\r", ">03\r43 01\r"}, QStringLiteral("DTC Here03\r43 00\r\r\n>03\r43 01\r")},
+      {{"\n", ""}, QStringLiteral("DTC Here\n")},
+      // NULs go; other controls show as U+FFFD; tab, Latin-1 letters and garbage above 0x9f stay.
+      {{QByteArray("4\0003\0", 4), "\x01\t\x1b\x7f\x85\xe9\xff"},
+       QStringLiteral("DTC Here43\uFFFD\t\uFFFD\uFFFD\uFFFD\u00e9\u00ff")},
+      {{QByteArray(5000, '\0')}, QStringLiteral("DTC Here")},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.expected);
-    FakeSerialPort port;
-    testing::FakeClock clock;
-    std::unique_ptr<Timer> timer = clock.createTimer();
-    DTCSession session(port, *timer, clock, QStringLiteral("DTC Here"));
-    port.setNotify([&](PortEvent e) { session.onPortEvent(e); });
-    QString shown;
-    session.setOutputChanged([&](const QString& text) { shown = text; });
-    for (const QByteArray& piece : c.pieces) port.receive(piece);
-    EXPECT_EQ(session.output(), QString::fromLatin1(c.expected));
-    EXPECT_EQ(shown, session.output());
+    SCOPED_TRACE(c.expected.toStdString());
+    Rig rig;
+    for (const QByteArray& piece : c.pieces) rig.port.receive(piece);
+    rig.clock.advance(DTCSession::kShowEvery);
+    EXPECT_EQ(rig.session.output(), c.expected);
+    EXPECT_EQ(rig.shown.value(rig.shown.size() - 1, QStringLiteral("DTC Here")), c.expected);
   }
 }
 
+// However much the output holds, an arrival does not show it: the window is
+// told at once when nothing was told for a while, then at most once per
+// kShowEvery, and in the end always of everything.
+TEST(DTCSession, WindowIsToldAtAPacedRateWhateverArrivesAndHoweverMuchIsHeld) {
+  Rig rig;
+  // A flood in one piece: only its newest characters are kept; NULs don't count.
+  rig.port.receive(QByteArray(300000, 'A') + QByteArray(300000, '\0') + "END");
+  QString sent = QString(DTCSession::kMaxOutput - 3, QLatin1Char('A')) + QStringLiteral("END");
+  ASSERT_EQ(rig.shown, QStringList{sent});
+  // A thousand characters in one pass, then 960 a second for two seconds.
+  for (int i = 0; i < 1000; ++i) rig.port.receive("B");
+  EXPECT_EQ(rig.shown.size(), 1);
+  sent += QString(1000, QLatin1Char('B'));
+  for (int i = 0; i < 1920; ++i) {
+    rig.clock.advance(1042us);
+    const char c = char('a' + i % 26);
+    rig.port.receive(QByteArray(1, c));
+    sent += QLatin1Char(c);
+  }
+  rig.clock.advance(DTCSession::kShowEvery);
+  EXPECT_GE(rig.shown.size(), 20);
+  EXPECT_LE(rig.shown.size(), 22);
+  EXPECT_EQ(rig.shown.last(), sent.right(DTCSession::kMaxOutput));
+  // Shows that take 25 ms each come every half second.
+  rig.session.setOutputChanged([&] {
+    rig.shown << rig.session.output();
+    rig.clock.sleep(25ms);
+  });
+  rig.shown.clear();
+  for (int i = 0; i < 1920; ++i) {
+    rig.clock.advance(1042us);
+    rig.port.receive("c");
+  }
+  EXPECT_GE(rig.shown.size(), 4);
+  EXPECT_LE(rig.shown.size(), 5);
+}
+
 TEST(DTCSession, AppendsToEditedTextAndTrimsItToTheNewest64KiB) {
-  FakeSerialPort port;
-  testing::FakeClock clock;
-  std::unique_ptr<Timer> timer = clock.createTimer();
-  DTCSession session(port, *timer, clock, QStringLiteral("DTC Here"));
-  port.setNotify([&](PortEvent e) { session.onPortEvent(e); });
-  session.setOutput(QStringLiteral("mine:"));
-  port.receive("43 00");
-  EXPECT_EQ(session.output(), QStringLiteral("mine:43 00"));
-  session.setOutput(QString(70000, QLatin1Char('B')) + QStringLiteral("END"));
-  EXPECT_EQ(session.output().size(), 64 * 1024);
-  EXPECT_TRUE(session.output().endsWith(QStringLiteral("BEND")));
+  Rig rig;
+  rig.session.setOutput(QStringLiteral("mine:"));
+  rig.port.receive("43 00");
+  EXPECT_EQ(rig.session.output(), QStringLiteral("mine:43 00"));
+  // Edited while an arrival was not shown yet: it is kept, after the edit.
+  rig.port.receive(">");
+  rig.session.setOutput(QStringLiteral("mine:43"));
+  rig.clock.advance(DTCSession::kShowEvery);
+  EXPECT_EQ(rig.shown.last(), QStringLiteral("mine:43>"));
+  rig.session.setOutput(QString(70000, QLatin1Char('B')) + QStringLiteral("END"));
+  rig.clock.advance(DTCSession::kShowEvery);
+  EXPECT_EQ(rig.session.output().size(), 64 * 1024);
+  EXPECT_TRUE(rig.session.output().endsWith(QStringLiteral("BEND")));
+  EXPECT_EQ(rig.shown.last(), rig.session.output());
 }
 
 // A device that fails is let go of at once, and the next command takes it again.
 TEST(DTCSession, PortThatFailsIsClosedReportedAndOpenedAgainOnTheNextCommand) {
-  FakeSerialPort port(QStringLiteral("/dev/ttyUSB0"));
-  testing::FakeClock clock;
-  std::unique_ptr<Timer> timer = clock.createTimer();
-  DTCSession session(port, *timer, clock, QStringLiteral("DTC Here"));
+  Rig rig(QStringLiteral("/dev/ttyUSB0"));
   QStringList failures;
-  port.setNotify([&](PortEvent e) { session.onPortEvent(e); });
-  session.setFailureHandler([&](const PortFailure& failure) { failures << failure.message(); });
-  ASSERT_EQ(session.open(), std::nullopt);
-  port.fail(QStringLiteral("Input/output error"));
+  rig.session.setFailureHandler([&](const PortFailure& failure) { failures << failure.message(); });
+  ASSERT_EQ(rig.session.open(), std::nullopt);
+  rig.port.fail(QStringLiteral("Input/output error"));
   EXPECT_EQ(failures, QStringList{QStringLiteral("Lost the adapter on /dev/ttyUSB0: Input/output error.")});
-  EXPECT_FALSE(port.isOpen());
-  EXPECT_EQ(session.sendRead(), std::nullopt);
-  EXPECT_TRUE(port.isOpen());
-  EXPECT_EQ(port.writes(), (QList<QByteArray>{"ATZ\r", "03\r"}));
+  EXPECT_FALSE(rig.port.isOpen());
+  EXPECT_EQ(rig.session.sendRead(), std::nullopt);
+  EXPECT_TRUE(rig.port.isOpen());
+  EXPECT_EQ(rig.port.writes(), (QList<QByteArray>{"ATZ\r", "03\r"}));
 }
 
 }  // namespace

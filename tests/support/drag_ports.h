@@ -51,6 +51,8 @@ class ProxyPortFactory final : public PortFactory {
   void setDeviceName(const QString& device) override { picked << device; }
   bool isHeld() const override { return device_.isOpen(); }
   const std::vector<bool>& dataTerminalReady() const { return dataTerminalReady_; }
+  // What the factory tells the user, as a real one does while a port opens.
+  void tell(const QString& text) const { notice(text); }
 
   QStringList present, picked;  // the devices listed, and those the user picked
 

@@ -40,6 +40,17 @@ TEST_F(DTCReaderTest, ResetsOnOpenSendsTheButtonsCommandsAndShowsTheAnswers) {
   device.receive(QByteArray(70000, 'A') + "END");
   EXPECT_EQ(output(w)->text().size(), 64 * 1024);
   EXPECT_TRUE(output(w)->text().endsWith("AEND"));
+  // With the box full, a flood of small arrivals sets it once per interval, not once each.
+  int sets = 0;
+  QObject::connect(output(w), &QLineEdit::textChanged, [&] { ++sets; });
+  for (int i = 0; i < 500; ++i) device.receive("43 01 33\r");
+  QCoreApplication::processEvents();
+  EXPECT_EQ(sets, 0);
+  clock.advance(DTCSession::kShowEvery);
+  EXPECT_EQ(sets, 1);
+  const QString sent =
+      QString(70000, QLatin1Char('A')) + QStringLiteral("END") + QStringLiteral("43 01 33\r").repeated(500);
+  EXPECT_EQ(output(w)->text(), sent.right(DTCSession::kMaxOutput));
 }
 
 TEST_F(DTCReaderTest, PortHeldElsewhereIsReportedAndAReopenedWindowStartsAfresh) {

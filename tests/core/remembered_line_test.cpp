@@ -1,0 +1,89 @@
+#include "link/remembered_line.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include "link/line_speed.h"
+#include "tests/support/drag_ports.h"
+
+namespace tarvex {
+namespace {
+
+// Settings in a file of the test's own, never the user's.
+struct Settings {
+  QTemporaryDir dir;
+  QSettings settings{dir.filePath(QStringLiteral("tarvex.conf")), QSettings::IniFormat};
+  RememberedLine line{settings};
+};
+
+TEST(RememberedLine, CommandLineWinsThenWhatAnsweredThenTheDefaults) {
+  const std::optional<QString> none;
+  const struct {
+    const char* storedPort;
+    const char* storedBaud;
+    std::optional<QString> port;
+    std::optional<qint32> baud;
+    const char* device;
+    qint32 expectedBaud;
+  } cases[] = {
+      {nullptr, nullptr, none, {}, "/dev/ttyS0", 9600},
+      {"/dev/ttyUSB0", "38400", none, {}, "/dev/ttyUSB0", 38400},
+      {"/dev/ttyUSB0", "38400", QStringLiteral("/dev/ttyUSB0"), {}, "/dev/ttyUSB0", 38400},
+      {"/dev/ttyUSB0", "38400", QStringLiteral("/dev/rfcomm0"), {}, "/dev/rfcomm0", 9600},
+      {"/dev/ttyUSB0", "38400", none, 115200, "/dev/ttyUSB0", 115200},
+      {"/dev/ttyUSB0", "38400", none, kFindBaud, "/dev/ttyUSB0", kFindBaud},
+      {"/dev/ttyUSB0", "1234", none, {}, "/dev/ttyUSB0", 9600},  // no speed Tarvex has
+      {"/dev/ttyUSB0", "auto", none, {}, "/dev/ttyUSB0", 9600},
+      {nullptr, "38400", none, {}, "/dev/ttyS0", 9600},  // a speed without its device
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.device) + " " + std::to_string(c.expectedBaud));
+    Settings s;
+    if (c.storedPort) s.settings.setValue(QStringLiteral("port"), QString::fromLatin1(c.storedPort));
+    if (c.storedBaud) s.settings.setValue(QStringLiteral("baud"), QString::fromLatin1(c.storedBaud));
+    const LineChoice line = chooseLine(c.port, c.baud, s.line, QStringLiteral("/dev/ttyS0"));
+    EXPECT_EQ(line.device, QLatin1String(c.device));
+    EXPECT_EQ(line.baud, c.expectedBaud);
+  }
+}
+
+// Only a clean answer up to the adapter's prompt counts, in whatever pieces it
+// comes; the line kept is the device the port opened and the factory's speed then.
+TEST(RememberedLine, PortsRememberTheLineOnceTheAdapterGaveACompleteAnswer) {
+  const struct {
+    std::vector<QByteArray> pieces;
+    qint32 baud;
+    bool remembered;
+  } cases[] = {
+      {{"ATZ\r\r\rELM327 v1.5\r\r>"}, 38400, true},
+      {{"03\r", "NO DA", "TA\r\r", ">"}, 9600, true},
+      {{"43 01 33\r\r>"}, kFindBaud, false},         // the speed is still to be found
+      {{"\xfe\x80\x3e"}, 38400, false},              // garbage at a wrong speed
+      {{"\xf8", "ok\r>"}, 38400, false},             // garbage before the prompt
+      {{"\xf8>", "ELM327 v1.5\r\r>"}, 38400, true},  // the answer after garbage
+      {{"ELM327 v1.5\r\r"}, 38400, false},           // no prompt yet
+      {{">"}, 38400, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.pieces.front()));
+    Settings s;
+    s.settings.setValue(QStringLiteral("port"), QStringLiteral("/dev/ttyS0"));
+    testing::FakeSerialPort device(QStringLiteral("/dev/ttyUSB1"));
+    RememberingPortFactory ports(
+        std::make_unique<testing::ProxyPortFactory>(device), [&] { return c.baud; }, s.line);
+    const std::unique_ptr<SerialPort> port = ports.createPort({});
+    QByteArray read;
+    port->setNotify([&](PortEvent) { read += port->readAll(); });
+    ASSERT_TRUE(port->open());
+    for (const QByteArray& piece : c.pieces) device.receive(piece);
+    EXPECT_EQ(read, QByteArrayList(c.pieces.begin(), c.pieces.end()).join());  // passed on untouched
+    EXPECT_EQ(s.line.device(), c.remembered ? QStringLiteral("/dev/ttyUSB1") : QStringLiteral("/dev/ttyS0"));
+    if (c.remembered) {
+      EXPECT_EQ(s.line.baud(), c.baud);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarvex
