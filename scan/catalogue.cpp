@@ -49,6 +49,45 @@ constexpr std::array<std::string_view, kBoxCount> kBoxNames{
     "AirFuel", "O2B1S1", "O2B1S2", "O2B2S1",  "O2B2S2",  "FuelSysStatus", "EGRDP",   "EGRAP",
     "EGRDC",   "STFTB2", "LTFTB2", "O2B1S1T", "O2B1S2T", "O2B2S1T",       "O2B2S2T", "FuelSysStatusB2"};
 
+struct BoxMeaning {
+  std::string_view title;
+  std::string_view unit;
+};
+constexpr std::array<BoxMeaning, kBoxCount> kMeanings{{
+    {"Engine speed", "rpm"},
+    {"Vehicle speed", "km/h"},
+    {"Intake air temperature", "\u00B0C"},
+    {"Throttle position", "%"},
+    {"Engine load", "%"},
+    {"Mass air flow", "g/s"},
+    {"Coolant temperature", "\u00B0C"},
+    {"Short term fuel trim bank 1", "%"},
+    {"Long term fuel trim bank 1", "%"},
+    {"Engine run time", "s"},
+    {"Manifold absolute pressure", "kPa"},
+    {"Ignition timing", "\u00B0"},
+    {"Knock retard", "\u00B0"},
+    {"Trouble code count", ""},
+    {"Current gear", ""},
+    {"Ignition voltage", "V"},
+    {"Air fuel ratio", ":1"},
+    {"O2 sensor bank 1 sensor 1", "V"},
+    {"O2 sensor bank 1 sensor 2", "V"},
+    {"O2 sensor bank 2 sensor 1", "V"},
+    {"O2 sensor bank 2 sensor 2", "V"},
+    {"Fuel system status bank 1", ""},
+    {"EGR desired position", "%"},
+    {"EGR actual position", "%"},
+    {"EGR duty cycle", "%"},
+    {"Short term fuel trim bank 2", "%"},
+    {"Long term fuel trim bank 2", "%"},
+    {"O2 sensor trim bank 1 sensor 1", "%"},
+    {"O2 sensor trim bank 1 sensor 2", "%"},
+    {"O2 sensor trim bank 2 sensor 1", "%"},
+    {"O2 sensor trim bank 2 sensor 2", "%"},
+    {"Fuel system status bank 2", ""},
+}};
+
 std::array<CsvColumn, kCsvBoxColumns> buildCsvColumns() {
   std::array<CsvColumn, kCsvBoxColumns> columns{};
   for (const Parameter& p : kCatalogue) {
@@ -75,6 +114,13 @@ const Parameter& parameterAt(int position) {
 const std::array<CsvColumn, kCsvBoxColumns>& csvColumns() {
   static const std::array<CsvColumn, kCsvBoxColumns> columns = buildCsvColumns();
   return columns;
+}
+
+BoxChannel boxChannel(Box box) {
+  const BoxMeaning& m = kMeanings[static_cast<std::size_t>(box)];
+  for (const CsvColumn& column : csvColumns())
+    if (column.box == box) return {column.name, m.title, m.unit};
+  return {boxName(box), m.title, m.unit};
 }
 
 }  // namespace tarvex

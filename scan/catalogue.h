@@ -91,4 +91,14 @@ inline constexpr int kCsvBoxColumns = 27;
 // The logged boxes in log column order (the time column follows them).
 const std::array<CsvColumn, kCsvBoxColumns>& csvColumns();
 
+// A box's values as a channel of readings: named as its log column ("AFR",
+// "O2B1S1V"), or as the box where it has none ("DTC", "O2B1S1T"), with what
+// it is and its unit, for charts and replay alike.
+struct BoxChannel {
+  std::string_view name;
+  std::string_view title;
+  std::string_view unit;
+};
+BoxChannel boxChannel(Box box);
+
 }  // namespace tarvex

@@ -30,17 +30,25 @@ std::optional<Decoded> decode(const Parameter& row, const QString& out, const QL
   const double x = n;
   Decoded d;
   auto write = [&](Box box, QString text) { d.writes.emplace_back(box, std::move(text)); };
-  auto writeDecimal = [&](double value) { write(row.box, decimalText(value, locale)); };
+  auto number = [&](Box box, double value) { d.values.emplace_back(box, value); };
+  auto writeDecimal = [&](double value) {
+    write(row.box, decimalText(value, locale));
+    number(row.box, value);
+  };
+  auto writeWhole = [&](std::int32_t value) {
+    write(row.box, wholeText(value));
+    number(row.box, value);
+  };
 
   switch (row.conversion) {
     case Conversion::kQuarter:
       writeDecimal(x / 4);
       break;
     case Conversion::kWhole:
-      write(row.box, wholeText(n));
+      writeWhole(n);
       break;
     case Conversion::kMinus40:
-      write(row.box, wholeText(n - 40));
+      writeWhole(n - 40);
       break;
     case Conversion::kPercent:
       writeDecimal(x / 2.55);
@@ -60,14 +68,16 @@ std::optional<Decoded> decode(const Parameter& row, const QString& out, const QL
     case Conversion::kTroubleCodes: {
       const bool lampOn = n >= 128;
       d.milColour = lampOn ? kMilOn : kMilOff;
-      write(row.box, wholeText(lampOn ? n - 128 : n));
+      writeWhole(lampOn ? n - 128 : n);
       break;
     }
     case Conversion::kOxygen: {
       const std::int32_t a = HexToDec(out.left(3));
       const std::int32_t b = HexToDec(out.right(2));
       writeDecimal(a / 200.0);
-      write(*row.second, decimalText(static_cast<double>(b * 100) / 128 - 100, locale));
+      const double trim = static_cast<double>(b * 100) / 128 - 100;
+      write(*row.second, decimalText(trim, locale));
+      number(*row.second, trim);
       break;
     }
     case Conversion::kFuelStatus: {

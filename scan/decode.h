@@ -14,6 +14,7 @@ namespace tarvex {
 // What one answer changes on the window.
 struct Decoded {
   std::vector<std::pair<Box, QString>> writes;  // in the order they are written
+  std::vector<std::pair<Box, double>> values;   // the numbers behind them (not the status texts)
   std::optional<std::uint32_t> milColour;
 };
 

@@ -131,6 +131,14 @@ void ScanCycle::Display(const QString& out) {
   for (const auto& [box, text] : decoded->writes) boxes_.setText(box, text);
   if (decoded->milColour) boxes_.setMilColour(*decoded->milColour);
   const Micros at = clock_.now();
+  if (readings_) {
+    for (const auto& [box, value] : decoded->values) {
+      const BoxChannel c = boxChannel(box);
+      readings_->add(readings_->channel(toQString(c.name), toQString(c.title),
+                                        QString::fromUtf8(c.unit.data(), qsizetype(c.unit.size()))),
+                     at, value);
+    }
+  }
   for (const DecodedHandler& handler : onDecoded_) handler(*asked_, *decoded, at);
   // The needles follow what the speed and engine-speed boxes show.
   const Box box = asked_->box;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link/polling_session.h"
+#include "link/readings.h"
 #include "scan/catalogue.h"
 #include "scan/csv_log.h"
 #include "scan/decode.h"
@@ -57,6 +58,8 @@ class ScanCycle {
   // ignition off); again only after answers came and stopped again. The scan
   // goes on.
   void setSilenceHandler(std::function<void()> handler) { onSilence_ = std::move(handler); }
+  // Every decoded number goes here too, with the time it came.
+  void setReadings(Readings* readings) { readings_ = readings; }
   // Told every decoded answer, after the boxes show it.
   void addDecodedHandler(DecodedHandler handler) { onDecoded_.push_back(std::move(handler)); }
 
@@ -101,6 +104,7 @@ class ScanCycle {
   std::function<void(const ScanFailure&)> onFailure_;
   std::function<void()> onSilence_;
   std::vector<DecodedHandler> onDecoded_;
+  Readings* readings_ = nullptr;
 };
 
 }  // namespace tarvex

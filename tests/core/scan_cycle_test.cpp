@@ -172,9 +172,17 @@ TEST_F(ScanFixture, RepliesFillTheBoxesAndMoveTheVisibleNeedles) {
   startScan();
   answerSetup();
   takeCommands();
+  Readings readings;
+  scan.setReadings(&readings);
   boxes.setEnabled(Box::kRPM, false);  // deselected while its request is out: still decoded
+  clock.advance(20ms);
   answer("22000C01", "1A FA");
   EXPECT_EQ(boxes.text(Box::kRPM), QStringLiteral("1726.5"));
+  const int rpm = readings.find(QStringLiteral("RPM"));
+  ASSERT_NE(rpm, Readings::kNoChannel);
+  EXPECT_EQ(readings.channels()[rpm].unit, QStringLiteral("rpm"));
+  EXPECT_EQ(readings.series(rpm).values, std::vector<float>{1726.5f});  // the number, not the box read back
+  EXPECT_EQ(readings.toTime(readings.series(rpm).ms[0]), clock.now());
   EXPECT_EQ(gauges.tachs, QList<int>{1726});  // read back from the box, halves to even
   EXPECT_EQ(takeCommands(), QStringList{"22000D01"});
   gauges.visible = false;
