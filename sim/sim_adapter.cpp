@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sim/obd_services.h"
+
 namespace tarvex::sim {
 
 namespace {
@@ -23,6 +25,12 @@ const QByteArray kPhysicalHeader = QByteArray::fromHex("6C10F1");
 const QByteArray kFunctionalHeader = QByteArray::fromHex("686AF1");
 const QByteArray kPhysicalReply = QByteArray::fromHex("6CF110");
 const QByteArray kFunctionalReply = QByteArray::fromHex("486B10");
+// On CAN, three digits of ATSH: the functional address or one controller's.
+const QByteArray kCanFunctional = QByteArray::fromHex("0007DF");
+const QByteArray kCanEngine = QByteArray::fromHex("0007E0");
+const QByteArray kCanTransmission = QByteArray::fromHex("0007E1");
+// Each controller answers at its request address plus 8.
+constexpr std::uint16_t kCanReplyBase = 0x7E8;
 
 }  // namespace
 
@@ -65,6 +73,12 @@ QByteArray protocolName(int protocol) {
 SimAdapter::SimAdapter(Vehicle& vehicle, Micros engineStart, SimAdapterConfig config)
     : vehicle_(vehicle), engineStart_(engineStart), config_(config), rng_(config.seed), clock_(engineStart) {
   inputLineFree_ = outputLineFree_ = engineStart;
+  // The GM car's adapter was left on its protocol; the other one is fresh, on automatic search.
+  protocol_ = vehicle.config().car == Car::Can ? 0 : 2;
+}
+
+int SimAdapter::carProtocol() const {
+  return vehicle_.config().car == Car::Can ? 6 : 2;
 }
 
 void SimAdapter::receive(const QByteArray& bytes, Micros at) {
@@ -284,18 +298,19 @@ void SimAdapter::handleAt(const QByteArray& cmd, Micros at) {
     reply(QByteArray::number(volts, 'f', 1) + "V");
   } else if (cmd == "DP") {
     if (protocol_ == 0) {
-      reply(protocolFound_ ? QByteArray("AUTO, ") + protocolName(2) : protocolName(0));
+      reply(protocolFound_ ? QByteArray("AUTO, ") + protocolName(carProtocol()) : protocolName(0));
     } else {
       reply(protocolName(protocol_));
     }
   } else if (cmd == "DPN") {
     if (protocol_ == 0) {
-      reply(protocolFound_ ? "A2" : "0");
+      reply(protocolFound_ ? "A" + QByteArray::number(carProtocol()) : QByteArray("0"));
     } else {
       reply(QByteArray::number(protocol_, 16).toUpper());
     }
   } else if (flag("E", settings_.echo) || flag("L", settings_.linefeeds) || flag("S", settings_.spaces) ||
-             flag("H", settings_.headers) || flag("M", unused) || flag("R", unused) || flag("CAF", unused)) {
+             flag("H", settings_.headers) || flag("M", unused) || flag("R", unused) ||
+             flag("CAF", settings_.canAutoFormat)) {
   } else if (cmd == "AT0" || cmd == "AT1" || cmd == "AT2" || cmd == "PC" || cmd == "AL" || cmd == "NL") {
     reply("OK");
   } else if (cmd.startsWith("ST") && cmd.size() == 4 && isHex(cmd.mid(2))) {
@@ -303,7 +318,7 @@ void SimAdapter::handleAt(const QByteArray& cmd, Micros at) {
     settings_.timeoutUnits = units == 0 ? kDefaultTimeoutUnits : units;
     reply("OK");
   } else if (cmd.startsWith("SH") && (cmd.size() == 5 || cmd.size() == 8) && isHex(cmd.mid(2))) {
-    // Three digits are an 11-bit CAN identifier; this car will not hear it.
+    // Three digits are an 11-bit CAN identifier; the J1850 car will not hear it.
     QByteArray digits = cmd.mid(2);
     if (digits.size() == 3) digits.prepend("000");
     settings_.header = QByteArray::fromHex(digits);
@@ -331,12 +346,88 @@ QByteArray SimAdapter::formatFrame(const QByteArray& header, const QByteArray& d
     bytes = header + data;
     bytes.append(char(j1850Crc(bytes)));
   }
+  return hexText(bytes);
+}
+
+QByteArray SimAdapter::hexText(const QByteArray& bytes) const {
   QByteArray text;
   for (char b : bytes) {
     text += QByteArray::number(std::uint8_t(b), 16).rightJustified(2, '0').toUpper();
     if (settings_.spaces) text += ' ';
   }
   return text;
+}
+
+// One controller's message as the adapter prints it on CAN: in ISO 15765-2 frames (a single
+// frame up to seven bytes, else a first frame and consecutive ones of eight bytes, the last
+// padded). Formatting on and headers off, a long message shows as its byte count, then its
+// frames numbered "0:", "1:" ...; otherwise every frame is shown with its protocol bytes, after
+// its identifier when headers are on.
+QList<QByteArray> SimAdapter::canLines(std::uint16_t id, const QByteArray& data) const {
+  const QByteArray sep = settings_.spaces ? QByteArray(" ") : QByteArray();
+  const QByteArray idText = QByteArray::number(id, 16).toUpper() + sep;
+  const bool raw = settings_.headers || !settings_.canAutoFormat;
+  auto rawLine = [&](QByteArray frame) {
+    if (!settings_.canAutoFormat) frame.append(QByteArray(8 - frame.size(), '\0'));  // as on the bus
+    return (settings_.headers ? idText : QByteArray()) + hexText(frame);
+  };
+  if (data.size() <= 7) return {raw ? rawLine(char(data.size()) + data) : hexText(data)};
+
+  QList<QByteArray> lines;
+  const qsizetype n = data.size();
+  if (raw) {
+    QByteArray first;
+    first.append(char(0x10 | ((n >> 8) & 0x0F)));
+    first.append(char(n & 0xFF));
+    lines.append(rawLine(first + data.left(6)));
+  } else {
+    lines.append(QByteArray::number(n, 16).toUpper().rightJustified(3, '0'));
+    lines.append("0:" + sep + hexText(data.left(6)));
+  }
+  int index = 1;
+  for (qsizetype i = 6; i < n; i += 7, ++index) {
+    QByteArray chunk = data.mid(i, 7);
+    chunk.append(QByteArray(7 - chunk.size(), '\0'));
+    if (raw) {
+      lines.append(rawLine(char(0x20 | (index & 0x0F)) + chunk));
+    } else {
+      lines.append(QByteArray::number(index & 0x0F, 16).toUpper() + ":" + sep + hexText(chunk));
+    }
+  }
+  return lines;
+}
+
+// The answer lines of the car to a request, before the adapter adds its own.
+QList<QByteArray> SimAdapter::carFrames(const QByteArray& request, Millis vehicleTime) {
+  QList<QByteArray> frames;
+  const std::uint8_t service = std::uint8_t(request[0]);
+  const QByteArray& h = settings_.header;
+  if (vehicle_.config().car == Car::Can) {
+    std::vector<Ecu> addressed;
+    const bool functional = h == kFunctionalHeader || h == kCanFunctional;
+    if (functional || h == kCanEngine) addressed.push_back(Ecu::Engine);
+    if (functional || h == kCanTransmission) addressed.push_back(Ecu::Transmission);
+    for (const EcuMessage& m : standardAnswers(vehicle_, request, vehicleTime, addressed))
+      frames += canLines(std::uint16_t(kCanReplyBase + (m.ecu == Ecu::Engine ? 0 : 1)), m.data);
+    return frames;
+  }
+  const bool physical = h == kPhysicalHeader;
+  if (!physical && h != kFunctionalHeader) return frames;
+  const QByteArray replyHeader = physical ? kPhysicalReply : kFunctionalReply;
+  if (service == 0x22) {
+    if (!physical || request.size() < 3) return frames;
+    const std::uint16_t id = std::uint16_t((std::uint8_t(request[1]) << 8) | std::uint8_t(request[2]));
+    if (auto data = vehicle_.enhancedData(id, vehicleTime)) {
+      frames.append(formatFrame(replyHeader, QByteArray(1, char(0x62)) + request.mid(1, 2) + *data));
+    } else {
+      frames.append(formatFrame(replyHeader, QByteArray::fromHex("7F2231")));
+    }
+    return frames;
+  }
+  const Ecu engine[] = {Ecu::Engine};
+  for (const EcuMessage& m : standardAnswers(vehicle_, request, vehicleTime, engine))
+    frames.append(formatFrame(replyHeader, m.data));
+  return frames;
 }
 
 void SimAdapter::handleRequest(const QByteArray& cmd, Micros at) {
@@ -357,10 +448,12 @@ void SimAdapter::handleRequest(const QByteArray& cmd, Micros at) {
   const bool twice = roll(f.twiceShare);
   const bool inject = f.inject != Injection::None && roll(f.injectShare);
 
-  if (protocol_ != 0 && protocol_ != 2) {
-    // The car speaks VPW only: other protocols find nobody on the bus.
+  if (protocol_ != 0 && protocol_ != carProtocol()) {
+    // Nobody on the bus speaks the protocol asked for.
     if (protocol_ >= 3 && protocol_ <= 5) return answer(ready + kBusInitTime, {"BUS INIT: ...ERROR"}, true);
-    if (protocol_ >= 6) return answer(ready + timeout, {"CAN ERROR"}, true);
+    // A CAN at another speed than the car's gets no acknowledgement.
+    const bool canAtOurSpeed = carProtocol() == 6 && protocol_ == 7;
+    if (protocol_ >= 6 && !canAtOurSpeed) return answer(ready + timeout, {"CAN ERROR"}, true);
     return answer(ready + timeout, {"NO DATA"}, true);
   }
   QList<QByteArray> lines;
@@ -393,39 +486,7 @@ void SimAdapter::handleRequest(const QByteArray& cmd, Micros at) {
 
   const Micros answerAt = late ? at + Micros(f.lateBy) : ready + latency;
   const Millis vehicleTime = std::chrono::duration_cast<Millis>(answerAt - engineStart_);
-  const bool physical = settings_.header == kPhysicalHeader;
-  const bool functional = settings_.header == kFunctionalHeader;
-  const QByteArray replyHeader = physical ? kPhysicalReply : kFunctionalReply;
-  QList<QByteArray> frames;
-  if (physical || functional) {
-    const std::uint8_t service = std::uint8_t(request[0]);
-    if (service == 0x01 && request.size() >= 2) {
-      if (auto data = vehicle_.obdData(std::uint8_t(request[1]), vehicleTime)) {
-        frames.append(QByteArray(1, char(0x41)) + request[1] + *data);
-      }
-    } else if (service == 0x03) {
-      const auto& codes = vehicle_.storedCodes();
-      for (std::size_t i = 0; i == 0 || i < codes.size(); i += 3) {
-        QByteArray frame(1, char(0x43));
-        for (std::size_t j = i; j < i + 3; ++j) {
-          const std::uint16_t code = j < codes.size() ? codes[j] : 0;
-          frame.append(char(code >> 8));
-          frame.append(char(code & 0xFF));
-        }
-        frames.append(frame);
-      }
-    } else if (service == 0x04) {
-      vehicle_.clearCodes();
-      frames.append(QByteArray(1, char(0x44)));
-    } else if (service == 0x22 && physical && request.size() >= 3) {
-      const std::uint16_t id = std::uint16_t((std::uint8_t(request[1]) << 8) | std::uint8_t(request[2]));
-      if (auto data = vehicle_.enhancedData(id, vehicleTime)) {
-        frames.append(QByteArray(1, char(0x62)) + request.mid(1, 2) + *data);
-      } else {
-        frames.append(QByteArray::fromHex("7F2231"));
-      }
-    }
-  }
+  const QList<QByteArray> frames = carFrames(request, vehicleTime);
   if (frames.isEmpty() || drop || (!late && latency > timeout)) {
     // A search that hears nobody has found no protocol either.
     protocolFound_ = protocolFound_ && !searching;
@@ -433,8 +494,8 @@ void SimAdapter::handleRequest(const QByteArray& cmd, Micros at) {
     return answer(ready + timeout, lines, true);
   }
   for (const QByteArray& frame : frames) {
-    lines.append(formatFrame(replyHeader, frame));
-    if (twice) lines.append(lines.back());
+    lines.append(frame);
+    if (twice) lines.append(frame);
   }
   answer(answerAt, lines, true);
 }

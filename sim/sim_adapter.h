@@ -60,7 +60,8 @@ struct SimAdapterConfig {
 // The check byte of a J1850 frame (CRC-8, polynomial 1D), over header and data.
 std::uint8_t j1850Crc(const QByteArray& bytes);
 
-// An ELM327 v1.5 clone on a J1850 VPW GM car, as seen over the wire. It is
+// An ELM327 v1.5 clone on the vehicle's car (a J1850 VPW GM car, or a CAN car with an engine
+// and a transmission controller), as seen over the wire. It is
 // driven by time values it is given: receive() takes what the client wrote
 // at a moment, takeOutputDue() hands out what the adapter has put on the
 // line by a moment. Nothing happens between calls, so any clock can drive it.
@@ -108,8 +109,9 @@ class SimAdapter {
     bool linefeeds = false;
     bool spaces = true;
     bool headers = false;
-    QByteArray header = QByteArray::fromHex("686AF1");
-    int timeoutUnits = 0x32;  // ATST, 4 ms each
+    bool canAutoFormat = true;  // ATCAF: CAN frames shown without their protocol bytes
+    QByteArray header = QByteArray::fromHex("686AF1");  // on CAN the default means 7DF
+    int timeoutUnits = 0x32;                            // ATST, 4 ms each
   };
   const Settings& settings() const { return settings_; }
 
@@ -139,6 +141,10 @@ class SimAdapter {
   void emitAt(Micros ready, const QByteArray& text, bool answer);
   void answer(Micros ready, const QList<QByteArray>& lines, bool isRequest);
   QByteArray formatFrame(const QByteArray& header, const QByteArray& data) const;
+  QByteArray hexText(const QByteArray& bytes) const;
+  QList<QByteArray> canLines(std::uint16_t id, const QByteArray& data) const;
+  QList<QByteArray> carFrames(const QByteArray& request, Millis vehicleTime);
+  int carProtocol() const;
   Micros lastScheduled() const;
   bool roll(double share);
 

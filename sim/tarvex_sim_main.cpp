@@ -215,10 +215,16 @@ int main(int argc, char** argv) {
 
   QCommandLineParser p;
   p.setApplicationDescription(
-      QStringLiteral("Simulated ELM327 v1.5 adapter on a J1850 VPW GM car, served on a pseudo-terminal.\n"
+      QStringLiteral("Simulated ELM327 v1.5 adapter on a car (a J1850 VPW GM car, or a CAN car), served on a "
+                     "pseudo-terminal.\n"
                      "Prints the device path on its first line, then runs until interrupted."));
   p.addHelpOption();
   QList<QCommandLineOption> options = {
+      {QStringLiteral("car"),
+       QStringLiteral(
+           "The car: vpw (a GM engine controller on J1850 VPW) or can (engine 7E8 and transmission "
+           "7E9 on ISO 15765-4 CAN, 11-bit, 500 kbit/s; the adapter starts on automatic search)."),
+       QStringLiteral("CAR"), QStringLiteral("vpw")},
       {QStringLiteral("baud"),
        QStringLiteral(
            "Pace both directions as a serial line at N baud, 8N1, and hear only a client at that speed "
@@ -326,6 +332,12 @@ int main(int argc, char** argv) {
   config.faults.vanishAfter = int(numberOption(p, QStringLiteral("vanish-after"), 0, 1'000'000'000));
 
   VehicleConfig vehicleConfig;
+  const QString car = p.value(QStringLiteral("car"));
+  if (car == QLatin1String("can")) {
+    vehicleConfig.car = Car::Can;
+  } else if (car != QLatin1String("vpw")) {
+    fail(QStringLiteral("--car wants vpw or can"));
+  }
   vehicleConfig.seed = config.seed;
   vehicleConfig.idleBeforeDrive = Millis{numberOption(p, QStringLiteral("drive-after"), 0, 86'400) * 1000};
   vehicleConfig.standStill = Millis{numberOption(p, QStringLiteral("stand"), 1, 86'400) * 1000};

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <numbers>
+#include <span>
 
 namespace tarvex::sim {
 
@@ -41,7 +43,25 @@ constexpr double kCruiseDecel = 0.8;  // m/s^2
 constexpr double kBrakeDecel = 4.0;
 constexpr double kCruiseUpshiftSeconds = 0.6;
 
-constexpr std::uint16_t kStartCodes[] = {0x0171, 0x0300};  // lean bank 1, random misfire
+// The codes each car starts with. The GM car: lean bank 1 and random misfire. The CAN car
+// adds a small evaporative leak, a catalyst pending on bank 1 and, in the transmission, a
+// converter clutch that may be stuck off; permanent are the codes that lit the lamp.
+constexpr std::uint16_t kLean = 0x0171, kMisfire = 0x0300, kEvapLeak = 0x0442, kCatalyst = 0x0420,
+                        kConverter = 0x0741;
+
+// Before this run the codes were cleared and the car driven a little: these counters went on
+// from there.
+constexpr double kKmSinceClearBefore = 18;
+constexpr double kMinutesSinceClearBefore = 25;
+constexpr double kKmWithMilBefore = 6;
+constexpr double kMinutesWithMilBefore = 9;
+constexpr int kWarmUpsBefore = 1;
+constexpr double kFuelAtStartPct = 62;
+constexpr double kLitresPerKm = 0.14;
+constexpr double kTankLitres = 70;
+
+const char kVpwVin[] = "2G1FP22G6W2112345";  // a 1998 Camaro Z28 (its check digit holds)
+const char kCanVin[] = "2G1FK1EJ2A9134567";  // a 2010 Camaro SS
 
 std::uint64_t mix(std::uint64_t x) {
   x += 0x9E3779B97F4A7C15ull;
@@ -90,7 +110,15 @@ double trimByte(double pct) {
 
 Vehicle::Vehicle(VehicleConfig config) : config_(config) {
   ambientC_ = 8 + 14 * unitFromHash(mix(config_.seed ^ 0xA3B1));
-  codes_.assign(std::begin(kStartCodes), std::end(kStartCodes));
+  auto& engine = codes_[int(Ecu::Engine)];
+  if (config_.car == Car::GmVpw) {
+    engine[int(CodeList::Stored)] = {kLean, kMisfire};
+  } else {
+    engine[int(CodeList::Stored)] = {kLean, kMisfire, kEvapLeak};
+    engine[int(CodeList::Pending)] = {kCatalyst};
+    engine[int(CodeList::Permanent)] = {kLean, kMisfire};
+    codes_[int(Ecu::Transmission)][int(CodeList::Pending)] = {kConverter};
+  }
 
   // Integrate the launch once; the timeline then reads the samples.
   double v = 0;
@@ -119,6 +147,53 @@ Vehicle::Vehicle(VehicleConfig config) : config_(config) {
   brakeSeconds_ = cruiseEndSpeed_ / kBrakeDecel;
   const double cycle = seconds(config_.standStill.count()) + kLaunchSeconds + kCruiseSeconds + brakeSeconds_;
   cycleLength_ = Millis{std::int64_t(std::ceil(cycle * 1000))};
+
+  launchMetres_.reserve(launch_.size());
+  double metres = 0;
+  for (std::size_t i = 0; i < launch_.size(); ++i) {
+    if (i > 0) metres += (launch_[i - 1].speed + launch_[i].speed) / 2 * kSampleSeconds;
+    launchMetres_.push_back(float(metres));
+  }
+  const double launchEnd = launch_.back().speed;
+  cycleMetres_ = metres + launchEnd * kCruiseSeconds - kCruiseDecel * kCruiseSeconds * kCruiseSeconds / 2 +
+                 cruiseEndSpeed_ * cruiseEndSpeed_ / (2 * kBrakeDecel);
+
+  // The freeze frame: idling warm in gear at the first stop after ten minutes.
+  const std::int64_t idle = config_.idleBeforeDrive.count();
+  const std::int64_t cycles = std::max<std::int64_t>(0, (600'000 - idle) / cycleLength_.count() + 1);
+  frozenAt_ = Millis{idle + cycles * cycleLength_.count() + config_.standStill.count() / 2};
+  frozenCode_ = kLean;
+}
+
+double Vehicle::distanceMetres(std::int64_t tMs) const {
+  const std::int64_t idle = config_.idleBeforeDrive.count();
+  if (tMs < idle) return 0;
+  const std::int64_t full = (tMs - idle) / cycleLength_.count();
+  const std::int64_t um = (tMs - idle) % cycleLength_.count();
+  double metres = double(full) * cycleMetres_;
+  const std::int64_t stand = config_.standStill.count();
+  if (um < stand) return metres;
+  double u = seconds(um - stand);
+  if (u < kLaunchSeconds) {
+    const double pos = double(um - stand) / (kSampleSeconds * 1000);
+    const std::size_t i = std::min<std::size_t>(std::size_t(pos), launch_.size() - 2);
+    const double f = std::min(1.0, pos - double(i));
+    return metres + launchMetres_[i] + (launchMetres_[i + 1] - launchMetres_[i]) * f;
+  }
+  metres += launchMetres_.back();
+  u -= kLaunchSeconds;
+  const double launchEnd = launch_.back().speed;
+  if (u < kCruiseSeconds) return metres + launchEnd * u - kCruiseDecel * u * u / 2;
+  metres += launchEnd * kCruiseSeconds - kCruiseDecel * kCruiseSeconds * kCruiseSeconds / 2;
+  u = std::min(u - kCruiseSeconds, brakeSeconds_);
+  return metres + cruiseEndSpeed_ * u - kBrakeDecel * u * u / 2;
+}
+
+int Vehicle::cruisesBetween(std::int64_t fromMs, std::int64_t toMs) const {
+  const std::int64_t first = config_.idleBeforeDrive.count() + config_.standStill.count() +
+                             std::int64_t(std::lround((kLaunchSeconds + kCruiseSeconds) * 1000));
+  auto upTo = [&](std::int64_t t) { return t < first ? 0 : int((t - first) / cycleLength_.count()) + 1; };
+  return std::max(0, upTo(toMs) - upTo(fromMs));
 }
 
 Vehicle::Motion Vehicle::motionAt(std::int64_t tMs) const {
@@ -290,6 +365,14 @@ VehicleState Vehicle::stateAt(Millis sinceStart) const {
   } else {
     s.airFuelRatio = 14.7 + 0.2 * noise(18, t, 0.8);
   }
+
+  s.ambientC = ambientC_;
+  // The converter heats over the first minutes, hotter the more air goes through.
+  const double catWarm = 1 - std::exp(-t / 90);
+  s.catalystC = ambientC_ + catWarm * (380 + 1.6 * s.mafGramsPerSec) + 5 * noise(19, t, 4.0);
+  s.purgePct = status == kClosedLoop ? (m.phase == DrivePhase::Cruise ? 24 : 9) + 2 * noise(20, t, 2.0) : 0;
+  s.distanceKm = distanceMetres(tMs) / 1000;
+  s.fuelLevelPct = kFuelAtStartPct - s.distanceKm * kLitresPerKm / kTankLitres * 100;
   return s;
 }
 
@@ -332,7 +415,7 @@ std::optional<QByteArray> Vehicle::enhancedData(std::uint16_t identifier, Millis
     case 0x125D:
       return one(s.knockRetardDeg);
     case 0x0001:
-      return one(double(std::min<std::size_t>(codes_.size(), 127) | (milOn() ? 0x80 : 0)));
+      return one(double(std::min<std::size_t>(storedCodes().size(), 127) | (milOn() ? 0x80 : 0)));
     case 0x19F5:
       return one(s.gear);
     case 0x1141:
@@ -360,70 +443,196 @@ std::optional<QByteArray> Vehicle::enhancedData(std::uint16_t identifier, Millis
   }
 }
 
-std::optional<QByteArray> Vehicle::obdData(std::uint8_t pid, Millis sinceStart) const {
-  static const std::uint8_t supported[] = {0x01, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0B, 0x0C, 0x0D,
-                                           0x0E, 0x0F, 0x10, 0x11, 0x13, 0x14, 0x15, 0x18, 0x19, 0x1C, 0x1F};
-  if (pid == 0x00) {
-    std::uint32_t mask = 0;
-    for (std::uint8_t p : supported) mask |= 1u << (32 - p);
-    QByteArray b;
-    for (int shift = 24; shift >= 0; shift -= 8) b.append(char((mask >> shift) & 0xFF));
-    return b;
-  }
+namespace {
+
+// The service 01 PIDs each controller serves, bitmaps aside. The GM car has the PIDs of the
+// late nineties; the CAN car those of a petrol car of about 2010; its transmission few.
+constexpr std::uint8_t kVpwPids[] = {0x01, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0B, 0x0C, 0x0D,
+                                     0x0E, 0x0F, 0x10, 0x11, 0x13, 0x14, 0x15, 0x18, 0x19, 0x1C, 0x1F};
+constexpr std::uint8_t kCanEnginePids[] = {0x01, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0B, 0x0C, 0x0D,
+                                           0x0E, 0x0F, 0x10, 0x11, 0x13, 0x14, 0x15, 0x18, 0x19, 0x1C, 0x1F,
+                                           0x21, 0x2E, 0x2F, 0x30, 0x31, 0x33, 0x3C, 0x42, 0x43, 0x44, 0x45,
+                                           0x46, 0x47, 0x49, 0x4A, 0x4C, 0x4D, 0x4E, 0x51};
+constexpr std::uint8_t kCanTransmissionPids[] = {0x01, 0x0C, 0x0D, 0x1C};
+// What the freeze frame holds besides the code that stored it.
+constexpr std::uint8_t kFrozenPids[] = {0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09,
+                                        0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11};
+
+std::span<const std::uint8_t> pidList(Car car, Ecu ecu) {
+  if (car == Car::GmVpw)
+    return ecu == Ecu::Engine ? std::span<const std::uint8_t>(kVpwPids) : std::span<const std::uint8_t>();
+  return ecu == Ecu::Engine ? std::span<const std::uint8_t>(kCanEnginePids)
+                            : std::span<const std::uint8_t>(kCanTransmissionPids);
+}
+
+// The four bytes of a support bitmap for the 32 PIDs after `base`.
+QByteArray bitmap(std::uint8_t base, const std::function<bool(int)>& has) {
+  std::uint32_t mask = 0;
+  for (int p = base + 1; p <= base + 32; ++p)
+    if (has(p)) mask |= 1u << (base + 32 - p);
+  QByteArray b;
+  for (int shift = 24; shift >= 0; shift -= 8) b.append(char((mask >> shift) & 0xFF));
+  return b;
+}
+
+// An item of text padded with zeros to its fixed size.
+QByteArray padded(const char* text, qsizetype size) {
+  QByteArray b(text);
+  b.append(QByteArray(size - b.size(), '\0'));
+  return b;
+}
+
+}  // namespace
+
+bool Vehicle::serves(Ecu ecu, std::uint8_t pid) const {
+  const auto list = pidList(config_.car, ecu);
+  if (pid % 0x20 == 0)  // a bitmap is there when a PID lies beyond it
+    return !list.empty() &&
+           (pid == 0 || std::any_of(list.begin(), list.end(), [&](int p) { return p > pid; }));
+  return std::find(list.begin(), list.end(), pid) != list.end();
+}
+
+std::optional<QByteArray> Vehicle::serviceOneData(Ecu ecu, std::uint8_t pid, Millis sinceStart) const {
+  if (!serves(ecu, pid)) return std::nullopt;
+  if (pid % 0x20 == 0) return bitmap(pid, [&](int p) { return p < 256 && serves(ecu, std::uint8_t(p)); });
+  if (pid == 0x01) return readiness(ecu, sinceStart);
+  return pidData(pid, stateAt(sinceStart), sinceStart);
+}
+
+std::optional<QByteArray> Vehicle::freezeFrameData(std::uint8_t pid) const {
+  if (!frozenAt_) return std::nullopt;
+  const auto has = [](int p) {
+    return p == 0x02 || std::find(std::begin(kFrozenPids), std::end(kFrozenPids), p) != std::end(kFrozenPids);
+  };
+  if (pid == 0x00) return bitmap(0, has);
+  if (pid == 0x02) return two(frozenCode_);
+  if (!has(pid)) return std::nullopt;
+  return pidData(pid, stateAt(*frozenAt_), *frozenAt_);
+}
+
+std::optional<QByteArray> Vehicle::pidData(std::uint8_t pid, const VehicleState& s, Millis sinceStart) const {
+  const std::int64_t t = std::max<std::int64_t>(0, sinceStart.count());
+  const std::optional<std::int64_t> cleared =
+      clearedAt_ ? std::optional(std::min(t, clearedAt_->count())) : std::nullopt;
+  const double minutes = double(t) / 60'000;
+  const double kmSinceClear =
+      cleared ? s.distanceKm - distanceMetres(*cleared) / 1000 : kKmSinceClearBefore + s.distanceKm;
   switch (pid) {
-    case 0x01: {
-      // Codes and lamp, then the readiness bytes of a spark-ignition engine.
-      QByteArray b = one(double(std::min<std::size_t>(codes_.size(), 127) | (milOn() ? 0x80 : 0)));
-      b.append(char(0x07));
-      b.append(char(0x65));
-      b.append(char(0x00));
-      return b;
-    }
-    case 0x03:
-      return enhancedData(0x0003, sinceStart);
-    case 0x04:
-      return enhancedData(0x0004, sinceStart);
-    case 0x05:
-      return enhancedData(0x0005, sinceStart);
-    case 0x06:
-      return enhancedData(0x0006, sinceStart);
-    case 0x07:
-      return enhancedData(0x0007, sinceStart);
-    case 0x08:
-      return enhancedData(0x0008, sinceStart);
-    case 0x09:
-      return enhancedData(0x0009, sinceStart);
-    case 0x0B:
-      return enhancedData(0x000B, sinceStart);
-    case 0x0C:
-      return enhancedData(0x000C, sinceStart);
-    case 0x0D:
-      return enhancedData(0x000D, sinceStart);
-    case 0x0E:
-      return enhancedData(0x000E, sinceStart);
-    case 0x0F:
-      return enhancedData(0x000F, sinceStart);
-    case 0x10:
-      return enhancedData(0x0010, sinceStart);
-    case 0x11:
-      return enhancedData(0x0011, sinceStart);
     case 0x13:
-      return QByteArray(1, char(0x33));  // two sensors on each bank
-    case 0x14:
-      return enhancedData(0x0014, sinceStart);
-    case 0x15:
-      return enhancedData(0x0015, sinceStart);
-    case 0x18:
-      return enhancedData(0x0018, sinceStart);
-    case 0x19:
-      return enhancedData(0x0019, sinceStart);
+      return one(0x33);  // two sensors on each bank
     case 0x1C:
-      return QByteArray(1, char(0x01));  // OBD-II as defined by CARB
+      return one(0x01);  // OBD-II as defined by CARB
     case 0x1F:
       return enhancedData(0x11A1, sinceStart);
+    case 0x21:
+      return two(milOn() ? kKmWithMilBefore + s.distanceKm : 0);
+    case 0x2E:
+      return one(s.purgePct * 2.55);
+    case 0x2F:
+      return one(s.fuelLevelPct * 2.55);
+    case 0x30: {
+      // A warm-up: the coolant up to 70 degrees from a cold start, counted since clearing.
+      const bool warmedUp = s.coolantC >= 70 && (!cleared || stateAt(Millis{*cleared}).coolantC < 70);
+      return one((cleared ? 0 : kWarmUpsBefore) + (warmedUp ? 1 : 0));
+    }
+    case 0x31:
+      return two(kmSinceClear);
+    case 0x33:
+      return one(kBaroKpa);
+    case 0x3C:
+      return two((s.catalystC + 40) * 10);
+    case 0x42:
+      return two(s.batteryVolts * 1000);
+    case 0x43:
+      return two(s.loadPct * 0.92 * 2.55);
+    case 0x44:
+      return two(14.7 / s.airFuelRatio * 32768);
+    case 0x45:
+      return one(std::clamp((s.throttlePct - 0.8) / 0.95, 0.0, 100.0) * 2.55);
+    case 0x46:
+      return one(s.ambientC + 40);
+    case 0x47:
+      return one(std::min(100.0, 14 + s.throttlePct * 0.85) * 2.55);
+    case 0x49:
+      return one(std::min(100.0, 15 + s.throttlePct * 0.7) * 2.55);
+    case 0x4A:
+      return one(std::min(100.0, 7.5 + s.throttlePct * 0.35) * 2.55);
+    case 0x4C:
+      return one(s.throttlePct * 2.55);
+    case 0x4D:
+      return two(milOn() ? kMinutesWithMilBefore + minutes : 0);
+    case 0x4E:
+      return two(cleared ? double(t - *cleared) / 60'000 : kMinutesSinceClearBefore + minutes);
+    case 0x51:
+      return one(0x01);  // petrol
     default:
+      // The rest are the enhanced identifiers of the same number.
+      if (pid >= 0x03 && pid <= 0x19) return enhancedData(pid, sinceStart);
       return std::nullopt;
   }
+}
+
+const std::vector<std::uint16_t>& Vehicle::codes(Ecu ecu, CodeList list) const {
+  return codes_[int(ecu)][int(list)];
+}
+
+void Vehicle::clearCodes(Millis at) {
+  for (auto& lists : codes_) {
+    lists[int(CodeList::Stored)].clear();
+    lists[int(CodeList::Pending)].clear();
+  }
+  frozenAt_.reset();
+  clearedAt_ = at;
+}
+
+QByteArray Vehicle::readiness(Ecu ecu, Millis sinceStart) const {
+  const auto& stored = codes(ecu, CodeList::Stored);
+  const bool lamp = ecu == Ecu::Engine && milOn();
+  QByteArray b = one(double(std::min<std::size_t>(stored.size(), 127) | (lamp ? 0x80 : 0)));
+  if (ecu == Ecu::Transmission) return b + QByteArray::fromHex("040000");  // components only, done
+  // Spark ignition; misfire and components are checked all the time, the fuel system once it
+  // ran closed loop on a drive. The others need drive cycles since clearing.
+  const int cruises = cruisesBetween(clearedAt_ ? clearedAt_->count() : 0, sinceStart.count());
+  struct Rule {
+    std::uint8_t bit;
+    int cruises;
+  };
+  constexpr Rule kRules[] = {{0x01, 3}, {0x04, 4}, {0x20, 2}, {0x40, 1}, {0x80, 2}};  // catalyst .. EGR
+  const std::uint8_t supported = config_.car == Car::GmVpw ? 0x65 : 0xE5;
+  std::uint8_t incomplete = 0;
+  for (const Rule& r : kRules)
+    if ((supported & r.bit) && cruises < r.cruises) incomplete |= r.bit;
+  b.append(char(0x07 | (cruises < 1 ? 0x20 : 0)));
+  b.append(char(supported));
+  b.append(char(incomplete));
+  return b;
+}
+
+QByteArray Vehicle::vehicleInfo(Ecu ecu, std::uint8_t pid) const {
+  const bool can = config_.car == Car::Can;
+  const bool engine = ecu == Ecu::Engine;
+  switch (pid) {
+    case 0x00:
+      if (!can) return {};
+      return engine ? QByteArray::fromHex("50400000") : QByteArray::fromHex("10400000");  // 02 04 0A; 04 0A
+    case 0x02:
+      return engine ? QByteArray(can ? kCanVin : kVpwVin) : QByteArray();
+    case 0x04:
+      if (!engine) return can ? padded("24237180", 16) : QByteArray();
+      return can ? padded("12653917", 16) + padded("12656842", 16) : padded("09386542", 16);
+    case 0x0A:
+      if (!can) return {};
+      // The acronym in four bytes, a dash, then the name in fifteen.
+      return engine ? padded("ECM", 4) + "-" + padded("EngineControl", 15)
+                    : padded("TCM", 4) + "-" + padded("TransmissionCtl", 15);
+    default:
+      return {};
+  }
+}
+
+int Vehicle::vehicleInfoCount(Ecu ecu, std::uint8_t pid) const {
+  const QByteArray items = vehicleInfo(ecu, pid);
+  return pid == 0x04 ? int(items.size() / 16) : (items.isEmpty() ? 0 : 1);
 }
 
 LaunchFigures Vehicle::launchFigures() const {

@@ -13,7 +13,8 @@ struct SimRig {
     c.timing.latencyMin = c.timing.latencyMax = latency;
     return c;
   }
-  explicit SimRig(sim::SimAdapterConfig config = instant()) : adapter(vehicle, Micros{0}, config) {}
+  explicit SimRig(sim::SimAdapterConfig config = instant(), sim::VehicleConfig car = {})
+      : vehicle(car), adapter(vehicle, Micros{0}, config) {}
 
   void write(const QByteArray& bytes) { adapter.receive(bytes, now); }
   // Follows the adapter's events up to `until` (default: until it is idle), returns its output.

@@ -1,0 +1,317 @@
+// The simulated cars' standard OBD-II answers: the CAN car (engine 7E8, transmission 7E9) and
+// the J1850 VPW GM car, checked as text and, where the form is the point, read back with obd/.
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "obd/answer.h"
+#include "obd/pids.h"
+#include "obd/readiness.h"
+#include "obd/trouble_codes.h"
+#include "obd/vehicle_info.h"
+#include "tests/support/sim_rig.h"
+
+namespace tarvex {
+namespace {
+
+using testing::SimRig;
+
+// A rig without echo; ask() gives the answer lines without the prompt.
+struct Car : SimRig {
+  explicit Car(sim::Car car) : SimRig(instant(), {.car = car}) { exchange("ATE0"); }
+  QByteArray ask(const QByteArray& line, Millis at = Millis{-1}) {
+    if (at >= Millis{0}) now = std::max(now, Micros(at));
+    QByteArray out = exchange(line);
+    if (out.endsWith("\r\r>")) out.chop(3);
+    return out;
+  }
+  obd::Bus bus() const {
+    return vehicle.config().car == sim::Car::Can ? obd::Bus::kCan11 : obd::Bus::kLegacy;
+  }
+  std::vector<obd::Message> messages(const QByteArray& line, Millis at = Millis{-1}) {
+    const QByteArray text = ask(line, at);
+    return obd::parseAnswer(QString::fromLatin1(text), bus(), adapter.settings().headers).messages;
+  }
+};
+
+struct CanCar : Car {
+  CanCar() : Car(sim::Car::Can) {}
+};
+struct VpwCar : Car {
+  VpwCar() : Car(sim::Car::GmVpw) {}
+};
+
+TEST(SimCanCar, SearchesThenNamesItsProtocol) {
+  CanCar car;
+  EXPECT_EQ(car.ask("ATDPN"), "0");
+  EXPECT_EQ(car.ask("010D"), "SEARCHING...\r41 0D 00 \r41 0D 00 ");  // engine and transmission
+  EXPECT_EQ(car.ask("ATDPN"), "A6");
+  EXPECT_EQ(car.ask("ATDP"), "AUTO, ISO 15765-4 (CAN 11/500)");
+  EXPECT_EQ(car.ask("010D"), "41 0D 00 \r41 0D 00 ");
+  EXPECT_EQ(car.ask("ATSP6"), "OK");
+  EXPECT_EQ(car.ask("ATDPN"), "6");
+}
+
+// The frames as the adapter prints them, settings by settings.
+TEST(SimCanCar, FramesWithAndWithoutHeadersSpacesAndFormatting) {
+  const std::tuple<QList<QByteArray>, QByteArray, QByteArray> cases[] = {
+      {{"ATH1"}, "010D", "7E8 03 41 0D 00 \r7E9 03 41 0D 00 "},
+      {{"ATH1", "ATS0"}, "010D", "7E803410D00\r7E903410D00"},
+      {{"ATH1", "ATSH 7E1"}, "010D", "7E9 03 41 0D 00 "},
+      {{"ATSH 7E0"}, "010D", "41 0D 00 "},
+      {{"ATCAF0"}, "010D", "03 41 0D 00 00 00 00 00 \r03 41 0D 00 00 00 00 00 "},
+      // The VIN, twenty bytes in three frames.
+      {{}, "0902", "014\r0: 49 02 01 32 47 31 \r1: 46 4B 31 45 4A 32 41 \r2: 39 31 33 34 35 36 37 "},
+      {{"ATS0"}, "0902", "014\r0:490201324731\r1:464B31454A3241\r2:39313334353637"},
+      {{"ATH1"},
+       "0902",
+       "7E8 10 14 49 02 01 32 47 31 \r7E8 21 46 4B 31 45 4A 32 41 \r7E8 22 39 31 33 34 35 36 37 "},
+      // Three stored codes need two frames, the last one padded; the transmission has none.
+      {{"ATH1"}, "03", "7E8 10 08 43 03 01 71 03 00 \r7E8 21 04 42 00 00 00 00 00 \r7E9 02 43 00 "},
+      {{}, "03", "008\r0: 43 03 01 71 03 00 \r1: 04 42 00 00 00 00 00 \r43 00 "},
+      {{"ATH1"}, "07", "7E8 04 47 01 04 20 \r7E9 04 47 01 07 41 "},
+  };
+  for (const auto& [setup, request, expected] : cases) {
+    CanCar car;
+    for (const QByteArray& line : setup) car.ask(line);
+    EXPECT_EQ(car.ask(request), "SEARCHING...\r" + expected) << request.constData();
+  }
+}
+
+// Another protocol finds nobody; the main window's GM header and enhanced request neither.
+TEST(SimCanCar, AnswersOnlyOnItsOwnBus) {
+  const std::tuple<QByteArray, QByteArray, QByteArray> cases[] = {
+      {"ATSP2", "0100", "NO DATA"},
+      {"ATSP3", "0100", "BUS INIT: ...ERROR"},
+      {"ATSP7", "0100", "NO DATA"},
+      {"ATSP8", "0100", "CAN ERROR"},
+      {"ATSH 6C 10 F1", "22000C", "SEARCHING...\rUNABLE TO CONNECT"},
+      {"ATSP6", "0199", "NO DATA"},
+      {"ATSP6", "01", "NO DATA"},
+  };
+  for (const auto& [setup, request, expected] : cases) {
+    CanCar car;
+    car.ask(setup);
+    EXPECT_EQ(car.ask(request), expected) << setup.constData() << " " << request.constData();
+  }
+}
+
+TEST(SimCanCar, SeveralPidsInOneRequest) {
+  CanCar car;
+  car.ask("ATSP6");
+  car.ask("ATH1");
+  const std::vector<int> asked = {0x0C, 0x0D, 0x05, 0x0A, 0x11, 0x2F};  // 0A is not served
+  const auto messages = car.messages("010C0D050A112F", Millis{60'000});
+  ASSERT_EQ(messages.size(), 2u);
+  const obd::MultiAnswer multi = obd::parseMulti(asked, messages);
+  EXPECT_FALSE(multi.cut);
+  EXPECT_EQ(multi.missing, std::vector<int>{0x0A});
+  std::vector<std::pair<QString, int>> got;
+  for (const obd::PidAnswer& a : multi.answers) got.emplace_back(a.source, a.pid);
+  const std::vector<std::pair<QString, int>> expected = {
+      {QStringLiteral("7E8"), 0x0C}, {QStringLiteral("7E8"), 0x0D}, {QStringLiteral("7E8"), 0x05},
+      {QStringLiteral("7E8"), 0x11}, {QStringLiteral("7E8"), 0x2F}, {QStringLiteral("7E9"), 0x0C},
+      {QStringLiteral("7E9"), 0x0D}};
+  EXPECT_EQ(got, expected);
+  // Both controllers see the same engine.
+  EXPECT_EQ(multi.answers[0].data, multi.answers[5].data);
+  EXPECT_EQ(car.ask("010C0D050A112F04"), "?");  // seven PIDs do not fit a frame
+}
+
+// Walks the bitmaps of one controller and asks every other PID alone: it answers exactly those
+// its bitmaps name, each with the bytes its decoder wants.
+std::vector<int> servedPids(Car& car, const QByteArray& header) {
+  car.ask("ATSH " + header);
+  obd::SupportedPids supported;
+  int base = 0;
+  for (;; base += 0x20) {
+    const auto messages = car.messages("01" + QByteArray::number(base, 16).rightJustified(2, '0'));
+    EXPECT_EQ(messages.size(), 1u) << std::hex << base;
+    if (!supported.add(base, messages)) break;
+  }
+  EXPECT_EQ(car.ask("01" + QByteArray::number(base + 0x20, 16)), "NO DATA");  // the chain ends
+  for (int pid = 1; pid < 0xE0; ++pid) {
+    if (obd::SupportedPids::isBitmap(pid)) continue;
+    const auto messages = car.messages("01" + QByteArray::number(pid, 16).rightJustified(2, '0'));
+    EXPECT_EQ(!messages.empty(), supported.has(pid)) << std::hex << pid;
+    if (messages.empty()) continue;
+    const auto& d = messages[0].data;
+    const obd::Pid* row = obd::findPid(pid);
+    EXPECT_TRUE(row) << std::hex << pid;
+    if (!row) continue;
+    EXPECT_TRUE(obd::decodePid(pid, obd::Bytes(d).subspan(2)).has_value()) << std::hex << pid;
+    EXPECT_EQ(d.size(), 2u + std::size_t(row->bytes)) << std::hex << pid;
+  }
+  return supported.parameters();
+}
+
+TEST(SimCars, BitmapsNameWhatIsAnswered) {
+  CanCar can;
+  can.ask("ATSP6");
+  EXPECT_EQ(
+      servedPids(can, "7E0"),
+      (std::vector<int>{0x01, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10,
+                        0x11, 0x13, 0x14, 0x15, 0x18, 0x19, 0x1C, 0x1F, 0x21, 0x2E, 0x2F, 0x30, 0x31, 0x33,
+                        0x3C, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x49, 0x4A, 0x4C, 0x4D, 0x4E, 0x51}));
+  EXPECT_EQ(servedPids(can, "7E1"), (std::vector<int>{0x01, 0x0C, 0x0D, 0x1C}));
+  VpwCar vpw;
+  EXPECT_EQ(servedPids(vpw, "68 6A F1"),
+            (std::vector<int>{0x01, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0B, 0x0C, 0x0D,
+                              0x0E, 0x0F, 0x10, 0x11, 0x13, 0x14, 0x15, 0x18, 0x19, 0x1C, 0x1F}));
+}
+
+TEST(SimCanCar, IdentityOfEachController) {
+  CanCar car;
+  car.ask("ATSP6");
+  car.ask("ATH1");
+  EXPECT_EQ(car.ask("0900"), "7E8 06 49 00 50 40 00 00 \r7E9 06 49 00 10 40 00 00 ");  // 02 04 0A; 04 0A
+  EXPECT_EQ(obd::vin(car.messages("0902"), obd::Bus::kCan11), QStringLiteral("2G1FK1EJ2A9134567"));
+  const std::tuple<int, QByteArray, QStringList, QStringList> items[] = {
+      {obd::kCalibrationPid,
+       "0904",
+       {QStringLiteral("12653917"), QStringLiteral("12656842")},
+       {QStringLiteral("24237180")}},
+      {obd::kEcuNamePid,
+       "090A",
+       {QStringLiteral("ECM-EngineControl")},
+       {QStringLiteral("TCM-TransmissionCtl")}},
+  };
+  for (const auto& [pid, request, engine, transmission] : items) {
+    const auto info = obd::readInfo(car.messages(request), pid, obd::Bus::kCan11);
+    ASSERT_EQ(info.size(), 2u) << request.constData();
+    EXPECT_EQ(std::pair(info[0].source, info[0].items), std::pair(QStringLiteral("7E8"), engine));
+    EXPECT_EQ(std::pair(info[1].source, info[1].items), std::pair(QStringLiteral("7E9"), transmission));
+  }
+}
+
+std::vector<std::pair<QString, QString>> codesOf(Car& car, obd::CodeService service) {
+  const QByteArray request = QByteArray::number(int(service), 16).rightJustified(2, '0');
+  std::vector<std::pair<QString, QString>> out;
+  for (const obd::TroubleCode& c : obd::troubleCodes(car.messages(request), service, car.bus()))
+    out.emplace_back(c.source, c.code);
+  return out;
+}
+
+std::optional<obd::Readiness> readinessOf(Car& car, Millis at,
+                                          const QString& source = QStringLiteral("7E8")) {
+  for (const obd::Message& m : car.messages("0101", at))
+    if (m.source == source && m.data.size() == 6) return obd::readReadiness(obd::Bytes(m.data).subspan(2));
+  return std::nullopt;
+}
+
+int incompleteMonitors(const obd::Readiness& r) {
+  int n = 0;
+  for (const obd::Monitor& m : r.monitors) n += m.supported && !m.complete;
+  return n;
+}
+
+// The lists as the codes window reads them, with headers so that each controller is named; a
+// clear takes stored and pending codes and the freeze frame, starts the readiness over, and
+// leaves the permanent codes.
+TEST(SimCanCar, CodesFreezeFrameAndClearing) {
+  using S = obd::CodeService;
+  using C = std::vector<std::pair<QString, QString>>;
+  const QString engine = QStringLiteral("7E8"), transmission = QStringLiteral("7E9");
+  CanCar car;
+  car.ask("ATSP6");
+  car.ask("ATH1");
+  EXPECT_EQ(codesOf(car, S::kStored), (C{{engine, QStringLiteral("P0171")},
+                                         {engine, QStringLiteral("P0300")},
+                                         {engine, QStringLiteral("P0442")}}));
+  EXPECT_EQ(codesOf(car, S::kPending),
+            (C{{engine, QStringLiteral("P0420")}, {transmission, QStringLiteral("P0741")}}));
+  const C permanent{{engine, QStringLiteral("P0171")}, {engine, QStringLiteral("P0300")}};
+  EXPECT_EQ(codesOf(car, S::kPermanent), permanent);
+
+  // The freeze frame: the code that stored it, and the engine warm at idle then.
+  EXPECT_EQ(car.ask("020200"), "7E8 05 42 02 00 01 71 ");
+  auto frozen = [&](const QByteArray& request) {
+    const auto messages = car.messages(request);
+    EXPECT_EQ(messages.size(), 1u) << request.constData();
+    auto v = messages.empty() ? std::nullopt : obd::freezeFrameValue(messages[0].data);
+    return v ? v->value.readings.at(0).value : -1000.0;
+  };
+  EXPECT_NEAR(frozen("020C00"), 610, 40);
+  EXPECT_EQ(frozen("020D00"), 0);
+  EXPECT_GT(frozen("020500"), 80);
+  EXPECT_EQ(car.ask("020C01"), "NO DATA");  // there is one frame
+
+  const auto before = readinessOf(car, Millis{1000});
+  ASSERT_TRUE(before);
+  EXPECT_TRUE(before->milOn);
+  EXPECT_EQ(before->storedCodes, 3);
+  EXPECT_EQ(car.ask("04", Millis{400'000}), "7E8 01 44 \r7E9 01 44 ");
+  EXPECT_EQ(car.ask("03"), "7E8 02 43 00 \r7E9 02 43 00 ");
+  EXPECT_EQ(codesOf(car, S::kPending), C{});
+  EXPECT_EQ(codesOf(car, S::kPermanent), permanent);
+  EXPECT_EQ(car.ask("020200"), "NO DATA");
+  const auto after = readinessOf(car, Millis{400'000});
+  ASSERT_TRUE(after);
+  EXPECT_FALSE(after->milOn);
+  EXPECT_EQ(after->storedCodes, 0);
+  EXPECT_EQ(incompleteMonitors(*after), incompleteMonitors(*before));
+  // The counters since clearing start from nothing: distance (31) and minutes (4E), and the
+  // lamp's distance (21).
+  EXPECT_EQ(car.ask("0131214E"), "7E8 10 0A 41 31 00 00 21 00 \r7E8 21 00 4E 00 00 00 00 00 ");
+}
+
+// Monitors complete over the drive cycles, again after a clear; the transmission checks only
+// its components, all the time.
+TEST(SimCars, ReadinessCompletesAsTheDriveGoesOn) {
+  CanCar can;
+  can.ask("ATSP6");
+  can.ask("ATH1");
+  VpwCar vpw;
+  vpw.ask("ATH1");
+  const std::tuple<Car*, QString, Millis, int> steps[] = {
+      // Fuel system, catalyst, EVAP, both oxygen-sensor monitors and EGR (CAN) wait.
+      {&can, QStringLiteral("7E8"), Millis{1000}, 6},
+      {&can, QStringLiteral("7E8"), Millis{100'000}, 4},  // a cruise: fuel system and heaters
+      {&can, QStringLiteral("7E8"), Millis{300'000}, 0},
+      {&can, QStringLiteral("7E9"), Millis{300'000}, 0},
+      {&vpw, QStringLiteral("10"), Millis{1000}, 5},
+      {&vpw, QStringLiteral("10"), Millis{300'000}, 0},
+  };
+  for (const auto& [car, source, at, incomplete] : steps) {
+    const auto r = readinessOf(*car, at, source);
+    ASSERT_TRUE(r) << source.toStdString() << " " << at.count();
+    EXPECT_EQ(r->ignition, obd::Ignition::kSpark);
+    EXPECT_EQ(incompleteMonitors(*r), incomplete) << source.toStdString() << " " << at.count();
+  }
+  EXPECT_EQ(can.ask("0101", Millis{300'000}), "7E8 06 41 01 83 07 E5 00 \r7E9 06 41 01 00 04 00 00 ");
+  can.ask("04");
+  EXPECT_EQ(incompleteMonitors(*readinessOf(can, Millis{300'000})), 6);
+  EXPECT_EQ(incompleteMonitors(*readinessOf(can, Millis{600'000})), 0);
+}
+
+// The GM car answers the standard services the codes window and the command line use, in the
+// forms of J1850.
+TEST(SimVpwCar, StandardServicesInTheOlderForms) {
+  VpwCar car;
+  const std::tuple<QByteArray, QByteArray> cases[] = {
+      {"03", "43 01 71 03 00 00 00 "},
+      {"07", "47 00 00 00 00 00 00 "},
+      {"0A", "NO DATA"},
+      {"0101", "41 01 82 27 65 65 "},
+      {"020200", "42 02 00 01 71 "},
+      {"0901", "49 01 05 "},
+      {"0902",
+       "49 02 01 00 00 00 32 \r49 02 02 47 31 46 50 \r49 02 03 32 32 47 36 \r49 02 04 57 32 31 31 \r"
+       "49 02 05 32 33 34 35 "},
+      {"0900", "NO DATA"},
+  };
+  for (const auto& [request, expected] : cases) EXPECT_EQ(car.ask(request), expected) << request.constData();
+  car.ask("ATH1");
+  EXPECT_EQ(obd::vin(car.messages("0902"), obd::Bus::kLegacy), QStringLiteral("2G1FP22G6W2112345"));
+  std::vector<QString> codes;
+  for (const obd::TroubleCode& c :
+       obd::troubleCodes(car.messages("03"), obd::CodeService::kStored, car.bus()))
+    codes.push_back(c.source + QLatin1Char(' ') + c.code);
+  EXPECT_EQ(codes, (std::vector<QString>{QStringLiteral("10 P0171"), QStringLiteral("10 P0300")}));
+  EXPECT_EQ(car.ask("04"), "48 6B 10 44 52 ");  // the check byte of J1850
+  EXPECT_EQ(car.ask("03"), "48 6B 10 43 00 00 00 00 00 00 B0 ");
+  EXPECT_EQ(car.ask("020200"), "NO DATA");
+}
+
+}  // namespace
+}  // namespace tarvex
