@@ -126,7 +126,7 @@ Vehicle::Vehicle(VehicleConfig config) : config_(config) {
   double shiftLeft = 0;
   const int steps = int(std::lround(kLaunchSeconds / kStepSeconds));
   const int perSample = int(std::lround(kSampleSeconds / kStepSeconds));
-  launch_.reserve(steps / perSample + 2);
+  launch_.reserve(std::size_t(steps / perSample + 2));
   for (int i = 0; i <= steps; ++i) {
     double gearPos = gear + 1;
     if (shiftLeft > 0) gearPos += 1 - shiftLeft / kShiftSeconds;
