@@ -6,5 +6,8 @@
 source "$(dirname "${BASH_SOURCE[0]}")/scripts/common.sh"
 tarvex_install_missing "${TARVEX_PACKAGES[@]}" "${TARVEX_TEST_PACKAGES[@]}" "${TARVEX_BENCH_PACKAGES[@]}"
 tarvex_configure -DBUILD_TESTING=ON
-cmake --build "$TARVEX_BUILD" --parallel "$(nproc)" --target tarvex tarvex-sim tarvex_perf tarvex_bench
+cmake --build "$TARVEX_BUILD" --parallel "$(nproc)" --target tarvex tarvex-sim tarvex_perf tarvex_bench \
+  tarvex_standard_rates
+# Standard data, one against six parameters a request (README, "Standard data").
+"$TARVEX_BUILD/bench/tarvex_standard_rates"
 exec "$TARVEX_BUILD/bench/tarvex_perf" "$@"

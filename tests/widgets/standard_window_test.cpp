@@ -1,0 +1,89 @@
+#include "standard/standard_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+
+#include "tests/support/drag_ports.h"
+#include "tests/support/fake_clock.h"
+
+namespace tarvex {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ScriptedFiles final : public FileDialog {
+ public:
+  std::optional<QString> chooseSaveFile(QWidget*, const QString&, const QString&, const QString&,
+                                        const QString&) override {
+    ++asked;
+    return answer;
+  }
+  std::optional<QString> answer;
+  int asked = 0;
+};
+
+struct StandardWindowTest : ::testing::Test {
+  ~StandardWindowTest() override { qDeleteAll(QApplication::topLevelWidgets()); }
+  void reply(const QByteArray& answer) {
+    QByteArray echo = device.writes().value(device.writes().size() - 1);
+    echo.chop(1);
+    device.receive(echo + '\r' + answer + "\r\r>");
+  }
+  static QString label(QWidget* w, const char* name) { return w->findChild<QLabel*>(name)->text(); }
+
+  testing::FakeSerialPort device{QStringLiteral("/dev/ttyUSB0")};
+  testing::ProxyPortFactory factory{device};
+  testing::FakeClock clock;
+  Readings readings;
+  ScriptedFiles files;
+  QStringList reported;
+};
+
+TEST_F(StandardWindowTest, ShowsProtocolTableIdentityReadinessAndRatesAndTakesRowsOutOfThePoll) {
+  auto* w = new StandardDataWindow(
+      factory, clock, readings, [this](QWidget*, Urgency, const Message& m) { reported << m.text; }, nullptr,
+      &files);
+  QTemporaryDir dir;
+  files.answer = dir.filePath(QStringLiteral("s.csv"));
+  w->findChild<QCheckBox*>("cb_log")->setChecked(true);  // no file yet: the dialog asks
+  EXPECT_EQ(files.asked, 1);
+  w->findChild<QPushButton*>("pb_Start")->click();
+  clock.advance(3s);
+  reply("OK");
+  reply("7E8 06 41 00 80 18 00 00");  // 01 0C 0D
+  reply("A6");
+  EXPECT_EQ(label(w, "lb_protocol"), QStringLiteral("ISO 15765-4 CAN (11 bit ID, 500 kbaud) (6)"));
+  reply("7E8 06 49 00 40 00 00 00");  // the VIN only
+  reply("7E8 10 14 49 02 01 31 47 31\r7E8 21 4A 43 35 34 34 34 52\r7E8 22 37 32 35 32 33 36 37");
+  reply("7E8 06 41 01 00 07 65 00");
+  EXPECT_EQ(label(w, "lb_vin"), QStringLiteral("engine (7E8): 1G1JC5444R7252367"));
+  EXPECT_TRUE(
+      label(w, "lb_readiness").startsWith(QStringLiteral("MIL off, 0 stored code(s), spark ignition\n")));
+  auto* table = w->findChild<QTableWidget*>("tw_values");
+  ASSERT_EQ(table->rowCount(), 3);
+  EXPECT_EQ(device.writes().back(), "01010C0D\r");
+  clock.advance(50ms);
+  reply("7E8 10 0B 41 01 00 07 65 00 0C\r7E8 21 1A F8 0D 3C 00 00 00");
+  EXPECT_EQ(table->item(1, StandardDataWindow::kValue)->text(), QStringLiteral("1726"));
+  EXPECT_EQ(table->item(2, StandardDataWindow::kValue)->text(), QStringLiteral("60"));
+  EXPECT_EQ(table->item(2, StandardDataWindow::kController)->text(), QStringLiteral("engine (7E8)"));
+  EXPECT_EQ(label(w, "lb_rates"), QStringLiteral("20.0 requests/s, 60.0 parameters/s (up to 6 a request)"));
+  EXPECT_TRUE(w->poller().log().isOpen());
+
+  table->item(1, StandardDataWindow::kName)->setCheckState(Qt::Unchecked);  // RPM out
+  reply("7E8 10 0B 41 01 00 07 65 00 0C\r7E8 21 1A F8 0D 3C 00 00 00");
+  EXPECT_EQ(device.writes().back(), "01010D\r");
+  w->findChild<QPushButton*>("pb_Stop")->click();
+  EXPECT_FALSE(device.isOpen());
+  EXPECT_EQ(label(w, "lb_status"), QStringLiteral("Stopped"));
+  EXPECT_TRUE(reported.isEmpty());
+}
+
+}  // namespace
+}  // namespace tarvex
