@@ -10,9 +10,16 @@ namespace tarvex {
 namespace {
 
 // Every answer here may run over several lines and controllers: it is
-// complete at the adapter's prompt, whatever comes before it.
-ReplyShape wholeAnswer() {
-  return ReplyShape{QString(), 0, 0};
+// complete at the adapter's prompt after the echo of its own request, so that
+// a prompt left over from before cannot end it early.
+ReplyShape wholeAnswer(const QString& command) {
+  return ReplyShape{command, 0, 0};
+}
+
+// What follows the request's echo, or all that came when the echo did not.
+QString afterEcho(const QString& buffer, const QString& command) {
+  const qsizetype at = command.isEmpty() ? -1 : buffer.indexOf(command);
+  return at < 0 ? buffer : buffer.mid(at + command.size());
 }
 
 QString firstLine(const QString& text) {
@@ -46,7 +53,7 @@ QString CodeEntry::status() const {
 }
 
 QStringList CodesReader::setupCommands() {
-  return {QString::fromLatin1(kResetCommand), QStringLiteral("ATE0"), QStringLiteral("ATH1"),
+  return {QString::fromLatin1(kResetCommand), QStringLiteral("ATE1"), QStringLiteral("ATH1"),
           QStringLiteral("ATSP0")};
 }
 
@@ -56,9 +63,9 @@ CodesReader::CodesReader(SerialPort& port, Timer& replyTimer, Clock& clock)
   hooks.onBufferChanged = [this](const QString& buffer) {
     if (!buffer.isEmpty()) lastBuffer_ = buffer;
   };
-  hooks.onReply = [this](const QString&) { answered(lastBuffer_); };
+  hooks.onReply = [this](const QString&) { answered(afterEcho(lastBuffer_, sent_)); };
   // What came before the time ran out is read as far as it goes.
-  hooks.onTimeout = [this] { answered(lastBuffer_); };
+  hooks.onTimeout = [this] { answered(afterEcho(lastBuffer_, sent_)); };
   hooks.onFault = [this](const PortFailure& failure) {
     steps_.clear();
     inFlight_ = false;
@@ -194,7 +201,7 @@ std::optional<PortFailure> CodesReader::begin(std::deque<Step> steps) {
     inFlight_ = true;
     lastBuffer_.clear();
     sent_.clear();
-    std::optional<PortFailure> failure = session_.start(setupCommands(), wholeAnswer());
+    std::optional<PortFailure> failure = session_.start(setupCommands(), wholeAnswer(setupCommands().last()));
     if (failure) {
       steps_.clear();
       inFlight_ = false;
@@ -217,7 +224,7 @@ std::optional<PortFailure> CodesReader::next() {
   inFlight_ = true;
   timer_.setInterval(protocolAsked_ ? kAnswerWait : kSearchWait);
   if (progress_) progress_(sent_);
-  std::optional<PortFailure> failure = session_.SendCom(sent_, wholeAnswer());
+  std::optional<PortFailure> failure = session_.SendCom(sent_, wholeAnswer(sent_));
   if (failure) {
     steps_.clear();
     inFlight_ = false;
@@ -240,15 +247,26 @@ void CodesReader::answered(const QString& text) {
       protocolAsked_ = true;
       steps_.push_front({QStringLiteral("ATDPN"), [this, step, text](const QString& dpn) {
                            report_.protocol = obd::protocolFromDpn(firstLine(dpn));
-                           if (!messages(text).empty()) report_.answered = true;
+                           noteAnswer(step.command, text);
                            step.then(text);
                          }});
     } else {
-      if (step.command != QLatin1String("ATDPN") && !messages(text).empty()) report_.answered = true;
+      if (step.command != QLatin1String("ATDPN")) noteAnswer(step.command, text);
       step.then(text);
     }
   }
   if (std::optional<PortFailure> failure = next(); failure && failed_) failed_(*failure);
+}
+
+void CodesReader::noteAnswer(const QString& command, const QString& text) {
+  const obd::Answer answer = obd::parseAnswer(text, bus(), true);
+  if (!answer.messages.empty()) {
+    report_.answered = true;
+    return;
+  }
+  const QString words = answer.notes.join(QLatin1Char(' '));
+  report_.unanswered << command + QStringLiteral(": ") +
+                            (words.isEmpty() ? QStringLiteral("no answer") : words);
 }
 
 QString reportText(const CodesReport& report) {

@@ -49,6 +49,8 @@ struct CodesReport {
   std::optional<QString> vin;
   bool answered = false;  // the car answered at least one request
   bool cleared = false;   // the car acknowledged clearing (04) on the way
+  // Requests no controller answered, with the adapter's words: "07: NO DATA".
+  QStringList unanswered;
 };
 
 // The standard trouble-code services over one polling session: it sets the
@@ -57,8 +59,9 @@ struct CodesReport {
 // out). Clearing asks for confirmation first and then reads again.
 class CodesReader {
  public:
-  // The set-up: reset, no echo, headers on (each controller is known by its
-  // address), then the automatic protocol search.
+  // The set-up: reset, echo on (an answer is known by the echo of its
+  // request), headers on (each controller is known by its address), then the
+  // automatic protocol search.
   static QStringList setupCommands();
   // How long a request may take: the first runs the protocol search, which
   // an adapter may spend several seconds on.
@@ -105,6 +108,7 @@ class CodesReader {
   obd::Bus bus() const;
   std::vector<obd::Message> messages(const QString& text) const;
   void addCodes(const QString& text, int service);
+  void noteAnswer(const QString& command, const QString& text);
 
   PollingSession session_;
   Timer& timer_;

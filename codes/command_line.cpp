@@ -73,6 +73,11 @@ void CommandRun::failed(const PortFailure& failure) {
 }
 
 void CommandRun::done(const CodesReport& report) {
+  if (command_ == CodesCommand::kVin && !report.vin) {
+    err_ << "tarvex: the car gave no VIN (" << report.unanswered.join(QStringLiteral("; ")) << ")\n"
+         << Qt::flush;
+    return finish(1);
+  }
   if (!report.answered) {
     err_ << "tarvex: no answer from the car on " << port_.deviceName()
          << " (is the ignition on, and the adapter in the car's socket?)\n"
@@ -81,10 +86,6 @@ void CommandRun::done(const CodesReport& report) {
   }
   switch (command_) {
     case CodesCommand::kVin:
-      if (!report.vin) {
-        err_ << "tarvex: the car gave no VIN\n" << Qt::flush;
-        return finish(1);
-      }
       out_ << "Protocol: "
            << (report.protocol ? QString::fromUtf8(report.protocol->name.data(),
                                                    static_cast<qsizetype>(report.protocol->name.size()))
