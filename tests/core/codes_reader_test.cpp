@@ -40,7 +40,7 @@ QHash<QString, QByteArray> vpwCar() {
 // ISO 15765-4 CAN 11-bit, headers on: engine 7E8 with four stored codes over
 // two frames and P0171 permanent, transmission 7E9 with P0700; the engine's
 // freeze frame was stored by P0300, and the transmission answers the frame's
-// request too.
+// requests too, first.
 QHash<QString, QByteArray> canCar() {
   return {
       {QStringLiteral("ATDPN"), "A6"},
@@ -50,7 +50,7 @@ QHash<QString, QByteArray> canCar() {
       {QStringLiteral("07"), "7E8 02 47 00 00 00 00 00 00"},
       {QStringLiteral("0A"), "7E8 04 4A 01 01 71 00 00 00"},
       {QStringLiteral("020200"), "7E8 05 42 02 00 03 00 00 00\r7E9 05 42 02 00 00 00 00 00"},
-      {QStringLiteral("020000"), "7E8 07 42 00 00 08 00 00 00\r7E9 07 42 00 00 08 00 00 00"},
+      {QStringLiteral("020000"), "7E9 07 42 00 00 00 08 00 00\r7E8 07 42 00 00 08 00 00 00"},
       {QStringLiteral("020500"), "7E9 04 42 05 00 FF 00 00 00\r7E8 04 42 05 00 5A 00 00 00"},
   };
 }

@@ -10,8 +10,8 @@
 
 namespace tarvex::testing {
 
-// An adapter on a fake port that answers each line from a script, with its
-// echo first, 10 ms after it was written: the reset with the banner, other AT
+// An adapter on a fake port that answers each line from a script: its echo
+// 10 ms after it was written, the answer and prompt 10 ms later: the reset with the banner, other AT
 // commands with OK unless scripted, requests with NO DATA unless scripted.
 // Answer lines are separated by '\r'.
 struct ScriptedCar {
@@ -27,6 +27,7 @@ struct ScriptedCar {
   // or `limit` of fake time have passed.
   void runUntil(FakeClock& clock, const std::function<bool()>& done, Millis limit = Millis{120'000}) {
     for (Millis spent{0}; spent < limit && !done(); spent += Millis{10}) {
+      if (port.isOpen() && !later.isEmpty()) port.receive(std::exchange(later, {}));
       for (const QString& line : std::exchange(pending, {})) {
         if (onLine) onLine(line);
         if (!port.isOpen() || silent) continue;
@@ -34,7 +35,8 @@ struct ScriptedCar {
                             : answers.contains(line)               ? answers.value(line)
                             : line.startsWith(QLatin1String("AT")) ? QByteArray("OK")
                                                                    : QByteArray("NO DATA");
-        port.receive(line.toLatin1() + '\r' + answer + "\r\r>");
+        port.receive(line.toLatin1() + '\r');
+        later += answer + "\r\r>";
       }
       clock.advance(Millis{10});
     }
@@ -45,6 +47,7 @@ struct ScriptedCar {
   std::function<void(const QString&)> onLine;  // each line as the adapter takes it
   bool silent = false;                         // nothing answers
   QStringList sent, pending;
+  QByteArray later;
 };
 
 }  // namespace tarvex::testing
