@@ -83,7 +83,10 @@ std::optional<PortFailure> CodesReader::read() {
 }
 
 std::optional<PortFailure> CodesReader::readVin() {
+  // The search runs on 0100, which every car answers: one that does not know
+  // 0902 would otherwise make the search itself fail.
   std::deque<Step> steps;
+  steps.push_back({QStringLiteral("0100"), [](const QString&) {}});
   steps.push_back({QStringLiteral("0902"),
                    [this](const QString& text) { report_.vin = obd::vin(messages(text), bus()); }});
   return begin(std::move(steps));

@@ -44,6 +44,7 @@ QHash<QString, QByteArray> vpwCar() {
 QHash<QString, QByteArray> canCar() {
   return {
       {QStringLiteral("ATDPN"), "A6"},
+      {QStringLiteral("0100"), "7E8 06 41 00 BE 3E B8 11 00"},
       {QStringLiteral("0101"), "7E8 06 41 01 84 07 65 04 00\r7E9 06 41 01 00 00 00 00 00"},
       {QStringLiteral("03"),
        "7E8 10 0A 43 04 01 71 03 00\r7E9 04 43 01 07 00 00 00 00\r7E8 21 01 01 04 20 00 00 00"},
