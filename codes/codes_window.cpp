@@ -84,7 +84,7 @@ CodesWindow::CodesWindow(PortFactory& ports, Clock& clock, Reporter reporter, Po
   reader_ = std::make_unique<CodesReader>(port_.port(), port_.timer(), clock);
   port_.route([this](PortEvent event) { reader_->onPortEvent(event); },
               [this] { reader_->onReplyTimeout(); });
-  reader_->setDone([this](const CodesReport& report) { show(report); });
+  reader_->setDone([this](const CodesReport& report) { showReport(report); });
   reader_->setFailure([this](const PortFailure& failure) {
     busy(false);
     port_.report(Urgency::kError, failure.message());
@@ -123,7 +123,7 @@ void CodesWindow::busy(bool on) {
   if (!on) status_->clear();
 }
 
-void CodesWindow::show(const CodesReport& report) {
+void CodesWindow::showReport(const CodesReport& report) {
   busy(false);
   protocol_->setText(tr("Protocol: %1").arg(report.protocol ? text(report.protocol->name) : tr("unknown")));
   if (report.readiness.empty()) {

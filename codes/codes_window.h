@@ -57,7 +57,7 @@ class CodesWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  void show(const CodesReport& report);
+  void showReport(const CodesReport& report);
   void busy(bool on);
 
   PortWindow port_;

@@ -49,6 +49,7 @@ TEST(CodesWindowTest, ShowsCodesInWordsWithFreezeFrameAndClearsOnlyAfterAYes) {
   };
   QStringList reported;
   auto* w = new CodesWindow(factory, clock, [&](QWidget*, Urgency, const QString& m) { reported << m; });
+  w->show();
   QCoreApplication::processEvents();  // it reads once it is up
   car.runUntil(clock, [&] { return w->codesTable()->rowCount() == 2; });
 
