@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "app/main_window.h"
+#include "codes/command_line.h"
 #include "link/line_speed.h"
 #include "link/qt_serial_port.h"
 #include "link/remembered_line.h"
@@ -127,6 +128,7 @@ int main(int argc, char** argv) {
       QStringLiteral("list-ports"),
       QStringLiteral("Lists the serial ports of this computer and exits (default: off)."));
   parser.addOptions({helpOption, versionOption, portOption, baudOption, demoOption, listOption});
+  const tarvex::CodesOptions codesOptions(parser);  // --codes, --vin, --clear-codes, --yes
   const QString help =
       parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("tarvex"));
   if (!parser.parse(arguments)) {
@@ -155,6 +157,18 @@ int main(int argc, char** argv) {
   if (parser.isSet(listOption)) {
     listPorts();
     return 0;
+  }
+  // --codes, --vin and --clear-codes: plain text, no window and no display.
+  if (const std::optional<tarvex::CodesCommand> command = codesOptions.command()) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Tarvex"));
+    QSettings settings;
+    tarvex::RememberedLine remembered(settings);
+    tarvex::SystemClock clock;
+    const std::unique_ptr<tarvex::PortFactory> ports =
+        devicePorts(parser.isSet(portOption) ? std::optional(parser.value(portOption)) : std::nullopt,
+                    parser.isSet(baudOption) ? baud : std::nullopt, remembered);
+    return tarvex::runCodesCommand(*command, *ports, clock, codesOptions.yes());
   }
 
   const bool quitSignalsCaught = catchQuitSignals();

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QCommandLineOption>
+#include <QString>
+#include <QTextStream>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "codes/codes_reader.h"
+#include "codes/confirm.h"
+#include "link/clock.h"
+#include "link/serial_port.h"
+
+class QCommandLineParser;
+
+namespace tarvex {
+
+// What the command line can ask of the car without a window.
+enum class CodesCommand { kCodes, kVin, kClearCodes };
+
+// Asks on a terminal; without one it refuses and says why.
+class TerminalConfirm final : public Confirm {
+ public:
+  TerminalConfirm(QTextStream& in, QTextStream& out, bool terminal)
+      : in_(in), out_(out), terminal_(terminal) {}
+  bool ask(const QString& question) override;
+  // Why the last question was refused without asking; empty when it was asked.
+  const QString& refusal() const { return refusal_; }
+
+ private:
+  QTextStream& in_;
+  QTextStream& out_;
+  bool terminal_;
+  QString refusal_;
+};
+
+// --yes: the answer is given in advance.
+class AlwaysYes final : public Confirm {
+ public:
+  bool ask(const QString&) override { return true; }
+};
+
+// One command-line run on one port: the report or the VIN on `out`, the
+// reason on `err`, and the exit status once it is over (0 when it did what it
+// was asked).
+class CommandRun {
+ public:
+  CommandRun(CodesCommand command, SerialPort& port, Clock& clock, Confirm& confirm, QTextStream& out,
+             QTextStream& err);
+  ~CommandRun();
+  void start();
+  std::optional<int> status() const { return status_; }
+  void setFinished(std::function<void(int status)> finished) { finished_ = std::move(finished); }
+
+ private:
+  void finish(int status);
+  void failed(const PortFailure& failure);
+  void done(const CodesReport& report);
+
+  CodesCommand command_;
+  SerialPort& port_;
+  Confirm& confirm_;
+  QTextStream& out_;
+  QTextStream& err_;
+  std::unique_ptr<Timer> timer_;
+  CodesReader reader_;
+  std::optional<int> status_;
+  std::function<void(int)> finished_;
+};
+
+// --codes, --vin, --clear-codes and --yes, for main's parser.
+class CodesOptions {
+ public:
+  explicit CodesOptions(QCommandLineParser& parser);
+  // The command asked for, if any, once the parser has parsed.
+  std::optional<CodesCommand> command() const;
+  bool yes() const;
+
+ private:
+  QCommandLineParser& parser_;
+  QCommandLineOption codes_, vin_, clear_, yes_;
+};
+
+// Runs a command to its end on the port of `ports`, on the event loop of the
+// running QCoreApplication, with the standard streams; asks on the terminal
+// unless `yes`. Returns the exit status.
+int runCodesCommand(CodesCommand command, PortFactory& ports, Clock& clock, bool yes);
+
+}  // namespace tarvex

@@ -1,0 +1,305 @@
+// Trouble codes in words over a scripted adapter: every answer format, the
+// freeze frame of the code that stored it, the protocol, and clearing.
+#include "codes/codes_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <QTextStream>
+
+#include "codes/command_line.h"
+#include "tests/support/scripted_car.h"
+
+namespace tarvex {
+namespace {
+
+using testing::FakeClock;
+using testing::FakeSerialPort;
+using testing::ScriptedCar;
+
+// A J1850 VPW engine controller (sender 10) with headers on: P0171 stored and
+// pending, P0300 stored, a freeze frame stored by P0171 holding coolant
+// temperature, engine speed and road speed.
+QHash<QString, QByteArray> vpwCar() {
+  return {
+      {QStringLiteral("ATDPN"), "A2"},
+      {QStringLiteral("0101"), "SEARCHING...\r48 6B 10 41 01 82 07 65 04 A1"},
+      {QStringLiteral("03"), "48 6B 10 43 01 71 03 00 00 00 5E"},
+      {QStringLiteral("07"), "48 6B 10 47 01 71 00 00 00 00 12"},
+      {QStringLiteral("020200"), "48 6B 10 42 02 00 01 71 33"},
+      {QStringLiteral("020000"), "48 6B 10 42 00 00 48 18 00 00 C2"},
+      {QStringLiteral("020500"), "48 6B 10 42 05 00 7B 10"},
+      {QStringLiteral("020C00"), "48 6B 10 42 0C 00 1A F8 20"},
+      {QStringLiteral("020D00"), "48 6B 10 42 0D 00 32 44"},
+      {QStringLiteral("0902"),
+       "48 6B 10 49 02 01 00 00 00 31 11\r48 6B 10 49 02 02 47 31 4A 43 22\r"
+       "48 6B 10 49 02 03 35 34 34 34 33\r48 6B 10 49 02 04 52 37 32 35 44\r"
+       "48 6B 10 49 02 05 32 33 36 37 55"},
+  };
+}
+
+// ISO 15765-4 CAN 11-bit, headers on: engine 7E8 with four stored codes over
+// two frames and P0171 permanent, transmission 7E9 with P0700; the engine's
+// freeze frame was stored by P0300, and the transmission answers the frame's
+// requests too, first.
+QHash<QString, QByteArray> canCar() {
+  return {
+      {QStringLiteral("ATDPN"), "A6"},
+      {QStringLiteral("0100"), "7E8 06 41 00 BE 3E B8 11 00"},
+      {QStringLiteral("0101"), "7E8 06 41 01 84 07 65 04 00\r7E9 06 41 01 00 00 00 00 00"},
+      {QStringLiteral("03"),
+       "7E8 10 0A 43 04 01 71 03 00\r7E9 04 43 01 07 00 00 00 00\r7E8 21 01 01 04 20 00 00 00"},
+      {QStringLiteral("07"), "7E8 02 47 00 00 00 00 00 00"},
+      {QStringLiteral("0A"), "7E8 04 4A 01 01 71 00 00 00"},
+      {QStringLiteral("020200"), "7E8 05 42 02 00 03 00 00 00\r7E9 05 42 02 00 00 00 00 00"},
+      {QStringLiteral("020000"), "7E9 07 42 00 00 00 08 00 00\r7E8 07 42 00 00 08 00 00 00"},
+      {QStringLiteral("020500"), "7E9 04 42 05 00 FF 00 00 00\r7E8 04 42 05 00 5A 00 00 00"},
+  };
+}
+
+// Answers from a script, and remembers what it was asked and when.
+struct ScriptedConfirm final : Confirm {
+  explicit ScriptedConfirm(bool yes, const FakeSerialPort* port = nullptr) : answer(yes), port_(port) {}
+  bool ask(const QString& question) override {
+    questions << question;
+    writesBefore = port_ ? port_->writes().size() : 0;
+    return answer;
+  }
+  bool answer;
+  QStringList questions;
+  qsizetype writesBefore = -1;
+
+ private:
+  const FakeSerialPort* port_;
+};
+
+struct CodesFixture : ::testing::Test {
+  CodesFixture() {
+    port.setNotify([this](PortEvent e) { reader.onPortEvent(e); });
+    timer->setCallback([this] { reader.onReplyTimeout(); });
+    reader.setDone([this](const CodesReport& r) { report = r; });
+  }
+  void read(const QHash<QString, QByteArray>& answers) {
+    car.answers = answers;
+    report.reset();
+    ASSERT_EQ(reader.read(), std::nullopt);
+    car.runUntil(clock, [this] { return report.has_value(); });
+    ASSERT_TRUE(report) << car.sent.join(QLatin1Char(' ')).toStdString();
+  }
+  const CodeEntry* find(const QString& code, const QString& source) const {
+    for (const CodeEntry& c : report->codes)
+      if (c.code == code && c.source == source) return &c;
+    return nullptr;
+  }
+
+  FakeClock clock;
+  FakeSerialPort port;
+  ScriptedCar car{port};
+  std::unique_ptr<Timer> timer = clock.createTimer();
+  CodesReader reader{port, *timer, clock};
+  std::optional<CodesReport> report;
+};
+
+TEST_F(CodesFixture, EveryAnswerFormatGivesEachControllersCodesWithStatusAndDescription) {
+  struct Row {
+    const char* car;
+    QHash<QString, QByteArray> answers;
+    char protocol;
+    // code, controller, status, a part of its description
+    std::vector<std::array<const char*, 4>> codes;
+  };
+  const std::vector<Row> rows{
+      {"VPW",
+       vpwCar(),
+       '2',
+       {{"P0171", "10", "stored, pending", "too lean (bank 1)"},
+        {"P0300", "10", "stored", "andom/multiple cylinder misfire"}}},
+      {"CAN",
+       canCar(),
+       '6',
+       {{"P0101", "7E8", "stored", "Mass or volume air flow"},
+        {"P0171", "7E8", "stored, permanent", "too lean (bank 1)"},
+        {"P0300", "7E8", "stored", "misfire"},
+        {"P0420", "7E8", "stored", "atalyst"},
+        {"P0700", "7E9", "stored", "ransmission"}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.car);
+    reader.stop();
+    read(row.answers);
+    ASSERT_TRUE(report->protocol);
+    EXPECT_EQ(report->protocol->number, row.protocol);
+    ASSERT_EQ(report->codes.size(), row.codes.size());
+    for (std::size_t i = 0; i < row.codes.size(); ++i) {
+      const auto& [code, source, status, words] = row.codes[i];
+      EXPECT_EQ(report->codes[i].code, QLatin1String(code));
+      EXPECT_EQ(report->codes[i].source, QLatin1String(source));
+      EXPECT_EQ(report->codes[i].status(), QLatin1String(status)) << code;
+      EXPECT_TRUE(report->codes[i].description.contains(QLatin1String(words)))
+          << code << ": " << report->codes[i].description.toStdString();
+    }
+    // The search runs on the first request; the protocol is asked right after.
+    EXPECT_EQ(car.sent.mid(car.sent.indexOf(QStringLiteral("ATSP0")), 3),
+              (QStringList{QStringLiteral("ATSP0"), QStringLiteral("0101"), QStringLiteral("ATDPN")}));
+  }
+}
+
+TEST_F(CodesFixture, ReadinessAndTheFreezeFrameOfTheCodeThatStoredItFromItsOwnController) {
+  read(canCar());
+  ASSERT_EQ(report->readiness.size(), 2u);
+  EXPECT_EQ(report->readiness[0].source, QLatin1String("7E8"));
+  EXPECT_TRUE(report->readiness[0].readiness.milOn);
+  EXPECT_EQ(report->readiness[0].readiness.storedCodes, 4);
+  EXPECT_FALSE(report->readiness[1].readiness.milOn);
+  ASSERT_TRUE(report->freezeFrame);
+  EXPECT_EQ(report->freezeFrame->code, QLatin1String("P0300"));
+  EXPECT_EQ(report->freezeFrame->source, QLatin1String("7E8"));
+  ASSERT_EQ(report->freezeFrame->values.size(), 1u);  // not the transmission's 0x05
+  EXPECT_EQ(report->freezeFrame->values[0].pid, 0x05);
+  EXPECT_DOUBLE_EQ(report->freezeFrame->values[0].value.readings.at(0).value, 50.0);  // 0x5A - 40
+
+  reader.stop();
+  read(vpwCar());
+  ASSERT_TRUE(report->freezeFrame);
+  EXPECT_EQ(report->freezeFrame->code, QLatin1String("P0171"));
+  std::vector<std::pair<int, double>> values;
+  for (const obd::FrozenValue& v : report->freezeFrame->values)
+    values.emplace_back(v.pid, v.value.readings.at(0).value);
+  // 0x7B - 40 °C; 0x1AF8 / 4 rpm; 0x32 km/h. PID 02 (the code itself) is not a value.
+  EXPECT_EQ(values, (std::vector<std::pair<int, double>>{{0x05, 83.0}, {0x0C, 1726.0}, {0x0D, 50.0}}));
+  const QString text = reportText(*report);
+  EXPECT_TRUE(text.contains(QLatin1String("Protocol: SAE J1850 VPW"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QLatin1String("MIL: on (engine (10): 2 stored codes)"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QLatin1String("Freeze frame of P0171 (engine (10))"))) << text.toStdString();
+}
+
+TEST_F(CodesFixture, ClearingAsksFirstAndReadsAgainARefusalSendsNothing) {
+  car.answers = vpwCar();
+  car.onLine = [this](const QString& line) {
+    if (line == QLatin1String("04")) {
+      car.answers[QStringLiteral("04")] = "48 6B 10 44 5B";
+      car.answers[QStringLiteral("03")] = "48 6B 10 43 00 00 00 00 00 00 9C";
+      car.answers.remove(QStringLiteral("07"));
+      car.answers.remove(QStringLiteral("020200"));
+    }
+  };
+  ScriptedConfirm no(false, &port);
+  bool agreed = true;
+  EXPECT_EQ(reader.clear(no, &agreed), std::nullopt);
+  car.runUntil(
+      clock, [] { return false; }, Millis{5000});
+  EXPECT_FALSE(agreed);
+  EXPECT_EQ(no.questions, QStringList{QStringLiteral("Clear all trouble codes and freeze frames?")});
+  EXPECT_TRUE(port.writes().isEmpty());  // not even the port was opened
+  EXPECT_FALSE(report);
+
+  ScriptedConfirm yes(true, &port);
+  ASSERT_EQ(reader.clear(yes, &agreed), std::nullopt);
+  car.runUntil(clock, [this] { return report.has_value(); });
+  ASSERT_TRUE(report);
+  EXPECT_EQ(yes.writesBefore, 0);
+  const qsizetype cleared = car.sent.indexOf(QStringLiteral("04"));
+  ASSERT_GE(cleared, 0);
+  EXPECT_GT(car.sent.indexOf(QStringLiteral("03"), cleared), cleared);  // read again after
+  EXPECT_TRUE(report->cleared);
+  EXPECT_TRUE(report->codes.empty());
+  EXPECT_FALSE(report->freezeFrame);
+}
+
+// The command line's runs on the same scripted car, into strings.
+struct CommandFixture : ::testing::Test {
+  int run(CodesCommand command, Confirm& confirm) {
+    CommandRun r(command, port, clock, confirm, out, err);
+    r.start();
+    car.runUntil(clock, [&] { return r.status().has_value(); });
+    return r.status().value_or(-1);
+  }
+  std::string said() const { return (output + QStringLiteral("|") + errors).toStdString(); }
+
+  FakeClock clock;
+  FakeSerialPort port;
+  ScriptedCar car{port};
+  QString output, errors, input;
+  QTextStream out{&output}, err{&errors}, in{&input};
+};
+
+TEST_F(CommandFixture, CodesAndVinPrintPlainTextAndExitZero) {
+  car.answers = vpwCar();
+  AlwaysYes yes;
+  ASSERT_EQ(run(CodesCommand::kCodes, yes), 0) << said();
+  EXPECT_TRUE(output.contains(QLatin1String("Protocol: SAE J1850 VPW (10.4 kbaud)\nMIL: on"))) << said();
+  EXPECT_TRUE(output.contains(QLatin1String("P0171  stored, pending  engine (10): System too lean (bank 1)")))
+      << said();
+  EXPECT_TRUE(output.contains(QLatin1String("  misfire: complete\n"))) << said();
+  EXPECT_TRUE(errors.isEmpty()) << said();
+
+  output.clear();
+  ASSERT_EQ(run(CodesCommand::kVin, yes), 0) << said();
+  EXPECT_TRUE(output.endsWith(QLatin1String("VIN: 1G1JC5444R7252367\n"))) << said();
+}
+
+TEST_F(CommandFixture, FailuresExitNonZeroWithTheReasonOnStderr) {
+  struct Row {
+    const char* what;
+    std::function<void()> arrange;
+    CodesCommand command;
+    const char* reason;
+  };
+  const std::vector<Row> rows{
+      {"no answer", [this] { car.silent = true; }, CodesCommand::kCodes,
+       "no answer from the car on /dev/fake0"},
+      {"no VIN", [this] { car.answers = canCar(); }, CodesCommand::kVin,
+       "the car gave no VIN (0902: NO DATA)"},
+      {"port", [this] { port.failOpenWith(QStringLiteral("Permission denied")); }, CodesCommand::kCodes,
+       "Permission denied"},
+  };
+  AlwaysYes yes;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    output.clear();
+    errors.clear();
+    car.silent = false;
+    car.answers = vpwCar();
+    row.arrange();
+    EXPECT_EQ(run(row.command, yes), 1) << said();
+    EXPECT_TRUE(errors.contains(QLatin1String(row.reason))) << said();
+    EXPECT_TRUE(output.isEmpty()) << said();
+  }
+}
+
+TEST_F(CommandFixture, ClearCodesAsksOnATerminalAndRefusesWithoutOne) {
+  struct Row {
+    const char* what;
+    bool terminal;
+    const char* typed;
+    int status;
+    bool sent04;
+    const char* said;
+  };
+  const std::vector<Row> rows{
+      {"no terminal", false, "y\n", 1, false, "add --yes"},
+      {"no", true, "n\n", 1, false, "not cleared"},
+      {"just Enter", true, "\n", 1, false, "not cleared"},
+      {"yes", true, "y\n", 0, true, "cleared."},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    car.answers = vpwCar();
+    car.answers[QStringLiteral("04")] = "48 6B 10 44 5B";
+    car.sent.clear();
+    output.clear();
+    errors.clear();
+    input = QString::fromLatin1(row.typed);
+    in.seek(0);
+    QString question;
+    QTextStream asked(&question);
+    TerminalConfirm confirm(in, asked, row.terminal);
+    EXPECT_EQ(run(CodesCommand::kClearCodes, confirm), row.status) << said();
+    EXPECT_EQ(car.sent.contains(QStringLiteral("04")), row.sent04);
+    EXPECT_TRUE((output + errors).contains(QLatin1String(row.said))) << said();
+    EXPECT_EQ(question,
+              row.terminal ? QStringLiteral("Clear all trouble codes and freeze frames? [y/N] ") : QString());
+  }
+}
+
+}  // namespace
+}  // namespace tarvex

@@ -1,0 +1,94 @@
+#include "codes/codes_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include "tests/support/drag_ports.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/scripted_car.h"
+
+namespace tarvex {
+namespace {
+
+struct Answer final : Confirm {
+  explicit Answer(bool yes) : yes_(yes) {}
+  bool ask(const QString&) override {
+    ++asked;
+    return yes_;
+  }
+  int asked = 0;
+
+ private:
+  bool yes_;
+};
+
+QStringList column(const QTableWidget* t, int c) {
+  QStringList cells;
+  for (int r = 0; r < t->rowCount(); ++r) cells << t->item(r, c)->text();
+  return cells;
+}
+
+TEST(CodesWindowTest, ShowsCodesInWordsWithFreezeFrameAndClearsOnlyAfterAYes) {
+  testing::FakeClock clock;
+  testing::FakeSerialPort device{"/dev/ttyUSB0"};
+  testing::ProxyPortFactory factory{device};
+  testing::ScriptedCar car{device};
+  car.answers = {
+      {QStringLiteral("ATDPN"), "A2"},
+      {QStringLiteral("0101"), "48 6B 10 41 01 82 07 65 04 A1"},
+      {QStringLiteral("03"), "48 6B 10 43 01 71 03 00 00 00 5E"},
+      {QStringLiteral("020200"), "48 6B 10 42 02 00 01 71 33"},
+      {QStringLiteral("020000"), "48 6B 10 42 00 00 08 00 00 00 C2"},
+      {QStringLiteral("020500"), "48 6B 10 42 05 00 7B 10"},
+      {QStringLiteral("04"), "48 6B 10 44 5B"},
+  };
+  QStringList reported;
+  auto* w = new CodesWindow(factory, clock, [&](QWidget*, Urgency, const QString& m) { reported << m; });
+  w->show();
+  QCoreApplication::processEvents();  // it reads once it is up
+  car.runUntil(clock, [&] { return w->codesTable()->rowCount() == 2; });
+
+  EXPECT_EQ(w->protocolLabel()->text(), QStringLiteral("Protocol: SAE J1850 VPW (10.4 kbaud)"));
+  EXPECT_EQ(w->milLabel()->text(), QStringLiteral("MIL: on (engine (10): 2 stored)"));
+  EXPECT_EQ(column(w->codesTable(), 0), (QStringList{"P0171", "P0300"}));
+  EXPECT_EQ(column(w->codesTable(), 1), (QStringList{"stored", "stored"}));
+  EXPECT_EQ(column(w->codesTable(), 2), (QStringList{"engine (10)", "engine (10)"}));
+  EXPECT_TRUE(column(w->codesTable(), 3).join("|").contains("too lean (bank 1)"));
+  EXPECT_EQ(column(w->freezeTable(), 1).value(0), QStringLiteral("P0171"));
+  EXPECT_EQ(column(w->freezeTable(), 1).value(1), QStringLiteral("83 °C"));
+  EXPECT_TRUE(w->readinessText()->toPlainText().contains("  misfire: complete\n"));
+  EXPECT_TRUE(w->readButton()->isEnabled());
+  EXPECT_TRUE(reported.isEmpty()) << reported.join("|").toStdString();
+
+  car.onLine = [&](const QString& line) {
+    if (line == QLatin1String("04")) car.answers[QStringLiteral("03")] = "48 6B 10 43 00 00 00 00 00 00 9C";
+  };
+  Answer no(false), yes(true);
+  w->setConfirm(&no);
+  w->clearButton()->click();
+  car.runUntil(
+      clock, [] { return false; }, Millis{2000});
+  EXPECT_EQ(no.asked, 1);
+  EXPECT_FALSE(car.sent.contains("04"));
+  EXPECT_EQ(w->codesTable()->rowCount(), 2);
+
+  w->setConfirm(&yes);
+  w->clearButton()->click();
+  EXPECT_FALSE(w->clearButton()->isEnabled());  // while it clears and reads again
+  car.runUntil(clock, [&] { return w->codesTable()->rowCount() == 0; });
+  EXPECT_EQ(yes.asked, 1);
+  EXPECT_TRUE(car.sent.contains("04"));
+  EXPECT_EQ(w->codesTable()->rowCount(), 0);
+  EXPECT_TRUE(w->clearButton()->isEnabled());
+  w->close();
+  EXPECT_FALSE(device.isOpen());
+  QCoreApplication::processEvents();
+}
+
+}  // namespace
+}  // namespace tarvex
