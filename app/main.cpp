@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "app/headless_log.h"
 #include "app/main_window.h"
 #include "codes/command_line.h"
 #include "link/line_speed.h"
@@ -91,6 +93,70 @@ std::unique_ptr<tarvex::PortFactory> devicePorts(const std::optional<QString>& p
       std::move(device), [speed] { return speed->baud(); }, remembered);
 }
 
+// The adapter every window (or the log without one) talks to: the built-in
+// simulated car, or the device.
+struct Adapter {
+  std::unique_ptr<tarvex::sim::Vehicle> vehicle;
+  std::unique_ptr<tarvex::sim::SimAdapter> simulated;
+  std::unique_ptr<tarvex::PortFactory> ports;
+};
+
+Adapter makeAdapter(bool demo, const std::optional<QString>& port, const std::optional<qint32>& baud,
+                    tarvex::Clock& clock, tarvex::RememberedLine& remembered) {
+  Adapter a;
+  if (demo) {
+    a.vehicle = std::make_unique<tarvex::sim::Vehicle>();
+    a.simulated = std::make_unique<tarvex::sim::SimAdapter>(*a.vehicle, clock.now());
+    a.ports = std::make_unique<tarvex::sim::SimPortFactory>(clock, *a.simulated);
+  } else {
+    a.ports = devicePorts(port, baud, remembered);
+  }
+  return a;
+}
+
+// Lets the event loop see the quit signals, and runs `onQuit` when one came.
+std::unique_ptr<QSocketNotifier> watchQuitSignals(std::function<void()> onQuit) {
+  auto notifier = std::make_unique<QSocketNotifier>(quitPipe[0], QSocketNotifier::Read);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, [onQuit = std::move(onQuit)] {
+    char drained[16];
+    while (::read(quitPipe[0], drained, sizeof drained) > 0) {
+    }
+    onQuit();
+  });
+  return notifier;
+}
+
+// What the log without a window prints: on a terminal, one line of progress
+// rewritten in place, cut to the terminal's width; errors on lines of their own.
+class Console {
+ public:
+  Console() : terminal_(::isatty(STDOUT_FILENO) == 1) {}
+  bool terminal() const { return terminal_; }
+  void error(const QString& line) {
+    endLine();
+    std::fprintf(stderr, "%s\n", qPrintable(line));
+    std::fflush(stderr);
+  }
+  void progress(const QString& text) {
+    if (text.isEmpty()) return endLine();
+    winsize size{};
+    const int columns = ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1 ? size.ws_col : 80;
+    std::printf("\r%s\x1b[K", qPrintable(text.left(columns - 1)));
+    std::fflush(stdout);
+    open_ = true;
+  }
+
+ private:
+  void endLine() {
+    if (!open_) return;
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+    open_ = false;
+  }
+  bool terminal_;
+  bool open_ = false;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -127,7 +193,23 @@ int main(int argc, char** argv) {
   const QCommandLineOption listOption(
       QStringLiteral("list-ports"),
       QStringLiteral("Lists the serial ports of this computer and exits (default: off)."));
-  parser.addOptions({helpOption, versionOption, portOption, baudOption, demoOption, listOption});
+  const QCommandLineOption logOption(
+      QStringLiteral("log"),
+      QStringLiteral("Logs without a window or a display: scans and writes a CSV line a round to FILE, the "
+                     "same lines as the main window's log, until SIGINT or SIGTERM (or --rounds lines). "
+                     "Prints progress on a terminal, nothing but errors otherwise (default: off)."),
+      QStringLiteral("FILE"));
+  const QCommandLineOption roundsOption(
+      QStringLiteral("rounds"),
+      QStringLiteral("With --log: ends after N log lines (default: runs until stopped)."),
+      QStringLiteral("N"));
+  const QCommandLineOption paramsOption(
+      QStringLiteral("params"),
+      QStringLiteral("With --log: the log columns to scan, separated by commas, e.g. RPM,Speed,MAF "
+                     "(default: those the main window starts with)."),
+      QStringLiteral("LIST"));
+  parser.addOptions({helpOption, versionOption, portOption, baudOption, demoOption, listOption, logOption,
+                     roundsOption, paramsOption});
   const tarvex::CodesOptions codesOptions(parser);  // --codes, --vin, --clear-codes, --yes
   const QString help =
       parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("tarvex"));
@@ -170,37 +252,77 @@ int main(int argc, char** argv) {
                     parser.isSet(baudOption) ? baud : std::nullopt, remembered);
     return tarvex::runCodesCommand(*command, *ports, clock, codesOptions.yes());
   }
+  const bool headless = parser.isSet(logOption);
+  for (const QCommandLineOption* withLog : {&roundsOption, &paramsOption}) {
+    if (!headless && parser.isSet(*withLog)) {
+      std::fprintf(stderr, "tarvex: --%s goes with --log FILE.\n", qPrintable(withLog->names().first()));
+      return 2;
+    }
+  }
+  std::optional<qint64> rounds;
+  if (parser.isSet(roundsOption)) {
+    bool ok = false;
+    rounds = parser.value(roundsOption).toLongLong(&ok);
+    if (!ok || *rounds < 1) {
+      std::fprintf(stderr, "tarvex: --rounds %s is no number of lines; give a whole number from 1 up.\n",
+                   qPrintable(parser.value(roundsOption)));
+      return 2;
+    }
+  }
+  const tarvex::ParamChoice params = tarvex::parseParams(parser.value(paramsOption));
+  if (!params.error.isEmpty()) {
+    std::fprintf(stderr, "tarvex: --params: %s\n", qPrintable(params.error));
+    return 2;
+  }
+  if (headless && parser.value(logOption).isEmpty()) {
+    std::fputs("tarvex: --log needs the name of the file to write.\n", stderr);
+    return 2;
+  }
 
   const bool quitSignalsCaught = catchQuitSignals();
-  QApplication app(argc, argv);
-  std::unique_ptr<QSocketNotifier> quitNotifier;
-  if (quitSignalsCaught) {
-    quitNotifier = std::make_unique<QSocketNotifier>(quitPipe[0], QSocketNotifier::Read);
-    QObject::connect(quitNotifier.get(), &QSocketNotifier::activated, [] {
-      char drained[16];
-      while (::read(quitPipe[0], drained, sizeof drained) > 0) {
-      }
-      QApplication::closeAllWindows();
-      QApplication::quit();
-    });
-  }
+  // Without a window no display is needed, nor touched.
+  std::unique_ptr<QCoreApplication> app =
+      headless ? std::make_unique<QCoreApplication>(argc, argv) : std::make_unique<QApplication>(argc, argv);
 
   QCoreApplication::setOrganizationName(QStringLiteral("Tarvex"));
   QSettings settings;
   tarvex::RememberedLine remembered(settings);
 
   tarvex::SystemClock clock;
-  std::unique_ptr<tarvex::sim::Vehicle> vehicle;
-  std::unique_ptr<tarvex::sim::SimAdapter> adapter;
-  std::unique_ptr<tarvex::PortFactory> ports;
-  if (parser.isSet(demoOption)) {
-    vehicle = std::make_unique<tarvex::sim::Vehicle>();
-    adapter = std::make_unique<tarvex::sim::SimAdapter>(*vehicle, clock.now());
-    ports = std::make_unique<tarvex::sim::SimPortFactory>(clock, *adapter);
-  } else {
-    ports = devicePorts(parser.isSet(portOption) ? std::optional(parser.value(portOption)) : std::nullopt,
-                        parser.isSet(baudOption) ? baud : std::nullopt, remembered);
+  Adapter adapter =
+      makeAdapter(parser.isSet(demoOption),
+                  parser.isSet(portOption) ? std::optional(parser.value(portOption)) : std::nullopt,
+                  parser.isSet(baudOption) ? baud : std::nullopt, clock, remembered);
+
+  if (headless) {
+    Console console;
+    // What the port has to tell (the line speed found) is no error: only a terminal hears it.
+    if (console.terminal()) {
+      adapter.ports->setNotice(
+          [&console](const QString& text) { console.error(QStringLiteral("tarvex: ") + text); });
+    }
+    tarvex::HeadlessLog logger(*adapter.ports, clock,
+                               {parser.value(logOption), rounds, params.boxes, console.terminal()},
+                               {[&console](const QString& line) { console.error(line); },
+                                [&console](const QString& text) { console.progress(text); }});
+    QObject::connect(&logger, &tarvex::HeadlessLog::finished,
+                     [](int status) { QCoreApplication::exit(status); });
+    std::unique_ptr<QSocketNotifier> quitNotifier;
+    if (quitSignalsCaught) quitNotifier = watchQuitSignals([&logger] { logger.finish(); });
+    if (!logger.start()) return 1;
+    const int status = QCoreApplication::exec();
+    adapter.ports->setNotice({});
+    return status;
   }
+
+  std::unique_ptr<QSocketNotifier> quitNotifier;
+  if (quitSignalsCaught) {
+    quitNotifier = watchQuitSignals([] {
+      QApplication::closeAllWindows();
+      QApplication::quit();
+    });
+  }
+  tarvex::PortFactory* ports = adapter.ports.get();
 
   tarvex::QtFileDialog fileDialog;
   tarvex::QtPortChooser portChooser([] {
@@ -213,7 +335,7 @@ int main(int argc, char** argv) {
   QPointer<tarvex::Tarvex> mainWindow = new tarvex::Tarvex(windows);
   mainWindow->setAttribute(Qt::WA_DeleteOnClose);
   mainWindow->show();
-  const int status = app.exec();
+  const int status = QCoreApplication::exec();
   // A closed window's deletion may still be pending when the loop ends; its
   // port and log are closed on the way out all the same.
   delete mainWindow.data();

@@ -1,9 +1,12 @@
 #include "app/main_window.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 
 #include "app/selection.h"
@@ -117,7 +120,9 @@ class Tarvex::GaugeForwarder final : public GaugeSink {
 Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
     : QWidget(parent),
       windows_(windows),
-      controls_(buildWindow(*this, tarvexLayout())),
+      menuBar_(new QMenuBar(this)),
+      client_(new QWidget(this)),
+      controls_(buildWindow(*client_, tarvexLayout())),
       port_(*this, windows.ports(), windows.clock(), {tr("the main window"), /*dataTerminalReady=*/true},
             windows.report(), windows.portChooser()),
       Comm1(port_.port()),
@@ -131,6 +136,11 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
   pb_DTCOpen = controls_.get<QPushButton>(QStringLiteral("pb_DTCOpen"));
   pb_drag = controls_.get<QPushButton>(QStringLiteral("pb_drag"));
   pb_changedir = controls_.get<QPushButton>(QStringLiteral("pb_changedir"));
+
+  client_->setObjectName(QStringLiteral("clientArea"));
+  setWindowTitle(client_->windowTitle());
+  buildMenus();
+  placeClientArea();
 
   boxes_ = std::make_unique<WidgetBoxes>(controls_);
   gaugeForwarder_ = std::make_unique<GaugeForwarder>(windows_);
@@ -180,16 +190,94 @@ void Tarvex::Form_Load() {
   windows_.showGauges();
 }
 
+void Tarvex::buildMenus() {
+  menuBar_->setObjectName(QStringLiteral("menuBar"));
+  const auto add = [this](QMenu* menu, const QString& text, const QKeySequence& keys, auto&& slot) {
+    QAction* action = menu->addAction(text);
+    action->setShortcut(keys);
+    connect(action, &QAction::triggered, this, std::forward<decltype(slot)>(slot));
+    addAction(action);  // its shortcut works wherever the focus is in this window
+    return action;
+  };
+  const auto routed = [this, &add](QMenu* menu, const QString& text, MenuEntry entry,
+                                   const QKeySequence& keys = {}) {
+    const auto i = static_cast<std::size_t>(entry);
+    QAction* action = add(menu, text, keys, [this, i] {
+      if (handlers_[i]) handlers_[i]();
+    });
+    action->setEnabled(false);
+    routed_[i] = action;
+  };
+
+  QMenu* file = menuBar_->addMenu(tr("&File"));
+  routed(file, tr("&Open log for replay..."), MenuEntry::kOpenReplay, QKeySequence(Qt::CTRL | Qt::Key_O));
+  routed(file, tr("&Close replay"), MenuEntry::kCloseReplay, QKeySequence(Qt::CTRL | Qt::Key_W));
+  file->addSeparator();
+  add(file, tr("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { quit(); });
+
+  QMenu* view = menuBar_->addMenu(tr("&View"));
+  add(view, tr("&Gauges"), QKeySequence(), [this] { windows_.showGauges(); });
+  routed(view, tr("&Charts"), MenuEntry::kCharts);
+  routed(view, tr("&Standard data"), MenuEntry::kStandardData);
+
+  QMenu* tools = menuBar_->addMenu(tr("&Tools"));
+  troubleCodesAction_ = add(tools, tr("&Trouble codes"), QKeySequence(), [this] { pb_DTCOpen_Click(); });
+  add(tools, tr("&Drag strip"), QKeySequence(), [this] { pb_drag_Click(); });
+  routed(tools, tr("Trouble codes in &words"), MenuEntry::kTroubleCodesInWords);
+
+  QMenu* help = menuBar_->addMenu(tr("&Help"));
+  add(help, tr("&About Tarvex"), QKeySequence(Qt::Key_F1), [this] { showAbout(); });
+}
+
+// The client area keeps the layout's size and starts right under the bar; the
+// window is the bar's height taller than the layout.
+void Tarvex::placeClientArea() {
+  const int bar = menuBar_->sizeHint().height();
+  menuBar_->setGeometry(0, 0, std::max(width(), client_->width()), bar);
+  client_->move(0, bar);
+  resize(client_->width(), bar + client_->height());
+}
+
+void Tarvex::setMenuHandler(MenuEntry entry, std::function<void()> handler) {
+  const auto i = static_cast<std::size_t>(entry);
+  routed_[i]->setEnabled(bool(handler));
+  handlers_[i] = std::move(handler);
+}
+
+void Tarvex::showAbout() {
+  const QString log = tb_logpath->text();
+  const QString text =
+      tr("Tarvex %1\n\nScans the enhanced parameters of a GM engine controller through an ELM327 "
+         "adapter.\n\nLicence: GPL-3.0-or-later (GNU General Public License, version 3 or any later "
+         "version). This program comes with no warranty.\n\nThe log goes to: %2%3")
+          .arg(QStringLiteral(TARVEX_VERSION), log,
+               cb_log->isChecked() ? QString() : tr(" (when \"Log to file\" is ticked)"));
+  windows_.report()(this, Urgency::kNotice, Message(text, tr("About Tarvex")));
+}
+
+void Tarvex::quit() {
+  QApplication::closeAllWindows();
+  QCoreApplication::quit();
+}
+
 void Tarvex::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (!focused_) {
     focused_ = true;
+    // The style may have changed the bar's height since it was built.
+    if (client_->y() != menuBar_->sizeHint().height()) placeClientArea();
     focusFirstControl(controls_, tarvexLayout());
   }
 }
 
+void Tarvex::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  menuBar_->resize(width(), menuBar_->height());
+}
+
 void Tarvex::setScanning(bool scanning) {
   pb_DTCOpen->setEnabled(!scanning);
+  troubleCodesAction_->setEnabled(!scanning);
   cb_log->setEnabled(!scanning);
   pb_StartScan->setEnabled(!scanning);
 }

@@ -2,6 +2,8 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <array>
+#include <functional>
 #include <memory>
 
 #include "drag/obd_dragstrip.h"
@@ -15,8 +17,10 @@
 #include "ui/port_window.h"
 #include "ui/window_builder.h"
 
+class QAction;
 class QCheckBox;
 class QLineEdit;
+class QMenuBar;
 class QPushButton;
 
 namespace tarvex {
@@ -55,9 +59,19 @@ class WindowRegistry {
   QPointer<OBDDragstrip> dragstrip_;
 };
 
-// The main window: the value boxes and their selection labels, the log file
-// controls, the scan buttons and the buttons that hand the port to the other
-// windows.
+// The menu entries whose work is done by windows the main window does not
+// hold itself. Each stays disabled until the program routes it somewhere.
+enum class MenuEntry {
+  kOpenReplay,           // File > Open log for replay...
+  kCloseReplay,          // File > Close replay
+  kCharts,               // View > Charts
+  kStandardData,         // View > Standard data
+  kTroubleCodesInWords,  // Tools > Trouble codes in words
+};
+inline constexpr int kMenuEntryCount = 5;
+
+// The main window: a menu bar over the client area, which holds the value boxes and their selection labels,
+// the log file controls, the scan buttons and the buttons that hand the port to the other windows.
 class Tarvex : public QWidget {
   Q_OBJECT
  public:
@@ -65,6 +79,14 @@ class Tarvex : public QWidget {
   ~Tarvex() override;
 
   const ControlMap& controls() const { return controls_; }
+  // The laid-out controls, placed under the menu bar at the layout's size.
+  QWidget& clientArea() const { return *client_; }
+  QMenuBar& menuBar() const { return *menuBar_; }
+  // The action of a routed entry (to enable, disable or retitle it).
+  QAction* menuAction(MenuEntry entry) const { return routed_[std::size_t(entry)]; }
+  // Routes an entry: it is enabled and calls `handler` when chosen. An empty
+  // handler disables it again.
+  void setMenuHandler(MenuEntry entry, std::function<void()> handler);
   ScanCycle& scan() { return *scan_; }
 
   void Form_Load();
@@ -77,18 +99,27 @@ class Tarvex : public QWidget {
   void tb_Click(const QString& label);
   void Comm1_OnComm(PortEvent event);
   void Timer1_Timer();
+  // Help > About: version, licence and where the log goes.
+  void showAbout();
+  // File > Quit: every window closes (port and log closed), then the program ends.
+  void quit();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   class WidgetBoxes;
   class GaugeForwarder;
+  void buildMenus();
+  void placeClientArea();
   void setScanning(bool scanning);
   void report(const ScanFailure& failure);
 
   WindowRegistry& windows_;
+  QMenuBar* menuBar_;
+  QWidget* client_;
   ControlMap controls_;
   std::unique_ptr<WidgetBoxes> boxes_;
   std::unique_ptr<GaugeForwarder> gaugeForwarder_;
@@ -108,6 +139,9 @@ class Tarvex : public QWidget {
   QPushButton* pb_DTCOpen = nullptr;
   QPushButton* pb_drag = nullptr;
   QPushButton* pb_changedir = nullptr;
+  QAction* troubleCodesAction_ = nullptr;
+  std::array<QAction*, kMenuEntryCount> routed_{};
+  std::array<std::function<void()>, kMenuEntryCount> handlers_{};
 };
 
 }  // namespace tarvex

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -81,7 +83,15 @@ struct MainWindowTest : ::testing::Test {
 // Shown, so that a control the window itself showed would be caught too.
 TEST_F(MainWindowTest, StartsAsLaidOutWithTheGaugesShownAndThePortClosed) {
   window->show();
-  testing::expectBuiltFromLayout(*window, tarvexLayout());
+  // The layout holds for the client area under the menu bar; the window is
+  // the bar's height taller.
+  testing::expectBuiltFromLayout(window->clientArea(), tarvexLayout());
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Tarvex - Mode 22"));
+  const int bar = window->menuBar().height();
+  EXPECT_GT(bar, 0);
+  EXPECT_EQ(window->menuBar().geometry(), QRect(0, 0, window->width(), bar));
+  EXPECT_EQ(window->clientArea().pos(), QPoint(0, bar));
+  EXPECT_EQ(window->size(), window->clientArea().size() + QSize(0, bar));
   EXPECT_EQ(window->focusWidget(), control("pb_StartScan"));
   ASSERT_NE(windows.gauges(), nullptr);
   EXPECT_TRUE(windows.gauges()->isVisible());
@@ -260,6 +270,85 @@ TEST_F(MainWindowTest, OtherWindowsAreOneInstanceEachAndRebuiltAfterClosing) {
   EXPECT_TRUE(drag->isVisible());
   click(control("pb_drag"));
   EXPECT_EQ(&windows.showDragstrip(), drag);
+}
+
+QAction* menuEntry(const Tarvex& window, const QString& menu, const QString& entry) {
+  for (QAction* m : window.menuBar().actions())
+    if (m->text().remove(QLatin1Char('&')) == menu)
+      for (QAction* a : m->menu()->actions())
+        if (a->text().remove(QLatin1Char('&')) == entry) return a;
+  return nullptr;
+}
+
+TEST_F(MainWindowTest, MenuBarHoldsItsEntriesWithTheirShortcuts) {
+  struct Entry {
+    const char* menu;
+    const char* text;
+    QKeySequence keys;
+    bool enabled;  // the entries served by windows not wired yet start disabled
+  };
+  const Entry entries[] = {
+      {"File", "Open log for replay...", QKeySequence(QStringLiteral("Ctrl+O")), false},
+      {"File", "Close replay", QKeySequence(QStringLiteral("Ctrl+W")), false},
+      {"File", "Quit", QKeySequence(QStringLiteral("Ctrl+Q")), true},
+      {"View", "Gauges", {}, true},
+      {"View", "Charts", {}, false},
+      {"View", "Standard data", {}, false},
+      {"Tools", "Trouble codes", {}, true},
+      {"Tools", "Drag strip", {}, true},
+      {"Tools", "Trouble codes in words", {}, false},
+      {"Help", "About Tarvex", QKeySequence(QStringLiteral("F1")), true},
+  };
+  QStringList menus;
+  for (QAction* m : window->menuBar().actions()) menus << m->text().remove(QLatin1Char('&'));
+  EXPECT_EQ(menus, (QStringList{"File", "View", "Tools", "Help"}));
+  for (const Entry& e : entries) {
+    SCOPED_TRACE(e.text);
+    QAction* a = menuEntry(*window, QString::fromLatin1(e.menu), QString::fromLatin1(e.text));
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->shortcut(), e.keys);
+    EXPECT_EQ(a->isEnabled(), e.enabled);
+    EXPECT_TRUE(window->actions().contains(a));  // its shortcut works anywhere in the window
+  }
+}
+
+TEST_F(MainWindowTest, MenuEntriesDoWhatTheirButtonsDoAndRoutedOnesCallTheirHandler) {
+  window->show();
+  QAction* codes = menuEntry(*window, QStringLiteral("Tools"), QStringLiteral("Trouble codes"));
+  click(control("pb_StartScan"));
+  EXPECT_FALSE(codes->isEnabled());  // as its button: not while the scan holds the port
+  click(control("pb_StopScan"));
+  ASSERT_TRUE(codes->isEnabled());
+  codes->trigger();
+  EXPECT_TRUE(windows.showDtcReader().isVisible());
+  EXPECT_TRUE(device.isOpen());  // the reader took the port
+  menuEntry(*window, QStringLiteral("Tools"), QStringLiteral("Drag strip"))->trigger();
+  EXPECT_TRUE(windows.showDragstrip().isVisible());
+  windows.gauges()->close();
+  menuEntry(*window, QStringLiteral("View"), QStringLiteral("Gauges"))->trigger();
+  EXPECT_TRUE(windows.gauges()->isVisible());
+
+  int charts = 0;
+  window->setMenuHandler(MenuEntry::kCharts, [&charts] { ++charts; });
+  QAction* chartsEntry = menuEntry(*window, QStringLiteral("View"), QStringLiteral("Charts"));
+  EXPECT_EQ(window->menuAction(MenuEntry::kCharts), chartsEntry);
+  ASSERT_TRUE(chartsEntry->isEnabled());
+  chartsEntry->trigger();
+  EXPECT_EQ(charts, 1);
+  window->setMenuHandler(MenuEntry::kCharts, {});
+  EXPECT_FALSE(chartsEntry->isEnabled());
+
+  control<QLineEdit>("tb_logpath")->setText(QStringLiteral("/var/log/car/run.csv"));
+  menuEntry(*window, QStringLiteral("Help"), QStringLiteral("About Tarvex"))->trigger();
+  ASSERT_EQ(messages.size(), 1);
+  for (const char* part : {"notice: Tarvex " TARVEX_VERSION, "GPL-3.0-or-later", "/var/log/car/run.csv"})
+    EXPECT_TRUE(messages[0].contains(QString::fromUtf8(part))) << part << " in " << messages[0].toStdString();
+
+  const QPointer<Gauges> gauges = windows.gauges();
+  menuEntry(*window, QStringLiteral("File"), QStringLiteral("Quit"))->trigger();
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_TRUE(!gauges || !gauges->isVisible());
+  EXPECT_FALSE(device.isOpen());
 }
 
 }  // namespace
