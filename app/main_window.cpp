@@ -45,6 +45,8 @@ WindowRegistry::WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fil
       fileDialog_(fileDialog),
       report_(orMessageBox(std::move(report))),
       portChooser_(portChooser) {
+  // A day of scanning at full rate, per channel; the oldest values go first.
+  readings_.setLimit(2'000'000);
   // The window that opens the port is the one the user is working in.
   ports_.setNotice([this](const QString& text) {
     report_(QApplication::activeWindow(), Urgency::kNotice, Message(text, QStringLiteral("Line speed")));
@@ -63,6 +65,8 @@ WindowRegistry::WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fil
 WindowRegistry::~WindowRegistry() {
   ports_.setNotice({});
   ports_.setStatus({});
+  delete codesInWords_.data();
+  delete standardData_.data();
   delete dragstrip_.data();
   delete dtcReader_.data();
   delete gauges_.data();
@@ -75,6 +79,17 @@ Gauges& WindowRegistry::showGauges() {
 DTCReader& WindowRegistry::showDtcReader() {
   return showWindow<DTCReader>(dtcReader_,
                                [this] { return new DTCReader(ports_, clock_, report_, portChooser_); });
+}
+
+StandardDataWindow& WindowRegistry::showStandardData() {
+  return showWindow<StandardDataWindow>(standardData_, [this] {
+    return new StandardDataWindow(ports_, clock_, readings_, report_, portChooser_, &fileDialog_);
+  });
+}
+
+CodesWindow& WindowRegistry::showCodesInWords() {
+  return showWindow<CodesWindow>(codesInWords_,
+                                 [this] { return new CodesWindow(ports_, clock_, report_, portChooser_); });
 }
 
 OBDDragstrip& WindowRegistry::showDragstrip() {
@@ -147,6 +162,16 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
   scan_ = std::make_unique<ScanCycle>(Comm1, Timer1, windows_.clock(), *boxes_, RxText->text());
   port_.route([this](PortEvent event) { Comm1_OnComm(event); }, [this] { Timer1_Timer(); });
   scan_->setGaugeSink(gaugeForwarder_.get());
+  scan_->setReadings(&windows_.readings());
+  // The windows that poll on their own take the port as the drag strip does.
+  setMenuHandler(MenuEntry::kStandardData, [this] {
+    scan_->releasePort();
+    windows_.showStandardData();
+  });
+  setMenuHandler(MenuEntry::kTroubleCodesInWords, [this] {
+    scan_->releasePort();
+    windows_.showCodesInWords();
+  });
   scan_->setFailureHandler([this](const ScanFailure& failure) {
     setScanning(false);
     report(failure);

@@ -6,10 +6,13 @@
 #include <functional>
 #include <memory>
 
+#include "codes/codes_window.h"
 #include "drag/obd_dragstrip.h"
 #include "dtc/dtc_reader.h"
 #include "gauges/gauges_window.h"
+#include "link/readings.h"
 #include "scan/scan_cycle.h"
+#include "standard/standard_window.h"
 #include "ui/box_mirror.h"
 #include "ui/file_dialog.h"
 #include "ui/message.h"
@@ -41,6 +44,11 @@ class WindowRegistry {
   Gauges& showGauges();
   DTCReader& showDtcReader();
   OBDDragstrip& showDragstrip();
+  StandardDataWindow& showStandardData();
+  CodesWindow& showCodesInWords();
+
+  // The decoded values of this run: the scan's and the standard data's, live.
+  Readings& readings() { return readings_; }
 
   PortFactory& ports() { return ports_; }
   Clock& clock() { return clock_; }
@@ -57,6 +65,9 @@ class WindowRegistry {
   QPointer<Gauges> gauges_;
   QPointer<DTCReader> dtcReader_;
   QPointer<OBDDragstrip> dragstrip_;
+  QPointer<StandardDataWindow> standardData_;
+  QPointer<CodesWindow> codesInWords_;
+  Readings readings_;
 };
 
 // The menu entries whose work is done by windows the main window does not
