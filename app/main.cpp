@@ -101,11 +101,12 @@ struct Adapter {
   std::unique_ptr<tarvex::PortFactory> ports;
 };
 
-Adapter makeAdapter(bool demo, const std::optional<QString>& port, const std::optional<qint32>& baud,
-                    tarvex::Clock& clock, tarvex::RememberedLine& remembered) {
+Adapter makeAdapter(bool demo, tarvex::sim::Car car, const std::optional<QString>& port,
+                    const std::optional<qint32>& baud, tarvex::Clock& clock,
+                    tarvex::RememberedLine& remembered) {
   Adapter a;
   if (demo) {
-    a.vehicle = std::make_unique<tarvex::sim::Vehicle>();
+    a.vehicle = std::make_unique<tarvex::sim::Vehicle>(tarvex::sim::VehicleConfig{.car = car});
     a.simulated = std::make_unique<tarvex::sim::SimAdapter>(*a.vehicle, clock.now());
     a.ports = std::make_unique<tarvex::sim::SimPortFactory>(clock, *a.simulated);
   } else {
@@ -190,6 +191,11 @@ int main(int argc, char** argv) {
   const QCommandLineOption demoOption(
       QStringLiteral("demo"),
       QStringLiteral("Use the built-in simulated adapter and car instead of a device (default: off)."));
+  const QCommandLineOption carOption(
+      QStringLiteral("car"),
+      QStringLiteral("With --demo: the simulated car, vpw (a GM engine controller on J1850 VPW) or can (an "
+                     "engine and a transmission controller on ISO 15765-4 CAN) (default: vpw)."),
+      QStringLiteral("vpw|can"), QStringLiteral("vpw"));
   const QCommandLineOption listOption(
       QStringLiteral("list-ports"),
       QStringLiteral("Lists the serial ports of this computer and exits (default: off)."));
@@ -208,8 +214,8 @@ int main(int argc, char** argv) {
       QStringLiteral("With --log: the log columns to scan, separated by commas, e.g. RPM,Speed,MAF "
                      "(default: those the main window starts with)."),
       QStringLiteral("LIST"));
-  parser.addOptions({helpOption, versionOption, portOption, baudOption, demoOption, listOption, logOption,
-                     roundsOption, paramsOption});
+  parser.addOptions({helpOption, versionOption, portOption, baudOption, demoOption, carOption, listOption,
+                     logOption, roundsOption, paramsOption});
   const tarvex::CodesOptions codesOptions(parser);  // --codes, --vin, --clear-codes, --yes
   const QString help =
       parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("tarvex"));
@@ -252,6 +258,13 @@ int main(int argc, char** argv) {
                     parser.isSet(baudOption) ? baud : std::nullopt, remembered);
     return tarvex::runCodesCommand(*command, *ports, clock, codesOptions.yes());
   }
+  const QString carName = parser.value(carOption);
+  if (carName != QStringLiteral("vpw") && carName != QStringLiteral("can")) {
+    std::fprintf(stderr, "tarvex: --car %s is no simulated car; give vpw or can.\n", qPrintable(carName));
+    return 2;
+  }
+  const tarvex::sim::Car car =
+      carName == QStringLiteral("can") ? tarvex::sim::Car::Can : tarvex::sim::Car::GmVpw;
   const bool headless = parser.isSet(logOption);
   for (const QCommandLineOption* withLog : {&roundsOption, &paramsOption}) {
     if (!headless && parser.isSet(*withLog)) {
@@ -290,7 +303,7 @@ int main(int argc, char** argv) {
 
   tarvex::SystemClock clock;
   Adapter adapter =
-      makeAdapter(parser.isSet(demoOption),
+      makeAdapter(parser.isSet(demoOption), car,
                   parser.isSet(portOption) ? std::optional(parser.value(portOption)) : std::nullopt,
                   parser.isSet(baudOption) ? baud : std::nullopt, clock, remembered);
 
