@@ -42,21 +42,24 @@ shot() {
 
 gauges=$(window Gauges 0 0)
 main=$(window "Tarvex - Mode 22" 380 0)
-press "$main" 48 344 # Start Scan
+# The main window's controls stand under its menu bar: the client area is
+# laid out 373 pixels high, the rest is the bar.
+bar=$(($(xdotool getwindowgeometry "$main" | sed -n 's/.*Geometry: [0-9]*x//p') - 373))
+press "$main" 48 $((344 + bar)) # Start Scan
 until_second 50      # ten seconds into the first launch
 shot "$main" main-window
 shot "$gauges" gauges
 
 until_second 62
-press "$main" 380 344 # Drag Strip: the scan lets go of the adapter
+press "$main" 380 $((344 + bar)) # Drag Strip: the scan lets go of the adapter
 drag=$(window "OBD Dragstrip" 0 400)
 press "$drag" 200 188 # Start
 until_second 104      # the second launch is past the quarter mile
 shot "$drag" drag-strip
 press "$drag" 316 188 # Stop
 
-press "$main" 144 344 # Stop Scan
-press "$main" 252 344 # Open DTC Reader (it resets the adapter)
+press "$main" 144 $((344 + bar)) # Stop Scan
+press "$main" 252 $((344 + bar)) # Open DTC Reader (it resets the adapter)
 dtc=$(window DTCReader 560 400)
 sleep 2
 press "$dtc" 56 24 # Read DTC
