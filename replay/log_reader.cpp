@@ -118,6 +118,40 @@ bool isBlankByte(char c) {
   return c == ' ' || c == '\t';
 }
 
+// Plain decimals ("-12.75", "3,5") as most fields are, without a copy: up
+// to 15 digits are exact in a double, and so is a power of ten up to 10^22,
+// so one division rounds as from_chars would. Nothing when it is not that
+// simple (an exponent, many digits), for from_chars to decide.
+std::optional<double> simpleDecimal(const char* p, const char* end, bool& simple) {
+  simple = true;
+  static constexpr double kTens[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const bool negative = *p == '-';
+  if (negative) ++p;
+  std::int64_t mantissa = 0;
+  int digitCount = 0, decimals = 0;
+  bool point = false;
+  for (; p < end; ++p) {
+    const char c = *p;
+    if (c >= '0' && c <= '9') {
+      mantissa = mantissa * 10 + (c - '0');
+      ++digitCount;
+      decimals += point;
+      if (digitCount > 15) break;
+    } else if ((c == '.' || c == ',') && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (p != end) {
+    simple = false;  // more than this reads
+    return std::nullopt;
+  }
+  if (digitCount == 0) return std::nullopt;
+  const double value = double(mantissa) / kTens[decimals];
+  return negative ? -value : value;
+}
+
 // A field as a number: digits with a point or a comma as the decimal sign
 // (the log writes no grouping), else by the log's locale (other digits, a
 // minus sign of its own). Nothing for a text.
@@ -125,26 +159,21 @@ std::optional<double> fieldNumber(const char* p, qsizetype n, const QLocale& loc
   while (n > 0 && isBlankByte(*p)) ++p, --n;
   while (n > 0 && isBlankByte(p[n - 1])) --n;
   if (n == 0) return std::nullopt;
-  char buffer[64];
-  bool ascii = true;
-  if (n < qsizetype(sizeof buffer)) {
-    qsizetype k = 0;
-    if (*p == '+' && n > 1) ++p, --n;
-    for (qsizetype i = 0; i < n; ++i) {
-      const char c = p[i];
-      if (static_cast<unsigned char>(c) >= 0x80) ascii = false;
-      buffer[k++] = c == ',' ? '.' : c;
-    }
-    const char first = k > 0 ? buffer[0] : 0;
-    const bool plausible = (first >= '0' && first <= '9') || first == '-' || first == '.';
-    if (ascii && plausible) {
-      double value = 0;
-      const auto [end, ec] = std::from_chars(buffer, buffer + k, value);
-      if (ec == std::errc() && end == buffer + k && std::isfinite(value)) return value;
-      return std::nullopt;
-    }
-  } else {
-    ascii = std::none_of(p, p + n, [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  if (*p == '+' && n > 1) ++p, --n;
+  const char first = *p;
+  const bool plausible = (first >= '0' && first <= '9') || first == '-' || first == '.' || first == ',';
+  if (plausible) {
+    bool simple = true;
+    if (std::optional<double> value = simpleDecimal(p, p + n, simple); value || simple) return value;
+  }
+  const bool ascii = std::none_of(p, p + n, [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  if (ascii && plausible && n < 64) {
+    char buffer[64];
+    std::transform(p, p + n, buffer, [](char c) { return c == ',' ? '.' : c; });
+    double value = 0;
+    const auto [end, ec] = std::from_chars(buffer, buffer + n, value);
+    if (ec == std::errc() && end == buffer + n && std::isfinite(value)) return value;
+    return std::nullopt;
   }
   if (ascii && asciiDigits) return std::nullopt;
   return readNumber(QString::fromUtf8(p, n), locale);
@@ -222,7 +251,8 @@ std::optional<QString> LogReader::load(const QString& path, Readings& readings) 
   const QFileInfo info(path);
   if (!info.exists()) return QStringLiteral("%1 does not exist.").arg(quoted(path));
   if (info.isDir()) return QStringLiteral("%1 is a folder, not a log.").arg(quoted(path));
-  if (!file->open(QIODevice::ReadOnly))
+  // Unbuffered: the reader reads in large chunks of its own.
+  if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
     return QStringLiteral("%1 cannot be read: %2.").arg(quoted(path), file->errorString());
   return load(std::move(file), path, readings);
 }

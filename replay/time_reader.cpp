@@ -23,10 +23,10 @@ using Token = TimeReader::Token;
 
 // Splits a QLocale date-time form into pieces; false when it holds names
 // (of months or days) that only QLocale reads.
-bool tokenize(const QString& format, std::vector<Token>& tokens) {
+bool tokenize(const QString& format, const QLocale& locale, std::vector<Token>& tokens) {
   const bool twelveHour = format.contains(QLatin1Char('a'), Qt::CaseInsensitive);
   const auto literal = [&tokens](QChar c) {
-    if (tokens.empty() || tokens.back().type != Token::kLiteral) tokens.push_back({Token::kLiteral, {}});
+    if (tokens.empty() || tokens.back().type != Token::kLiteral) tokens.push_back({Token::kLiteral, {}, {}});
     tokens.back().literal += c;
   };
   for (qsizetype i = 0; i < format.size();) {
@@ -47,12 +47,12 @@ bool tokenize(const QString& format, std::vector<Token>& tokens) {
     Token::Type type = Token::kLiteral;
     switch (letter) {
       case 'd':
-        if (run > 2) return false;
-        type = Token::kDay;
+        if (run > 4) return false;
+        type = run > 2 ? Token::kDayName : Token::kDay;
         break;
       case 'M':
-        if (run > 2) return false;
-        type = Token::kMonth;
+        if (run > 4) return false;
+        type = run > 2 ? Token::kMonthName : Token::kMonth;
         break;
       case 'y':
         if (run != 2 && run != 4) return false;
@@ -85,7 +85,13 @@ bool tokenize(const QString& format, std::vector<Token>& tokens) {
         continue;
     }
     if (type == Token::kAmPm && run > 2) run = 1;
-    tokens.push_back({type, {}});
+    QStringList names;
+    const QLocale::FormatType form = run == 4 ? QLocale::LongFormat : QLocale::ShortFormat;
+    if (type == Token::kMonthName)
+      for (int k = 1; k <= 12; ++k) names.append(locale.monthName(k, form));
+    if (type == Token::kDayName)
+      for (int k = 1; k <= 7; ++k) names.append(locale.dayName(k, form));
+    tokens.push_back({type, {}, names});
     i += run;
   }
   return true;
@@ -130,7 +136,7 @@ TimeReader TimeReader::forLocale(const QLocale& locale) {
   reader.locale_ = locale;
   reader.format_ = locale.dateFormat(QLocale::ShortFormat) + QLatin1Char(' ') +
                    timeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat));
-  reader.slow_ = !tokenize(reader.format_, reader.tokens_);
+  reader.slow_ = !tokenize(reader.format_, locale, reader.tokens_);
   return reader;
 }
 
@@ -217,6 +223,22 @@ std::optional<std::int64_t> TimeReader::readTokens(const QString& text) const {
           }
         }
         continue;
+      case Token::kMonthName:
+      case Token::kDayName: {
+        // The longest name that fits ("June" before "Jun").
+        int found = 0;
+        qsizetype length = 0;
+        for (qsizetype i = 0; i < token.names.size(); ++i) {
+          if (token.names[i].size() > length && startsWithAt(text, at, token.names[i])) {
+            found = int(i) + 1;
+            length = token.names[i].size();
+          }
+        }
+        if (found == 0) return std::nullopt;
+        if (token.type == Token::kMonthName) month = found;
+        at += length;
+        continue;
+      }
       case Token::kAmPm:
         if (startsWithAt(text, at, locale_.amText())) {
           pm = 0;

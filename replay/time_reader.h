@@ -36,9 +36,10 @@ class TimeReader {
 
   // One piece of a date-time form.
   struct Token {
-    enum Type { kLiteral, kDay, kMonth, kYear2, kYear4, kHour12, kHour24, kMinute, kSecond, kMillis, kAmPm };
+    enum Type { kLiteral, kDay, kDayName, kMonth, kMonthName, kYear2, kYear4, kHour12, kHour24, kMinute, kSecond, kMillis, kAmPm };
     Type type;
     QString literal;
+    QStringList names;  // of months or days, 1 first
   };
 
  private:
@@ -49,7 +50,7 @@ class TimeReader {
   Kind kind_ = Kind::kSeconds;
   QLocale locale_ = QLocale::c();
   QString format_;
-  bool slow_ = false;  // a form with names (months, days): read by QLocale
+  bool slow_ = false;  // a form this reader does not know piece by piece: read by QLocale
   std::vector<Token> tokens_;
   double scale_ = 1000.0;  // ms per unit of plain numbers
   // Local time's offset for the last hour looked at: the offset changes only
