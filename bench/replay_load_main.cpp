@@ -31,7 +31,8 @@ double residentMiB(const char* key) {
   QFile status(QStringLiteral("/proc/self/status"));
   if (!status.open(QIODevice::ReadOnly)) return -1;
   for (const QByteArray& line : status.readAll().split('\n'))
-    if (line.startsWith(key)) return line.mid(qsizetype(qstrlen(key)) + 1).trimmed().split(' ').value(0).toDouble() / 1024;
+    if (line.startsWith(key))
+      return line.mid(qsizetype(qstrlen(key)) + 1).trimmed().split(' ').value(0).toDouble() / 1024;
   return -1;
 }
 
@@ -81,13 +82,15 @@ int run(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCommandLineParser parser;
   parser.addHelpOption();
-  const QCommandLineOption linesOption(QStringLiteral("lines"), QStringLiteral("Lines of the log."), QStringLiteral("N"),
-                                       QStringLiteral("1000000"));
-  const QCommandLineOption localeOption(QStringLiteral("locale"), QStringLiteral("Locale the log is written in."),
+  const QCommandLineOption linesOption(QStringLiteral("lines"), QStringLiteral("Lines of the log."),
+                                       QStringLiteral("N"), QStringLiteral("1000000"));
+  const QCommandLineOption localeOption(QStringLiteral("locale"),
+                                        QStringLiteral("Locale the log is written in."),
                                         QStringLiteral("NAME"), QLocale::system().name());
-  const QCommandLineOption keepOption(QStringLiteral("keep"), QStringLiteral("Write the log here and keep it."),
-                                      QStringLiteral("FILE"));
-  const QCommandLineOption readOption(QStringLiteral("read"), QStringLiteral("Read this log instead of writing one."),
+  const QCommandLineOption keepOption(
+      QStringLiteral("keep"), QStringLiteral("Write the log here and keep it."), QStringLiteral("FILE"));
+  const QCommandLineOption readOption(QStringLiteral("read"),
+                                      QStringLiteral("Read this log instead of writing one."),
                                       QStringLiteral("FILE"));
   parser.addOptions({linesOption, localeOption, keepOption, readOption});
   parser.process(app);
@@ -108,7 +111,8 @@ int run(int argc, char** argv) {
               double(timer.elapsed()) / 1000, qPrintable(locale.name()));
   std::fflush(stdout);
   // The peak from here on: what opening the log costs, not writing it.
-  if (QFile clear(QStringLiteral("/proc/self/clear_refs")); clear.open(QIODevice::WriteOnly)) clear.write("5");
+  if (QFile clear(QStringLiteral("/proc/self/clear_refs")); clear.open(QIODevice::WriteOnly))
+    clear.write("5");
   const double before = residentMiB("VmRSS:");
 
   Readings readings;
@@ -131,14 +135,16 @@ int run(int argc, char** argv) {
   for (int i = 0; i < looks; ++i)
     fieldCount += reader.fields(qsizetype(random.bounded(quint64(reader.lineCount())))).size();
   const double lookUs = double(timer.nsecsElapsed()) / 1e3 / looks;
-  std::printf("load: %.2f s (%.2f s of CPU; %.0f MB/s), %lld lines, %lld channels, %lld points, time form %s, %s\n", seconds, cpu,
-              bytes / 1e6 / seconds, qlonglong(reader.lineCount()), qlonglong(readings.channels().size()),
-              qlonglong(points), qPrintable(reader.timeForm()),
-              reader.skippedLines() ? qPrintable(reader.skippedNotice()) : "no line skipped");
+  std::printf(
+      "load: %.2f s (%.2f s of CPU; %.0f MB/s), %lld lines, %lld channels, %lld points, time form %s, %s\n",
+      seconds, cpu, bytes / 1e6 / seconds, qlonglong(reader.lineCount()),
+      qlonglong(readings.channels().size()), qlonglong(points), qPrintable(reader.timeForm()),
+      reader.skippedLines() ? qPrintable(reader.skippedNotice()) : "no line skipped");
   std::printf("resident: %.0f MiB before, %.0f MiB peak while loading, %.0f MiB after\n", before,
               residentMiB("VmHWM:"), residentMiB("VmRSS:"));
   std::printf("a line's texts again (fields()): %.1f us\n", lookUs);
-  return fieldCount == qsizetype(looks) * 28 && (parser.isSet(readOption) || reader.lineCount() == lines) ? 0 : 1;
+  return fieldCount == qsizetype(looks) * 28 && (parser.isSet(readOption) || reader.lineCount() == lines) ? 0
+                                                                                                          : 1;
 }
 
 }  // namespace

@@ -53,6 +53,7 @@ Split splitRecord(const char* data, qsizetype begin, qsizetype size, bool atEof,
       for (;;) {
         const void* hit = q < size ? std::memchr(data + q, '"', std::size_t(size - q)) : nullptr;
         if (!hit) {
+          r.end = size;  // an open quote at the end takes the rest
           return atEof ? Split::kOpenQuote : Split::kMore;
         }
         q = static_cast<const char*>(hit) - data;
@@ -124,7 +125,8 @@ bool isBlankByte(char c) {
 // simple (an exponent, many digits), for from_chars to decide.
 std::optional<double> simpleDecimal(const char* p, const char* end, bool& simple) {
   simple = true;
-  static constexpr double kTens[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  static constexpr double kTens[] = {1,   1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   const bool negative = *p == '-';
   if (negative) ++p;
   std::int64_t mantissa = 0;
@@ -184,7 +186,8 @@ std::pair<QString, QString> nameAndUnit(QString header) {
   header = header.trimmed();
   if (header.endsWith(QLatin1Char(']'))) {
     const qsizetype open = header.lastIndexOf(QLatin1Char('['));
-    if (open > 0) return {header.left(open).trimmed(), header.mid(open + 1, header.size() - open - 2).trimmed()};
+    if (open > 0)
+      return {header.left(open).trimmed(), header.mid(open + 1, header.size() - open - 2).trimmed()};
   }
   return {header, QString()};
 }
@@ -361,12 +364,14 @@ std::optional<QString> LogReader::read(const QString& name, Readings& readings) 
     timeReader_ = TimeReader::detect(samples, units_[timeColumn_]);
     if (!timeReader_) timeReader_ = TimeReader::detect({samples.first()}, units_[timeColumn_]);
     if (!timeReader_)
-      return notALog + QStringLiteral("its Time column holds no time it can read (\u201C%1\u201D).").arg(samples.first());
+      return notALog + QStringLiteral("its Time column holds no time it can read (\u201C%1\u201D).")
+                           .arg(samples.first());
   }
 
   // Every line.
   const QLocale locale = timeReader_->locale();
-  const bool asciiDigits = locale.zeroDigit() == QLatin1Char('0') && locale.negativeSign() == QLatin1String("-");
+  const bool asciiDigits =
+      locale.zeroDigit() == QLatin1Char('0') && locale.negativeSign() == QLatin1String("-");
   std::vector<int> channelOf(static_cast<std::size_t>(columnCount), Readings::kNoChannel);
   std::vector<BoxChannel> meaning(static_cast<std::size_t>(columnCount));
   std::vector<bool> known(static_cast<std::size_t>(columnCount), false);
@@ -429,14 +434,20 @@ std::optional<QString> LogReader::read(const QString& name, Readings& readings) 
       if (i == timeColumn_) continue;
       const FieldSpan& f = record.fields[std::size_t(i)];
       const std::optional<double> value = fieldNumber(data + f.begin, f.size, locale, asciiDigits);
-      if (!value) continue;
+      // Readings hold floats: a number beyond them is as unreadable as a text.
+      if (!value || std::abs(*value) > double(std::numeric_limits<float>::max())) continue;
       int& channel = channelOf[std::size_t(i)];
       if (channel == Readings::kNoChannel) {
         const BoxChannel& m = meaning[std::size_t(i)];
-        channel = known[std::size_t(i)]
-                      ? readings.channel(columns_[i], QString::fromUtf8(m.title.data(), qsizetype(m.title.size())),
-                                         QString::fromUtf8(m.unit.data(), qsizetype(m.unit.size())))
-                      : readings.channel(columns_[i], QString(), units_[i]);
+        // A name given twice: the later column's channel says which column it is.
+        QString channelName = columns_[i];
+        if (columns_.indexOf(channelName) != i || channelName.isEmpty())
+          channelName += QStringLiteral(" (column %1)").arg(i + 1);
+        channel =
+            known[std::size_t(i)]
+                ? readings.channel(channelName, QString::fromUtf8(m.title.data(), qsizetype(m.title.size())),
+                                   QString::fromUtf8(m.unit.data(), qsizetype(m.unit.size())))
+                : readings.channel(channelName, QString(), units_[i]);
       }
       readings.add(channel, Micros{at * 1000}, *value);
     }
@@ -444,8 +455,9 @@ std::optional<QString> LogReader::read(const QString& name, Readings& readings) 
   readings.endBatch();
   if (in.failed) return QStringLiteral("%1 cannot be read: %2.").arg(quoted(name), device_->errorString());
   if (times_.empty()) {
-    return skipped_ > 0 ? QStringLiteral("%1 holds no line that could be read: %2.").arg(quoted(name), skippedNotice())
-                        : QStringLiteral("%1 holds no line that could be read.").arg(quoted(name));
+    return skipped_ > 0
+               ? QStringLiteral("%1 holds no line that could be read: %2.").arg(quoted(name), skippedNotice())
+               : QStringLiteral("%1 holds no line that could be read.").arg(quoted(name));
   }
   return std::nullopt;
 }

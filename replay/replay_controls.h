@@ -20,7 +20,8 @@ class ReplayControls : public QWidget {
   Q_OBJECT
  public:
   // `timeText` writes a cursor time as the log does (LogReader::timeText).
-  ReplayControls(ReplayPlayer& player, std::function<QString(std::int64_t)> timeText, QWidget* parent = nullptr);
+  ReplayControls(ReplayPlayer& player, std::function<QString(std::int64_t)> timeText,
+                 QWidget* parent = nullptr);
 
   // The log's time span changed (a new log was loaded into the player).
   void refresh();

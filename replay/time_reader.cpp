@@ -153,10 +153,10 @@ std::optional<TimeReader> TimeReader::detect(const QStringList& samples, const Q
   if (readsAll(seconds)) return seconds;
 
   std::vector<QLocale> candidates{QLocale::system(), QLocale::c()};
-  for (const char* name : {"en_US", "en_GB", "de_DE", "fr_FR", "es_ES", "it_IT", "nl_NL", "pt_BR", "pt_PT",
-                           "sv_SE", "da_DK", "nb_NO", "fi_FI", "pl_PL", "cs_CZ", "hu_HU", "ru_RU", "uk_UA",
-                           "tr_TR", "el_GR", "ro_RO", "ja_JP", "zh_CN", "ko_KR", "en_AU", "en_CA", "fr_CA",
-                           "de_CH", "en_IN"})
+  for (const char* name :
+       {"en_US", "en_GB", "de_DE", "fr_FR", "es_ES", "it_IT", "nl_NL", "pt_BR", "pt_PT", "sv_SE",
+        "da_DK", "nb_NO", "fi_FI", "pl_PL", "cs_CZ", "hu_HU", "ru_RU", "uk_UA", "tr_TR", "el_GR",
+        "ro_RO", "ja_JP", "zh_CN", "ko_KR", "en_AU", "en_CA", "fr_CA", "de_CH", "en_IN"})
     candidates.emplace_back(QString::fromLatin1(name));
   for (const QLocale& locale : candidates) {
     TimeReader reader = forLocale(locale);
@@ -246,7 +246,8 @@ std::optional<std::int64_t> TimeReader::readTokens(const QString& text) const {
         } else if (startsWithAt(text, at, locale_.pmText())) {
           pm = 1;
           at += locale_.pmText().size();
-        } else if (startsWithAt(text, at, QStringLiteral("AM")) || startsWithAt(text, at, QStringLiteral("PM"))) {
+        } else if (startsWithAt(text, at, QStringLiteral("AM")) ||
+                   startsWithAt(text, at, QStringLiteral("PM"))) {
           pm = text[at].toUpper() == QLatin1Char('P') ? 1 : 0;
           at += 2;
         } else {

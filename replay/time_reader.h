@@ -36,7 +36,21 @@ class TimeReader {
 
   // One piece of a date-time form.
   struct Token {
-    enum Type { kLiteral, kDay, kDayName, kMonth, kMonthName, kYear2, kYear4, kHour12, kHour24, kMinute, kSecond, kMillis, kAmPm };
+    enum Type {
+      kLiteral,
+      kDay,
+      kDayName,
+      kMonth,
+      kMonthName,
+      kYear2,
+      kYear4,
+      kHour12,
+      kHour24,
+      kMinute,
+      kSecond,
+      kMillis,
+      kAmPm
+    };
     Type type;
     QString literal;
     QStringList names;  // of months or days, 1 first

@@ -46,9 +46,12 @@ TEST(LogReader, ReadsBackWhatTheLogWriterWroteInEveryLocale) {
         boxes.setText(Box::kRPM, decimalText(rpm[i], locale));
         boxes.setText(Box::kMAF, decimalText(maf[i], locale));
         // The knock retard has a number on the first line only; its placeholder follows.
-        if (i == 1) boxes.setText(Box::kKR, QStringLiteral("KR"));
-        else if (i == 0) boxes.setText(Box::kKR, decimalText(1.5, locale));
-        boxes.setText(Box::kFuelSysStatus, i == 2 ? QStringLiteral("Open Loop") : QStringLiteral("Closed Loop"));
+        if (i == 1)
+          boxes.setText(Box::kKR, QStringLiteral("KR"));
+        else if (i == 0)
+          boxes.setText(Box::kKR, decimalText(1.5, locale));
+        boxes.setText(Box::kFuelSysStatus,
+                      i == 2 ? QStringLiteral("Open Loop") : QStringLiteral("Closed Loop"));
         ASSERT_EQ(log.writeRow(boxes, when[i], locale), std::nullopt);
       }
     }
@@ -96,16 +99,16 @@ std::unique_ptr<Loaded> loadBytes(const QByteArray& bytes) {
 // and counted, with the first one's line and column.
 TEST(LogReader, SkipsAndCountsLinesThatCannotBeReadAndKeepsTheRest) {
   const QByteArray log =
-      "RPM,MAF,Note,Time,\r\n"                   // 1
-      "800,\"3,5\",\"a \"\"b\"\", c\",10\r\n"    // 2
-      "900\r\n"                                  // 3: MAF missing
-      "950,4,x,11,extra\r\n"                     // 4: a column too many
-      "1000,4.5,\"two\nlines\",12\n"             // 5-6
-      "\r\n"                                     // 7: blank, no line
-      "1100,5,\"open\"x,13\r\n"                  // 8: junk after the quote
-      "1200,NO DATA,ok,never\r\n"                // 9: no time
-      "1300,6,y,14\r\n"                          // 10
-      "1400,\"7,\r\n";                           // 11: open quote to the end
+      "RPM,MAF,Note,Time,\r\n"                 // 1
+      "800,\"3,5\",\"a \"\"b\"\", c\",10\r\n"  // 2
+      "900\r\n"                                // 3: MAF missing
+      "950,4,x,11,extra\r\n"                   // 4: a column too many
+      "1000,4.5,\"two\nlines\",12\n"           // 5-6
+      "\r\n"                                   // 7: blank, no line
+      "1100,5,\"open\"x,13\r\n"                // 8: junk after the quote
+      "1200,NO DATA,ok,never\r\n"              // 9: no time
+      "1300,6,y,14\r\n"                        // 10
+      "1400,\"7,\r\n";                         // 11: open quote to the end
   const auto loaded = loadBytes(log);
   ASSERT_EQ(loaded->refused, std::nullopt);
   const LogReader& reader = loaded->reader;
@@ -114,12 +117,13 @@ TEST(LogReader, SkipsAndCountsLinesThatCannotBeReadAndKeepsTheRest) {
   EXPECT_EQ(reader.lineTimes(), (std::vector<std::int64_t>{10000, 12000, 14000}));
   EXPECT_EQ(valuesOf(loaded->readings, "RPM"), (std::vector<float>{800, 1000, 1300}));
   EXPECT_EQ(valuesOf(loaded->readings, "MAF"), (std::vector<float>{3.5f, 4.5f, 6}));
-  EXPECT_EQ(reader.fields(0), (QStringList{QStringLiteral("800"), QStringLiteral("3,5"), QStringLiteral("a \"b\", c"),
-                                           QStringLiteral("10")}));
+  EXPECT_EQ(reader.fields(0), (QStringList{QStringLiteral("800"), QStringLiteral("3,5"),
+                                           QStringLiteral("a \"b\", c"), QStringLiteral("10")}));
   EXPECT_EQ(reader.fields(1)[2], QStringLiteral("two\nlines"));
   EXPECT_EQ(reader.fileLine(2), 10);
   EXPECT_EQ(reader.skippedLines(), 5);
-  EXPECT_EQ(reader.skippedNotice(), QStringLiteral("5 lines could not be read; the first is line 3, column MAF"));
+  EXPECT_EQ(reader.skippedNotice(),
+            QStringLiteral("5 lines could not be read; the first is line 3, column MAF"));
 
   struct Case {
     const char* body;
@@ -136,13 +140,14 @@ TEST(LogReader, SkipsAndCountsLinesThatCannotBeReadAndKeepsTheRest) {
   }
 }
 
-// Another program's log: "name [unit]" headers, any columns, a time of its own.
+// Another program's log: "name [unit]" headers, any columns, a time of its own;
+// a number beyond what a reading holds is missing too.
 TEST(LogReader, HeaderOfNamesAndUnitsGivesTheChannelsTheirUnits) {
   const auto loaded = loadBytes(
-      "Time [ms],Engine speed [rpm],Speed,Fuel status\n"
-      "0,800,12,OL\n"
-      "250,850.5,,CL\n"
-      "500,-,14,CL\n");
+      "Time [ms],Engine speed [rpm],Speed,Fuel status,Speed\n"
+      "0,800,12,OL,1\n"
+      "250,850.5,,CL,1e39\n"
+      "500,-,14,CL,3\n");
   ASSERT_EQ(loaded->refused, std::nullopt);
   const Readings& readings = loaded->readings;
   EXPECT_EQ(loaded->reader.lineTimes(), (std::vector<std::int64_t>{0, 250, 500}));
@@ -152,6 +157,7 @@ TEST(LogReader, HeaderOfNamesAndUnitsGivesTheChannelsTheirUnits) {
   EXPECT_EQ(readings.series(rpm).values, (std::vector<float>{800, 850.5f}));
   EXPECT_EQ(timesOf(readings, "Speed"), (std::vector<std::int32_t>{0, 500}));
   EXPECT_EQ(readings.find(QStringLiteral("Fuel status")), Readings::kNoChannel);
+  EXPECT_EQ(valuesOf(readings, "Speed (column 5)"), (std::vector<float>{1, 3}));
   EXPECT_EQ(loaded->reader.fields(2)[3], QStringLiteral("CL"));
 
   // ISO 8601 times, and a log dated backwards keeps the cursor's order.
@@ -169,7 +175,8 @@ TEST(LogReader, RefusesWhatIsNoLogSayingWhy) {
   Readings readings;
   const QString missing = dir.filePath(QStringLiteral("gone.csv"));
   EXPECT_EQ(reader.load(missing, readings), QStringLiteral("\u201C%1\u201D does not exist.").arg(missing));
-  EXPECT_EQ(reader.load(dir.path(), readings), QStringLiteral("\u201C%1\u201D is a folder, not a log.").arg(dir.path()));
+  EXPECT_EQ(reader.load(dir.path(), readings),
+            QStringLiteral("\u201C%1\u201D is a folder, not a log.").arg(dir.path()));
   const QString locked = dir.filePath(QStringLiteral("locked.csv"));
   {
     QFile f(locked);
@@ -180,7 +187,8 @@ TEST(LogReader, RefusesWhatIsNoLogSayingWhy) {
   if (!QFile(locked).open(QIODevice::ReadOnly)) {  // root reads anyway
     const std::optional<QString> refused = reader.load(locked, readings);
     ASSERT_TRUE(refused);
-    EXPECT_TRUE(refused->startsWith(QStringLiteral("\u201C%1\u201D cannot be read: ").arg(locked))) << refused->toStdString();
+    EXPECT_TRUE(refused->startsWith(QStringLiteral("\u201C%1\u201D cannot be read: ").arg(locked)))
+        << refused->toStdString();
   }
 
   struct Case {
@@ -189,12 +197,15 @@ TEST(LogReader, RefusesWhatIsNoLogSayingWhy) {
   };
   for (const Case& c : std::vector<Case>{
            {"", "\u201Cx.csv\u201D is not a Tarvex log: it is empty."},
-           {QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), "\u201Cx.csv\u201D is not a Tarvex log: it is not text."},
-           {"Name,Phone\nAnn,555\n", "\u201Cx.csv\u201D is not a Tarvex log: its first line names no Time column."},
+           {QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16),
+            "\u201Cx.csv\u201D is not a Tarvex log: it is not text."},
+           {"Name,Phone\nAnn,555\n",
+            "\u201Cx.csv\u201D is not a Tarvex log: its first line names no Time column."},
            {"RPM,Time,\r\n", "\u201Cx.csv\u201D holds no line that could be read."},
            {"RPM,Time,\r\n800\r\n", "\u201Cx.csv\u201D holds no line that could be read."},
            {"RPM,Time\n1,soon\n2,later\n",
-            "\u201Cx.csv\u201D is not a Tarvex log: its Time column holds no time it can read (\u201Csoon\u201D)."},
+            "\u201Cx.csv\u201D is not a Tarvex log: its Time column holds no time it can read "
+            "(\u201Csoon\u201D)."},
        }) {
     const auto loaded = loadBytes(c.bytes);
     EXPECT_EQ(loaded->refused, QString::fromUtf8(c.reason)) << c.bytes.constData();

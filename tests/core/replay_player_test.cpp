@@ -40,8 +40,8 @@ TEST(ReplayPlayer, PlaysEachLineWhenItsTimeComesAtEverySpeed) {
     qsizetype line;
     std::int64_t at;
   };
-  for (const Case& c : {Case{1, 1, 1000}, Case{1, 3, 3000}, Case{1, 5, 4000}, Case{10, 3, 300}, Case{10, 9, 800},
-                        Case{20, 2, 100}, Case{5, 6, 1000}}) {
+  for (const Case& c : {Case{1, 1, 1000}, Case{1, 3, 3000}, Case{1, 5, 4000}, Case{10, 3, 300},
+                        Case{10, 9, 800}, Case{20, 2, 100}, Case{5, 6, 1000}}) {
     SCOPED_TRACE(c.speed);
     PlayerRig rig;
     rig.player.setSpeed(c.speed);
