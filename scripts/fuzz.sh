@@ -11,7 +11,7 @@ build="${TARVEX_FUZZ_BUILD:-$root/build-fuzz}"
 flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fsanitize=fuzzer-no-link -g -O1"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DBUILD_TESTING=OFF -DTARVEX_FUZZ=ON -DCMAKE_CXX_FLAGS="$flags" >/dev/null
-targets=(reply dtc drag sim)
+targets=(reply dtc drag sim replay)
 cmake --build "$build" --parallel "$(nproc)" --target "${targets[@]/#/tarvex_fuzz_}"
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT

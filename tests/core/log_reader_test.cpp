@@ -1,0 +1,217 @@
+#include "replay/log_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cmath>
+
+#include "link/number_text.h"
+#include "scan/csv_log.h"
+#include "tests/support/layout_boxes.h"
+
+namespace tarvex {
+namespace {
+
+std::vector<float> valuesOf(const Readings& readings, const char* name) {
+  const int channel = readings.find(QLatin1String(name));
+  return channel == Readings::kNoChannel ? std::vector<float>{} : readings.series(channel).values;
+}
+
+std::vector<std::int32_t> timesOf(const Readings& readings, const char* name) {
+  const int channel = readings.find(QLatin1String(name));
+  return channel == Readings::kNoChannel ? std::vector<std::int32_t>{} : readings.series(channel).ms;
+}
+
+// What the window logs, read back in the locale it was written in: every
+// number, every time (the date's two-digit year, AM/PM past noon, a decimal
+// comma that gets the field quoted), placeholders as missing values and the
+// fuel status texts kept by line.
+TEST(LogReader, ReadsBackWhatTheLogWriterWroteInEveryLocale) {
+  const QDateTime first(QDate(2026, 12, 6), QTime(11, 59, 58));
+  const std::vector<QDateTime> when{first, first.addSecs(1), first.addSecs(3663)};
+  const std::vector<double> rpm{812.25, 2400.5, 6100};
+  const std::vector<double> maf{3.5, 12.75, -0.25};
+  for (const char* name : {"C", "de_DE", "en_US", "fr_FR"}) {
+    SCOPED_TRACE(name);
+    const QLocale locale{QLatin1String(name)};
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("drive.csv"));
+    MemoryBoxes boxes = testing::boxesFromLayout();
+    {
+      CsvLog log;
+      ASSERT_EQ(log.open(path), std::nullopt);
+      for (std::size_t i = 0; i < when.size(); ++i) {
+        boxes.setText(Box::kRPM, decimalText(rpm[i], locale));
+        boxes.setText(Box::kMAF, decimalText(maf[i], locale));
+        // The knock retard has a number on the first line only; its placeholder follows.
+        if (i == 1)
+          boxes.setText(Box::kKR, QStringLiteral("KR"));
+        else if (i == 0)
+          boxes.setText(Box::kKR, decimalText(1.5, locale));
+        boxes.setText(Box::kFuelSysStatus,
+                      i == 2 ? QStringLiteral("Open Loop") : QStringLiteral("Closed Loop"));
+        ASSERT_EQ(log.writeRow(boxes, when[i], locale), std::nullopt);
+      }
+    }
+    LogReader reader;
+    Readings readings;
+    ASSERT_EQ(reader.load(path, readings), std::nullopt);
+    EXPECT_TRUE(reader.isTarvexLog());
+    EXPECT_EQ(reader.skippedLines(), 0);
+    ASSERT_EQ(reader.lineCount(), 3);
+    for (std::size_t i = 0; i < when.size(); ++i)
+      EXPECT_EQ(reader.lineTimes()[i], when[i].toMSecsSinceEpoch()) << reader.timeForm().toStdString();
+    EXPECT_EQ(valuesOf(readings, "RPM"), std::vector<float>(rpm.begin(), rpm.end()));
+    EXPECT_EQ(valuesOf(readings, "MAF"), std::vector<float>(maf.begin(), maf.end()));
+    EXPECT_EQ(timesOf(readings, "MAF"), (std::vector<std::int32_t>{0, 1000, 3663000}));
+    EXPECT_EQ(valuesOf(readings, "KR"), std::vector<float>{1.5f});
+    EXPECT_EQ(readings.find(QStringLiteral("FuelStatusB1")), Readings::kNoChannel);
+    const int rpmChannel = readings.find(QStringLiteral("RPM"));
+    EXPECT_EQ(readings.channels()[rpmChannel].title, QStringLiteral("Engine speed"));
+    EXPECT_EQ(readings.channels()[rpmChannel].unit, QStringLiteral("rpm"));
+    const QStringList third = reader.fields(2);
+    ASSERT_EQ(third.size(), 28);
+    EXPECT_EQ(third[22], QStringLiteral("Open Loop"));
+    EXPECT_EQ(third[4], decimalText(maf[2], locale));
+    EXPECT_EQ(reader.timeText(reader.lineTimes()[2]), logTimeText(when[2], locale));
+  }
+}
+
+struct Loaded {
+  LogReader reader;
+  Readings readings;
+  std::optional<QString> refused;
+};
+
+std::unique_ptr<Loaded> loadBytes(const QByteArray& bytes) {
+  auto loaded = std::make_unique<Loaded>();
+  auto buffer = std::make_unique<QBuffer>();
+  buffer->setData(bytes);
+  buffer->open(QIODevice::ReadOnly);
+  loaded->refused = loaded->reader.load(std::move(buffer), QStringLiteral("x.csv"), loaded->readings);
+  return loaded;
+}
+
+// Quoted fields (commas, doubled quotes, a line break inside), a header's
+// trailing comma, LF or CRLF: read; lines that cannot be read are skipped
+// and counted, with the first one's line and column.
+TEST(LogReader, SkipsAndCountsLinesThatCannotBeReadAndKeepsTheRest) {
+  const QByteArray log =
+      "RPM,MAF,Note,Time,\r\n"                 // 1
+      "800,\"3,5\",\"a \"\"b\"\", c\",10\r\n"  // 2
+      "900\r\n"                                // 3: MAF missing
+      "950,4,x,11,extra\r\n"                   // 4: a column too many
+      "1000,4.5,\"two\nlines\",12\n"           // 5-6
+      "\r\n"                                   // 7: blank, no line
+      "1100,5,\"open\"x,13\r\n"                // 8: junk after the quote
+      "1200,NO DATA,ok,never\r\n"              // 9: no time
+      "1300,6,y,14\r\n"                        // 10
+      "1400,\"7,\r\n";                         // 11: open quote to the end
+  const auto loaded = loadBytes(log);
+  ASSERT_EQ(loaded->refused, std::nullopt);
+  const LogReader& reader = loaded->reader;
+  EXPECT_FALSE(reader.isTarvexLog());
+  EXPECT_EQ(reader.timeForm(), QStringLiteral("seconds"));
+  EXPECT_EQ(reader.lineTimes(), (std::vector<std::int64_t>{10000, 12000, 14000}));
+  EXPECT_EQ(valuesOf(loaded->readings, "RPM"), (std::vector<float>{800, 1000, 1300}));
+  EXPECT_EQ(valuesOf(loaded->readings, "MAF"), (std::vector<float>{3.5f, 4.5f, 6}));
+  EXPECT_EQ(reader.fields(0), (QStringList{QStringLiteral("800"), QStringLiteral("3,5"),
+                                           QStringLiteral("a \"b\", c"), QStringLiteral("10")}));
+  EXPECT_EQ(reader.fields(1)[2], QStringLiteral("two\nlines"));
+  EXPECT_EQ(reader.fileLine(2), 10);
+  EXPECT_EQ(reader.skippedLines(), 5);
+  EXPECT_EQ(reader.skippedNotice(),
+            QStringLiteral("5 lines could not be read; the first is line 3, column MAF"));
+
+  struct Case {
+    const char* body;
+    const char* notice;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"1,2,3,4\n", "1 line could not be read: line 3, column 4"},
+           {"1,\"x\"y,3\n", "1 line could not be read: line 3, column MAF"},
+           {"1,2,yesterday\n", "1 line could not be read: line 3, column Time"},
+       }) {
+    const auto one = loadBytes(QByteArray("RPM,MAF,Time\n1,2,3\n") + c.body);
+    ASSERT_EQ(one->refused, std::nullopt) << c.body;
+    EXPECT_EQ(one->reader.skippedNotice(), QLatin1String(c.notice)) << c.body;
+  }
+}
+
+// Another program's log: "name [unit]" headers, any columns, a time of its own;
+// a number beyond what a reading holds is missing too.
+TEST(LogReader, HeaderOfNamesAndUnitsGivesTheChannelsTheirUnits) {
+  const auto loaded = loadBytes(
+      "Time [ms],Engine speed [rpm],Speed,Fuel status,Speed\n"
+      "0,800,12,OL,1\n"
+      "250,850.5,,CL,1e39\n"
+      "500,-,14,CL,3\n");
+  ASSERT_EQ(loaded->refused, std::nullopt);
+  const Readings& readings = loaded->readings;
+  EXPECT_EQ(loaded->reader.lineTimes(), (std::vector<std::int64_t>{0, 250, 500}));
+  const int rpm = readings.find(QStringLiteral("Engine speed"));
+  ASSERT_NE(rpm, Readings::kNoChannel);
+  EXPECT_EQ(readings.channels()[rpm].unit, QStringLiteral("rpm"));
+  EXPECT_EQ(readings.series(rpm).values, (std::vector<float>{800, 850.5f}));
+  EXPECT_EQ(timesOf(readings, "Speed"), (std::vector<std::int32_t>{0, 500}));
+  EXPECT_EQ(readings.find(QStringLiteral("Fuel status")), Readings::kNoChannel);
+  EXPECT_EQ(valuesOf(readings, "Speed (column 5)"), (std::vector<float>{1, 3}));
+  EXPECT_EQ(loaded->reader.fields(2)[3], QStringLiteral("CL"));
+
+  // ISO 8601 times, and a log dated backwards keeps the cursor's order.
+  const auto iso = loadBytes("Timestamp,RPM\n2026-12-06T10:00:01Z,1\n2026-12-06T10:00:00Z,2\n");
+  ASSERT_EQ(iso->refused, std::nullopt);
+  EXPECT_EQ(iso->reader.timeForm(), QStringLiteral("ISO 8601"));
+  const std::int64_t t = QDateTime(QDate(2026, 12, 6), QTime(10, 0, 1), Qt::UTC).toMSecsSinceEpoch();
+  EXPECT_EQ(iso->reader.lineTimes(), (std::vector<std::int64_t>{t, t}));
+}
+
+// Bad input gets one clear sentence, naming the file.
+TEST(LogReader, RefusesWhatIsNoLogSayingWhy) {
+  QTemporaryDir dir;
+  LogReader reader;
+  Readings readings;
+  const QString missing = dir.filePath(QStringLiteral("gone.csv"));
+  EXPECT_EQ(reader.load(missing, readings), QStringLiteral("\u201C%1\u201D does not exist.").arg(missing));
+  EXPECT_EQ(reader.load(dir.path(), readings),
+            QStringLiteral("\u201C%1\u201D is a folder, not a log.").arg(dir.path()));
+  const QString locked = dir.filePath(QStringLiteral("locked.csv"));
+  {
+    QFile f(locked);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("Time,RPM\n1,2\n");
+  }
+  QFile::setPermissions(locked, QFileDevice::WriteOwner);
+  if (!QFile(locked).open(QIODevice::ReadOnly)) {  // root reads anyway
+    const std::optional<QString> refused = reader.load(locked, readings);
+    ASSERT_TRUE(refused);
+    EXPECT_TRUE(refused->startsWith(QStringLiteral("\u201C%1\u201D cannot be read: ").arg(locked)))
+        << refused->toStdString();
+  }
+
+  struct Case {
+    QByteArray bytes;
+    const char* reason;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"", "\u201Cx.csv\u201D is not a Tarvex log: it is empty."},
+           {QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16),
+            "\u201Cx.csv\u201D is not a Tarvex log: it is not text."},
+           {"Name,Phone\nAnn,555\n",
+            "\u201Cx.csv\u201D is not a Tarvex log: its first line names no Time column."},
+           {"RPM,Time,\r\n", "\u201Cx.csv\u201D holds no line that could be read."},
+           {"RPM,Time,\r\n800\r\n", "\u201Cx.csv\u201D holds no line that could be read."},
+           {"RPM,Time\n1,soon\n2,later\n",
+            "\u201Cx.csv\u201D is not a Tarvex log: its Time column holds no time it can read "
+            "(\u201Csoon\u201D)."},
+       }) {
+    const auto loaded = loadBytes(c.bytes);
+    EXPECT_EQ(loaded->refused, QString::fromUtf8(c.reason)) << c.bytes.constData();
+    EXPECT_EQ(loaded->reader.lineCount(), 0);
+  }
+}
+
+}  // namespace
+}  // namespace tarvex

@@ -1,0 +1,109 @@
+#include "replay/replay_player.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/fake_clock.h"
+
+namespace tarvex {
+namespace {
+
+using testing::FakeClock;
+
+struct PlayerRig {
+  FakeClock clock;
+  ReplayPlayer player{clock};
+  std::vector<qsizetype> lines;
+  std::vector<bool> playing;
+  // A line a second from 1000 ms, with two lines at the same time (5000).
+  std::vector<std::int64_t> times{1000, 2000, 3000, 4000, 5000, 5000, 6000, 7000, 8000, 9000};
+
+  PlayerRig() {
+    QObject::connect(&player, &ReplayPlayer::lineChanged, [this](qsizetype line) { lines.push_back(line); });
+    QObject::connect(&player, &ReplayPlayer::playingChanged, [this](bool on) { playing.push_back(on); });
+    player.setLines(times);
+  }
+  // The moment (ms of fake time) the cursor first reaches `line`.
+  std::int64_t whenLineIs(qsizetype line) {
+    for (int ms = 0; ms < 20000; ++ms) {
+      if (player.line() >= line) return ms;
+      clock.advance(Millis{1});
+    }
+    return -1;
+  }
+};
+
+// Each line comes when its time has passed at the chosen speed, not earlier
+// and not a tick later; two lines of one time: the last of them.
+TEST(ReplayPlayer, PlaysEachLineWhenItsTimeComesAtEverySpeed) {
+  struct Case {
+    int speed;
+    qsizetype line;
+    std::int64_t at;
+  };
+  for (const Case& c : {Case{1, 1, 1000}, Case{1, 3, 3000}, Case{1, 5, 4000}, Case{10, 3, 300},
+                        Case{10, 9, 800}, Case{20, 2, 100}, Case{5, 6, 1000}}) {
+    SCOPED_TRACE(c.speed);
+    PlayerRig rig;
+    rig.player.setSpeed(c.speed);
+    rig.player.play();
+    EXPECT_EQ(rig.whenLineIs(c.line), c.at);
+    EXPECT_EQ(rig.player.line(), c.line);
+  }
+  PlayerRig rig;
+  rig.player.play();
+  rig.clock.advance(Millis{4500});
+  EXPECT_EQ(rig.lines, (std::vector<qsizetype>{0, 1, 2, 3, 5}));
+  EXPECT_EQ(rig.player.cursor(), 5500);
+}
+
+// Pause holds the cursor however long; speed changes take effect from where
+// the cursor is; the end stops the play, and play starts over from there.
+TEST(ReplayPlayer, PauseHoldsSpeedChangesOnTheWayAndTheEndStops) {
+  PlayerRig rig;
+  rig.player.play();
+  rig.clock.advance(Millis{1500});
+  rig.player.pause();
+  rig.clock.advance(Millis{60000});
+  EXPECT_EQ(rig.player.line(), 1);
+  EXPECT_EQ(rig.player.cursor(), 2500);
+  rig.player.play();
+  rig.clock.advance(Millis{500});
+  rig.player.setSpeed(10);  // at 3000
+  rig.clock.advance(Millis{200});
+  EXPECT_EQ(rig.player.line(), 5);
+  EXPECT_EQ(rig.player.cursor(), 5000);
+  rig.player.setSpeed(99);
+  EXPECT_EQ(rig.player.speed(), ReplayPlayer::kFastest);
+  rig.clock.advance(Millis{10000});
+  EXPECT_EQ(rig.player.line(), 9);
+  EXPECT_FALSE(rig.player.isPlaying());
+  EXPECT_EQ(rig.playing, (std::vector<bool>{true, false, true, false}));
+  rig.player.play();
+  EXPECT_EQ(rig.player.line(), 0);
+}
+
+// Seeking puts the cursor anywhere within the log, playing or not.
+TEST(ReplayPlayer, SeekMovesTheCursorAndPlayGoesOnFromThere) {
+  PlayerRig rig;
+  rig.player.seek(4500);
+  EXPECT_EQ(rig.player.line(), 3);
+  rig.player.seek(-5);
+  EXPECT_EQ(rig.player.cursor(), 1000);
+  EXPECT_EQ(rig.player.line(), 0);
+  rig.player.seek(1 << 30);
+  EXPECT_EQ(rig.player.cursor(), 9000);
+  rig.player.seekLine(6);
+  EXPECT_EQ(rig.player.cursor(), 6000);
+  rig.player.play();
+  rig.clock.advance(Millis{999});
+  EXPECT_EQ(rig.player.line(), 6);
+  rig.clock.advance(Millis{1});
+  EXPECT_EQ(rig.player.line(), 7);
+  rig.player.seek(2000);
+  rig.clock.advance(Millis{1000});
+  EXPECT_EQ(rig.player.line(), 2);
+  EXPECT_TRUE(rig.player.isPlaying());
+}
+
+}  // namespace
+}  // namespace tarvex
