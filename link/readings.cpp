@@ -19,6 +19,7 @@ int Readings::channel(const QString& name, const QString& title, const QString& 
   if (const int found = find(name); found != kNoChannel) return found;
   channels_.append({name, title.isEmpty() ? name : title, unit});
   series_.emplace_back();
+  isPending_.push_back(false);
   return int(channels_.size() - 1);
 }
 
@@ -38,7 +39,10 @@ Micros Readings::toTime(std::int32_t ms) const {
 }
 
 void Readings::add(int channel, Micros at, double value) {
-  if (channel < 0 || channel >= int(series_.size()) || !std::isfinite(value)) return;
+  // What a float cannot hold is no value either.
+  if (channel < 0 || channel >= int(series_.size()) || !std::isfinite(value) ||
+      std::abs(value) > double(std::numeric_limits<float>::max()))
+    return;
   if (!originSet_) setOrigin(at);
   Series& s = series_[std::size_t(channel)];
   const std::int32_t ms = toMs(at);
@@ -60,9 +64,10 @@ void Readings::add(int channel, Micros at, double value) {
 }
 
 void Readings::changed(int channel) {
-  if (!pending_.contains(channel)) pending_.append(channel);
+  // A flag a channel: a batch adds millions of values to a few dozen channels.
+  if (!std::exchange(isPending_[std::size_t(channel)], true)) pending_.append(channel);
   if (batch_ > 0) return;
-  const QList<int> channels = std::exchange(pending_, {});
+  const QList<int> channels = takePending();
   // A watcher may unwatch (a window closing); walk a copy.
   const auto watchers = watchers_;
   for (const auto& [key, watcher] : watchers) watcher(channels);
@@ -70,7 +75,7 @@ void Readings::changed(int channel) {
 
 void Readings::endBatch() {
   if (batch_ > 0 && --batch_ == 0 && !pending_.isEmpty()) {
-    const QList<int> channels = std::exchange(pending_, {});
+    const QList<int> channels = takePending();
     const auto watchers = watchers_;
     for (const auto& [key, watcher] : watchers) watcher(channels);
   }
@@ -80,10 +85,16 @@ void Readings::clear() {
   channels_.clear();
   series_.clear();
   pending_.clear();
+  isPending_.clear();
   originSet_ = false;
   origin_ = Micros{0};
   const auto watchers = watchers_;
   for (const auto& [key, watcher] : watchers) watcher({});
+}
+
+QList<int> Readings::takePending() {
+  for (int c : pending_) isPending_[std::size_t(c)] = false;
+  return std::exchange(pending_, {});
 }
 
 int Readings::watch(std::function<void(const QList<int>&)> changed) {

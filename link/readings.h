@@ -75,6 +75,7 @@ class Readings {
 
  private:
   void changed(int channel);
+  QList<int> takePending();
 
   QList<Channel> channels_;
   std::vector<Series> series_;
@@ -83,6 +84,7 @@ class Readings {
   qsizetype limit_ = 0;
   int batch_ = 0;
   QList<int> pending_;
+  std::vector<bool> isPending_;
   int nextKey_ = 0;
   std::map<int, std::function<void(const QList<int>&)>> watchers_;
 };
