@@ -19,7 +19,7 @@ int Readings::channel(const QString& name, const QString& title, const QString& 
   if (const int found = find(name); found != kNoChannel) return found;
   channels_.append({name, title.isEmpty() ? name : title, unit});
   series_.emplace_back();
-  isPending_.push_back(false);
+  isPending_.push_back(0);
   return int(channels_.size() - 1);
 }
 
@@ -65,7 +65,7 @@ void Readings::add(int channel, Micros at, double value) {
 
 void Readings::changed(int channel) {
   // A flag a channel: a batch adds millions of values to a few dozen channels.
-  if (!std::exchange(isPending_[std::size_t(channel)], true)) pending_.append(channel);
+  if (!std::exchange(isPending_[std::size_t(channel)], char(1))) pending_.append(channel);
   if (batch_ > 0) return;
   const QList<int> channels = takePending();
   // A watcher may unwatch (a window closing); walk a copy.
@@ -93,7 +93,7 @@ void Readings::clear() {
 }
 
 QList<int> Readings::takePending() {
-  for (int c : pending_) isPending_[std::size_t(c)] = false;
+  for (int c : pending_) isPending_[std::size_t(c)] = 0;
   return std::exchange(pending_, {});
 }
 

@@ -84,7 +84,7 @@ class Readings {
   qsizetype limit_ = 0;
   int batch_ = 0;
   QList<int> pending_;
-  std::vector<bool> isPending_;
+  std::vector<char> isPending_;
   int nextKey_ = 0;
   std::map<int, std::function<void(const QList<int>&)>> watchers_;
 };
