@@ -196,6 +196,11 @@ int main(int argc, char** argv) {
       QStringLiteral("With --demo: the simulated car, vpw (a GM engine controller on J1850 VPW) or can (an "
                      "engine and a transmission controller on ISO 15765-4 CAN) (default: vpw)."),
       QStringLiteral("vpw|can"), QStringLiteral("vpw"));
+  const QCommandLineOption replayOption(
+      QStringLiteral("replay"),
+      QStringLiteral("Plays a log Tarvex wrote back through its windows instead of a car: the boxes, the "
+                     "gauges and the charts show the recorded drive; no port is opened (default: off)."),
+      QStringLiteral("FILE"));
   const QCommandLineOption listOption(
       QStringLiteral("list-ports"),
       QStringLiteral("Lists the serial ports of this computer and exits (default: off)."));
@@ -214,8 +219,8 @@ int main(int argc, char** argv) {
       QStringLiteral("With --log: the log columns to scan, separated by commas, e.g. RPM,Speed,MAF "
                      "(default: those the main window starts with)."),
       QStringLiteral("LIST"));
-  parser.addOptions({helpOption, versionOption, portOption, baudOption, demoOption, carOption, listOption,
-                     logOption, roundsOption, paramsOption});
+  parser.addOptions({helpOption, versionOption, portOption, baudOption, demoOption, carOption, replayOption,
+                     listOption, logOption, roundsOption, paramsOption});
   const tarvex::CodesOptions codesOptions(parser);  // --codes, --vin, --clear-codes, --yes
   const QString help =
       parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("tarvex"));
@@ -347,6 +352,13 @@ int main(int argc, char** argv) {
   tarvex::WindowRegistry windows(*ports, clock, fileDialog, {}, &portChooser);
   QPointer<tarvex::Tarvex> mainWindow = new tarvex::Tarvex(windows);
   mainWindow->setAttribute(Qt::WA_DeleteOnClose);
+  if (parser.isSet(replayOption)) {
+    if (const std::optional<QString> refused = mainWindow->openReplay(parser.value(replayOption))) {
+      std::fprintf(stderr, "tarvex: %s\n", qPrintable(*refused));
+      delete mainWindow.data();
+      return 2;
+    }
+  }
   mainWindow->show();
   const int status = QCoreApplication::exec();
   // A closed window's deletion may still be pending when the loop ends; its

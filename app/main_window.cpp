@@ -4,13 +4,17 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include "app/selection.h"
 #include "link/text.h"
+#include "replay/replay_controls.h"
 
 namespace tarvex {
 
@@ -172,6 +176,10 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
     scan_->releasePort();
     windows_.showCodesInWords();
   });
+  replay_ = std::make_unique<ReplaySession>(windows_.clock(), windows_.readings());
+  connect(&replay_->player(), &ReplayPlayer::lineChanged, this,
+          [this](qsizetype line) { showReplayLine(line); });
+  setMenuHandler(MenuEntry::kOpenReplay, [this] { chooseReplay(); });
   scan_->setFailureHandler([this](const ScanFailure& failure) {
     setScanning(false);
     report(failure);
@@ -247,7 +255,7 @@ void Tarvex::buildMenus() {
 
   QMenu* tools = menuBar_->addMenu(tr("&Tools"));
   troubleCodesAction_ = add(tools, tr("&Trouble codes"), QKeySequence(), [this] { pb_DTCOpen_Click(); });
-  add(tools, tr("&Drag strip"), QKeySequence(), [this] { pb_drag_Click(); });
+  dragAction_ = add(tools, tr("&Drag strip"), QKeySequence(), [this] { pb_drag_Click(); });
   routed(tools, tr("Trouble codes in &words"), MenuEntry::kTroubleCodesInWords);
 
   QMenu* help = menuBar_->addMenu(tr("&Help"));
@@ -298,6 +306,65 @@ void Tarvex::showEvent(QShowEvent* event) {
 void Tarvex::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   menuBar_->resize(width(), menuBar_->height());
+}
+
+void Tarvex::chooseReplay() {
+  const std::optional<QString> path = windows_.fileDialog().chooseOpenFile(
+      this, tr("Open log for replay"), QStringLiteral("Tarvex logs (*.csv)|*.csv|All files (*)|*"));
+  if (!path) return;
+  if (const std::optional<QString> refused = openReplay(*path)) port_.report(Urgency::kError, *refused);
+}
+
+std::optional<QString> Tarvex::openReplay(const QString& path) {
+  // A scan stops first: its port and log are closed before the log plays.
+  scan_->stop();
+  setScanning(false);
+  closeReplay();
+  if (std::optional<QString> refused = replay_->open(path)) return refused;
+  setReplaying(true);
+  auto* window = new QWidget;
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  window->setWindowTitle(tr("Replay - %1").arg(QFileInfo(path).fileName()));
+  auto* layout = new QVBoxLayout(window);
+  layout->addWidget(
+      new ReplayControls(replay_->player(), [this](std::int64_t ms) { return replay_->log().timeText(ms); }));
+  if (replay_->log().skippedLines() > 0) layout->addWidget(new QLabel(replay_->log().skippedNotice()));
+  // Closing the player's window ends the replay, as File > Close replay does.
+  connect(window, &QObject::destroyed, this, [this] {
+    if (replay_->isOpen()) closeReplay();
+  });
+  replayWindow_ = window;
+  window->show();
+  showReplayLine(replay_->player().line());
+  return std::nullopt;
+}
+
+void Tarvex::closeReplay() {
+  if (!replay_->isOpen()) return;
+  replay_->close();
+  if (replayWindow_) replayWindow_->close();
+  setReplaying(false);
+}
+
+void Tarvex::showReplayLine(qsizetype line) {
+  for (const auto& [box, text] : replay_->boxTexts(line)) {
+    boxes_->setText(box, text);
+    showOnNeedles(gaugeForwarder_.get(), box, text, QLocale());
+  }
+}
+
+void Tarvex::setReplaying(bool replaying) {
+  for (QWidget* w : std::initializer_list<QWidget*>{pb_StartScan, pb_StopScan, pb_DTCOpen, pb_drag, cb_log})
+    w->setEnabled(!replaying);
+  for (QAction* a : {troubleCodesAction_, dragAction_, routed_[std::size_t(MenuEntry::kStandardData)],
+                     routed_[std::size_t(MenuEntry::kTroubleCodesInWords)]})
+    a->setEnabled(!replaying);
+  routed_[std::size_t(MenuEntry::kCloseReplay)]->setEnabled(replaying);
+  handlers_[std::size_t(MenuEntry::kCloseReplay)] =
+      replaying ? std::function<void()>([this] { closeReplay(); }) : std::function<void()>();
+  setWindowTitle(replaying ? client_->windowTitle() +
+                                 tr(" - replaying %1").arg(QFileInfo(replay_->path()).fileName())
+                           : client_->windowTitle());
 }
 
 void Tarvex::setScanning(bool scanning) {
@@ -392,8 +459,10 @@ void Tarvex::tb_Click(const QString& label) {
 }
 
 void Tarvex::closeEvent(QCloseEvent* event) {
-  // No scan goes on behind a closed window: port, reply timer and log are closed.
+  // No scan goes on behind a closed window: port, reply timer and log are
+  // closed; a replay ends with its player's window.
   scan_->stop();
+  closeReplay();
   setScanning(false);
   QWidget::closeEvent(event);
 }

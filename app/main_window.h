@@ -11,6 +11,7 @@
 #include "dtc/dtc_reader.h"
 #include "gauges/gauges_window.h"
 #include "link/readings.h"
+#include "replay/replay_session.h"
 #include "scan/scan_cycle.h"
 #include "standard/standard_window.h"
 #include "ui/box_mirror.h"
@@ -115,6 +116,13 @@ class Tarvex : public QWidget {
   // File > Quit: every window closes (port and log closed), then the program ends.
   void quit();
 
+  // Plays a log back through this window instead of the car: the boxes and
+  // the gauges show the line under the cursor, no port is opened and the scan
+  // controls are disabled until closeReplay(). Why it was refused, if it was.
+  std::optional<QString> openReplay(const QString& path);
+  void closeReplay();
+  ReplaySession& replay() { return *replay_; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
@@ -126,6 +134,9 @@ class Tarvex : public QWidget {
   void buildMenus();
   void placeClientArea();
   void setScanning(bool scanning);
+  void setReplaying(bool replaying);
+  void showReplayLine(qsizetype line);
+  void chooseReplay();
   void report(const ScanFailure& failure);
 
   WindowRegistry& windows_;
@@ -151,6 +162,9 @@ class Tarvex : public QWidget {
   QPushButton* pb_drag = nullptr;
   QPushButton* pb_changedir = nullptr;
   QAction* troubleCodesAction_ = nullptr;
+  QAction* dragAction_ = nullptr;
+  std::unique_ptr<ReplaySession> replay_;
+  QPointer<QWidget> replayWindow_;  // the player's controls, while a log plays
   std::array<QAction*, kMenuEntryCount> routed_{};
   std::array<std::function<void()>, kMenuEntryCount> handlers_{};
 };

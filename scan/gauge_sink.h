@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QLocale>
+#include <QString>
 #include <cstdint>
+
+#include "scan/catalogue.h"
 
 namespace tarvex {
 
@@ -13,5 +17,10 @@ class GaugeSink {
   virtual void UpdateSpeed(std::int16_t speed) = 0;
   virtual void UpdateTach(std::int16_t rpm) = 0;
 };
+
+// The needles follow what the speed and engine-speed boxes show: `shown` is
+// the box's text, read back as a whole number as the gauges take it. Other
+// boxes, a hidden gauge window or a text that is no number move nothing.
+void showOnNeedles(GaugeSink* gauges, Box box, const QString& shown, const QLocale& locale);
 
 }  // namespace tarvex

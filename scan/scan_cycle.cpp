@@ -140,15 +140,17 @@ void ScanCycle::Display(const QString& out) {
     }
   }
   for (const DecodedHandler& handler : onDecoded_) handler(*asked_, *decoded, at);
-  // The needles follow what the speed and engine-speed boxes show.
-  const Box box = asked_->box;
-  if ((box != Box::kSpeed && box != Box::kRPM) || !gauges_ || !gauges_->gaugesVisible()) return;
-  const std::optional<std::int16_t> value = readInt16(boxes_.text(box), locale_);
+  showOnNeedles(gauges_, asked_->box, boxes_.text(asked_->box), locale_);
+}
+
+void showOnNeedles(GaugeSink* gauges, Box box, const QString& shown, const QLocale& locale) {
+  if ((box != Box::kSpeed && box != Box::kRPM) || !gauges || !gauges->gaugesVisible()) return;
+  const std::optional<std::int16_t> value = readInt16(shown, locale);
   if (!value) return;
   if (box == Box::kSpeed) {
-    gauges_->UpdateSpeed(*value);
+    gauges->UpdateSpeed(*value);
   } else {
-    gauges_->UpdateTach(*value);
+    gauges->UpdateTach(*value);
   }
 }
 

@@ -31,4 +31,14 @@ std::optional<QString> QtFileDialog::chooseSaveFile(QWidget* parent, const QStri
   return dialog.selectedFiles().constFirst();
 }
 
+std::optional<QString> QtFileDialog::chooseOpenFile(QWidget* parent, const QString& title,
+                                                    const QString& filter) {
+  QFileDialog dialog(parent, title);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setNameFilter(toQtFilter(filter));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().constFirst();
+}
+
 }  // namespace tarvex
