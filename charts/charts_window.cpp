@@ -233,6 +233,7 @@ ChartsWindow::ChartsWindow(Readings& live, Clock& clock, FileDialog& files, Repo
   connect(csv, &QPushButton::clicked, this, &ChartsWindow::exportCsv);
   connect(list_, &QListWidget::itemChanged, this, &ChartsWindow::listItemChanged);
   watchKey_ = live_.watch([this](const QList<int>& channels) { liveChanged(channels); });
+  chooseFirstChannels();
   fillChannelList();
   if (const auto newest = newestOf(live_, shownIndices())) view_.follow(*newest);
   updateReadout();
@@ -273,14 +274,18 @@ void ChartsWindow::liveChanged(const QList<int>& channels) {
   // A clear, or a channel first seen: the list changes; values only: the
   // next paced redraw shows them.
   if (channels.isEmpty() || live_.channels().size() != list_->count()) {
-    if (!liveChoiceMade_) {
-      liveChosen_.clear();
-      for (qsizetype c = 0; c < std::min<qsizetype>(2, live_.channels().size()); ++c)
-        liveChosen_ << live_.channels()[c].name;
-    }
+    chooseFirstChannels();
     fillChannelList();
   }
   pacer_.changed();
+}
+
+// Until the user chooses, the first two channels the readings have.
+void ChartsWindow::chooseFirstChannels() {
+  if (liveChoiceMade_) return;
+  liveChosen_.clear();
+  for (qsizetype c = 0; c < std::min<qsizetype>(2, live_.channels().size()); ++c)
+    liveChosen_ << live_.channels()[c].name;
 }
 
 void ChartsWindow::fillChannelList() {

@@ -79,6 +79,7 @@ class ChartsWindow : public QWidget {
   const Readings& shown() const { return showingRun_ ? run_ : live_; }
   QList<int> shownIndices() const;
   void liveChanged(const QList<int>& channels);
+  void chooseFirstChannels();
   void fillChannelList();
   void listItemChanged(QListWidgetItem* item);
   void redraw();
