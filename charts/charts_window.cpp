@@ -26,6 +26,7 @@ constexpr int kLeftMargin = 64;
 constexpr int kRightMargin = 10;
 constexpr int kAxisHeight = 22;
 constexpr int kLaneGap = 6;
+constexpr Millis kLiveLatency{250};
 
 QString channelLabel(const Channel& channel) {
   return channel.unit.isEmpty() ? channel.name
@@ -112,7 +113,7 @@ class ChartsWindow::Plot : public QWidget {
       p.save();
       p.setClipRect(frame);
       p.setRenderHint(QPainter::Antialiasing, false);
-      p.setPen(QPen(QColor(0x1f, 0x5f, 0xbf), 1.2));
+      p.setPen(QPen(QColor(0x1f, 0x5f, 0xbf), 0));
       line_.clear();
       for (const PlotPoint& point : points_) {
         if (std::isnan(point.value)) {
@@ -319,6 +320,11 @@ void ChartsWindow::listItemChanged(QListWidgetItem* item) {
 void ChartsWindow::redraw() {
   if (view_.following())
     if (const auto newest = newestOf(shown(), shownIndices())) view_.follow(*newest);
+  // Following, the next redraw waits until the view has moved by a pixel, but
+  // the newest value shows within a quarter second.
+  pacer_.setInterval(view_.following()
+                         ? std::min(Millis{view_.span() / std::max(1, int(plot_->plotWidth()))}, kLiveLatency)
+                         : RedrawPacer::kInterval);
   ++redrawRequests_;
   updateReadout();
   plot_->update();

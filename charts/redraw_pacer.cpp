@@ -1,5 +1,7 @@
 #include "charts/redraw_pacer.h"
 
+#include <algorithm>
+
 namespace tarvex {
 
 RedrawPacer::RedrawPacer(Clock& clock, std::function<void()> redraw)
@@ -9,10 +11,12 @@ RedrawPacer::RedrawPacer(Clock& clock, std::function<void()> redraw)
   timer_->setCallback([this] {
     if (!pending_) return;
     pending_ = false;
-    // The next redraw waits a whole interval from this one.
-    timer_->start();
     redraw_();
   });
+}
+
+void RedrawPacer::setInterval(Millis interval) {
+  timer_->setInterval(std::max(interval, kInterval));
 }
 
 void RedrawPacer::changed() {

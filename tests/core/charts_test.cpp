@@ -246,6 +246,19 @@ TEST(RedrawPacer, AtMostThirtyRedrawsASecond) {
     EXPECT_GE(redraws[i] - redraws[i - 30], 1s) << "31 redraws within a second at " << i;
   // The last value is drawn.
   EXPECT_FALSE(pacer.pending());
+
+  // A slower pace when asked, never a faster one.
+  const std::pair<Millis, std::size_t> paces[] = {{1ms, 30}, {500ms, 2}};
+  for (const auto& [interval, most] : paces) {
+    pacer.setInterval(interval);
+    redraws.clear();
+    for (int i = 0; i < 1000; ++i) {
+      pacer.changed();
+      clock.advance(1ms);
+    }
+    EXPECT_LE(redraws.size(), most) << interval.count();
+    EXPECT_GE(redraws.size(), most - 1) << interval.count();
+  }
 }
 
 }  // namespace
