@@ -42,10 +42,11 @@ QString valueText(float value) {
 QString timeText(std::int32_t ms, std::int32_t span) {
   const double seconds = double(ms) / 1000.0;
   if (span <= 60'000) return QString::number(seconds, 'f', span <= 5'000 ? 2 : 1) + QStringLiteral(" s");
-  const auto whole = std::int64_t(std::floor(seconds));
-  const std::int64_t minutes = whole / 60;
-  const std::int64_t rest = std::abs(whole % 60);
-  return QStringLiteral("%1:%2").arg(minutes).arg(rest, 2, 10, QLatin1Char('0'));
+  const auto whole = std::int64_t(std::llround(std::abs(seconds)));
+  return QStringLiteral("%1%2:%3")
+      .arg(ms < 0 ? QStringLiteral("-") : QString())
+      .arg(whole / 60)
+      .arg(whole % 60, 2, 10, QLatin1Char('0'));
 }
 
 // A step of 1, 2 or 5 times a power of ten that gives about `count` ticks.
