@@ -49,6 +49,17 @@ QString timeText(std::int32_t ms, std::int32_t span) {
       .arg(whole % 60, 2, 10, QLatin1Char('0'));
 }
 
+// A step of the time axis in milliseconds, a round one for a clock: about
+// `count` ticks over the span.
+double timeStep(std::int32_t span, int count) {
+  static constexpr double kSteps[] = {1,     2,     5,      10,     20,     50,      100,     200,    500,
+                                      1e3,   2e3,   5e3,    10e3,   15e3,   30e3,    60e3,    120e3,  300e3,
+                                      600e3, 900e3, 1800e3, 3600e3, 7200e3, 21600e3, 43200e3, 86400e3};
+  for (const double step : kSteps)
+    if (double(span) / step <= count) return step;
+  return kSteps[std::size(kSteps) - 1] * std::ceil(double(span) / count / kSteps[std::size(kSteps) - 1]);
+}
+
 // A step of 1, 2 or 5 times a power of ten that gives about `count` ticks.
 double niceStep(double range, int count) {
   const double raw = range / count;
@@ -138,7 +149,10 @@ class ChartsWindow::Plot : public QWidget {
       if (x < kLeftMargin || x > kLeftMargin + width) continue;
       p.setPen(QPen(QColor(0xc0, 0x30, 0x30), 1, Qt::DashLine));
       p.drawLine(QPointF(x, 0), QPointF(x, bottom));
-      p.drawText(QPointF(x + 4, metrics.ascent() + 18), mark.label);
+      // The label beside the line, on its left where the right has no room.
+      const int labelWidth = metrics.horizontalAdvance(mark.label);
+      const double labelX = x + 4 + labelWidth > kLeftMargin + width ? x - 4 - labelWidth : x + 4;
+      p.drawText(QPointF(labelX, metrics.ascent() + 18), mark.label);
     }
     if (w_.cursor_) {
       const double x = kLeftMargin + view.xOf(*w_.cursor_, width);
@@ -149,7 +163,7 @@ class ChartsWindow::Plot : public QWidget {
     }
     // The shared time axis.
     p.setPen(Qt::darkGray);
-    const double step = std::max(1.0, niceStep(double(view.span()), std::max(1, int(width) / 110)));
+    const double step = timeStep(view.span(), std::max(1, int(width) / 110));
     for (double t = std::ceil(double(view.from()) / step) * step; t <= double(view.to()); t += step) {
       const double x = kLeftMargin + view.xOf(std::int32_t(t), width);
       p.drawLine(QPointF(x, bottom), QPointF(x, bottom + 4));
