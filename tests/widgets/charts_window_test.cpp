@@ -1,0 +1,212 @@
+#include "charts/charts_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QListWidget>
+#include <QTemporaryDir>
+#include <QWheelEvent>
+#include <cmath>
+
+#include "tests/support/fake_clock.h"
+
+namespace tarvex {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct ScriptedSaveDialog final : FileDialog {
+  std::optional<QString> chooseSaveFile(QWidget*, const QString&, const QString&, const QString& extension,
+                                        const QString&) override {
+    extensions << extension;
+    return answers.isEmpty() ? std::nullopt : answers.takeFirst();
+  }
+  QStringList extensions;
+  QList<std::optional<QString>> answers;  // none left: cancelled
+};
+
+struct ChartsWindowTest : ::testing::Test {
+  ChartsWindowTest() {
+    rpm = live.channel(QStringLiteral("RPM"), QStringLiteral("Engine speed"), QStringLiteral("rpm"));
+    speed = live.channel(QStringLiteral("Speed"), QStringLiteral("Road speed"), QStringLiteral("km/h"));
+    ect = live.channel(QStringLiteral("ECT"), QStringLiteral("Coolant"), QStringLiteral("C"));
+    // A minute of values, each channel its own wave.
+    for (int i = 0; i < 600; ++i) {
+      const Micros at = start + Millis{i * 100};
+      live.add(rpm, at, 2000 + 1000 * std::sin(i / 20.0));
+      live.add(speed, at, 60 + 40 * std::cos(i / 15.0));
+      live.add(ect, at, 80 + 10 * std::sin(i / 30.0));
+    }
+  }
+  void settle() {
+    clock.advance(RedrawPacer::kInterval);
+    QApplication::processEvents();
+  }
+  // How many rows of each horizontal band of the plot hold the line's colour.
+  QList<int> lineRowsPerBand(int bands) {
+    const QImage image = window.plot()->grab().toImage();
+    QList<int> rows(bands, 0);
+    const int usable = image.height() - 22;
+    for (int y = 0; y < usable; ++y)
+      for (int x = 70; x < image.width() - 12; ++x)
+        if (const QColor c = image.pixelColor(x, y); c.blue() > 150 && c.red() < 120) {
+          ++rows[std::min(bands - 1, y * bands / usable)];
+          break;
+        }
+    return rows;
+  }
+
+  Micros start = 100s;
+  Readings live;
+  int rpm = 0, speed = 0, ect = 0;
+  testing::FakeClock clock;
+  ScriptedSaveDialog dialog;
+  QStringList messages;
+  ChartsWindow window{live, clock, dialog,
+                      [this](QWidget*, Urgency, const Message& m) { messages << m.text; }};
+};
+
+TEST_F(ChartsWindowTest, ShowsALaneForEveryChosenChannel) {
+  window.resize(900, 600);
+  window.show();
+  // Ticking in the list chooses; lanes keep the list's order.
+  auto* list = window.findChild<QListWidget*>();
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->count(), 3);
+  window.setShownChannels({});
+  list->item(2)->setCheckState(Qt::Checked);
+  list->item(0)->setCheckState(Qt::Checked);
+  EXPECT_EQ(window.shownChannels(), (QStringList{QStringLiteral("RPM"), QStringLiteral("ECT")}));
+  settle();
+  for (const int rows : lineRowsPerBand(2)) EXPECT_GT(rows, 40);
+
+  list->item(1)->setCheckState(Qt::Checked);
+  settle();
+  EXPECT_EQ(window.shownChannels().size(), 3);
+  for (const int rows : lineRowsPerBand(3)) EXPECT_GT(rows, 30);
+}
+
+TEST_F(ChartsWindowTest, FollowsLiveValuesAtAPacedRate) {
+  window.setShownChannels({QStringLiteral("RPM")});
+  settle();
+  EXPECT_TRUE(window.view().following());
+  EXPECT_EQ(window.view().to(), 59'900);
+  const int before = window.redrawRequests();
+  // Two seconds of values every 2 ms: 1000 additions, at most 60 redraws.
+  for (int i = 0; i < 1000; ++i) {
+    live.add(rpm, start + 60s + Millis{2 * i}, 3000);
+    clock.advance(2ms);
+  }
+  settle();
+  const int redraws = window.redrawRequests() - before;
+  // Ten minutes over a few hundred pixels, a pixel is over a second: the
+  // newest value is still drawn four times a second.
+  EXPECT_LE(redraws, 9);
+  EXPECT_GE(redraws, 6);
+  EXPECT_EQ(window.view().to(), 61'998);
+
+  // Zoomed in, new values are drawn up to 30 times a second.
+  QWidget* plot = window.plot();
+  const QPointF at(plot->width() / 2.0, 50);
+  QWheelEvent wheel(at, plot->mapToGlobal(at), QPoint(), QPoint(0, 600), Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QApplication::sendEvent(plot, &wheel);
+  const int zoomed = window.redrawRequests();
+  for (int i = 0; i < 1000; ++i) {
+    live.add(rpm, start + 62s + Millis{2 * i}, 3000);
+    clock.advance(2ms);
+  }
+  settle();
+  EXPECT_LE(window.redrawRequests() - zoomed, 61);
+  EXPECT_GE(window.redrawRequests() - zoomed, 40);
+}
+
+TEST_F(ChartsWindowTest, WheelZoomsAroundThePointerAndResetFollowsAgain) {
+  window.resize(900, 600);
+  window.setShownChannels({QStringLiteral("RPM")});
+  window.show();
+  settle();
+  QWidget* plot = window.plot();
+  const QPointF at(plot->width() / 2.0, 50);
+  QWheelEvent wheel(at, plot->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QApplication::sendEvent(plot, &wheel);
+  EXPECT_FALSE(window.view().following());
+  EXPECT_LT(window.view().span(), TimeView::kDefaultSpanMs);
+  live.add(rpm, start + 5min, 1);
+  settle();
+  EXPECT_LT(window.view().to(), 60'000) << "a zoomed view stays put";
+  window.resetZoom();
+  EXPECT_TRUE(window.view().following());
+  EXPECT_EQ(window.view().to(), 300'000);
+}
+
+TEST_F(ChartsWindowTest, CursorReadsOutEveryLane) {
+  window.setShownChannels({QStringLiteral("RPM"), QStringLiteral("Speed")});
+  live.add(rpm, start + 70s, 1234);
+  live.add(speed, start + 70s, 60);
+  live.add(speed, start + 71s, 55);
+  window.setCursorTime(70'500);
+  EXPECT_EQ(window.readout(), (QStringList{QStringLiteral("RPM 1234 rpm"), QStringLiteral("Speed 60 km/h")}));
+  window.setCursorTime(-1);
+  EXPECT_EQ(window.readout(), (QStringList{QStringLiteral("RPM -"), QStringLiteral("Speed -")}));
+}
+
+TEST_F(ChartsWindowTest, ExportsTheShownRange) {
+  QTemporaryDir dir;
+  window.resize(800, 500);
+  window.setShownChannels({QStringLiteral("Speed")});
+  window.show();
+  settle();
+  window.resetZoom();
+  const QString csvPath = dir.filePath(QStringLiteral("a.csv"));
+  const QString pngPath = dir.filePath(QStringLiteral("a.png"));
+  dialog.answers = {csvPath, pngPath, std::nullopt};
+  EXPECT_TRUE(window.exportCsv());
+  EXPECT_TRUE(window.exportPng());
+  EXPECT_FALSE(window.exportCsv()) << "cancelled";
+  EXPECT_EQ(dialog.extensions,
+            (QStringList{QStringLiteral("csv"), QStringLiteral("png"), QStringLiteral("csv")}));
+  QFile csv(csvPath);
+  ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+  const QList<QByteArray> lines = csv.readAll().split('\n');
+  EXPECT_EQ(lines.first(), "Time (s),Speed (km/h)\r");
+  EXPECT_EQ(lines.size(), 602);  // header, 600 lines, nothing after the last line end
+  EXPECT_EQ(lines[1], "0.000,100\r");
+  const QImage png(pngPath, "PNG");
+  EXPECT_EQ(png.size(), window.plot()->size());
+  dialog.answers = {dir.filePath(QStringLiteral("no/such/dir/b.csv"))};
+  EXPECT_FALSE(window.exportCsv());
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_TRUE(messages[0].contains(QStringLiteral("no/such/dir/b.csv")));
+}
+
+TEST_F(ChartsWindowTest, DragRunWithItsMarks) {
+  Readings run;
+  const int v = run.channel(QStringLiteral("Speed"), QStringLiteral("Road speed"), QStringLiteral("km/h"));
+  const Micros go = 50s;
+  for (int i = 0; i <= 160; ++i) run.add(v, go + Millis{100 * i}, i);
+  window.showRun(run, go + 7100ms, go + 15200ms);
+  EXPECT_TRUE(window.showingRun());
+  EXPECT_EQ(window.shownChannels(), QStringList{QStringLiteral("Speed")});
+  ASSERT_EQ(window.marks().size(), 2);
+  EXPECT_EQ(window.marks()[0].ms, 7100);
+  EXPECT_EQ(window.marks()[0].label, QStringLiteral("100 km/h 7.10 s"));
+  EXPECT_EQ(window.marks()[1].ms, 15200);
+  EXPECT_FALSE(window.view().following());
+  EXPECT_EQ(window.view().from(), 0);
+  EXPECT_GE(window.view().to(), 16000);
+  // New live values do not disturb the run.
+  live.add(rpm, start + 10min, 1);
+  settle();
+  EXPECT_EQ(window.view().from(), 0);
+  window.showLive();
+  EXPECT_FALSE(window.showingRun());
+  EXPECT_TRUE(window.marks().isEmpty());
+  EXPECT_EQ(window.view().to(), 600'000);
+}
+
+}  // namespace
+}  // namespace tarvex
