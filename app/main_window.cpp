@@ -69,6 +69,7 @@ WindowRegistry::WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fil
 WindowRegistry::~WindowRegistry() {
   ports_.setNotice({});
   ports_.setStatus({});
+  delete charts_.data();
   delete codesInWords_.data();
   delete standardData_.data();
   delete dragstrip_.data();
@@ -94,6 +95,21 @@ StandardDataWindow& WindowRegistry::showStandardData() {
 CodesWindow& WindowRegistry::showCodesInWords() {
   return showWindow<CodesWindow>(codesInWords_,
                                  [this] { return new CodesWindow(ports_, clock_, report_, portChooser_); });
+}
+
+ChartsWindow& WindowRegistry::showCharts() {
+  return showWindow<ChartsWindow>(
+      charts_, [this] { return new ChartsWindow(readings_, clock_, fileDialog_, report_); });
+}
+
+void WindowRegistry::showLastDragRun() {
+  ChartsWindow& charts = showCharts();
+  if (!dragstrip_)
+    return report_(&charts, Urgency::kNotice,
+                   Message(QStringLiteral("No drag run yet: open the drag strip and press Start."),
+                           QStringLiteral("Drag run")));
+  const DragRun& run = dragstrip_->poller().run();
+  charts.showRun(run.lastRun(), run.hundredAt(), run.quarterAt());
 }
 
 OBDDragstrip& WindowRegistry::showDragstrip() {
@@ -180,6 +196,7 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
   connect(&replay_->player(), &ReplayPlayer::lineChanged, this,
           [this](qsizetype line) { showReplayLine(line); });
   setMenuHandler(MenuEntry::kOpenReplay, [this] { chooseReplay(); });
+  setMenuHandler(MenuEntry::kCharts, [this] { windows_.showCharts(); });
   scan_->setFailureHandler([this](const ScanFailure& failure) {
     setScanning(false);
     report(failure);
@@ -251,6 +268,7 @@ void Tarvex::buildMenus() {
   QMenu* view = menuBar_->addMenu(tr("&View"));
   add(view, tr("&Gauges"), QKeySequence(), [this] { windows_.showGauges(); });
   routed(view, tr("&Charts"), MenuEntry::kCharts);
+  add(view, tr("Last &drag run"), QKeySequence(), [this] { windows_.showLastDragRun(); });
   routed(view, tr("&Standard data"), MenuEntry::kStandardData);
 
   QMenu* tools = menuBar_->addMenu(tr("&Tools"));
@@ -335,6 +353,12 @@ std::optional<QString> Tarvex::openReplay(const QString& path) {
   });
   replayWindow_ = window;
   window->show();
+  // The whole log in the charts, the player's cursor on them.
+  ChartsWindow& charts = windows_.showCharts();
+  connect(&replay_->player(), &ReplayPlayer::cursorMoved, &charts, [this, &charts](qint64 ms) {
+    const Readings& r = windows_.readings();
+    charts.setCursorTime(r.toMs(Micros{std::chrono::milliseconds{ms}}));
+  });
   showReplayLine(replay_->player().line());
   return std::nullopt;
 }

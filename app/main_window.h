@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "charts/charts_window.h"
 #include "codes/codes_window.h"
 #include "drag/obd_dragstrip.h"
 #include "dtc/dtc_reader.h"
@@ -47,6 +48,9 @@ class WindowRegistry {
   OBDDragstrip& showDragstrip();
   StandardDataWindow& showStandardData();
   CodesWindow& showCodesInWords();
+  ChartsWindow& showCharts();
+  // The drag strip's last run as speed over time, with its marks.
+  void showLastDragRun();
 
   // The decoded values of this run: the scan's and the standard data's, live.
   Readings& readings() { return readings_; }
@@ -68,6 +72,7 @@ class WindowRegistry {
   QPointer<OBDDragstrip> dragstrip_;
   QPointer<StandardDataWindow> standardData_;
   QPointer<CodesWindow> codesInWords_;
+  QPointer<ChartsWindow> charts_;
   Readings readings_;
 };
 

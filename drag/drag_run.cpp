@@ -42,13 +42,21 @@ void DragRun::addSample(std::int16_t speed, std::uint32_t ticks) {
     lastTicks_ = ticks;
     hit100_ = false;
     quarterDone_ = false;
+    run_.clear();
+    run_.setOrigin(Micros{0});
+    hundredAt_.reset();
+    quarterAt_.reset();
   }
+  const Micros sinceStart = Millis{std::int64_t(std::uint32_t(ticks - startTicks_))};
+  run_.add(run_.channel(QStringLiteral("Speed"), QStringLiteral("Vehicle speed"), QStringLiteral("km/h")),
+           sinceStart, speed);
 
   if (speed >= 1 && speed < kHundred && !hit100_) {
     boxes_.setText(DragBox::kET, seconds(startTicks_, ticks));
   }
   if (speed >= kHundred && !hit100_) {
     hit100_ = true;
+    hundredAt_ = sinceStart;
     boxes_.setText(DragBox::kLastET, boxes_.text(DragBox::kET));
     boxes_.setText(DragBox::kET, seconds(startTicks_, ticks));
   }
@@ -64,6 +72,7 @@ void DragRun::addSample(std::int16_t speed, std::uint32_t ticks) {
 
   if (runDistance_ > kQuarterMileKm && !quarterDone_) {
     quarterDone_ = true;
+    quarterAt_ = sinceStart;
     boxes_.setText(DragBox::kTrapSpeed, wholeText(speed));
     boxes_.setText(DragBox::kQET, seconds(startTicks_, ticks));
     estimatePower(double(ticks - startTicks_) / kMillisPerSecond, speed);

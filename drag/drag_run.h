@@ -3,8 +3,10 @@
 #include <QLocale>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 #include "link/clock.h"
+#include "link/readings.h"
 
 namespace tarvex {
 
@@ -41,6 +43,13 @@ class DragRun {
   // One sample: the speed in km/h and the tick count it was taken at.
   void addSample(std::int16_t speed, std::uint32_t ticks);
 
+  // The run since the car last stood still, as speed over time from its start
+  // (channel "Speed", km/h), and when it passed 100 km/h and the quarter mile:
+  // what the charts show of it.
+  const Readings& lastRun() const { return run_; }
+  std::optional<Micros> hundredAt() const { return hundredAt_; }
+  std::optional<Micros> quarterAt() const { return quarterAt_; }
+
  private:
   std::optional<double> read(DragBox box) const;
   QString seconds(std::uint32_t from, std::uint32_t to) const;
@@ -55,6 +64,8 @@ class DragRun {
   double runDistance_ = 0;
   bool hit100_ = false;
   bool quarterDone_ = false;
+  Readings run_;
+  std::optional<Micros> hundredAt_, quarterAt_;
 };
 
 }  // namespace tarvex

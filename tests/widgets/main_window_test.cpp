@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -13,6 +14,7 @@
 
 #include "app/selection.h"
 #include "link/text.h"
+#include "scan/csv_log.h"
 #include "tests/support/drag_ports.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/layout_check.h"
@@ -285,14 +287,14 @@ TEST_F(MainWindowTest, MenuBarHoldsItsEntriesWithTheirShortcuts) {
     const char* menu;
     const char* text;
     QKeySequence keys;
-    bool enabled;  // the replay entries wait for a log; Charts for its window
+    bool enabled;  // Close replay waits for a log
   };
   const Entry entries[] = {
-      {"File", "Open log for replay...", QKeySequence(QStringLiteral("Ctrl+O")), false},
+      {"File", "Open log for replay...", QKeySequence(QStringLiteral("Ctrl+O")), true},
       {"File", "Close replay", QKeySequence(QStringLiteral("Ctrl+W")), false},
       {"File", "Quit", QKeySequence(QStringLiteral("Ctrl+Q")), true},
       {"View", "Gauges", {}, true},
-      {"View", "Charts", {}, false},
+      {"View", "Charts", {}, true},
       {"View", "Standard data", {}, true},
       {"Tools", "Trouble codes", {}, true},
       {"Tools", "Drag strip", {}, true},
@@ -349,6 +351,43 @@ TEST_F(MainWindowTest, MenuEntriesDoWhatTheirButtonsDoAndRoutedOnesCallTheirHand
   EXPECT_FALSE(window->isVisible());
   EXPECT_TRUE(!gauges || !gauges->isVisible());
   EXPECT_FALSE(device.isOpen());
+}
+
+// A log plays back through the window: the boxes and the needles show the
+// line under the cursor, nothing opens the port, and closing the replay
+// gives the window back to the car.
+TEST_F(MainWindowTest, ReplayShowsTheLoggedLinesWithoutThePort) {
+  const QString path = dir.filePath(QStringLiteral("drive.csv"));
+  QFile log(path);
+  ASSERT_TRUE(log.open(QIODevice::WriteOnly));
+  QByteArray text = csvHeader();
+  for (const char* rpm : {"1726.5", "3000"}) {
+    QStringList fields;
+    for (const CsvColumn& c : csvColumns())
+      fields << (c.box == Box::kRPM ? QString::fromLatin1(rpm) : toQString(c.name));
+    text += fields.join(QLatin1Char(',')).toLatin1() + ",12/6/26 8:00:0" +
+            QByteArray(rpm[0] == '1' ? "0" : "1") + " PM\r\n";
+  }
+  log.write(text);
+  log.close();
+  window->show();
+  EXPECT_EQ(window->openReplay(dir.filePath(QStringLiteral("missing.csv"))).has_value(), true);
+  ASSERT_EQ(window->openReplay(path), std::nullopt);
+  EXPECT_EQ(box(Box::kRPM)->text(), QStringLiteral("1726.5"));
+  EXPECT_NEAR(windows.gauges()->tachNeedle().x2, 3567.16, 0.01);  // 1726 rpm, read back as shown
+  EXPECT_TRUE(window->windowTitle().endsWith(QStringLiteral("replaying drive.csv")));
+  EXPECT_FALSE(control("pb_StartScan")->isEnabled() || control("pb_drag")->isEnabled());
+  window->replay().player().seekLine(1);
+  EXPECT_EQ(box(Box::kRPM)->text(), QStringLiteral("3000"));
+  const int rpm = windows.readings().find(QStringLiteral("RPM"));
+  ASSERT_NE(rpm, Readings::kNoChannel);
+  EXPECT_EQ(windows.readings().series(rpm).values, (std::vector<float>{1726.5f, 3000}));
+  EXPECT_FALSE(device.isOpen());
+  EXPECT_TRUE(device.writes().isEmpty() && device.writesWhileClosed().isEmpty());
+  window->closeReplay();
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Tarvex - Mode 22"));
+  EXPECT_TRUE(buttonsShowAScan(false));
+  EXPECT_TRUE(windows.readings().channels().isEmpty());
 }
 
 }  // namespace
