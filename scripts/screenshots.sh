@@ -29,6 +29,14 @@ window() {
 }
 # press ID X Y: a click at X,Y inside the window (the layouts' twips / 15).
 press() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
+# menu ID KEYS...: keys typed into the window (a menu's Alt+letter, then its entry's letter).
+menu() {
+  xdotool windowfocus --sync "$1"
+  for key in "${@:2}"; do
+    xdotool key "$key"
+    sleep 0.3
+  done
+}
 # until S: waits until S seconds after the start.
 until_second() {
   local left=$(($1 - (SECONDS - started)))
@@ -45,10 +53,20 @@ main=$(window "Tarvex - Mode 22" 380 0)
 # The main window's controls stand under its menu bar: the client area is
 # laid out 373 pixels high, the rest is the bar.
 bar=$(($(xdotool getwindowgeometry "$main" | sed -n 's/.*Geometry: [0-9]*x//p') - 373))
+# Log the drive, for the replay pictures at the end.
+drive="$(mktemp -d)/drive.csv"
+press "$main" 300 $((17 + bar)) # the log file's name
+xdotool key ctrl+a
+xdotool type --delay 5 "$drive"
+press "$main" 239 $((40 + bar)) # Log to file
 press "$main" 48 $((344 + bar)) # Start Scan
 until_second 50      # ten seconds into the first launch
 shot "$main" main-window
 shot "$gauges" gauges
+menu "$main" alt+v c # View > Charts
+charts=$(window "Tarvex - Charts" 0 420)
+sleep 3
+shot "$charts" charts-live
 
 until_second 62
 press "$main" 380 $((344 + bar)) # Drag Strip: the scan lets go of the adapter
@@ -65,3 +83,17 @@ sleep 2
 press "$dtc" 56 24 # Read DTC
 sleep 1
 shot "$dtc" trouble-codes
+
+# The logged drive played back: the whole log in the charts, the player's
+# cursor on it, the main window's boxes on the line under the cursor.
+kill "$tarvex_pid"
+wait "$tarvex_pid" 2>/dev/null || true
+"$TARVEX_BUILD/app/tarvex" --replay "$drive" &
+tarvex_pid=$!
+main=$(window "Tarvex - Mode 22 - replaying drive.csv" 380 0)
+charts=$(window "Tarvex - Charts" 0 420)
+player=$(window "Replay - drive.csv" 0 0)
+press "$player" 30 20 # Play
+sleep 4
+shot "$charts" charts-replay
+

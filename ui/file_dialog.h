@@ -18,7 +18,8 @@ class FileDialog {
                                                 const QString& initialName) = 0;
   // Shows the dialog for choosing an existing file to read. Nothing when
   // cancelled (and from a dialog that cannot open files).
-  virtual std::optional<QString> chooseOpenFile(QWidget*, const QString& /*title*/, const QString& /*filter*/) {
+  virtual std::optional<QString> chooseOpenFile(QWidget*, const QString& /*title*/,
+                                                const QString& /*filter*/) {
     return std::nullopt;
   }
 };
@@ -28,7 +29,8 @@ class QtFileDialog final : public FileDialog {
  public:
   std::optional<QString> chooseSaveFile(QWidget* parent, const QString& title, const QString& filter,
                                         const QString& defaultExtension, const QString& initialName) override;
-  std::optional<QString> chooseOpenFile(QWidget* parent, const QString& title, const QString& filter) override;
+  std::optional<QString> chooseOpenFile(QWidget* parent, const QString& title,
+                                        const QString& filter) override;
 };
 
 // "Text (*.csv)|*.csv" in the toolkit's form: "Text (*.csv)".
