@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "app/silence_notice.h"
 #include "link/text.h"
 #include "scan/csv_log.h"
 #include "ui/layouts.h"
@@ -94,10 +95,8 @@ HeadlessLog::HeadlessLog(PortFactory& ports, Clock& clock, Options options, Outp
     return QDateTime::currentDateTime();
   });
   scan_->setFailureHandler([this](const ScanFailure& failure) { fail(failure); });
-  scan_->setSilenceHandler([this] {
-    output_.error(QStringLiteral("tarvex: no answer from the adapter on %1. Is it plugged into the car, and "
-                                 "is the ignition on? The scan goes on.")
-                      .arg(port_->deviceName()));
+  scan_->setSilenceHandler([this](const QString& protocol) {
+    output_.error(QStringLiteral("tarvex: ") + silenceNotice(port_->deviceName(), protocol));
   });
   scan_->link().hooks().onCommandSent = [this](const QString&) { ++requests_; };
   progressTimer_->setInterval(kProgressEvery);

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "app/selection.h"
+#include "app/silence_notice.h"
 #include "link/text.h"
 #include "replay/replay_controls.h"
 
@@ -201,11 +202,8 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
     setScanning(false);
     report(failure);
   });
-  scan_->setSilenceHandler([this] {
-    port_.report(Urgency::kNotice,
-                 tr("No answer from the adapter on %1. Is it plugged into the car, and is the ignition "
-                    "on? The scan goes on.")
-                     .arg(Comm1.deviceName()));
+  scan_->setSilenceHandler([this](const QString& protocol) {
+    port_.report(Urgency::kNotice, silenceNotice(Comm1.deviceName(), protocol));
   });
   // The hidden reply buffer box is set once an exchange, as the next command
   // goes out: setting it on every character cost most of the window's work.

@@ -16,7 +16,10 @@ ScanCycle::ScanCycle(SerialPort& port, Timer& replyTimer, Clock& clock, ValueBox
     : clock_(clock), boxes_(boxes), session_(port, replyTimer, clock, std::move(initialBuffer)) {
   AdapterLink::Hooks& hooks = session_.hooks();
   hooks.onReply = [this](const QString& out) { onReply(out); };
-  hooks.onTimeout = [this] { SendNext(); };
+  hooks.onTimeout = [this] {
+    if (silence_ == Silence::kAsked) return tellSilence(QString());
+    SendNext();
+  };
   hooks.onSetUpAgain = [this] { SendNext(); };
   hooks.onFault = [this](const PortFailure& failure) {
     const bool logWasOpen = logging();
@@ -50,6 +53,7 @@ std::optional<ScanFailure> ScanCycle::start(bool logToFile, const QString& logPa
   logToFile_ = logToFile;
   answeredThisRound_ = false;
   silenceTold_ = false;
+  silence_ = Silence::kNone;
   scanStep_ = 1;
   if (std::optional<PortFailure> failure = session_.start(setupCommands(Setup::kEnhanced), expected())) {
     const bool logWasOpen = logging();
@@ -73,7 +77,27 @@ void ScanCycle::fail(ScanFailure failure) {
   if (onFailure_) onFailure_(failure);
 }
 
+// The echo of the question, then its answer: "ATDPN", CR, "A2".
+bool ScanCycle::askProtocol() {
+  if (silence_ != Silence::kToAsk) return false;
+  silence_ = Silence::kAsked;
+  if (std::optional<PortFailure> failure = session_.SendCom(
+          QString::fromLatin1(kProtocolQuestion), ReplyShape{QString::fromLatin1(kProtocolQuestion), 5, 1})) {
+    const bool logWasOpen = logging();
+    stop();
+    fail(ScanFailure::fromPort(*failure, logWasOpen));
+  }
+  return true;
+}
+
+void ScanCycle::tellSilence(const QString& protocol) {
+  silence_ = Silence::kNone;
+  if (onSilence_) onSilence_(protocol);
+  if (session_.active()) SendNext();
+}
+
 void ScanCycle::SendNext() {
+  if (askProtocol()) return;
   int passed = 0;
   for (;;) {
     const bool ask =
@@ -104,7 +128,7 @@ void ScanCycle::SendNext() {
 void ScanCycle::endOfRound() {
   if (!answeredThisRound_ && !silenceTold_ && onSilence_) {
     silenceTold_ = true;
-    onSilence_();
+    silence_ = Silence::kToAsk;
   }
   answeredThisRound_ = false;
   if (!logToFile_) return;
@@ -116,6 +140,7 @@ void ScanCycle::endOfRound() {
 }
 
 void ScanCycle::onReply(const QString& out) {
+  if (silence_ == Silence::kAsked) return tellSilence(out.trimmed());
   if (asked_) {
     answeredThisRound_ = true;
     silenceTold_ = false;

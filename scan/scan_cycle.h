@@ -55,9 +55,14 @@ class ScanCycle {
   // Told when something fails while the scan runs; the scan has stopped then.
   void setFailureHandler(std::function<void(const ScanFailure&)> handler) { onFailure_ = std::move(handler); }
   // Told once when a whole round passed without a single answer (no adapter,
-  // ignition off); again only after answers came and stopped again. The scan
-  // goes on.
-  void setSilenceHandler(std::function<void()> handler) { onSilence_ = std::move(handler); }
+  // ignition off, a car that does not speak the enhanced requests' bus);
+  // again only after answers came and stopped again. Before it is told the
+  // adapter is asked which protocol it uses ("ATDPN"): its answer ("A2", "6")
+  // comes along, empty when it gave none. The scan goes on.
+  void setSilenceHandler(std::function<void(const QString& protocol)> handler) {
+    onSilence_ = std::move(handler);
+  }
+  static constexpr char kProtocolQuestion[] = "ATDPN";
   // Every decoded number goes here too, with the time it came.
   void setReadings(Readings* readings) { readings_ = readings; }
   // Told every decoded answer, after the boxes show it.
@@ -86,6 +91,8 @@ class ScanCycle {
  private:
   void fail(ScanFailure failure);
   void onReply(const QString& out);
+  bool askProtocol();
+  void tellSilence(const QString& protocol);
   void endOfRound();
   ReplyShape expected() const;
 
@@ -98,11 +105,14 @@ class ScanCycle {
   bool logToFile_ = false;
   bool answeredThisRound_ = false;
   bool silenceTold_ = false;
+  // A silent round: the protocol question goes out before the next request,
+  // and its answer (or time-out) tells the silence.
+  enum class Silence { kNone, kToAsk, kAsked } silence_ = Silence::kNone;
   int scanStep_ = 0;
   QLocale locale_;
   std::function<QDateTime()> now_ = [] { return QDateTime::currentDateTime(); };
   std::function<void(const ScanFailure&)> onFailure_;
-  std::function<void()> onSilence_;
+  std::function<void(const QString&)> onSilence_;
   std::vector<DecodedHandler> onDecoded_;
   Readings* readings_ = nullptr;
 };

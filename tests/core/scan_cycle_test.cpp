@@ -344,20 +344,28 @@ TEST_F(ScanFixture, AdapterThatResetsItselfIsSetUpAgain) {
   EXPECT_TRUE(failures.isEmpty());
 }
 
-TEST_F(ScanFixture, SilenceIsToldOnceAndAgainAfterAnswersStopAgain) {
-  int told = 0;
-  scan.setSilenceHandler([&] { ++told; });
+// A silent round asks the adapter which protocol it uses (a car on another
+// bus never answers the enhanced requests) and tells the silence with it,
+// once, and again only after answers came and stopped again.
+TEST_F(ScanFixture, SilenceAsksTheProtocolAndIsToldOnceAndAgainAfterAnswersStopAgain) {
+  QStringList told;
+  scan.setSilenceHandler([&](const QString& protocol) { told << protocol; });
   startScan();
-  clock.advance(150ms * 21);
-  EXPECT_EQ(told, 0);
-  clock.advance(150ms);  // a whole round without an answer
-  EXPECT_EQ(told, 1);
-  clock.advance(150ms * 22 * 3 + 150ms);  // on to the next round's first request
-  EXPECT_EQ(told, 1);
+  clock.advance(150ms * 22);  // the round's last request is out: the round ended unanswered
+  takeCommands();
+  EXPECT_TRUE(told.isEmpty());
+  clock.advance(150ms);
+  EXPECT_EQ(takeCommands(), QStringList{"ATDPN"});
+  port.receive("ATDPN\rA6\r\r>");
+  EXPECT_EQ(told, QStringList{"A6"});
+  EXPECT_EQ(takeCommands(), QStringList{"22000C01"});  // the scan goes on
+  clock.advance(150ms * 22 * 3);
+  EXPECT_FALSE(takeCommands().contains(QStringLiteral("ATDPN")));
+  EXPECT_EQ(told.size(), 1);
   answer("22000C01", "1A F8");
-  clock.advance(150ms * 22 * 2);
-  EXPECT_EQ(told, 2);
-  EXPECT_TRUE(port.isOpen());  // the scan goes on
+  clock.advance(150ms * 22 * 2 + 150ms);  // answers stopped again; the question goes unanswered
+  EXPECT_EQ(told, (QStringList{"A6", ""}));
+  EXPECT_TRUE(port.isOpen());
 }
 
 TEST_F(ScanFixture, FailedStartLeavesEverythingIdle) {

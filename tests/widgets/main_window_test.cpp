@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include "app/selection.h"
+#include "app/silence_notice.h"
 #include "link/text.h"
 #include "scan/csv_log.h"
 #include "tests/support/drag_ports.h"
@@ -198,7 +199,7 @@ TEST_F(MainWindowTest, DragStripHaltsTheScanWithTheLogOpenAndClosingTheWindowSto
 
 TEST_F(MainWindowTest, SilenceIsNoticedAndAFailingPortStopsTheScan) {
   click(control("pb_StartScan"));
-  clock.advance(3s + 150ms * 23);  // a whole round without an answer
+  clock.advance(3s + 150ms * 24);  // a whole round without an answer, and the protocol question
   ASSERT_EQ(messages.size(), 1);
   EXPECT_TRUE(messages[0].startsWith(QStringLiteral("notice: No answer from the adapter on /dev/ttyUSB7")));
   EXPECT_TRUE(buttonsShowAScan(true));
@@ -388,6 +389,25 @@ TEST_F(MainWindowTest, ReplayShowsTheLoggedLinesWithoutThePort) {
   EXPECT_EQ(window->windowTitle(), QStringLiteral("Tarvex - Mode 22"));
   EXPECT_TRUE(buttonsShowAScan(false));
   EXPECT_TRUE(windows.readings().channels().isEmpty());
+}
+
+TEST(SilenceNotice, NamesTheProtocolAndPointsOtherCarsToStandardData) {
+  const struct {
+    const char* answer;
+    const char* says;
+    bool otherCar;
+  } cases[] = {
+      {"A2", "No answer from the adapter on /dev/ttyUSB0 (protocol: SAE J1850 VPW", false},
+      {"A6", "No answer from the adapter on /dev/ttyUSB0 (protocol: ISO 15765-4 CAN", true},
+      {"", "No answer from the adapter on /dev/ttyUSB0.", false},
+      {"?", "No answer from the adapter on /dev/ttyUSB0.", false},
+  };
+  for (const auto& c : cases) {
+    const QString notice = silenceNotice(QStringLiteral("/dev/ttyUSB0"), QString::fromLatin1(c.answer));
+    EXPECT_TRUE(notice.startsWith(QString::fromLatin1(c.says))) << notice.toStdString();
+    EXPECT_EQ(notice.contains(QStringLiteral("GM engine controller on J1850 VPW")), c.otherCar) << c.answer;
+    EXPECT_EQ(notice.contains(QStringLiteral("Standard data")), c.otherCar) << c.answer;
+  }
 }
 
 }  // namespace

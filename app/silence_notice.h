@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+namespace tarvex {
+
+// What the user is told when a whole round of the scan brought no answer:
+// the device, the protocol the adapter says it uses (its answer to ATDPN,
+// "A2"; empty when it gave none), and, on a car that does not speak J1850
+// VPW, that the enhanced parameters need a GM controller on it and that
+// Standard data reads any car.
+QString silenceNotice(const QString& device, const QString& protocolAnswer);
+
+}  // namespace tarvex
