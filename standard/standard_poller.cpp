@@ -298,7 +298,7 @@ void StandardPoller::startRound() {
     polled.push_back(pid);
     if (manyPerRequest() && !alone_.contains(pid)) together.push_back(pid);
   }
-  round_ = obd::splitRequests(together, kMostPerRequest);
+  round_ = obd::splitRequests(together, mostPerRequest_);
   for (int pid : polled)
     if (std::find(together.begin(), together.end(), pid) == together.end()) round_.push_back({pid});
 

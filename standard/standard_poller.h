@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -59,6 +60,8 @@ struct PollRates {
 class StandardPoller {
  public:
   static constexpr int kMostPerRequest = 6;
+  // Fewer a request, down to one (the benchmark compares).
+  void setMostPerRequest(int most) { mostPerRequest_ = std::clamp(most, 1, kMostPerRequest); }
   static constexpr Millis kLateLimit{1000};
   static constexpr Millis kSearchLimit{20000};
   static constexpr Millis kLateLook{20};  // how often a late answer is looked for
@@ -157,6 +160,7 @@ class StandardPoller {
   int bitmapBase_ = 0;
   std::vector<int> parameters_;
   std::set<int> unpolled_;
+  int mostPerRequest_ = kMostPerRequest;
   std::set<int> alone_;
   std::deque<int> infoLeft_;
   int infoPid_ = 0;
