@@ -353,6 +353,7 @@ std::optional<QString> Tarvex::openReplay(const QString& path) {
   window->show();
   // The whole log in the charts, the player's cursor on them.
   ChartsWindow& charts = windows_.showCharts();
+  charts.setWholeLog(true);
   connect(&replay_->player(), &ReplayPlayer::cursorMoved, &charts, [this, &charts](qint64 ms) {
     const Readings& r = windows_.readings();
     charts.setCursorTime(r.toMs(Micros{std::chrono::milliseconds{ms}}));
@@ -365,6 +366,7 @@ void Tarvex::closeReplay() {
   if (!replay_->isOpen()) return;
   replay_->close();
   if (replayWindow_) replayWindow_->close();
+  if (ChartsWindow* charts = windows_.charts()) charts->setWholeLog(false);
   setReplaying(false);
 }
 

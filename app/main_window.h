@@ -49,6 +49,7 @@ class WindowRegistry {
   StandardDataWindow& showStandardData();
   CodesWindow& showCodesInWords();
   ChartsWindow& showCharts();
+  ChartsWindow* charts() const { return charts_; }
   // The drag strip's last run as speed over time, with its marks.
   void showLastDragRun();
 

@@ -392,6 +392,24 @@ void ChartsWindow::showRun(const Readings& run, std::optional<Micros> hundredAt,
   redraw();
 }
 
+void ChartsWindow::setWholeLog(bool whole) {
+  std::optional<std::pair<std::int32_t, std::int32_t>> home;
+  if (whole) {
+    for (int c = 0; c < int(live_.channels().size()); ++c) {
+      const Series& s = live_.series(c);
+      if (s.isEmpty()) continue;
+      home = home ? std::pair{std::min(home->first, s.ms.front()), std::max(home->second, s.ms.back())}
+                  : std::pair{s.ms.front(), s.ms.back()};
+    }
+    if (home) home->second = std::max(home->second, home->first + TimeView::kMinSpanMs);
+  }
+  if (!showingRun_) {
+    view_.setHome(home);
+    view_.reset();
+    redraw();
+  }
+}
+
 void ChartsWindow::showLive() {
   showingRun_ = false;
   liveButton_->setVisible(false);

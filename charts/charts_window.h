@@ -47,6 +47,9 @@ class ChartsWindow : public QWidget {
   void showRun(const Readings& run, std::optional<Micros> hundredAt, std::optional<Micros> quarterAt);
   void showLive();
   bool showingRun() const { return showingRun_; }
+  // The live readings hold a recorded log (a replay): home is the whole of it
+  // instead of the last 10 minutes, and nothing is followed. Off: live again.
+  void setWholeLog(bool whole);
 
   // The channels in lanes, top to bottom, by name; and choosing them (as the
   // list's check boxes do).

@@ -7,9 +7,9 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 if [ "${1:-}" != --on-display ]; then
   tarvex_install_missing "${TARVEX_PACKAGES[@]}" "${TARVEX_SCREENSHOT_PACKAGES[@]}"
-  tarvex_configure -DBUILD_TESTING=OFF
+  tarvex_configure
   cmake --build "$TARVEX_BUILD" --parallel "$(nproc)" --target tarvex
-  exec xvfb-run -a -s "-screen 0 1000x800x24" "$BASH_SOURCE" --on-display
+  exec xvfb-run -a -s "-screen 0 1400x1200x24" "$BASH_SOURCE" --on-display
 fi
 
 docs="$TARVEX_ROOT/docs"
