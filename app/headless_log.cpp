@@ -5,7 +5,7 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "app/silence_notice.h"
+#include "app/scan_messages.h"
 #include "link/text.h"
 #include "scan/csv_log.h"
 #include "ui/layouts.h"
@@ -132,28 +132,9 @@ void HeadlessLog::afterEvent() {
 }
 
 void HeadlessLog::fail(const ScanFailure& failure) {
-  QString message;
-  switch (failure.what) {
-    case ScanFailure::What::kPortOpen:
-      message = PortFailure{PortFailure::What::kOpen, failure.name, failure.reason}.message();
-      break;
-    case ScanFailure::What::kPortLost:
-      message = failure.logWasOpen
-                    ? QStringLiteral("Lost the adapter on %1: %2. The log holds every complete round.")
-                          .arg(failure.name, failure.reason)
-                    : QStringLiteral("Lost the adapter on %1: %2.").arg(failure.name, failure.reason);
-      break;
-    case ScanFailure::What::kLogCreate:
-      message = QStringLiteral("Cannot create the log file %1: %2").arg(failure.name, failure.reason);
-      break;
-    case ScanFailure::What::kLogWrite:
-      if (!stopping_) --lines_;  // the line being written did not make it
-      message = QStringLiteral(
-                    "Cannot write to the log file %1: %2. The file holds every complete line "
-                    "written before.")
-                    .arg(failure.name, failure.reason);
-      break;
-  }
+  if (failure.what == ScanFailure::What::kLogWrite && !stopping_)
+    --lines_;  // the line being written did not make it
+  const QString message = scanFailureText(failure);
   if (options_.progress && output_.progress) output_.progress(QString());
   output_.error(QStringLiteral("tarvex: ") + message);
   end(1);

@@ -12,8 +12,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/scan_messages.h"
 #include "app/selection.h"
-#include "app/silence_notice.h"
 #include "link/text.h"
 #include "replay/replay_controls.h"
 
@@ -425,30 +425,11 @@ void Tarvex::Timer1_Timer() {
 }
 
 void Tarvex::report(const ScanFailure& failure) {
-  QString message;
-  switch (failure.what) {
-    case ScanFailure::What::kPortOpen:
-      message = PortFailure{PortFailure::What::kOpen, failure.name, failure.reason}.message();
-      break;
-    case ScanFailure::What::kPortLost:
-      message =
-          failure.logWasOpen
-              ? tr("Lost the adapter on %1: %2. The scan has stopped and the log holds every complete "
-                   "round; press Start Scan when the adapter is back.")
-                    .arg(failure.name, failure.reason)
-              : tr("Lost the adapter on %1: %2. The scan has stopped; press Start Scan when the adapter "
-                   "is back.")
-                    .arg(failure.name, failure.reason);
-      break;
-    case ScanFailure::What::kLogCreate:
-      message = tr("Cannot create the log file %1: %2").arg(failure.name, failure.reason);
-      break;
-    case ScanFailure::What::kLogWrite:
-      message = tr("Cannot write to the log file %1: %2. The scan has stopped; the file holds every complete "
-                   "line written before.")
-                    .arg(failure.name, failure.reason);
-      break;
-  }
+  QString message = scanFailureText(failure);
+  if (failure.what == ScanFailure::What::kPortLost)
+    message += tr(" The scan has stopped; press Start Scan when the adapter is back.");
+  else if (failure.what == ScanFailure::What::kLogWrite)
+    message += tr(" The scan has stopped.");
   port_.report(Urgency::kError, message);
 }
 

@@ -12,8 +12,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+#include "app/scan_messages.h"
 #include "app/selection.h"
-#include "app/silence_notice.h"
 #include "link/text.h"
 #include "scan/csv_log.h"
 #include "tests/support/drag_ports.h"

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "scan/scan_cycle.h"
+
 namespace tarvex {
 
 // What the user is told when a whole round of the scan brought no answer:
@@ -10,5 +12,10 @@ namespace tarvex {
 // VPW, that the enhanced parameters need a GM controller on it and that
 // Standard data reads any car.
 QString silenceNotice(const QString& device, const QString& protocolAnswer);
+
+// Why a scan could not start or had to stop, in the same words for the window
+// and the command line: the device or file, the system's reason, and whether
+// the log kept its whole lines. The window adds what to press.
+QString scanFailureText(const ScanFailure& failure);
 
 }  // namespace tarvex

@@ -1,4 +1,4 @@
-#include "app/silence_notice.h"
+#include "app/scan_messages.h"
 
 #include <QCoreApplication>
 
@@ -22,6 +22,23 @@ QString silenceNotice(const QString& device, const QString& protocolAnswer) {
   }
   return text + QCoreApplication::translate(
                     "Tarvex", " Is it plugged into the car, and is the ignition on? The scan goes on.");
+}
+
+QString scanFailureText(const ScanFailure& failure) {
+  const auto tr = [](const char* text) { return QCoreApplication::translate("Tarvex", text); };
+  switch (failure.what) {
+    case ScanFailure::What::kPortOpen:
+      return PortFailure{PortFailure::What::kOpen, failure.name, failure.reason}.message();
+    case ScanFailure::What::kPortLost:
+      return tr("Lost the adapter on %1: %2.").arg(failure.name, failure.reason) +
+             (failure.logWasOpen ? tr(" The log holds every complete round.") : QString());
+    case ScanFailure::What::kLogCreate:
+      return tr("Cannot create the log file %1: %2").arg(failure.name, failure.reason);
+    case ScanFailure::What::kLogWrite:
+      return tr("Cannot write to the log file %1: %2. The file holds every complete line written before.")
+          .arg(failure.name, failure.reason);
+  }
+  return failure.reason;
 }
 
 }  // namespace tarvex
