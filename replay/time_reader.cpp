@@ -6,17 +6,6 @@
 
 namespace tarvex {
 
-QString timeFormatWithoutZone(const QString& format) {
-  QString result;
-  bool quoted = false;
-  for (const QChar c : format) {
-    if (c == QLatin1Char('\'')) quoted = !quoted;
-    if (!quoted && c == QLatin1Char('t')) continue;
-    result += c;
-  }
-  return result.trimmed();
-}
-
 namespace {
 
 using Token = TimeReader::Token;

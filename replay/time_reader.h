@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include "scan/csv_log.h"
+
 namespace tarvex {
 
 // Reads a log's time column. The log writes the date and time as the locale
@@ -72,8 +74,5 @@ class TimeReader {
   mutable std::int64_t cachedHour_ = std::numeric_limits<std::int64_t>::min();
   mutable std::int64_t cachedOffsetMs_ = 0;
 };
-
-// The long time form without the time-zone name, as the log writes it.
-QString timeFormatWithoutZone(const QString& format);
 
 }  // namespace tarvex

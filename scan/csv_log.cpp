@@ -31,7 +31,7 @@ QString csvField(const QString& text) {
 
 // The long time format names the time zone ("t", outside quoted text); a log
 // line carries none.
-static QString withoutTimeZone(const QString& format) {
+QString timeFormatWithoutZone(const QString& format) {
   QString result;
   bool quoted = false;
   for (const QChar c : format) {
@@ -43,7 +43,7 @@ static QString withoutTimeZone(const QString& format) {
 }
 
 QString logTimeText(const QDateTime& when, const QLocale& locale) {
-  const QString timeFormat = withoutTimeZone(locale.timeFormat(QLocale::LongFormat));
+  const QString timeFormat = timeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat));
   return locale.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
          locale.toString(when.time(), timeFormat);
 }

@@ -19,6 +19,9 @@ QString csvField(const QString& text);
 // The time column: the locale's short date, a blank, its long time (without a
 // time-zone name).
 QString logTimeText(const QDateTime& when, const QLocale& locale = QLocale());
+// A locale's time format without its time zone ("t", outside quoted text):
+// a log line carries none.
+QString timeFormatWithoutZone(const QString& format);
 
 // One data line of the logged boxes' texts and the time, CRLF.
 QByteArray csvLine(const ValueBoxes& boxes, const QString& timeText);
