@@ -43,13 +43,10 @@ struct VpwCar : Car {
 
 TEST(SimCanCar, SearchesThenNamesItsProtocol) {
   CanCar car;
-  EXPECT_EQ(car.ask("ATDPN"), "0");
-  EXPECT_EQ(car.ask("010D"), "SEARCHING...\r41 0D 00 \r41 0D 00 ");  // engine and transmission
-  EXPECT_EQ(car.ask("ATDPN"), "A6");
-  EXPECT_EQ(car.ask("ATDP"), "AUTO, ISO 15765-4 (CAN 11/500)");
-  EXPECT_EQ(car.ask("010D"), "41 0D 00 \r41 0D 00 ");
-  EXPECT_EQ(car.ask("ATSP6"), "OK");
-  EXPECT_EQ(car.ask("ATDPN"), "6");
+  QList<QByteArray> got;
+  for (const char* line : {"ATDPN", "010D", "ATDPN", "ATDP", "010D", "ATSP6", "ATDPN"}) got << car.ask(line);
+  EXPECT_EQ(got, (QList<QByteArray>{"0", "SEARCHING...\r41 0D 00 \r41 0D 00 ", "A6",
+                                    "AUTO, ISO 15765-4 (CAN 11/500)", "41 0D 00 \r41 0D 00 ", "OK", "6"}));
 }
 
 // The frames as the adapter prints them, settings by settings.
@@ -106,20 +103,17 @@ TEST(SimCanCar, SeveralPidsInOneRequest) {
   const obd::MultiAnswer multi = obd::parseMulti(asked, messages);
   EXPECT_FALSE(multi.cut);
   EXPECT_EQ(multi.missing, std::vector<int>{0x0A});
-  std::vector<std::pair<QString, int>> got;
-  for (const obd::PidAnswer& a : multi.answers) got.emplace_back(a.source, a.pid);
-  const std::vector<std::pair<QString, int>> expected = {
-      {QStringLiteral("7E8"), 0x0C}, {QStringLiteral("7E8"), 0x0D}, {QStringLiteral("7E8"), 0x05},
-      {QStringLiteral("7E8"), 0x11}, {QStringLiteral("7E8"), 0x2F}, {QStringLiteral("7E9"), 0x0C},
-      {QStringLiteral("7E9"), 0x0D}};
-  EXPECT_EQ(got, expected);
+  QString got;
+  for (const obd::PidAnswer& a : multi.answers)
+    got += a.source + QString::number(a.pid, 16) + QLatin1Char(' ');
+  EXPECT_EQ(got, QStringLiteral("7E8c 7E8d 7E85 7E811 7E82f 7E9c 7E9d "));
   // Both controllers see the same engine.
   EXPECT_EQ(multi.answers[0].data, multi.answers[5].data);
   EXPECT_EQ(car.ask("010C0D050A112F04"), "?");  // seven PIDs do not fit a frame
 }
 
 // Walks the bitmaps of one controller and asks every other PID alone: it answers exactly those
-// its bitmaps name, each with the bytes its decoder wants.
+// its bitmaps name, each with as many bytes as the table gives it.
 std::vector<int> servedPids(Car& car, const QByteArray& header) {
   car.ask("ATSH " + header);
   obd::SupportedPids supported;
@@ -135,12 +129,8 @@ std::vector<int> servedPids(Car& car, const QByteArray& header) {
     const auto messages = car.messages("01" + QByteArray::number(pid, 16).rightJustified(2, '0'));
     EXPECT_EQ(!messages.empty(), supported.has(pid)) << std::hex << pid;
     if (messages.empty()) continue;
-    const auto& d = messages[0].data;
     const obd::Pid* row = obd::findPid(pid);
-    EXPECT_TRUE(row) << std::hex << pid;
-    if (!row) continue;
-    EXPECT_TRUE(obd::decodePid(pid, obd::Bytes(d).subspan(2)).has_value()) << std::hex << pid;
-    EXPECT_EQ(d.size(), 2u + std::size_t(row->bytes)) << std::hex << pid;
+    EXPECT_EQ(messages[0].data.size(), row ? 2u + std::size_t(row->bytes) : 0u) << std::hex << pid;
   }
   return supported.parameters();
 }
@@ -165,7 +155,6 @@ TEST(SimCanCar, IdentityOfEachController) {
   car.ask("ATSP6");
   car.ask("ATH1");
   EXPECT_EQ(car.ask("0900"), "7E8 06 49 00 50 40 00 00 \r7E9 06 49 00 10 40 00 00 ");  // 02 04 0A; 04 0A
-  EXPECT_EQ(obd::vin(car.messages("0902"), obd::Bus::kCan11), QStringLiteral("2G1FK1EJ2A9134567"));
   const std::tuple<int, QByteArray, QStringList, QStringList> items[] = {
       {obd::kCalibrationPid,
        "0904",
@@ -184,14 +173,6 @@ TEST(SimCanCar, IdentityOfEachController) {
   }
 }
 
-std::vector<std::pair<QString, QString>> codesOf(Car& car, obd::CodeService service) {
-  const QByteArray request = QByteArray::number(int(service), 16).rightJustified(2, '0');
-  std::vector<std::pair<QString, QString>> out;
-  for (const obd::TroubleCode& c : obd::troubleCodes(car.messages(request), service, car.bus()))
-    out.emplace_back(c.source, c.code);
-  return out;
-}
-
 std::optional<obd::Readiness> readinessOf(Car& car, Millis at,
                                           const QString& source = QStringLiteral("7E8")) {
   for (const obd::Message& m : car.messages("0101", at))
@@ -205,23 +186,12 @@ int incompleteMonitors(const obd::Readiness& r) {
   return n;
 }
 
-// The lists as the codes window reads them, with headers so that each controller is named; a
-// clear takes stored and pending codes and the freeze frame, starts the readiness over, and
-// leaves the permanent codes.
+// A clear takes stored and pending codes (their frames are in the table above) and the freeze
+// frame, starts the readiness over, and leaves the permanent codes.
 TEST(SimCanCar, CodesFreezeFrameAndClearing) {
-  using S = obd::CodeService;
-  using C = std::vector<std::pair<QString, QString>>;
-  const QString engine = QStringLiteral("7E8"), transmission = QStringLiteral("7E9");
   CanCar car;
   car.ask("ATSP6");
   car.ask("ATH1");
-  EXPECT_EQ(codesOf(car, S::kStored), (C{{engine, QStringLiteral("P0171")},
-                                         {engine, QStringLiteral("P0300")},
-                                         {engine, QStringLiteral("P0442")}}));
-  EXPECT_EQ(codesOf(car, S::kPending),
-            (C{{engine, QStringLiteral("P0420")}, {transmission, QStringLiteral("P0741")}}));
-  const C permanent{{engine, QStringLiteral("P0171")}, {engine, QStringLiteral("P0300")}};
-  EXPECT_EQ(codesOf(car, S::kPermanent), permanent);
 
   // The freeze frame: the code that stored it, and the engine warm at idle then.
   EXPECT_EQ(car.ask("020200"), "7E8 05 42 02 00 01 71 ");
@@ -242,8 +212,8 @@ TEST(SimCanCar, CodesFreezeFrameAndClearing) {
   EXPECT_EQ(before->storedCodes, 3);
   EXPECT_EQ(car.ask("04", Millis{400'000}), "7E8 01 44 \r7E9 01 44 ");
   EXPECT_EQ(car.ask("03"), "7E8 02 43 00 \r7E9 02 43 00 ");
-  EXPECT_EQ(codesOf(car, S::kPending), C{});
-  EXPECT_EQ(codesOf(car, S::kPermanent), permanent);
+  EXPECT_EQ(car.ask("07"), "7E8 02 47 00 \r7E9 02 47 00 ");
+  EXPECT_EQ(car.ask("0A"), "7E8 06 4A 02 01 71 03 00 \r7E9 02 4A 00 ");  // kept
   EXPECT_EQ(car.ask("020200"), "NO DATA");
   const auto after = readinessOf(car, Millis{400'000});
   ASSERT_TRUE(after);
@@ -259,9 +229,8 @@ TEST(SimCanCar, CodesFreezeFrameAndClearing) {
 // its components, all the time.
 TEST(SimCars, ReadinessCompletesAsTheDriveGoesOn) {
   CanCar can;
-  can.ask("ATSP6");
-  can.ask("ATH1");
   VpwCar vpw;
+  for (const char* line : {"ATSP6", "ATH1"}) can.ask(line);
   vpw.ask("ATH1");
   const std::tuple<Car*, QString, Millis, int> steps[] = {
       // Fuel system, catalyst, EVAP, both oxygen-sensor monitors and EGR (CAN) wait.
@@ -302,12 +271,6 @@ TEST(SimVpwCar, StandardServicesInTheOlderForms) {
   };
   for (const auto& [request, expected] : cases) EXPECT_EQ(car.ask(request), expected) << request.constData();
   car.ask("ATH1");
-  EXPECT_EQ(obd::vin(car.messages("0902"), obd::Bus::kLegacy), QStringLiteral("2G1FP22G6W2112345"));
-  std::vector<QString> codes;
-  for (const obd::TroubleCode& c :
-       obd::troubleCodes(car.messages("03"), obd::CodeService::kStored, car.bus()))
-    codes.push_back(c.source + QLatin1Char(' ') + c.code);
-  EXPECT_EQ(codes, (std::vector<QString>{QStringLiteral("10 P0171"), QStringLiteral("10 P0300")}));
   EXPECT_EQ(car.ask("04"), "48 6B 10 44 52 ");  // the check byte of J1850
   EXPECT_EQ(car.ask("03"), "48 6B 10 43 00 00 00 00 00 00 B0 ");
   EXPECT_EQ(car.ask("020200"), "NO DATA");

@@ -102,22 +102,14 @@ TEST(StandardPoller, FindsProtocolSupportIdentityAndReadinessOverTwoRangesAndTwo
   EXPECT_TRUE(rig.poller.manyPerRequest());
   EXPECT_EQ(rig.poller.parameters(),
             (std::vector<int>{0x01, 0x04, 0x05, 0x0B, 0x0C, 0x0D, 0x0F, 0x10, 0x11, 0x2F, 0x33}));
+  // Each answer kept where it belongs (their decoding is obd's, tested there).
   const CarIdentity& id = rig.poller.identity();
-  ASSERT_EQ(id.vin.size(), 1u);
-  EXPECT_EQ(id.vin[0].items, QStringList{QStringLiteral("1G1JC5444R7252367")});
-  EXPECT_EQ(id.calibrations[0].items, QStringList{QStringLiteral("12345678")});
-  ASSERT_EQ(id.ecuNames.size(), 2u);
-  EXPECT_EQ(id.ecuNames[1].source, QStringLiteral("7E9"));
+  ASSERT_EQ(id.vin.size() + id.calibrations.size() + id.ecuNames.size(), 4u);
+  EXPECT_EQ(id.vin[0].items + id.calibrations[0].items,
+            (QStringList{QStringLiteral("1G1JC5444R7252367"), QStringLiteral("12345678")}));
   EXPECT_EQ(id.ecuNames[1].items, QStringList{QStringLiteral("TCM-TransmissionCtl")});
   ASSERT_TRUE(rig.poller.readiness());
-  const obd::Readiness& r = *rig.poller.readiness();
-  EXPECT_TRUE(r.milOn);
-  EXPECT_EQ(r.storedCodes, 2);
-  EXPECT_EQ(r.ignition, obd::Ignition::kSpark);
-  QStringList incomplete;
-  for (const obd::Monitor& m : r.monitors)
-    if (m.supported && !m.complete) incomplete << QString::fromUtf8(m.name);
-  EXPECT_EQ(incomplete, QStringList{QStringLiteral("evaporative system")});
+  EXPECT_EQ(rig.poller.readiness()->storedCodes, 2);
   EXPECT_EQ(rig.poller.stage(), StandardStage::kPolling);
 }
 
@@ -216,7 +208,6 @@ TEST(StandardPoller, ValuesGoToReadingsAndTheLogAndRatesAreCounted) {
   }
   const int rpm = rig.readings.find(QStringLiteral("RPM"));
   ASSERT_NE(rpm, Readings::kNoChannel);
-  EXPECT_EQ(rig.readings.channels()[rpm].unit, QStringLiteral("rpm"));
   EXPECT_EQ(rig.readings.series(rpm).values, (std::vector<float>{1726, 1726, 1726, 1726}));
   const int vss = rig.readings.find(QStringLiteral("VSS"));
   EXPECT_EQ(rig.readings.series(vss).size(), 3);  // the short answer brought none: a gap, not a zero
