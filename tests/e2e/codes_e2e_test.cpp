@@ -1,84 +1,38 @@
-// The built tarvex's --codes and --vin over tarvex-sim's default car (J1850
-// VPW, P0171 and P0300 stored), with no display at all.
-#include <gtest/gtest.h>
-
-#include <QDeadlineTimer>
-#include <QProcess>
+// The built tarvex's --codes, --clear-codes and --vin over tarvex-sim's default
+// car (J1850 VPW, P0171 and P0300 stored), with no display at all.
+#include "tests/support/e2e_rig.h"
 
 namespace tarvex {
 namespace {
 
-struct Sim {
-  Sim() {
-    process.start(
-        QStringLiteral(TARVEX_SIM_PATH),
-        QStringList{QStringLiteral("--baud"), QStringLiteral("115200"), QStringLiteral("--reset-ms"),
-                    QStringLiteral("20"), QStringLiteral("--latency"), QStringLiteral("1-1")});
-    QDeadlineTimer deadline(30'000);
-    while (!process.canReadLine() && !deadline.hasExpired()) process.waitForReadyRead(100);
-    device = QString::fromLocal8Bit(process.readLine()).trimmed();
-  }
-  ~Sim() {
-    process.terminate();
-    process.waitForFinished(5000);
-  }
-  QProcess process;
-  QString device;
-};
+using testing::Simulator;
+using testing::Tarvex;
+using namespace Qt::StringLiterals;
 
-struct ProgramRun {
-  int status = -1;
-  QString out, err;
-};
-
-// No display and a platform that does not exist: a program that made a
-// window (or a QApplication) would fail.
-ProgramRun tarvex(const QString& device, const QString& option) {
-  QProcess p;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.remove(QStringLiteral("DISPLAY"));
-  env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-platform"));
-  p.setProcessEnvironment(env);
-  p.start(QStringLiteral(TARVEX_PATH),
-          {QStringLiteral("--port"), device, QStringLiteral("--baud"), QStringLiteral("115200"), option});
-  p.closeWriteChannel();
-  if (!p.waitForFinished(60'000)) p.kill();
-  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-          QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
-}
-
-TEST(CodesProgram, CodesPrintsTheProtocolMilAndBothCodesInWords) {
-  Sim sim;
-  const ProgramRun run = tarvex(sim.device, QStringLiteral("--codes"));
-  ASSERT_EQ(run.status, 0) << run.err.toStdString();
-  EXPECT_TRUE(run.out.startsWith(QLatin1String("Protocol: SAE J1850 VPW (10.4 kbaud)\nMIL: on")))
-      << run.out.toStdString();
-  EXPECT_TRUE(run.out.contains(QLatin1String("P0171  stored"))) << run.out.toStdString();
-  EXPECT_TRUE(run.out.contains(QLatin1String("too lean (bank 1)"))) << run.out.toStdString();
-  EXPECT_TRUE(run.out.contains(QLatin1String("P0300  stored"))) << run.out.toStdString();
-  EXPECT_TRUE(run.out.contains(QLatin1String("andom/multiple cylinder misfire"))) << run.out.toStdString();
-  EXPECT_TRUE(run.out.contains(QLatin1String("Readiness of engine (10)"))) << run.out.toStdString();
-  EXPECT_TRUE(run.err.isEmpty()) << run.err.toStdString();
+// Clearing without a terminal to ask on is refused and clears nothing; the
+// codes are then printed in words.
+TEST(CodesProgram, ClearCodesWithoutATerminalRefusesAndCodesPrintsThemInWords) {
+  Simulator sim;
+  Tarvex refused(testing::onPort(sim.device, {"--clear-codes"}));
+  EXPECT_EQ(refused.status(), 1);
+  EXPECT_TRUE(refused.err.contains("--yes")) << refused.told();
+  Tarvex run(testing::onPort(sim.device, {"--codes"}));
+  ASSERT_EQ(run.status(), 0) << run.told();
+  EXPECT_TRUE(run.out.startsWith("Protocol: SAE J1850 VPW (10.4 kbaud)\nMIL: on")) << run.told();
+  for (const char* said : {"P0171  stored", "too lean (bank 1)", "P0300  stored",
+                           "andom/multiple cylinder misfire", "Readiness of engine (10)"})
+    EXPECT_TRUE(run.out.contains(said)) << said << "\n" << run.told();
+  EXPECT_EQ(run.err, QByteArray());
 }
 
 TEST(CodesProgram, VinPrintsTheVin) {
-  Sim sim;
-  const ProgramRun run = tarvex(sim.device, QStringLiteral("--vin"));
-  if (run.status == 1 && run.err.contains(QLatin1String("0902: NO DATA")))
+  Simulator sim;
+  Tarvex run(testing::onPort(sim.device, {"--vin"}));
+  const int status = run.status();
+  if (status == 1 && run.err.contains("0902: NO DATA"))
     GTEST_SKIP() << "this tarvex-sim does not answer 0902 (vehicle information) yet";
-  ASSERT_EQ(run.status, 0) << run.err.toStdString();
-  const QString vin = run.out.section(QStringLiteral("VIN: "), 1).trimmed();
-  EXPECT_EQ(vin.size(), 17) << run.out.toStdString();
-}
-
-TEST(CodesProgram, ClearCodesWithoutATerminalRefusesAndTheCodesStay) {
-  Sim sim;
-  const ProgramRun refused = tarvex(sim.device, QStringLiteral("--clear-codes"));
-  EXPECT_EQ(refused.status, 1);
-  EXPECT_TRUE(refused.err.contains(QLatin1String("--yes"))) << refused.err.toStdString();
-  const ProgramRun after = tarvex(sim.device, QStringLiteral("--codes"));
-  EXPECT_TRUE(after.out.contains(QLatin1String("P0171"))) << after.out.toStdString();
+  ASSERT_EQ(status, 0) << run.told();
+  EXPECT_EQ(QString::fromLatin1(run.out).section(u"VIN: "_s, 1).trimmed().size(), 17) << run.told();
 }
 
 }  // namespace

@@ -6,15 +6,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdarg>
-#include <functional>
 #include <map>
 #include <optional>
 
@@ -22,6 +15,7 @@
 #include "link/text.h"
 #include "scan/scan_cycle.h"
 #include "sim/vehicle.h"
+#include "tests/support/e2e_rig.h"
 #include "tests/support/layout_boxes.h"
 #include "tests/support/quick_sleep_clock.h"
 #include "tests/support/route.h"
@@ -75,37 +69,18 @@ namespace tarvex {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::readLines;
+using testing::runEvents;
 
 // How much later than the car's engine start the test may take the simulator's
 // start to be (it reads the device path the simulator prints after starting).
 constexpr Millis kStartSkew{100};
 
-QStringList readLines(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  return QString::fromLatin1(f.readAll()).split(QStringLiteral("\n"), Qt::SkipEmptyParts);
-}
-
-// tarvex-sim on a pseudo-terminal, for as long as the object lives.
-struct Simulator {
-  explicit Simulator(const QStringList& options) {
-    process.start(
-        QStringLiteral(TARVEX_SIM_PATH),
-        QStringList{"--reset-ms", "20", "--drive-after", "0", "--stand", "1", "--log", commandLog} + options);
-    QDeadlineTimer deadline(30'000);
-    while (!process.canReadLine() && !deadline.hasExpired()) process.waitForReadyRead(100);
-    device = QString::fromLocal8Bit(process.readLine()).trimmed();
-  }
-  ~Simulator() {
-    process.terminate();
-    process.waitForFinished(5000);
-  }
-  QStringList commands() const { return readLines(commandLog); }
-
-  QTemporaryDir dir;
-  const QString commandLog = dir.filePath(QStringLiteral("commands.txt"));
-  QProcess process;
-  QString device;
+// tarvex-sim at `baud`, its car standing and driving off at once.
+struct Simulator : testing::Simulator {
+  explicit Simulator(qint32 baud, const QStringList& more = {})
+      : testing::Simulator(
+            QStringList{"--baud", QString::number(baud), "--drive-after", "0", "--stand", "1"} + more) {}
 };
 
 struct ScanRun {
@@ -117,18 +92,11 @@ struct ScanRun {
   int eventsAfterFailure = 0;  // port notifications in the 300 ms after a failure
 };
 
-// Runs the event loop for a while, or until `done`.
-void runEvents(int ms, const std::function<bool()>& done = {}) {
-  QDeadlineTimer deadline(ms);
-  while (!(done && done()) && !deadline.hasExpired())
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-
 // Starts tarvex-sim at 9600 baud, scans over the real serial port until the log
 // has the rows asked for (or the scan fails), and stops.
 ScanRun scanOverPty(const QStringList& simOptions, int rows) {
   testing::QuickSleepClock clock;
-  Simulator sim(QStringList{"--baud", "9600"} + simOptions);
+  Simulator sim(9600, simOptions);
   const Micros simStart = clock.now();  // the car's engine started just before the path was printed
   const auto sinceStart = [&] { return std::chrono::duration_cast<Millis>(clock.now() - simStart); };
   const QString csv = sim.dir.filePath(QStringLiteral("log.csv"));
@@ -165,7 +133,7 @@ ScanRun scanOverPty(const QStringList& simOptions, int rows) {
 // handled between its lines, and a stop in the middle of it is the end of it.
 TEST(ScanOverPty, SetUpLeavesTheEventLoopRunningAndStopsWhereItIsStopped) {
   testing::QuickSleepClock clock;  // the second between lines is 100 ms here
-  Simulator sim({"--baud", "9600"});
+  Simulator sim(9600);
   QtSerialPort port(sim.device, PortUse{QStringLiteral("the scan"), true});
   const std::unique_ptr<Timer> timer = clock.createTimer();
   MemoryBoxes boxes = testing::boxesFromLayout();
@@ -266,7 +234,7 @@ TEST(ScanOverPty, AdapterThatResetsItselfIsSetUpAgainAndTheScanGoesOn) {
 // request; while one window holds the device, another is told who has it. A
 // device picked after a failed open holds for every port of the factory.
 TEST(PortOverPty, OpensWithoutStaleBytesAndOnlyForOneWindowAtATime) {
-  Simulator sim({"--baud", "9600"});
+  Simulator sim(9600);
   QtPortFactory ports(QStringLiteral("/dev/no-such-adapter"));
   const std::unique_ptr<SerialPort> main = ports.createPort({QStringLiteral("the main window")});
   const std::unique_ptr<SerialPort> dtc = ports.createPort({QStringLiteral("the trouble-code window")});
@@ -289,7 +257,7 @@ TEST(PortOverPty, OpensWithoutStaleBytesAndOnlyForOneWindowAtATime) {
 // Writes never wait for the line; a device that stops taking data is a fault
 // once the line's buffer is full, and the port is closed.
 TEST(PortOverPty, DeviceThatStopsTakingDataIsAFault) {
-  Simulator sim({"--baud", "9600", "--stall-after", "1"});
+  Simulator sim(9600, {"--stall-after", "1"});
   QtSerialPort port(sim.device, PortUse{QStringLiteral("the test")});
   bool failed = false;
   port.setNotify([&](PortEvent event) { failed = failed || event == PortEvent::kError; });
@@ -306,7 +274,7 @@ TEST(PortOverPty, DeviceThatStopsTakingDataIsAFault) {
 // driver that has the setting is asked for low latency, its other flags kept,
 // and given back its own on close; a terminal without it opens all the same.
 TEST(PortOverPty, OpensTheLineAt9600EightNoneOneWithLowLatency) {
-  Simulator sim({"--baud", "9600"});
+  Simulator sim(9600);
   for (const bool dtr : {true, false}) {
     lineRequested.clear();
     dtrRequested.clear();
@@ -315,13 +283,9 @@ TEST(PortOverPty, OpensTheLineAt9600EightNoneOneWithLowLatency) {
     QtSerialPort port(sim.device, PortUse{QStringLiteral("the test"), dtr});
     ASSERT_TRUE(port.open()) << port.errorString().toStdString();
     EXPECT_EQ(port.errorString(), QString());
-    const std::vector<int> lowLatency{ASYNC_SKIP_TEST | ASYNC_LOW_LATENCY};
-    EXPECT_EQ(serialFlagsAsked, dtr ? std::vector<int>() : lowLatency);
     port.close();
-    EXPECT_EQ(serialFlagsAsked.size(), dtr ? 0u : 2u);
-    if (!dtr) {
-      EXPECT_EQ(serialFlagsAsked.back(), ASYNC_SKIP_TEST);
-    }
+    const std::vector<int> lowLatencyThenOwn{ASYNC_SKIP_TEST | ASYNC_LOW_LATENCY, ASYNC_SKIP_TEST};
+    EXPECT_EQ(serialFlagsAsked, dtr ? std::vector<int>() : lowLatencyThenOwn);
     serialDriverFlags.reset();
     ASSERT_TRUE(port.open()) << port.errorString().toStdString();
     const int fd = ::open(sim.device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
@@ -340,28 +304,13 @@ TEST(PortOverPty, OpensTheLineAt9600EightNoneOneWithLowLatency) {
   }
 }
 
-// The adapter hears only its own speed.
-TEST(PortOverPty, LineSpeedGiven) {
-  for (const auto& [baud, answers] : std::map<qint32, bool>{{38400, true}, {9600, false}}) {
-    Simulator sim({"--baud", "38400"});
-    QtPortFactory ports(sim.device, baud);
-    const std::unique_ptr<SerialPort> port = ports.createPort({QStringLiteral("the test")});
-    ASSERT_TRUE(port->open()) << port->errorString().toStdString();
-    QByteArray received;
-    port->setNotify([&](PortEvent) { received += port->readAll(); });
-    ASSERT_TRUE(port->write("ATI\r"));
-    runEvents(500, [&] { return received.contains('>'); });
-    EXPECT_EQ(received.contains("ELM327 v1.5\r\r>"), answers) << baud << received.toHex().toStdString();
-  }
-}
-
 // A search at each speed the adapter may have, its answers to the probes at
 // the speeds tried before arriving late as a real adapter's would: the open
 // returns at once, nothing reaches the window while the search runs, the port
 // is ready at the adapter's speed, and the factory's ports keep it.
 TEST(PortOverPty, LineSpeedFoundAtEverySpeed) {
   for (const qint32 baud : kSearchOrder) {
-    Simulator sim({"--baud", QString::number(baud)});
+    Simulator sim(baud);
     QtPortFactory ports(sim.device, kFindBaud);
     QStringList notices, status;
     ports.setNotice([&](const QString& text) { notices << text; });
@@ -379,9 +328,9 @@ TEST(PortOverPty, LineSpeedFoundAtEverySpeed) {
     EXPECT_EQ(ready, true) << baud;
     EXPECT_EQ(events, 0) << baud;
     EXPECT_EQ(ports.baud(), baud);
-    EXPECT_EQ(notices.join(QString()).contains(QStringLiteral("answers at %1 baud; Tarvex keeps").arg(baud)),
-              true)
-        << notices.join(QString()).toStdString();
+    const QString told = notices.join(QString());
+    EXPECT_TRUE(told.contains(QStringLiteral("answers at %1 baud; Tarvex keeps").arg(baud)))
+        << told.toStdString();
     EXPECT_EQ(status,
               (QStringList{QStringLiteral("Looking for the adapter's line speed on %1...").arg(sim.device),
                            QString()}));
@@ -401,7 +350,7 @@ TEST(PortOverPty, LineSpeedFoundAtEverySpeed) {
 // on a device that goes away says it failed, and why.
 TEST(PortOverPty, LineSpeedSearchClosedOrFailing) {
   for (const bool killed : {false, true}) {
-    Simulator sim({"--baud", "230400"});
+    Simulator sim(230400);
     QtSerialPort port(sim.device, PortUse{QStringLiteral("the test")}, kFindBaud);
     ASSERT_TRUE(port.open());
     std::optional<bool> ready;
@@ -419,7 +368,7 @@ TEST(PortOverPty, LineSpeedSearchClosedOrFailing) {
 // The adapter's process killed mid-run hangs up the terminal: the port says
 // so, not whatever failed last before.
 TEST(PortOverPty, AdapterKilledIsAHangUp) {
-  Simulator sim({"--baud", "9600"});
+  Simulator sim(9600);
   QtSerialPort port(sim.device, PortUse{QStringLiteral("the test")});
   QByteArray received;
   int errors = 0;
@@ -437,47 +386,6 @@ TEST(PortOverPty, AdapterKilledIsAHangUp) {
   EXPECT_EQ(
       PortFailure::lost(port).message(),
       QStringLiteral("Lost the adapter on %1: it was disconnected (the line hung up).").arg(sim.device));
-}
-
-// The built program, with no display at all: its exit code and all it said.
-// The ports listed are the terminals with a driver behind them.
-TEST(Program, OptionsAreCheckedBeforeAnythingStarts) {
-  QStringList ttys;
-  for (const QFileInfo& tty :
-       QDir(QStringLiteral("/sys/class/tty")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
-    if (QFile::exists(tty.filePath() + "/device/driver")) ttys << "/dev/" + tty.fileName();
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.remove(QStringLiteral("DISPLAY"));
-  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));  // a window would fail
-  const struct {
-    QStringList arguments;
-    int exitCode;
-    QStringList said;
-  } cases[] = {
-      {{"--version"}, 0, {"tarvex 1.5\n"}},
-      {{"--help"},
-       0,
-       {"--port <DEVICE>", "default: /dev/ttyS0", "--baud <N|auto>", "default: 9600", "--demo",
-        "--list-ports", "--version"}},
-      {{"--baud", "1234"}, 2, {"--baud 1234", "9600, 19200, 38400, 57600, 115200, 230400 or 500000"}},
-      {{"--list-ports"}, 0, {}},
-      {{"--baud", "38400", "--list-ports"}, 0, {}},
-      {{"--baud", "auto", "--list-ports"}, 0, {}},
-  };
-  for (const auto& c : cases) {
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(TARVEX_PATH), c.arguments);
-    EXPECT_TRUE(process.waitForFinished(30'000));
-    const QString said = process.readAllStandardOutput() + process.readAllStandardError();
-    EXPECT_EQ(process.exitCode(), c.exitCode) << said.toStdString();
-    for (const QString& text : c.said) EXPECT_TRUE(said.contains(text)) << said.toStdString();
-    if (!c.arguments.contains("--list-ports")) continue;
-    QStringList listed;
-    for (const QString& line : said.split('\n', Qt::SkipEmptyParts)) listed << line.section('\t', 0, 0);
-    EXPECT_TRUE(ttys.isEmpty() ? said.startsWith("No serial ports found") : listed == ttys)
-        << said.toStdString();
-  }
 }
 
 }  // namespace
