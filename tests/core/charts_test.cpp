@@ -94,47 +94,46 @@ TEST(Decimate, KeepsEveryExtreme) {
   }
 }
 
+// Each column's min and max in time order, only the nearest point outside on
+// each side, and one break for a run of NaN values.
 TEST(Decimate, MinAndMaxInTheirOrderWithTheNeighboursOutside) {
-  const std::vector<std::int32_t> ms{-100, 0, 10, 20, 30, 40, 50, 60, 200, 300};
-  const std::vector<float> values{7, 1, 5, 2, 8, 3, 0, 4, 6, 9};
+  using Points = std::vector<std::pair<std::int32_t, float>>;
+  const std::vector<std::int32_t> three{0, 100, 200};
+  const struct {
+    const char* name;
+    std::vector<std::int32_t> ms;
+    std::vector<float> values;
+    std::int32_t from, to;
+    int columns;
+    Points expected;  // a NaN value: the break, its time not judged
+  } cases[] = {
+      // Two columns over [0, 59]: 0..29 and 30..59.
+      {"two columns",
+       {-100, 0, 10, 20, 30, 40, 50, 60, 200, 300},
+       {7, 1, 5, 2, 8, 3, 0, 4, 6, 9},
+       0,
+       59,
+       2,
+       {{-100, 7}, {0, 1}, {10, 5}, {30, 8}, {50, 0}, {60, 4}}},
+      {"nothing inside: neighbour to neighbour", three, {1, 2, 3}, 120, 180, 50, {{100, 2}, {200, 3}}},
+      {"points on the edges are inside", three, {1, 2, 3}, 100, 200, 50, {{0, 1}, {100, 2}, {200, 3}}},
+      {"series after the view", three, {1, 2, 3}, -500, -100, 50, {{0, 1}}},
+      {"empty", {}, {}, 0, 100, 50, {}},
+      {"NaN breaks once", {0, 1, 2, 3}, {1, kNaN, kNaN, 2}, 0, 3, 4, {{0, 1}, {0, kNaN}, {3, 2}}},
+  };
   std::vector<PlotPoint> out;
-  // Two columns over [0, 59]: 0..29 and 30..59. 60 is outside; only the
-  // nearest outside point on each side is kept.
-  decimate(ms, values, 0, 59, 2, out);
-  const std::vector<std::pair<std::int32_t, float>> expected{{-100, 7}, {0, 1},  {10, 5},
-                                                             {30, 8},   {50, 0}, {60, 4}};
-  ASSERT_EQ(out.size(), expected.size());
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    EXPECT_EQ(out[i].ms, expected[i].first) << i;
-    EXPECT_EQ(out[i].value, expected[i].second) << i;
+  for (const auto& c : cases) {
+    decimate(c.ms, c.values, c.from, c.to, c.columns, out);
+    ASSERT_EQ(out.size(), c.expected.size()) << c.name;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      if (std::isnan(c.expected[i].second)) {
+        EXPECT_TRUE(std::isnan(out[i].value)) << c.name << " " << i;
+        continue;
+      }
+      EXPECT_EQ(out[i].ms, c.expected[i].first) << c.name << " " << i;
+      EXPECT_EQ(out[i].value, c.expected[i].second) << c.name << " " << i;
+    }
   }
-}
-
-TEST(Decimate, EdgesAndEmptyViews) {
-  const std::vector<std::int32_t> ms{0, 100, 200};
-  const std::vector<float> values{1, 2, 3};
-  std::vector<PlotPoint> out;
-  // Nothing inside: the line still crosses the view from neighbour to neighbour.
-  decimate(ms, values, 120, 180, 50, out);
-  ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0].ms, 100);
-  EXPECT_EQ(out[1].ms, 200);
-  // Points on the range's edges are inside.
-  decimate(ms, values, 100, 200, 50, out);
-  ASSERT_EQ(out.size(), 3u);
-  EXPECT_EQ(out.front().ms, 0);
-  EXPECT_EQ(out.back().ms, 200);
-  // The whole series after the view: only its first point.
-  decimate(ms, values, -500, -100, 50, out);
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0].ms, 0);
-  decimate({}, {}, 0, 100, 50, out);
-  EXPECT_TRUE(out.empty());
-  // NaN values break the line once, between the values around them.
-  decimate(std::vector<std::int32_t>{0, 1, 2, 3}, std::vector<float>{1, kNaN, kNaN, 2}, 0, 3, 4, out);
-  ASSERT_EQ(out.size(), 3u);
-  EXPECT_TRUE(std::isnan(out[1].value));
-  EXPECT_EQ(out[2].value, 2);
 }
 
 TEST(Decimate, LaneScaleFromTheVisiblePointsOnly) {

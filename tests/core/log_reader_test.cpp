@@ -46,10 +46,7 @@ TEST(LogReader, ReadsBackWhatTheLogWriterWroteInEveryLocale) {
         boxes.setText(Box::kRPM, decimalText(rpm[i], locale));
         boxes.setText(Box::kMAF, decimalText(maf[i], locale));
         // The knock retard has a number on the first line only; its placeholder follows.
-        if (i == 1)
-          boxes.setText(Box::kKR, QStringLiteral("KR"));
-        else if (i == 0)
-          boxes.setText(Box::kKR, decimalText(1.5, locale));
+        if (i < 2) boxes.setText(Box::kKR, i == 0 ? decimalText(1.5, locale) : QStringLiteral("KR"));
         boxes.setText(Box::kFuelSysStatus,
                       i == 2 ? QStringLiteral("Open Loop") : QStringLiteral("Closed Loop"));
         ASSERT_EQ(log.writeRow(boxes, when[i], locale), std::nullopt);
