@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QPointer>
 #include <QSettings>
 #include <QSocketNotifier>
@@ -297,6 +298,13 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  // A log that is not there is told before any window (or display) is needed.
+  if (parser.isSet(replayOption) && !QFileInfo(parser.value(replayOption)).isReadable()) {
+    std::fprintf(
+        stderr, "tarvex: cannot open %s for replay: %s\n", qPrintable(parser.value(replayOption)),
+        QFileInfo::exists(parser.value(replayOption)) ? "it cannot be read" : "there is no such file");
+    return 2;
+  }
   const bool quitSignalsCaught = catchQuitSignals();
   // Without a window no display is needed, nor touched.
   std::unique_ptr<QCoreApplication> app =

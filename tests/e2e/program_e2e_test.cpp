@@ -39,6 +39,8 @@ TEST(Program, OptionsAreCheckedBeforeAnythingStarts) {
       {{"--list-ports"}, 0, {}},
       {{"--baud", "38400", "--list-ports"}, 0, {}},
       {{"--baud", "auto", "--list-ports"}, 0, {}},
+      {{"--car", "bmw", "--demo"}, 2, {"--car bmw", "vpw or can"}},
+      {{"--replay", "/nonexistent/drive.csv"}, 2, {"/nonexistent/drive.csv"}},
   };
   for (const auto& c : cases) {
     Tarvex run(c.arguments);
