@@ -65,11 +65,15 @@ struct Simulator {
 // box); otherwise no display and no platform named, so a window would fail.
 // `inChild` runs in the new process before the program starts.
 struct Tarvex {
+  QTemporaryDir config;  // its XDG_CONFIG_HOME
   explicit Tarvex(const QStringList& arguments, const QString& windowLog = {},
                   std::function<void()> inChild = {}) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
       env.remove(QLatin1String(name));
+    // Settings of its own: the port and speed a run remembers must neither
+    // come from the user's nor reach them.
+    env.insert(u"XDG_CONFIG_HOME"_s, config.path());
     if (!windowLog.isEmpty()) {
       env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
       env.insert(u"QT_PLUGIN_PATH"_s, QStringLiteral(TARVEX_DRIVE_PLUGINS));
