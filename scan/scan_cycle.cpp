@@ -155,8 +155,8 @@ void ScanCycle::Display(const QString& out) {
   if (!decoded) return;
   for (const auto& [box, text] : decoded->writes) boxes_.setText(box, text);
   if (decoded->milColour) boxes_.setMilColour(*decoded->milColour);
-  const Micros at = clock_.now();
   if (readings_) {
+    const Micros at = clock_.now();
     for (const auto& [box, value] : decoded->values) {
       const BoxChannel c = boxChannel(box);
       readings_->add(readings_->channel(toQString(c.name), toQString(c.title),
@@ -164,7 +164,6 @@ void ScanCycle::Display(const QString& out) {
                      at, value);
     }
   }
-  for (const DecodedHandler& handler : onDecoded_) handler(*asked_, *decoded, at);
   showOnNeedles(gauges_, asked_->box, boxes_.text(asked_->box), locale_);
 }
 

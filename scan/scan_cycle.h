@@ -33,10 +33,6 @@ struct ScanFailure {
   static ScanFailure fromPort(const PortFailure& failure, bool logWasOpen = false);
 };
 
-// Every answer the scan decodes, with the time it came: the one place the
-// values come from for whoever shows, plots or records them besides the boxes.
-using DecodedHandler = std::function<void(const Parameter& row, const Decoded& decoded, Micros at)>;
-
 // The main window's scan: set-up, then one request at a time over the selected
 // parameters in catalogue order, round after round, a log line a round.
 // Advanced by the adapter link: after every decoded reply and every time-out.
@@ -65,8 +61,6 @@ class ScanCycle {
   static constexpr char kProtocolQuestion[] = "ATDPN";
   // Every decoded number goes here too, with the time it came.
   void setReadings(Readings* readings) { readings_ = readings; }
-  // Told every decoded answer, after the boxes show it.
-  void addDecodedHandler(DecodedHandler handler) { onDecoded_.push_back(std::move(handler)); }
 
   // Opens the port (and the log), sets the adapter up and starts the cycle: the
   // set-up goes out from the event loop, a line a second. On failure the port
@@ -113,7 +107,6 @@ class ScanCycle {
   std::function<QDateTime()> now_ = [] { return QDateTime::currentDateTime(); };
   std::function<void(const ScanFailure&)> onFailure_;
   std::function<void(const QString&)> onSilence_;
-  std::vector<DecodedHandler> onDecoded_;
   Readings* readings_ = nullptr;
 };
 
