@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "app/main_window.h"
+#include "bench/offscreen_main.h"
 #include "link/number_text.h"
 #include "scan/decode.h"
 #include "scan/scan_cycle.h"
@@ -225,11 +226,5 @@ BENCHMARK(WindowExchange)->ArgNames({"drag", "char_by_char"})->ArgsProduct({{0, 
 }  // namespace tarvex
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return runWindowBenchmarks(argc, argv);
 }

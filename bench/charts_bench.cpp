@@ -13,6 +13,7 @@
 #include <ctime>
 #include <random>
 
+#include "bench/offscreen_main.h"
 #include "charts/charts_window.h"
 #include "charts/decimate.h"
 #include "tests/support/fake_clock.h"
@@ -215,11 +216,5 @@ BENCHMARK(LiveChartsFullScanRate)->ArgName("zoomed")->Arg(0)->Arg(1)->Unit(bench
 }  // namespace tarvex
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return runWindowBenchmarks(argc, argv);
 }
