@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "app/scan_messages.h"
-#include "link/text.h"
+#include "core/text.h"
 #include "scan/csv_log.h"
 #include "ui/layouts.h"
 

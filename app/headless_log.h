@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "link/clock.h"
+#include "core/clock.h"
 #include "link/serial_port.h"
 #include "scan/catalogue.h"
 #include "scan/scan_cycle.h"

@@ -14,7 +14,7 @@
 
 #include "app/scan_messages.h"
 #include "app/selection.h"
-#include "link/text.h"
+#include "core/text.h"
 #include "replay/replay_controls.h"
 
 namespace tarvex {

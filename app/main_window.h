@@ -8,10 +8,10 @@
 
 #include "charts/charts_window.h"
 #include "codes/codes_window.h"
+#include "core/readings.h"
 #include "drag/obd_dragstrip.h"
 #include "dtc/dtc_reader.h"
 #include "gauges/gauges_window.h"
-#include "link/readings.h"
 #include "replay/replay_session.h"
 #include "scan/scan_cycle.h"
 #include "standard/standard_window.h"

@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 
-#include "link/text.h"
+#include "core/text.h"
 #include "obd/answer.h"
 
 namespace tarvex {

@@ -6,7 +6,7 @@
 
 #include "app/main_window.h"
 #include "bench/offscreen_main.h"
-#include "link/number_text.h"
+#include "core/number_text.h"
 #include "scan/decode.h"
 #include "scan/scan_cycle.h"
 #include "tests/support/drag_ports.h"

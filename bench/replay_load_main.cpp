@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "link/number_text.h"
+#include "core/number_text.h"
 #include "replay/log_reader.h"
 #include "scan/csv_log.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "link/readings.h"
+#include "core/readings.h"
 
 namespace tarvex {
 

@@ -7,8 +7,8 @@
 
 #include "charts/redraw_pacer.h"
 #include "charts/time_view.h"
-#include "link/clock.h"
-#include "link/readings.h"
+#include "core/clock.h"
+#include "core/readings.h"
 #include "ui/file_dialog.h"
 #include "ui/message.h"
 

@@ -3,7 +3,7 @@
 #include <functional>
 #include <memory>
 
-#include "link/clock.h"
+#include "core/clock.h"
 
 namespace tarvex {
 

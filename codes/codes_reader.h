@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "codes/confirm.h"
-#include "link/clock.h"
+#include "core/clock.h"
 #include "link/polling_session.h"
 #include "obd/answer.h"
 #include "obd/pids.h"

@@ -9,7 +9,7 @@
 
 #include "codes/codes_reader.h"
 #include "codes/confirm.h"
-#include "link/clock.h"
+#include "core/clock.h"
 #include "link/serial_port.h"
 
 class QCommandLineParser;

@@ -5,8 +5,8 @@
 #include <functional>
 #include <optional>
 
+#include "core/clock.h"
 #include "drag/drag_run.h"
-#include "link/clock.h"
 #include "link/polling_session.h"
 
 namespace tarvex {

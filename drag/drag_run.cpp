@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "link/number_text.h"
-#include "link/units.h"
+#include "core/number_text.h"
+#include "core/units.h"
 
 namespace tarvex {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "link/clock.h"
-#include "link/readings.h"
+#include "core/clock.h"
+#include "core/readings.h"
 
 namespace tarvex {
 

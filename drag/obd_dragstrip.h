@@ -4,9 +4,9 @@
 #include <array>
 #include <memory>
 
+#include "core/clock.h"
 #include "drag/drag_poller.h"
 #include "drag/drag_run.h"
-#include "link/clock.h"
 #include "link/serial_port.h"
 #include "ui/message.h"
 #include "ui/port_chooser.h"

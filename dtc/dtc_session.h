@@ -5,7 +5,7 @@
 #include <memory>
 #include <optional>
 
-#include "link/clock.h"
+#include "core/clock.h"
 #include "link/polling_session.h"
 
 namespace tarvex {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <variant>
 
-#include "link/clock.h"
+#include "core/clock.h"
 #include "link/reply_check.h"
 #include "link/serial_port.h"
 

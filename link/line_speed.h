@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-#include "link/clock.h"
+#include "core/clock.h"
 
 namespace tarvex {
 

@@ -6,8 +6,8 @@
 #include <functional>
 #include <optional>
 
+#include "core/clock.h"
 #include "link/adapter_link.h"
-#include "link/clock.h"
 #include "link/serial_port.h"
 
 namespace tarvex {

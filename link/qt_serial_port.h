@@ -4,7 +4,7 @@
 #include <memory>
 #include <optional>
 
-#include "link/clock.h"
+#include "core/clock.h"
 #include "link/line_speed.h"
 #include "link/serial_port.h"
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <array>
 
-#include "link/text.h"
+#include "core/text.h"
 #include "obd/readiness.h"
 #include "obd/trouble_codes.h"
 

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "link/number_text.h"
+#include "core/number_text.h"
 #include "scan/catalogue.h"
 
 namespace tarvex {

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "link/readings.h"
+#include "core/readings.h"
 #include "replay/time_reader.h"
 
 namespace tarvex {

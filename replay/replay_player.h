@@ -5,7 +5,7 @@
 #include <memory>
 #include <span>
 
-#include "link/clock.h"
+#include "core/clock.h"
 
 namespace tarvex {
 

@@ -1,6 +1,6 @@
 #include "replay/replay_session.h"
 
-#include "link/text.h"
+#include "core/text.h"
 
 namespace tarvex {
 

@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "link/clock.h"
-#include "link/readings.h"
+#include "core/clock.h"
+#include "core/readings.h"
 #include "replay/log_reader.h"
 #include "replay/replay_player.h"
 #include "scan/catalogue.h"

@@ -1,6 +1,6 @@
 #include "scan/decode.h"
 
-#include "link/number_text.h"
+#include "core/number_text.h"
 #include "link/reply_check.h"
 #include "scan/value_boxes.h"
 

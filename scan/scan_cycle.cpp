@@ -1,7 +1,7 @@
 #include "scan/scan_cycle.h"
 
-#include "link/number_text.h"
-#include "link/text.h"
+#include "core/number_text.h"
+#include "core/text.h"
 #include "scan/decode.h"
 
 namespace tarvex {

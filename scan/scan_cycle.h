@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "core/readings.h"
 #include "link/polling_session.h"
-#include "link/readings.h"
 #include "scan/catalogue.h"
 #include "scan/csv_log.h"
 #include "scan/decode.h"

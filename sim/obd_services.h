@@ -4,7 +4,7 @@
 #include <span>
 #include <vector>
 
-#include "link/clock.h"
+#include "core/clock.h"
 #include "sim/vehicle.h"
 
 namespace tarvex::sim {

@@ -8,7 +8,7 @@
 #include <optional>
 #include <random>
 
-#include "link/clock.h"
+#include "core/clock.h"
 #include "sim/vehicle.h"
 
 namespace tarvex::sim {

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "link/clock.h"
+#include "core/clock.h"
 #include "link/serial_port.h"
 #include "sim/sim_adapter.h"
 

@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "link/clock.h"
+#include "core/clock.h"
 #include "sim/sim_adapter.h"
 #include "sim/vehicle.h"
 

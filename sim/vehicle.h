@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "link/clock.h"
-#include "link/units.h"
+#include "core/clock.h"
+#include "core/units.h"
 
 namespace tarvex::sim {
 

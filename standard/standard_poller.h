@@ -11,9 +11,9 @@
 #include <set>
 #include <vector>
 
-#include "link/clock.h"
+#include "core/clock.h"
+#include "core/readings.h"
 #include "link/polling_session.h"
-#include "link/readings.h"
 #include "obd/answer.h"
 #include "obd/pids.h"
 #include "obd/readiness.h"

@@ -4,8 +4,8 @@
 #include <map>
 #include <memory>
 
-#include "link/clock.h"
-#include "link/readings.h"
+#include "core/clock.h"
+#include "core/readings.h"
 #include "link/serial_port.h"
 #include "standard/standard_poller.h"
 #include "ui/file_dialog.h"

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "link/clock.h"
+#include "core/clock.h"
 #include "link/serial_port.h"
 #include "ui/box_mirror.h"
 #include "ui/message.h"

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "link/text.h"
+#include "core/text.h"
 
 namespace tarvex {
 

@@ -5,7 +5,7 @@
 #include <QFile>
 #include <algorithm>
 
-#include "link/text.h"
+#include "core/text.h"
 #include "scan/value_boxes.h"
 
 namespace tarvex {

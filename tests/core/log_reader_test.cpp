@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <cmath>
 
-#include "link/number_text.h"
+#include "core/number_text.h"
 #include "scan/csv_log.h"
 #include "tests/support/layout_boxes.h"
 

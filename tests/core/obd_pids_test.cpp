@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "link/text.h"
+#include "core/text.h"
 #include "obd/pids.h"
 #include "obd/readiness.h"
 

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "link/text.h"
+#include "core/text.h"
 #include "tests/support/e2e_rig.h"
 #include "ui/layouts.h"
 

@@ -11,8 +11,8 @@
 #include <map>
 #include <optional>
 
+#include "core/text.h"
 #include "link/qt_serial_port.h"
-#include "link/text.h"
 #include "scan/scan_cycle.h"
 #include "sim/vehicle.h"
 #include "tests/support/e2e_rig.h"

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "link/clock.h"
+#include "core/clock.h"
 #include "link/serial_port.h"
 #include "tests/support/fake_serial_port.h"
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "link/clock.h"
+#include "core/clock.h"
 
 namespace tarvex::testing {
 

@@ -2,8 +2,8 @@
 
 #include <array>
 
+#include "core/text.h"
 #include "drag/drag_run.h"
-#include "link/text.h"
 #include "scan/value_boxes.h"
 #include "ui/layouts.h"
 

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "link/text.h"
+#include "core/text.h"
 #include "ui/layouts.h"
 
 namespace tarvex::testing {

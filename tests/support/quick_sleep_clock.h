@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/clock.h"
+#include "core/clock.h"
 
 namespace tarvex::testing {
 

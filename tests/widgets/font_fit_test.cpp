@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "link/text.h"
+#include "core/text.h"
 #include "ui/window_builder.h"
 
 namespace tarvex {

@@ -14,7 +14,7 @@
 
 #include "app/scan_messages.h"
 #include "app/selection.h"
-#include "link/text.h"
+#include "core/text.h"
 #include "scan/csv_log.h"
 #include "tests/support/drag_ports.h"
 #include "tests/support/fake_clock.h"

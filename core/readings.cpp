@@ -1,4 +1,4 @@
-#include "link/readings.h"
+#include "core/readings.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #include <QThread>
 #include <QTimer>
 
-#include "link/clock.h"
+#include "core/clock.h"
 
 namespace tarvex {
 

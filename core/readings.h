@@ -8,7 +8,7 @@
 #include <map>
 #include <vector>
 
-#include "link/clock.h"
+#include "core/clock.h"
 
 namespace tarvex {
 
