@@ -82,7 +82,7 @@ HeadlessLog::HeadlessLog(PortFactory& ports, Clock& clock, Options options, Outp
       progressTimer_(clock.createTimer()) {
   setUpBoxes(boxes_, options_.chosen);
   const ControlSpec* buffer = tarvexLayout().control("RxText");
-  scan_ = std::make_unique<ScanCycle>(*port_, *timer_, clock_, boxes_,
+  scan_ = std::make_unique<ScanCycle>(*port_, *timer_, clock_, ports.traits(), boxes_,
                                       buffer ? toQString(buffer->text) : QString());
   port_->setNotify([this](PortEvent event) { scan_->session().onPortEvent(event); });
   timer_->setCallback([this] { scan_->session().onReplyTimeout(); });
@@ -94,8 +94,8 @@ HeadlessLog::HeadlessLog(PortFactory& ports, Clock& clock, Options options, Outp
     QTimer::singleShot(0, this, [this] { afterEvent(); });
     return QDateTime::currentDateTime();
   });
-  scan_->setFailureHandler([this](const ScanFailure& failure) { fail(failure); });
-  scan_->setSilenceHandler([this](const QString& protocol) {
+  scan_->setFailureHandler([this](const Failure& failure) { fail(failure); });
+  scan_->setSilenceHandler([this](const Result<QString>& protocol) {
     output_.error(QStringLiteral("tarvex: ") + silenceNotice(port_->deviceName(), protocol));
   });
   scan_->link().hooks().onCommandSent = [this](const QString&) { ++requests_; };
@@ -111,8 +111,8 @@ HeadlessLog::~HeadlessLog() {
 }
 
 bool HeadlessLog::start() {
-  if (const std::optional<ScanFailure> failure = scan_->start(/*logToFile=*/true, options_.logPath)) {
-    fail(*failure);
+  if (const Status started = scan_->start(/*logToFile=*/true, options_.logPath); !started) {
+    fail(started.failure());
     return false;
   }
   lastShow_ = clock_.now();
@@ -131,10 +131,9 @@ void HeadlessLog::afterEvent() {
   if (!ended_ && options_.rounds && lines_ >= *options_.rounds) finish();
 }
 
-void HeadlessLog::fail(const ScanFailure& failure) {
-  if (failure.what == ScanFailure::What::kLogWrite && !stopping_)
-    --lines_;  // the line being written did not make it
-  const QString message = scanFailureText(failure);
+void HeadlessLog::fail(const Failure& failure) {
+  if (failure.is(Failure::Kind::kWrite) && !stopping_) --lines_;  // the line being written did not make it
+  const QString message = scanFailureText(failure, scan_->logWasOpen());
   if (options_.progress && output_.progress) output_.progress(QString());
   output_.error(QStringLiteral("tarvex: ") + message);
   end(1);

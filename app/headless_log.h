@@ -65,7 +65,7 @@ class HeadlessLog : public QObject {
   void finished(int status);
 
  private:
-  void fail(const ScanFailure& failure);
+  void fail(const Failure& failure);
   void end(int status);
   void afterEvent();
   void showProgress();

@@ -180,7 +180,8 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
 
   boxes_ = std::make_unique<WidgetBoxes>(controls_);
   gaugeForwarder_ = std::make_unique<GaugeForwarder>(windows_);
-  scan_ = std::make_unique<ScanCycle>(Comm1, Timer1, windows_.clock(), *boxes_, RxText->text());
+  scan_ =
+      std::make_unique<ScanCycle>(Comm1, Timer1, windows_.clock(), port_.traits(), *boxes_, RxText->text());
   port_.route([this](PortEvent event) { Comm1_OnComm(event); }, [this] { Timer1_Timer(); });
   scan_->setGaugeSink(gaugeForwarder_.get());
   scan_->setReadings(&windows_.readings());
@@ -198,11 +199,11 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
           [this](qsizetype line) { showReplayLine(line); });
   setMenuHandler(MenuEntry::kOpenReplay, [this] { chooseReplay(); });
   setMenuHandler(MenuEntry::kCharts, [this] { windows_.showCharts(); });
-  scan_->setFailureHandler([this](const ScanFailure& failure) {
+  scan_->setFailureHandler([this](const Failure& failure) {
     setScanning(false);
     report(failure);
   });
-  scan_->setSilenceHandler([this](const QString& protocol) {
+  scan_->setSilenceHandler([this](const Result<QString>& protocol) {
     port_.report(Urgency::kNotice, silenceNotice(Comm1.deviceName(), protocol));
   });
   // The hidden reply buffer box is set once an exchange, as the next command
@@ -399,15 +400,8 @@ void Tarvex::setScanning(bool scanning) {
 }
 
 void Tarvex::pb_StartScan_Click() {
-  std::optional<ScanFailure> other;
-  port_.withPort([this, &other]() -> std::optional<PortFailure> {
-    std::optional<ScanFailure> failure = scan_->start(cb_log->isChecked(), tb_logpath->text());
-    if (failure && failure->what == ScanFailure::What::kPortOpen)
-      return PortFailure{PortFailure::What::kOpen, failure->name, failure->reason};
-    other = failure;
-    return std::nullopt;
-  });
-  if (other) return report(*other);
+  port_.withPort([this] { return scan_->start(cb_log->isChecked(), tb_logpath->text()); },
+                 [this](const Failure& failure) { report(failure); });
   if (scan_->session().active()) setScanning(true);
 }
 
@@ -424,11 +418,11 @@ void Tarvex::Timer1_Timer() {
   scan_->session().onReplyTimeout();
 }
 
-void Tarvex::report(const ScanFailure& failure) {
-  QString message = scanFailureText(failure);
-  if (failure.what == ScanFailure::What::kPortLost)
+void Tarvex::report(const Failure& failure) {
+  QString message = scanFailureText(failure, scan_->logWasOpen());
+  if (failure.is(Failure::Kind::kLost))
     message += tr(" The scan has stopped; press Start Scan when the adapter is back.");
-  else if (failure.what == ScanFailure::What::kLogWrite)
+  else if (failure.is(Failure::Kind::kWrite))
     message += tr(" The scan has stopped.");
   port_.report(Urgency::kError, message);
 }

@@ -143,7 +143,7 @@ class Tarvex : public QWidget {
   void setReplaying(bool replaying);
   void showReplayLine(qsizetype line);
   void chooseReplay();
-  void report(const ScanFailure& failure);
+  void report(const Failure& failure);
 
   WindowRegistry& windows_;
   QMenuBar* menuBar_;

@@ -4,12 +4,17 @@
 
 #include "core/text.h"
 #include "obd/answer.h"
+#include "ui/failure_text.h"
 
 namespace tarvex {
 
-QString silenceNotice(const QString& device, const QString& protocolAnswer) {
-  const std::optional<obd::Protocol> protocol = obd::protocolFromDpn(protocolAnswer);
-  QString text = QCoreApplication::translate("Tarvex", "No answer from the adapter on %1").arg(device);
+QString silenceNotice(const QString& device, const Result<QString>& protocolAnswer) {
+  if (!protocolAnswer)
+    return failureText(protocolAnswer.failure()) +
+           QCoreApplication::translate("Tarvex", " The scan goes on.");
+  const std::optional<obd::Protocol> protocol = obd::protocolFromDpn(*protocolAnswer);
+  QString text =
+      QCoreApplication::translate("Tarvex", "No answer from the car through the adapter on %1").arg(device);
   if (protocol)
     text += QCoreApplication::translate("Tarvex", " (protocol: %1)").arg(toQString(protocol->name));
   text += QLatin1Char('.');
@@ -24,21 +29,17 @@ QString silenceNotice(const QString& device, const QString& protocolAnswer) {
                     "Tarvex", " Is it plugged into the car, and is the ignition on? The scan goes on.");
 }
 
-QString scanFailureText(const ScanFailure& failure) {
+QString scanFailureText(const Failure& failure, bool logWasOpen) {
   const auto tr = [](const char* text) { return QCoreApplication::translate("Tarvex", text); };
-  switch (failure.what) {
-    case ScanFailure::What::kPortOpen:
-      return PortFailure{PortFailure::What::kOpen, failure.name, failure.reason}.message();
-    case ScanFailure::What::kPortLost:
-      return tr("Lost the adapter on %1: %2.").arg(failure.name, failure.reason) +
-             (failure.logWasOpen ? tr(" The log holds every complete round.") : QString());
-    case ScanFailure::What::kLogCreate:
-      return tr("Cannot create the log file %1: %2").arg(failure.name, failure.reason);
-    case ScanFailure::What::kLogWrite:
+  switch (failure.kind) {
+    case Failure::Kind::kCreate:
+      return tr("Cannot create the log file %1: %2").arg(failure.subject, failure.reason);
+    case Failure::Kind::kWrite:
       return tr("Cannot write to the log file %1: %2. The file holds every complete line written before.")
-          .arg(failure.name, failure.reason);
+          .arg(failure.subject, failure.reason);
+    default:
+      return failureText(failure) + (logWasOpen ? tr(" The log holds every complete round.") : QString());
   }
-  return failure.reason;
 }
 
 }  // namespace tarvex

@@ -81,13 +81,13 @@ void LinkExchange(benchmark::State& state) {
   AdapterLink link(port, *timer, clock, QString());
   testing::route(port, *timer, link);
   int replies = 0;
-  link.hooks().onReply = [&](const QString&) { ++replies; };
+  link.hooks().onReply = [&](const AdapterLink::Reply&) { ++replies; };
   const QByteArray answer = "22000C01\r62 00 0C 1A F8 \r\r>";
   const ReplyShape shape{QStringLiteral("62 00 0C"), 8, 2};
   const QString request = QStringLiteral("22000C01");
   HeapGrowth heap(state);
   for (auto _ : state) {
-    link.SendCom(request, shape);
+    [[maybe_unused]] const Status sent = link.SendCom(request, shape);
     if (charByChar) {
       for (char c : answer) port.receive(QByteArray(1, c));
     } else {

@@ -27,7 +27,7 @@
 
 #include "app/main_window.h"
 #include "link/qt_serial_port.h"
-#include "tests/support/quick_sleep_clock.h"
+#include "tests/support/quick_clock.h"
 
 namespace tarvex {
 namespace {
@@ -372,7 +372,7 @@ RunResult runOnce(const RunPlan& plan) {
   recorder.residentWanted = plan.residentAt;
   recorder.turnaroundUs.assign(std::size_t(plan.maxExchanges ? plan.maxExchanges + 1 : 200'000), 0.0);
   TimedPortFactory ports(sim.device(), plan.baud > 0 ? plan.baud : 9600, recorder);
-  testing::QuickSleepClock clock;
+  testing::QuickClock clock;
   NoFileDialog dialog;
   {
     WindowRegistry windows(ports, clock, dialog,

@@ -7,9 +7,10 @@
 #include <optional>
 #include <vector>
 
+#include "car/car_link.h"
 #include "codes/confirm.h"
 #include "core/clock.h"
-#include "link/polling_session.h"
+#include "core/failure.h"
 #include "obd/answer.h"
 #include "obd/pids.h"
 #include "obd/readiness.h"
@@ -40,93 +41,79 @@ struct FreezeFrame {
   std::vector<obd::FrozenValue> values;
 };
 
-// What one read of the car found. Whatever was not answered stays empty.
+// What one read of the car found. A read that failed told nothing: its codes
+// are not "none", and it is listed in `failed` with why.
 struct CodesReport {
   std::optional<obd::Protocol> protocol;
   std::vector<ControllerReadiness> readiness;
   std::vector<CodeEntry> codes;  // by controller, then code
   std::optional<FreezeFrame> freezeFrame;
   std::optional<QString> vin;
-  bool answered = false;  // the car answered at least one request
-  bool cleared = false;   // the car acknowledged clearing (04) on the way
-  // Requests no controller answered, with the adapter's words: "07: NO DATA".
-  QStringList unanswered;
+  bool cleared = false;         // the car acknowledged clearing (04) on the way
+  QStringList read;             // the requests some controller answered
+  std::vector<Failure> failed;  // the requests that told nothing, and why
+
+  bool wasRead(const QString& request) const { return read.contains(request); }
+  const Failure* failure(const QString& request) const;
+  // A read failed that the report cannot do without: anything but a
+  // controller's "NO DATA" to what older cars lack (pending and permanent
+  // codes, the freeze frame).
+  bool incomplete() const;
+  // Controllers whose MIL count (0101) differs from the stored codes (03) they listed.
+  QStringList countMismatches() const;
 };
 
-// The standard trouble-code services over one polling session: it sets the
-// adapter up for the automatic protocol search with headers shown, asks one
-// request at a time, and hands over a report once all are answered (or timed
-// out). Clearing asks for confirmation first and then reads again.
+// The standard trouble-code services over the car link: it connects (set-up,
+// protocol search), asks one request at a time, and hands over a report once
+// all are answered or failed. Clearing asks for confirmation first and then
+// reads again. A failure that ends the read as a whole (the device, or no car
+// found) goes to the failure handler instead of a report.
 class CodesReader {
  public:
-  // The set-up: reset, echo on (an answer is known by the echo of its
-  // request), headers on (each controller is known by its address), then the
-  // automatic protocol search.
-  static QStringList setupCommands();
-  // How long a request may take: the first runs the protocol search, which
-  // an adapter may spend several seconds on.
-  static constexpr Millis kSearchWait{15000};
-  static constexpr Millis kAnswerWait{3000};
   static constexpr char kClearQuestion[] = "Clear all trouble codes and freeze frames?";
 
-  // The port and the (unarmed) reply timer belong to the caller, which routes
-  // the port's notifications to onPortEvent() and the timer to onReplyTimeout().
-  CodesReader(SerialPort& port, Timer& replyTimer, Clock& clock);
+  CodesReader(SerialPort& port, Timer& replyTimer, Clock& clock, AdapterTraits& traits);
   ~CodesReader();
 
-  // Readiness, stored, pending and permanent codes and the freeze frame.
-  std::optional<PortFailure> read();
+  // Readiness, stored, pending and permanent codes and the freeze frame. A
+  // port that will not open comes back at once.
+  Status read();
   // The VIN (and the protocol) only.
-  std::optional<PortFailure> readVin();
-  // Asks first; on a yes sends 04 and then reads everything again. A no sends
-  // nothing and returns false in `asked`.
-  std::optional<PortFailure> clear(Confirm& confirm, bool* agreed = nullptr);
+  Status readVin();
+  // Asks first; on a yes sends 04 and then reads everything again. False: the
+  // answer was no, and nothing was sent.
+  Result<bool> clear(Confirm& confirm);
   void stop();
-  bool busy() const { return !steps_.empty() || inFlight_; }
+  bool busy() const { return busy_; }
 
-  void onPortEvent(PortEvent event) { session_.onPortEvent(event); }
-  void onReplyTimeout() { session_.onReplyTimeout(); }
+  void onPortEvent(PortEvent event) { car_.session().onPortEvent(event); }
+  void onReplyTimeout() { car_.session().onReplyTimeout(); }
 
-  // A read came to its end.
   void setDone(std::function<void(const CodesReport&)> done) { done_ = std::move(done); }
-  // The port failed on its own (the link's fault hook); the read is over.
-  void setFailure(std::function<void(const PortFailure&)> failed) { failed_ = std::move(failed); }
+  void setFailureHandler(FailureHandler handler) { failed_ = std::move(handler); }
   // Each request as it goes out, for a status line.
   void setProgress(std::function<void(const QString&)> progress) { progress_ = std::move(progress); }
 
  private:
   struct Step {
     QString command;
-    std::function<void(const QString& text)> then;  // the answer's text, empty when none came
+    std::function<void(const CarAnswer&)> then;
   };
 
-  std::optional<PortFailure> begin(std::deque<Step> steps);
-  std::optional<PortFailure> next();
-  void answered(const QString& text);
+  Status begin(std::deque<Step> steps);
+  void next();
+  void fail(const Failure& failure);
   std::deque<Step> readSteps();
   void addFreezeFrameSteps(const QString& source, int base);
-  obd::Bus bus() const;
-  std::vector<obd::Message> messages(const QString& text) const;
-  void addCodes(const QString& text, int service);
-  void noteAnswer(const QString& command, const QString& text);
+  void addCodes(const CarAnswer& answer, int service);
 
-  PollingSession session_;
-  Timer& timer_;
-  bool setUp_ = false;
-  bool inFlight_ = false;
-  bool protocolAsked_ = false;
+  CarLink car_;
+  bool busy_ = false;
   std::deque<Step> steps_;
-  QString sent_;              // the request in flight
-  QString lastBuffer_;        // what arrived for it
-  QString pendingReadiness_;  // 0101 answered before the protocol was known
   CodesReport report_;
   std::function<void(const CodesReport&)> done_;
-  std::function<void(const PortFailure&)> failed_;
+  FailureHandler failed_;
   std::function<void(const QString&)> progress_;
 };
-
-// The report as plain text: the protocol, the lamp, every code with its status
-// and description, the freeze frame and the readiness of each monitor.
-QString reportText(const CodesReport& report);
 
 }  // namespace tarvex

@@ -11,7 +11,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "codes/report_text.h"
 #include "obd/answer.h"
+#include "ui/failure_text.h"
 
 namespace tarvex {
 namespace {
@@ -81,28 +83,27 @@ CodesWindow::CodesWindow(PortFactory& ports, Clock& clock, Reporter reporter, Po
   layout->addLayout(buttons);
   resize(720, 640);
 
-  reader_ = std::make_unique<CodesReader>(port_.port(), port_.timer(), clock);
+  reader_ = std::make_unique<CodesReader>(port_.port(), port_.timer(), clock, port_.traits());
   port_.route([this](PortEvent event) { reader_->onPortEvent(event); },
               [this] { reader_->onReplyTimeout(); });
   reader_->setDone([this](const CodesReport& report) { showReport(report); });
-  reader_->setFailure([this](const PortFailure& failure) {
+  reader_->setFailureHandler([this](const Failure& failure) {
     busy(false);
-    port_.report(Urgency::kError, failure.message());
+    port_.report(Urgency::kError, failureText(failure));
   });
   reader_->setProgress(
       [this](const QString& command) { status_->setText(tr("Asking %1 ...").arg(command)); });
   connect(read_, &QPushButton::clicked, this, [this] {
     busy(true);
-    port_.withPort([this] { return reader_->read(); },
-                   [this](const PortFailure& failure) {
-                     busy(false);
-                     port_.report(Urgency::kError, failure.message());
-                   });
+    port_.withPort([this] { return reader_->read(); });
+    busy(reader_->busy());
   });
   connect(clear_, &QPushButton::clicked, this, [this] {
-    bool agreed = false;
-    port_.withPort([this, &agreed] { return reader_->clear(*confirm_, &agreed); },
-                   [this](const PortFailure& failure) { port_.report(Urgency::kError, failure.message()); });
+    port_.withPort([this]() -> Status {
+      const Result<bool> agreed = reader_->clear(*confirm_);
+      if (!agreed) return agreed.failure();
+      return {};
+    });
     busy(reader_->busy());
   });
   // Read once the window is up, so a message has a window to stand on.
@@ -126,17 +127,7 @@ void CodesWindow::busy(bool on) {
 void CodesWindow::showReport(const CodesReport& report) {
   busy(false);
   protocol_->setText(tr("Protocol: %1").arg(report.protocol ? text(report.protocol->name) : tr("unknown")));
-  if (report.readiness.empty()) {
-    mil_->setText(report.answered ? tr("MIL: not reported") : tr("MIL: no answer from the car"));
-  } else {
-    bool on = false;
-    QStringList each;
-    for (const ControllerReadiness& r : report.readiness) {
-      on = on || r.readiness.milOn;
-      each << tr("%1: %2 stored").arg(obd::controllerName(r.source)).arg(r.readiness.storedCodes);
-    }
-    mil_->setText(tr("MIL: %1 (%2)").arg(on ? tr("on") : tr("off"), each.join(QStringLiteral("; "))));
-  }
+  mil_->setText(milText(report).trimmed());
   codes_->setRowCount(0);
   for (const CodeEntry& c : report.codes)
     addRow(codes_, {c.code, c.status(), obd::controllerName(c.source), c.description});
@@ -144,26 +135,14 @@ void CodesWindow::showReport(const CodesReport& report) {
   freeze_->setRowCount(0);
   if (report.freezeFrame) {
     addRow(freeze_, {tr("Stored by"), report.freezeFrame->code});
-    // The same words as the command line prints, a line each.
-    CodesReport only;
-    only.freezeFrame = report.freezeFrame;
-    const QStringList lines = reportText(only).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (const QString& line : lines) {
-      if (!line.startsWith(QStringLiteral("  "))) continue;
-      const qsizetype colon = line.indexOf(QStringLiteral(": "));
-      addRow(freeze_, {line.mid(2, colon - 2), line.mid(colon + 2)});
-    }
+    for (const auto& [name, value] : freezeFrameRows(*report.freezeFrame)) addRow(freeze_, {name, value});
   }
   freeze_->resizeColumnsToContents();
   QString monitors;
-  for (const ControllerReadiness& r : report.readiness) {
-    CodesReport only;
-    only.readiness = {r};
-    const QString all = reportText(only);
-    monitors += all.mid(all.indexOf(QStringLiteral("Readiness of")));
-  }
+  for (const ControllerReadiness& r : report.readiness) monitors += tarvex::readinessText(r);
   readiness_->setPlainText(monitors);
-  if (!report.answered) status_->setText(tr("No answer from the car: is the ignition on?"));
+  // "none" where the controllers said so; every read that failed, with why.
+  status_->setText((codesSummary(report) + failuresText(report)).trimmed());
 }
 
 void CodesWindow::closeEvent(QCloseEvent* event) {

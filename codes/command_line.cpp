@@ -6,6 +6,10 @@
 #include <QEventLoop>
 #include <cstdio>
 
+#include "codes/report_text.h"
+#include "core/text.h"
+#include "ui/failure_text.h"
+
 namespace tarvex {
 
 bool TerminalConfirm::ask(const QString& question) {
@@ -19,19 +23,19 @@ bool TerminalConfirm::ask(const QString& question) {
   return answer == QLatin1String("y") || answer == QLatin1String("yes");
 }
 
-CommandRun::CommandRun(CodesCommand command, SerialPort& port, Clock& clock, Confirm& confirm,
-                       QTextStream& out, QTextStream& err)
+CommandRun::CommandRun(CodesCommand command, SerialPort& port, Clock& clock, AdapterTraits& traits,
+                       Confirm& confirm, QTextStream& out, QTextStream& err)
     : command_(command),
       port_(port),
       confirm_(confirm),
       out_(out),
       err_(err),
       timer_(clock.createTimer()),
-      reader_(port, *timer_, clock) {
+      reader_(port, *timer_, clock, traits) {
   port_.setNotify([this](PortEvent event) { reader_.onPortEvent(event); });
   timer_->setCallback([this] { reader_.onReplyTimeout(); });
   reader_.setDone([this](const CodesReport& report) { done(report); });
-  reader_.setFailure([this](const PortFailure& failure) { failed(failure); });
+  reader_.setFailureHandler([this](const Failure& failure) { failed(failure); });
 }
 
 CommandRun::~CommandRun() {
@@ -41,70 +45,66 @@ CommandRun::~CommandRun() {
 }
 
 void CommandRun::start() {
-  std::optional<PortFailure> failure;
+  Status started;
   switch (command_) {
     case CodesCommand::kCodes:
-      failure = reader_.read();
+      started = reader_.read();
       break;
     case CodesCommand::kVin:
-      failure = reader_.readVin();
+      started = reader_.readVin();
       break;
     case CodesCommand::kClearCodes: {
-      bool agreed = false;
-      failure = reader_.clear(confirm_, &agreed);
-      if (!failure && !agreed) {
-        const auto* terminal = dynamic_cast<const TerminalConfirm*>(&confirm_);
+      const Result<bool> agreed = reader_.clear(confirm_);
+      if (agreed && !*agreed) {
+        const QString why = confirm_.refusal();
         err_ << "tarvex: trouble codes not cleared"
-             << (terminal && !terminal->refusal().isEmpty() ? QStringLiteral(": ") + terminal->refusal()
-                                                            : QString())
-             << "\n"
+             << (why.isEmpty() ? QString() : QStringLiteral(": ") + why) << "\n"
              << Qt::flush;
         return finish(1);
       }
+      if (!agreed) started = agreed.failure();
       break;
     }
   }
-  if (failure) failed(*failure);
+  if (!started) failed(started.failure());
 }
 
-void CommandRun::failed(const PortFailure& failure) {
-  err_ << "tarvex: " << failure.message() << "\n" << Qt::flush;
+void CommandRun::failed(const Failure& failure) {
+  err_ << "tarvex: " << failureText(failure) << "\n" << Qt::flush;
   finish(1);
 }
 
 void CommandRun::done(const CodesReport& report) {
-  if (command_ == CodesCommand::kVin && !report.vin) {
-    err_ << "tarvex: the car gave no VIN (" << report.unanswered.join(QStringLiteral("; ")) << ")\n"
-         << Qt::flush;
-    return finish(1);
-  }
-  if (!report.answered) {
-    err_ << "tarvex: no answer from the car on " << port_.deviceName()
-         << " (is the ignition on, and the adapter in the car's socket?)\n"
-         << Qt::flush;
-    return finish(1);
-  }
-  switch (command_) {
-    case CodesCommand::kVin:
-      out_ << "Protocol: "
-           << (report.protocol ? QString::fromUtf8(report.protocol->name.data(),
-                                                   static_cast<qsizetype>(report.protocol->name.size()))
-                               : QStringLiteral("unknown"))
-           << "\nVIN: " << *report.vin << "\n"
+  if (command_ == CodesCommand::kVin) {
+    if (!report.vin) {
+      const Failure* f = report.failure(QStringLiteral("0902"));
+      err_ << "tarvex: " << (f ? failureText(*f) : QStringLiteral("The car answered 0902 without a VIN."))
+           << "\n"
            << Qt::flush;
-      return finish(0);
-    case CodesCommand::kClearCodes:
-      if (!report.cleared) {
-        err_ << "tarvex: the car did not acknowledge clearing the trouble codes\n" << Qt::flush;
-        out_ << reportText(report) << Qt::flush;
-        return finish(1);
-      }
-      out_ << "Trouble codes and freeze frames cleared.\n";
-      [[fallthrough]];
-    case CodesCommand::kCodes:
-      out_ << reportText(report) << Qt::flush;
-      return finish(0);
+      return finish(1);
+    }
+    out_ << "Protocol: " << (report.protocol ? toQString(report.protocol->name) : QStringLiteral("unknown"))
+         << "\nVIN: " << *report.vin << "\n"
+         << Qt::flush;
+    return finish(0);
   }
+  if (command_ == CodesCommand::kClearCodes) {
+    if (!report.cleared) {
+      const Failure* f = report.failure(QStringLiteral("04"));
+      err_ << "tarvex: the car did not acknowledge clearing the trouble codes"
+           << (f ? QStringLiteral(": ") + failureText(*f) : QString()) << "\n"
+           << Qt::flush;
+      out_ << reportText(report) << Qt::flush;
+      return finish(1);
+    }
+    out_ << "Trouble codes and freeze frames cleared.\n";
+  }
+  out_ << reportText(report) << Qt::flush;
+  if (report.incomplete()) {
+    err_ << "tarvex: not everything could be read (see \"Not read\")\n" << Qt::flush;
+    return finish(1);
+  }
+  finish(0);
 }
 
 void CommandRun::finish(int status) {
@@ -144,7 +144,8 @@ int runCodesCommand(CodesCommand command, PortFactory& ports, Clock& clock, bool
   TerminalConfirm terminal(in, err, ::isatty(STDIN_FILENO) == 1);
   AlwaysYes always;
   std::unique_ptr<SerialPort> port = ports.createPort(PortUse{QStringLiteral("the command line"), true});
-  CommandRun run(command, *port, clock, yes ? static_cast<Confirm&>(always) : terminal, out, err);
+  CommandRun run(command, *port, clock, ports.traits(), yes ? static_cast<Confirm&>(always) : terminal, out,
+                 err);
   QEventLoop loop;
   run.setFinished([&loop](int) { loop.quit(); });
   run.start();

@@ -25,8 +25,7 @@ class TerminalConfirm final : public Confirm {
   TerminalConfirm(QTextStream& in, QTextStream& out, bool terminal)
       : in_(in), out_(out), terminal_(terminal) {}
   bool ask(const QString& question) override;
-  // Why the last question was refused without asking; empty when it was asked.
-  const QString& refusal() const { return refusal_; }
+  QString refusal() const override { return refusal_; }
 
  private:
   QTextStream& in_;
@@ -46,8 +45,8 @@ class AlwaysYes final : public Confirm {
 // was asked).
 class CommandRun {
  public:
-  CommandRun(CodesCommand command, SerialPort& port, Clock& clock, Confirm& confirm, QTextStream& out,
-             QTextStream& err);
+  CommandRun(CodesCommand command, SerialPort& port, Clock& clock, AdapterTraits& traits, Confirm& confirm,
+             QTextStream& out, QTextStream& err);
   ~CommandRun();
   void start();
   std::optional<int> status() const { return status_; }
@@ -55,7 +54,7 @@ class CommandRun {
 
  private:
   void finish(int status);
-  void failed(const PortFailure& failure);
+  void failed(const Failure& failure);
   void done(const CodesReport& report);
 
   CodesCommand command_;

@@ -12,6 +12,9 @@ class Confirm {
   virtual ~Confirm() = default;
   // True only for a clear yes.
   virtual bool ask(const QString& question) = 0;
+  // Why the last question was answered no without asking anyone (no terminal
+  // to ask on); empty when it was asked.
+  virtual QString refusal() const { return {}; }
 };
 
 }  // namespace tarvex

@@ -34,15 +34,13 @@ class Timer {
 };
 
 // Time as the program sees it: a monotonic clock, the 32-bit millisecond tick
-// counter derived from it, the blocking sleep of the adapter resets, and the
-// timers that run on the event loop. Tests substitute a fake clock so that no
-// test waits real seconds.
+// counter derived from it, and the timers that run on the event loop. Nothing
+// of the program sleeps. Tests substitute a fake clock so that no test waits
+// real seconds.
 class Clock {
  public:
   virtual ~Clock() = default;
   virtual Micros now() const = 0;
-  // Blocks the calling thread; no event (and no timer) is handled meanwhile.
-  virtual void sleep(Millis duration) = 0;
   virtual std::unique_ptr<Timer> createTimer() = 0;
 
   // Milliseconds since an arbitrary origin, wrapping at 2^32 like the
@@ -52,11 +50,10 @@ class Clock {
   }
 };
 
-// The real clock: steady time since boot, QThread sleeps and QTimer timers.
+// The real clock: steady time since boot and QTimer timers.
 class SystemClock final : public Clock {
  public:
   Micros now() const override;
-  void sleep(Millis duration) override;
   std::unique_ptr<Timer> createTimer() override;
 };
 

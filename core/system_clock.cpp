@@ -30,10 +30,6 @@ Micros SystemClock::now() const {
   return std::chrono::duration_cast<Micros>(std::chrono::steady_clock::now().time_since_epoch());
 }
 
-void SystemClock::sleep(Millis duration) {
-  QThread::msleep(static_cast<unsigned long>(duration.count()));
-}
-
 std::unique_ptr<Timer> SystemClock::createTimer() {
   return std::make_unique<QtTimer>();
 }

@@ -11,44 +11,43 @@ ReplyShape speedReply() {
 }
 }  // namespace
 
-DragPoller::DragPoller(SerialPort& port, Timer& replyTimer, Clock& clock, DragBoxes& boxes, QLocale locale,
-                       QString initialBuffer)
+DragPoller::DragPoller(SerialPort& port, Timer& replyTimer, Clock& clock, AdapterTraits& traits,
+                       DragBoxes& boxes, QLocale locale, QString initialBuffer)
     : clock_(clock),
-      session_(port, replyTimer, clock, std::move(initialBuffer)),
+      session_(port, replyTimer, clock, traits, std::move(initialBuffer)),
       run_(boxes, clock, std::move(locale)) {
-  AdapterLink::Hooks& hooks = session_.hooks();
-  hooks.onReply = [this](const QString& out) { onReply(out); };
-  hooks.onTimeout = [this] { AskSpeed(); };
-  hooks.onSetUpAgain = [this] { AskSpeed(); };
-  hooks.onFault = [this](const PortFailure& failure) { fail(failure); };
+  session_.setFailureHandler([this](const Failure& failure) { fail(failure); });
 }
 
 DragPoller::~DragPoller() {
-  session_.hooks() = {};
+  session_.setFailureHandler({});
 }
 
-std::optional<PortFailure> DragPoller::start() {
-  return session_.start(setupCommands(Setup::kStandard), speedReply());
+Status DragPoller::start() {
+  return session_.startPaced(setupCommands(Setup::kStandard), speedReply(),
+                             [this](const Result<Reply>& reply) { answered(reply); });
 }
 
 void DragPoller::stop() {
   session_.stop();
 }
 
-void DragPoller::fail(const PortFailure& failure) {
+void DragPoller::fail(const Failure& failure) {
   stop();
   if (onFailure_) onFailure_(failure);
 }
 
 void DragPoller::AskSpeed() {
-  if (std::optional<PortFailure> failure = session_.SendCom(QString::fromLatin1(kSpeedRequest), speedReply()))
-    return fail(*failure);
-  if (onTicks_) onTicks_(static_cast<std::int32_t>(clock_.tickCount()));
+  session_.send(Request{QString::fromLatin1(kSpeedRequest), 0, kReplyTimeout, 0, speedReply(), false},
+                [this](const Result<Reply>& reply) { answered(reply); });
+  if (session_.active() && onTicks_) onTicks_(static_cast<std::int32_t>(clock_.tickCount()));
 }
 
-void DragPoller::onReply(const QString& out) {
+// A request that got no complete reply in time is written again.
+void DragPoller::answered(const Result<Reply>& reply) {
+  if (!reply && portFailed(reply.failure())) return fail(reply.failure());
   // A reply with noise where the speed should be is no sample; ask again.
-  if (isWellFormedData(out)) run_.Display(out);
+  if (reply && isWellFormedData(reply->out)) run_.Display(reply->out);
   AskSpeed();
 }
 

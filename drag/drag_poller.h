@@ -21,13 +21,13 @@ class DragPoller {
 
   // The port and the reply timer belong to the window, which routes their
   // events to session(). initialBuffer: what the reply buffer holds at first.
-  DragPoller(SerialPort& port, Timer& replyTimer, Clock& clock, DragBoxes& boxes, QLocale locale = QLocale(),
-             QString initialBuffer = QString());
+  DragPoller(SerialPort& port, Timer& replyTimer, Clock& clock, AdapterTraits& traits, DragBoxes& boxes,
+             QLocale locale = QLocale(), QString initialBuffer = QString());
   ~DragPoller();
 
   // Opens the port if it is closed and sets the adapter up; the set-up goes
   // out from the event loop, a line a second.
-  std::optional<PortFailure> start();
+  Status start();
   // Closes the port and switches the reply timer off; every box keeps its text.
   void stop();
   // Writes the next speed request and tells the tick count it went out at.
@@ -36,21 +36,21 @@ class DragPoller {
   // The tick count of each speed request, as a signed 32-bit number.
   void setTicksHandler(std::function<void(std::int32_t)> handler) { onTicks_ = std::move(handler); }
   // The port failed or went away while polling; polling has stopped.
-  void setFailureHandler(std::function<void(const PortFailure&)> handler) { onFailure_ = std::move(handler); }
+  void setFailureHandler(FailureHandler handler) { onFailure_ = std::move(handler); }
 
   PollingSession& session() { return session_; }
   AdapterLink& link() { return session_.link(); }
   DragRun& run() { return run_; }
 
  private:
-  void onReply(const QString& out);
-  void fail(const PortFailure& failure);
+  void answered(const Result<Reply>& reply);
+  void fail(const Failure& failure);
 
   Clock& clock_;
   PollingSession session_;
   DragRun run_;
   std::function<void(std::int32_t)> onTicks_;
-  std::function<void(const PortFailure&)> onFailure_;
+  FailureHandler onFailure_;
 };
 
 }  // namespace tarvex

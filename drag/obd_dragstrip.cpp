@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "ui/failure_text.h"
 #include "ui/layouts.h"
 
 namespace tarvex {
@@ -30,13 +31,14 @@ OBDDragstrip::OBDDragstrip(PortFactory& ports, Clock& clock, Reporter reporter, 
   for (int i = 0; i < kDragBoxCount; ++i) {
     boxes_.edits[std::size_t(i)] = controls_.get<QLineEdit>(dragBoxName(DragBox(i)));
   }
-  poller_ = std::make_unique<DragPoller>(Comm1, Timer1, clock, boxes_, QLocale(), RxText->text());
+  poller_ =
+      std::make_unique<DragPoller>(Comm1, Timer1, clock, port_.traits(), boxes_, QLocale(), RxText->text());
   port_.route([this](PortEvent event) { Comm1_OnComm(event); }, [this] { Timer1_Timer(); });
   BoxMirror& rxMirror = port_.mirror(*RxText);
   BoxMirror& ticksMirror = port_.mirror(*Ticks);
   poller_->link().hooks().onBufferChanged = [&rxMirror](const QString& text) { rxMirror.show(text); };
   poller_->setFailureHandler(
-      [this](const PortFailure& failure) { port_.report(Urgency::kError, failure.message()); });
+      [this](const Failure& failure) { port_.report(Urgency::kError, failureText(failure)); });
   poller_->setTicksHandler([&ticksMirror](std::int32_t ticks) { ticksMirror.show(QString::number(ticks)); });
   connect(RxText, &QLineEdit::textEdited, this, &OBDDragstrip::RxText_Change);
   connect(controls_.get<QPushButton>(QStringLiteral("pb_Start")), &QPushButton::clicked, this,

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "ui/failure_text.h"
 #include "ui/layouts.h"
 
 namespace tarvex {
@@ -18,10 +19,10 @@ DTCReader::DTCReader(PortFactory& ports, Clock& clock, Reporter reporter, PortCh
       MSComm1(port_.port()),
       DTCOutput(controls_.get<QLineEdit>(QStringLiteral("DTCOutput"))) {
   setAttribute(Qt::WA_DeleteOnClose);
-  session_ = std::make_unique<DTCSession>(MSComm1, port_.timer(), clock, DTCOutput->text());
+  session_ = std::make_unique<DTCSession>(MSComm1, port_.timer(), clock, port_.traits(), DTCOutput->text());
   port_.route([this](PortEvent event) { MSComm1_OnComm(event); });
   session_->setFailureHandler(
-      [this](const PortFailure& failure) { port_.report(Urgency::kError, failure.message()); });
+      [this](const Failure& failure) { port_.report(Urgency::kError, failureText(failure)); });
   // The box holds the whole session's text, more than a line edit's default.
   DTCOutput->setMaxLength(int(DTCSession::kMaxOutput) + 1);
   DTCOutput->setText(session_->output());
@@ -45,11 +46,11 @@ void DTCReader::MSComm1_OnComm(PortEvent event) {
 }
 
 void DTCReader::Form_Load() {
-  const std::optional<PortFailure> failure = session_->open();
+  const Status opened = session_->open();
   // Reported once the window is up, so the message has a window to stand on.
-  if (failure)
+  if (!opened)
     QTimer::singleShot(0, this,
-                       [this, failure] { port_.settle(failure, [this] { return session_->open(); }); });
+                       [this, opened] { port_.settle(opened, [this] { return session_->open(); }); });
 }
 
 void DTCReader::pb_ReadDTC_Click() {

@@ -21,30 +21,28 @@ QString outputText(const QByteArray& bytes, qsizetype keep) {
   return text;
 }
 
-DTCSession::DTCSession(SerialPort& port, Timer& replyTimer, Clock& clock, QString initialOutput)
-    : session_(port, replyTimer, clock),
+DTCSession::DTCSession(SerialPort& port, Timer& replyTimer, Clock& clock, AdapterTraits& traits,
+                       QString initialOutput)
+    : session_(port, replyTimer, clock, traits),
       clock_(clock),
       output_(std::move(initialOutput)),
       showTimer_(clock.createTimer()) {
   showTimer_->setSingleShot(true);
   showTimer_->setCallback([this] { showPending(); });
-  session_.hooks().onFault = [this](const PortFailure& failure) {
-    if (onFailure_) onFailure_(failure);
-  };
 }
 
 DTCSession::~DTCSession() {
-  session_.hooks() = {};
+  session_.setFailureHandler({});
 }
 
-std::optional<PortFailure> DTCSession::open() {
+Status DTCSession::open() {
   return session_.write(QString::fromLatin1(kResetCommand));  // writing opens the port
 }
 
-std::optional<PortFailure> DTCSession::sendRead() {
+Status DTCSession::sendRead() {
   return session_.write(QStringLiteral("03"));
 }
-std::optional<PortFailure> DTCSession::sendReset() {
+Status DTCSession::sendReset() {
   return session_.write(QStringLiteral("04"));
 }
 

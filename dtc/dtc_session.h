@@ -30,22 +30,22 @@ class DTCSession {
   // The port and the (unarmed) reply timer belong to the window, which routes
   // the port's notifications to onPortEvent(). initialOutput: what the output
   // shows before any answer.
-  DTCSession(SerialPort& port, Timer& replyTimer, Clock& clock, QString initialOutput);
+  DTCSession(SerialPort& port, Timer& replyTimer, Clock& clock, AdapterTraits& traits, QString initialOutput);
   ~DTCSession();
 
   // Opens the port and resets the adapter. A failure comes back; the port is
   // closed then.
-  std::optional<PortFailure> open();
+  Status open();
   // Read DTC ("03") and Reset DTC ("04"). A port that is not open is opened
   // first (another program may have let go of it, or the adapter is back).
-  std::optional<PortFailure> sendRead();
-  std::optional<PortFailure> sendReset();
+  Status sendRead();
+  Status sendReset();
   void close();
 
   // A receive notification appends what is waiting; a port error closes the
   // port and is told to the failure handler.
   void onPortEvent(PortEvent event);
-  void setFailureHandler(std::function<void(const PortFailure&)> handler) { onFailure_ = std::move(handler); }
+  void setFailureHandler(FailureHandler handler) { session_.setFailureHandler(std::move(handler)); }
 
   // The newest kMaxOutput characters. Costs a copy of them once the session
   // has trimmed anything: ask when showing, not for every arrival.
@@ -72,7 +72,6 @@ class DTCSession {
   bool showPending_ = false;
   qsizetype unshown_ = 0;  // characters at the end of output_ the window was not told of
   std::function<void()> outputChanged_;
-  std::function<void(const PortFailure&)> onFailure_;
 };
 
 // The adapter's bytes as the output shows them: Latin-1, with NULs left out

@@ -24,7 +24,7 @@ AdapterLink::AdapterLink(SerialPort& port, Timer& replyTimer, Clock& clock, QStr
   pause_->setSingleShot(true);
   // A line the pause sends is the link's own doing, and so is its failure.
   pause_->setCallback([this] {
-    if (std::optional<PortFailure> failure = nextSetupLine()) fault(*failure);
+    if (Status sent = nextSetupLine(); !sent) fault(sent.failure());
   });
 }
 
@@ -32,12 +32,12 @@ AdapterLink::~AdapterLink() {
   pause_->setCallback({});
 }
 
-std::optional<PortFailure> AdapterLink::writeLine(const QString& command) {
-  if (!port_.write(command.toLatin1() + kLineEnd)) return PortFailure::lost(port_);
-  return std::nullopt;
+Status AdapterLink::writeLine(const QString& command) {
+  if (!port_.write(command.toLatin1() + kLineEnd)) return lostFailure(port_);
+  return {};
 }
 
-std::optional<PortFailure> AdapterLink::send(const QString& command) {
+Status AdapterLink::send(const QString& command) {
   // Armed before the write: a reply the write brings at once finds the link
   // waiting for it.
   timer_.start();
@@ -45,42 +45,42 @@ std::optional<PortFailure> AdapterLink::send(const QString& command) {
   return writeLine(command);
 }
 
-std::optional<PortFailure> AdapterLink::SendCom(const QString& command, ReplyShape expected) {
-  return await(command, std::move(expected), false);
+Status AdapterLink::SendCom(const QString& command, ReplyShape expected, bool reset) {
+  return await(command, std::move(expected), reset);
 }
 
-std::optional<PortFailure> AdapterLink::await(const QString& command, ReplyShape expected, bool ownReset) {
+Status AdapterLink::await(const QString& command, ReplyShape expected, bool ownReset) {
   pause_->stop();
   state_ = Awaiting{ReplyCheck(std::move(expected)), ownReset};
-  std::optional<PortFailure> failure = send(command);
-  if (failure) stop();
-  return failure;
+  Status sent = send(command);
+  if (!sent) stop();
+  return sent;
 }
 
-std::optional<PortFailure> AdapterLink::setUp(const QStringList& commands, ReplyShape last) {
+Status AdapterLink::setUp(const QStringList& commands, ReplyShape last) {
   stop();
   setup_ = commands;
-  if (commands.isEmpty()) return std::nullopt;
+  if (commands.isEmpty()) return {};
   state_ = SettingUp{commands, std::move(last)};
   return nextSetupLine();
 }
 
-std::optional<PortFailure> AdapterLink::nextSetupLine() {
+Status AdapterLink::nextSetupLine() {
   auto* setting = std::get_if<SettingUp>(&state_);
-  if (!setting) return std::nullopt;  // stopped since
+  if (!setting) return {};  // stopped since
   const QString line = setting->left.takeFirst();
   // A banner that comes as late as the last line still answers our own reset.
   if (setting->left.isEmpty()) return await(line, setting->last, true);
-  std::optional<PortFailure> failure = writeLine(line);
-  if (failure) {
+  Status sent = writeLine(line);
+  if (!sent) {
     stop();
   } else {
     pause_->start();
   }
-  return failure;
+  return sent;
 }
 
-void AdapterLink::fault(const PortFailure& failure) {
+void AdapterLink::fault(const Failure& failure) {
   stop();
   if (hooks_.onFault) hooks_.onFault(failure);
 }
@@ -113,7 +113,7 @@ void AdapterLink::onPortEvent(PortEvent event) {
       return;
     }
     case PortEvent::kError:
-      fault(PortFailure::lost(port_));
+      fault(lostFailure(port_));
       return;
   }
 }
@@ -148,11 +148,11 @@ void AdapterLink::bufferChanged(qsizetype from) {
   const std::optional<QString> out = c->check(buffer_);
   if (!out) return;
   // Everything up to and after the reply goes; the emptied buffer holds nothing to check.
-  buffer_.clear();
+  Reply reply{*out, std::exchange(buffer_, QString())};
   if (hooks_.onBufferChanged) hooks_.onBufferChanged(buffer_);
   if (std::holds_alternative<SettingUpAgain>(state_)) return nextSetupAgainLine();
   stop();
-  if (hooks_.onReply) hooks_.onReply(*out);
+  if (hooks_.onReply) hooks_.onReply(reply);
 }
 
 void AdapterLink::setUpAgain() {
@@ -171,7 +171,7 @@ void AdapterLink::nextSetupAgainLine() {
   }
   const QString line = again.left.takeFirst();
   again.check = ReplyCheck(promptOnly());
-  if (std::optional<PortFailure> failure = send(line)) fault(*failure);
+  if (Status sent = send(line); !sent) fault(sent.failure());
 }
 
 void AdapterLink::onReplyTimeout() {

@@ -4,10 +4,10 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <variant>
 
 #include "core/clock.h"
+#include "core/failure.h"
 #include "link/reply_check.h"
 #include "link/serial_port.h"
 
@@ -64,11 +64,17 @@ class AdapterLink {
   };
   using State = std::variant<Idle, SettingUp, Awaiting, SettingUpAgain>;
 
+  // A complete reply: its data text as the check cut it, and the whole
+  // buffer it was found in (echo, every line, the prompt).
+  struct Reply {
+    QString out;
+    QString text;
+  };
   struct Hooks {
-    std::function<void(const QString& out)> onReply;  // a complete reply's data text
-    std::function<void()> onTimeout;                  // no complete reply in time
-    std::function<void(const PortFailure&)> onFault;  // the link stopped: the device failed
-    std::function<void()> onSetUpAgain;               // the adapter is set up again after resetting itself
+    std::function<void(const Reply&)> onReply;
+    std::function<void()> onTimeout;     // no complete reply in time
+    FailureHandler onFault;              // the link stopped: the device failed
+    std::function<void()> onSetUpAgain;  // the adapter is set up again after resetting itself
     std::function<void(const QString& buffer)> onBufferChanged;
     std::function<void(const QString& command)> onCommandSent;
   };
@@ -88,16 +94,22 @@ class AdapterLink {
 
   // Writes a command with its line end and switches the reply timer on,
   // awaiting `expected` (armed before the write: a write may bring the reply
-  // at once).
-  std::optional<PortFailure> SendCom(const QString& command, ReplyShape expected);
+  // at once). `reset`: the command resets the adapter, so its banner is the
+  // answer and no sign that the adapter reset itself.
+  Status SendCom(const QString& command, ReplyShape expected, bool reset = false);
   // Writes a command with its line end, leaving the reply timer alone.
-  std::optional<PortFailure> writeLine(const QString& command);
+  Status writeLine(const QString& command);
   // Resets and sets the adapter up: the first line goes out now, each next one
   // kSetupWait after the one before, from the event loop; the last goes out as
   // SendCom awaiting `last`. Should the adapter later reset itself (its banner
   // arrives unasked), everything after the reset line goes out again before
   // the owner is told to go on.
-  std::optional<PortFailure> setUp(const QStringList& commands, ReplyShape last);
+  Status setUp(const QStringList& commands, ReplyShape last);
+  // The set-up lines that go out again should the adapter reset itself, for a
+  // set-up its owner sends line by line.
+  void rememberSetUp(const QStringList& commands) { setup_ = commands; }
+  // How long the reply timer gives the next command.
+  void setPatience(Millis patience) { timer_.setInterval(patience); }
   // Nothing is outstanding any more; both timers are off.
   void stop();
 
@@ -111,17 +123,18 @@ class AdapterLink {
   const State& state() const { return state_; }
   bool idle() const { return std::holds_alternative<Idle>(state_); }
   const QString& buffer() const { return buffer_; }
+  QString deviceName() const { return port_.deviceName(); }
   Hooks& hooks() { return hooks_; }
 
  private:
   void bufferChanged(qsizetype newFrom);
   bool unaskedBanner(qsizetype from);
   void setUpAgain();
-  std::optional<PortFailure> nextSetupLine();
-  std::optional<PortFailure> await(const QString& command, ReplyShape expected, bool ownReset);
+  Status nextSetupLine();
+  Status await(const QString& command, ReplyShape expected, bool ownReset);
   void nextSetupAgainLine();
-  std::optional<PortFailure> send(const QString& command);
-  void fault(const PortFailure& failure);
+  Status send(const QString& command);
+  void fault(const Failure& failure);
   ReplyCheck* check();
 
   SerialPort& port_;

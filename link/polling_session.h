@@ -4,38 +4,66 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
-#include <optional>
 
 #include "core/clock.h"
+#include "core/failure.h"
 #include "link/adapter_link.h"
+#include "link/request_queue.h"
 #include "link/serial_port.h"
 
 namespace tarvex {
 
-// One window's conversation with the adapter: its port, its reply timer and
-// the link over them. The scan, the drag strip and the trouble-code window
-// each hold one; their windows route the port's notifications and the timer's
-// expiry here.
+// One line of a set-up that waits for each prompt. An optional line may be
+// refused ("?") by an adapter that does not know it: it is noted among the
+// adapter's refusals and the set-up goes on without it.
+struct SetupLine {
+  QString command;
+  bool optional = false;
+};
+
+// How long a reset may take until its banner and prompt: a genuine chip needs
+// about a second, some clones more.
+inline constexpr Millis kResetPatience{3000};
+inline constexpr Millis kSettingPatience{1000};
+
+// One window's conversation with the adapter: its port, its reply timer, the
+// link over them and the request queue every request goes through. Each
+// window that polls holds one; the window routes the port's notifications and
+// the timer's expiry here.
 //
 // Anything that needs the port opens it first. A port that needs a while
 // before it is ready (its line speed is still being looked for) gets it: what
-// was asked goes out once the port is ready, and a failure then is told
-// through the link's onFault hook, as is every failure the session notices on
-// its own. A failure of what the owner asks for now comes back from the call.
+// was asked goes out once the port is ready. A failure of what is asked for
+// now comes back from the call; one noticed later (the device went away, a
+// write of the set-up's own timer failed) goes to the failure handler, and the
+// session has stopped then.
 class PollingSession {
  public:
-  PollingSession(SerialPort& port, Timer& replyTimer, Clock& clock, QString initialBuffer = QString());
+  PollingSession(SerialPort& port, Timer& replyTimer, Clock& clock, AdapterTraits& traits,
+                 QString initialBuffer = QString());
   ~PollingSession();
 
-  // Opens the port and sets the adapter up (see AdapterLink::setUp).
-  std::optional<PortFailure> start(const QStringList& setup, ReplyShape last);
+  // The set-up of the windows whose bytes and pauses are fixed: a line a
+  // second (see AdapterLink::setUp); `done` has the last line's reply, or its
+  // time-out as kSilent.
+  Status startPaced(const QStringList& setup, ReplyShape last, ReplyHandler done);
+  // Each line waits for its prompt. When the reset line hears nothing (or
+  // nothing readable) and the port's speed is only a guess, the speed is
+  // looked for once and the set-up begins again. `done`: set up, or the line
+  // that failed and why.
+  Status start(const QList<SetupLine>& setup, std::function<void(const Status&)> done);
   // Opens the port and writes a line with no reply awaited.
-  std::optional<PortFailure> write(const QString& line);
-  // The next command of a running poll (see AdapterLink::SendCom).
-  std::optional<PortFailure> SendCom(const QString& command, ReplyShape expected);
-  // Closes the port; the link and both its timers stop, and nothing waits for
-  // the port any more. Nothing is sent after it.
+  Status write(const QString& line);
+  // A request through the queue; a port that is not open yet is opened.
+  void send(Request request, ReplyHandler done);
+  // Closes the port; the link, its timers and the queue stop, and nothing
+  // waits for the port any more. No handler is called after it.
   void stop();
+
+  void setFailureHandler(FailureHandler handler) { onFailure_ = std::move(handler); }
+  // The adapter reset itself and has been set up again; the request that was
+  // out goes out again by itself. Told so the owner can say so.
+  void setSetUpAgainHandler(std::function<void()> handler) { onSetUpAgain_ = std::move(handler); }
 
   void onPortEvent(PortEvent event);
   void onReplyTimeout() { link_.onReplyTimeout(); }
@@ -45,17 +73,33 @@ class PollingSession {
   // The port is open but still getting ready (its speed is being looked for).
   bool gettingReady() const { return port_.isOpen() && port_.gettingReady(); }
   AdapterLink& link() { return link_; }
-  AdapterLink::Hooks& hooks() { return link_.hooks(); }
+  RequestQueue& queue() { return queue_; }
+  AdapterTraits& traits() { return queue_.traits(); }
   SerialPort& port() { return port_; }
 
  private:
-  using Action = std::function<std::optional<PortFailure>()>;
-  std::optional<PortFailure> whenOpen(Action action);
+  using Action = std::function<Status()>;
+  Status whenOpen(Action action);
   void portReady(bool ready);
+  void fail(const Failure& failure);
+  void setUpLine(int index);
+  void setUpEnded(const Status& status);
 
   SerialPort& port_;
   AdapterLink link_;
+  RequestQueue queue_;
   QList<Action> afterReady_;  // asked for while the port was getting ready
+  ReplyHandler pacedDone_;
+  QList<SetupLine> setup_;
+  std::function<void(const Status&)> setupDone_;
+  bool speedSearched_ = false;
+  int run_ = 0;  // counts stops, so a handler of an earlier run is told apart
+  FailureHandler onFailure_;
+  std::function<void()> onSetUpAgain_;
 };
+
+// The reset the windows that are free to choose send: ATZ, but ATWS (a warm
+// start) on a Bluetooth serial link, which some adapters drop on ATZ.
+QString resetCommandFor(const QString& device);
 
 }  // namespace tarvex

@@ -8,17 +8,12 @@ QString reasonOf(const SerialPort& port) {
 }
 }  // namespace
 
-PortFailure PortFailure::openFailed(const SerialPort& port) {
-  return {What::kOpen, port.deviceName(), reasonOf(port)};
+Failure openFailure(const SerialPort& port) {
+  return {Failure::Kind::kOpen, port.deviceName(), reasonOf(port), {}};
 }
 
-PortFailure PortFailure::lost(const SerialPort& port) {
-  return {What::kLost, port.deviceName(), reasonOf(port)};
-}
-
-QString PortFailure::message() const {
-  return what == What::kOpen ? QStringLiteral("Cannot open the serial port %1: %2").arg(device, reason)
-                             : QStringLiteral("Lost the adapter on %1: %2.").arg(device, reason);
+Failure lostFailure(const SerialPort& port) {
+  return {Failure::Kind::kLost, port.deviceName(), reasonOf(port), {}};
 }
 
 QString inUseBy(const PortUse& holder) {

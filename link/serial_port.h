@@ -6,6 +6,9 @@
 #include <functional>
 #include <memory>
 
+#include "core/failure.h"
+#include "link/adapter_traits.h"
+
 namespace tarvex {
 
 // What a port tells its owner. No port tells when a command has been sent: a
@@ -42,6 +45,10 @@ class SerialPort {
   virtual void whenReady(std::function<void(bool ready)> ready) { ready(isOpen()); }
   // True while a whenReady() wait is outstanding.
   virtual bool gettingReady() const { return false; }
+  // Looks for the adapter's line speed again on the open port, when the speed
+  // in use is only a guess (neither given by the user nor known to have worked):
+  // true when a search started, which whenReady() then waits for.
+  virtual bool searchSpeed() { return false; }
 
   void setNotify(std::function<void(PortEvent)> notify) { notify_ = std::move(notify); }
 
@@ -54,20 +61,10 @@ class SerialPort {
   std::function<void(PortEvent)> notify_;
 };
 
-// A port that failed: what failed, on which device, and the system's words.
-struct PortFailure {
-  enum class What {
-    kOpen,  // the port would not open
-    kLost,  // the device failed, went away or stopped taking data while open
-  } what;
-  QString device;
-  QString reason;
-
-  static PortFailure openFailed(const SerialPort& port);
-  static PortFailure lost(const SerialPort& port);
-  // What a window tells the user: the device and the reason.
-  QString message() const;
-};
+// A failure of this port: its device, and the system's words for what went
+// wrong (or "unknown error" when it gave none).
+Failure openFailure(const SerialPort& port);
+Failure lostFailure(const SerialPort& port);
 
 // Who uses a port, and how.
 struct PortUse {
@@ -95,6 +92,8 @@ class PortFactory {
   virtual void setDeviceName(const QString&) {}
   // One of its ports has the device open.
   virtual bool isHeld() const = 0;
+  // What has been learnt of the adapter behind the device, by every window.
+  AdapterTraits& traits() { return traits_; }
 
   // What the factory has to tell the user while a window opens its port, such
   // as the line speed it found.
@@ -115,6 +114,7 @@ class PortFactory {
  private:
   std::function<void(const QString&)> notice_;
   std::function<void(const QString&)> status_;
+  AdapterTraits traits_;
 };
 
 }  // namespace tarvex

@@ -171,6 +171,49 @@ std::optional<Protocol> protocolFromDpn(const QString& answer) {
   return std::nullopt;
 }
 
+std::optional<Protocol> protocolFromDp(const QString& answer) {
+  // "AUTO, " before the name when the adapter found it by its search.
+  QString text = answer.trimmed().toUpper();
+  text.remove(QLatin1Char(' '));
+  text.remove(QLatin1Char(','));
+  // The adapter's own short names, as it prints them, for each protocol number.
+  static const std::pair<const char*, char> kNames[] = {
+      {"SAEJ1850PWM", '1'},           {"SAEJ1850VPW", '2'},           {"ISO9141-2", '3'},
+      {"ISO14230-4(KWP5BAUD)", '4'},  {"ISO14230-4(KWPFAST)", '5'},   {"ISO15765-4(CAN11/500)", '6'},
+      {"ISO15765-4(CAN29/500)", '7'}, {"ISO15765-4(CAN11/250)", '8'}, {"ISO15765-4(CAN29/250)", '9'},
+      {"SAEJ1939(CAN29/250)", 'A'},   {"USER1(CAN11/125)", 'B'},      {"USER2(CAN11/50)", 'C'},
+  };
+  for (const auto& [name, number] : kNames)
+    if (text.endsWith(QLatin1String(name))) return protocolFromDpn(QString(QLatin1Char(number)));
+  return std::nullopt;
+}
+
+std::optional<Bus> busFromAnswer(const QStringList& lines) {
+  for (const QString& raw : lines) {
+    const QStringList tokens = raw.trimmed().toUpper().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (tokens.size() < 3 || !allHex(tokens[0]) || !allHex(tokens[1])) continue;
+    if (tokens[0].size() == 3) return Bus::kCan11;
+    if (tokens[0].size() == 8 && tokens[0].startsWith(QLatin1String("18DA"))) return Bus::kCan29;
+    if (tokens.size() >= 5 && tokens[0] == QLatin1String("18") && tokens[1] == QLatin1String("DA"))
+      return Bus::kCan29;
+    // Three header bytes, then the answer's service byte (0x40 and up) first.
+    if (tokens.size() >= 5 && tokens[3].size() == 2 && hexDigit(tokens[3][0]) >= 4) return Bus::kLegacy;
+  }
+  return std::nullopt;
+}
+
+Protocol guessedProtocol(Bus bus) {
+  switch (bus) {
+    case Bus::kCan11:
+      return {'6', "ISO 15765-4 CAN, 11 bit ID (told by its answers)"sv, bus};
+    case Bus::kCan29:
+      return {'7', "ISO 15765-4 CAN, 29 bit ID (told by its answers)"sv, bus};
+    case Bus::kLegacy:
+      break;
+  }
+  return {'0', "J1850 or ISO 9141/14230 (told by its answers)"sv, Bus::kLegacy};
+}
+
 Answer parseAnswer(const QString& text, Bus bus, bool headers) {
   Answer out;
   Reader reader(bus, headers);

@@ -23,6 +23,16 @@ struct Protocol {
 // The protocol the adapter uses, from its answer to ATDPN ("6", or "A6" when
 // it found it by automatic search). Nothing for an answer it cannot be.
 std::optional<Protocol> protocolFromDpn(const QString& answer);
+// The same from the adapter's name for it (its answer to ATDP: "AUTO, ISO
+// 15765-4 (CAN 11/500)", "SAE J1850 VPW"), for adapters that refuse ATDPN.
+std::optional<Protocol> protocolFromDp(const QString& answer);
+// What an answer printed with headers says of its bus, for an adapter that
+// names its protocol in neither way: an 11-bit CAN identifier has three
+// digits, a 29-bit one starts 18 DA; the older buses print three header
+// bytes. Nothing when the lines tell nothing (headers off, no answer).
+std::optional<Bus> busFromAnswer(const QStringList& lines);
+// A protocol standing for a bus found that way; its name says it was guessed.
+Protocol guessedProtocol(Bus bus);
 
 // One complete answer of one controller.
 struct Message {

@@ -386,6 +386,16 @@ const Pid* findPid(int pid) {
   return it != std::end(kTable) && it->pid == pid ? &*it : nullptr;
 }
 
+Pace paceOf(int pid) {
+  static constexpr std::uint8_t kFast[] = {0x04, 0x06, 0x08, 0x0B, 0x0C, 0x0D, 0x0E, 0x10, 0x11, 0x43, 0x44,
+                                           0x45, 0x47, 0x48, 0x49, 0x4A, 0x4B, 0x4C, 0x5A, 0x5E, 0x61, 0x62};
+  static constexpr std::uint8_t kOnce[] = {0x01, 0x13, 0x1C, 0x1D, 0x30, 0x4F, 0x50, 0x51, 0x63, 0x64};
+  if (std::find(std::begin(kFast), std::end(kFast), pid) != std::end(kFast)) return Pace::kFast;
+  if (SupportedPids::isBitmap(pid) || std::find(std::begin(kOnce), std::end(kOnce), pid) != std::end(kOnce))
+    return Pace::kOnce;
+  return Pace::kSlow;
+}
+
 std::optional<Value> decodePid(int pid, Bytes data) {
   const Pid* row = findPid(pid);
   if (!row || data.size() < static_cast<std::size_t>(row->bytes)) return std::nullopt;

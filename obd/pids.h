@@ -43,6 +43,14 @@ struct Pid {
 std::span<const Pid> service01();
 const Pid* findPid(int pid);
 
+// How often a parameter is worth asking while the car is driven: what the
+// driver changes (engine and road speed, throttle, load, air flow, timing)
+// every round; temperatures, levels, pressures, voltages every few rounds;
+// what does not change in a drive (monitor status, the OBD standard, the fuel
+// type, which sensors there are) once, and again when asked.
+enum class Pace { kFast, kSlow, kOnce };
+Pace paceOf(int pid);
+
 // The value of a parameter from its data bytes (after "41 PID"). Nothing for
 // an unknown PID or fewer bytes than it has; bytes beyond its count are not
 // read.

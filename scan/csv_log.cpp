@@ -59,7 +59,7 @@ QByteArray csvLine(const ValueBoxes& boxes, const QString& timeText) {
 }
 
 CsvLog::~CsvLog() {
-  close();
+  finish();
 }
 
 namespace {
@@ -81,8 +81,24 @@ QString notARegularFile(mode_t mode) {
 
 }  // namespace
 
-std::optional<QString> CsvLog::open(const QString& path) {
-  close();
+Status CsvLog::open(const QString& path) {
+  if (std::optional<QString> reason = create(path)) return Failure{Failure::Kind::kCreate, path, *reason, {}};
+  return {};
+}
+
+Status CsvLog::writeRow(const ValueBoxes& boxes, const QDateTime& when, const QLocale& locale) {
+  if (std::optional<QString> reason = write(boxes, when, locale))
+    return Failure{Failure::Kind::kWrite, path_, *reason, {}};
+  return {};
+}
+
+Status CsvLog::close() {
+  if (std::optional<QString> reason = finish()) return Failure{Failure::Kind::kWrite, path_, *reason, {}};
+  return {};
+}
+
+std::optional<QString> CsvLog::create(const QString& path) {
+  finish();
   path_.clear();
   const QByteArray name = QFile::encodeName(path);
   // Looked at before opening, so a device is never opened at all; O_NONBLOCK
@@ -118,8 +134,7 @@ std::optional<QString> CsvLog::open(const QString& path) {
   return append(csvHeader());
 }
 
-std::optional<QString> CsvLog::writeRow(const ValueBoxes& boxes, const QDateTime& when,
-                                        const QLocale& locale) {
+std::optional<QString> CsvLog::write(const ValueBoxes& boxes, const QDateTime& when, const QLocale& locale) {
   if (!isOpen()) return QStringLiteral("the log file is not open");
   // Rows written on into a file nobody can find any more would be lost; into
   // a file cut short they would follow a hole of zero bytes.
@@ -172,7 +187,7 @@ void CsvLog::drop() {
   fd_ = -1;
 }
 
-std::optional<QString> CsvLog::close() {
+std::optional<QString> CsvLog::finish() {
   if (!isOpen()) return std::nullopt;
   const bool synced = ::fsync(fd_) == 0 || errno == EINVAL;
   const int syncError = errno;

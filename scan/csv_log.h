@@ -5,6 +5,7 @@
 #include <QString>
 #include <optional>
 
+#include "core/failure.h"
 #include "scan/value_boxes.h"
 
 namespace tarvex {
@@ -39,22 +40,24 @@ class CsvLog {
   CsvLog& operator=(const CsvLog&) = delete;
   ~CsvLog();
 
-  // Creates the file and writes the header; on failure returns the reason: the
-  // system's, or why the path is no log (not a regular file, in use). Never
-  // waits (a FIFO without a reader is refused, not waited on).
-  std::optional<QString> open(const QString& path);
-  // Writes a line and puts it on disk; on failure returns the reason. A file
+  // Creates the file and writes the header; a failure (kOpen) has the reason:
+  // the system's, or why the path is no log (not a regular file, in use).
+  // Never waits (a FIFO without a reader is refused, not waited on).
+  Status open(const QString& path);
+  // Writes a line and puts it on disk; fails (kWrite) with the reason. A file
   // that was deleted, replaced, cut short or written to by another program
   // since the last line is not written to.
-  std::optional<QString> writeRow(const ValueBoxes& boxes, const QDateTime& when,
-                                  const QLocale& locale = QLocale());
-  // Closes the file; returns the reason when what was written did not reach the disk.
-  std::optional<QString> close();
+  Status writeRow(const ValueBoxes& boxes, const QDateTime& when, const QLocale& locale = QLocale());
+  // Closes the file; fails (kWrite) when what was written did not reach the disk.
+  Status close();
   bool isOpen() const { return fd_ >= 0; }
   // The file's name, still known after it was closed.
   QString path() const { return path_; }
 
  private:
+  std::optional<QString> create(const QString& path);
+  std::optional<QString> write(const ValueBoxes& boxes, const QDateTime& when, const QLocale& locale);
+  std::optional<QString> finish();
   std::optional<QString> append(const QByteArray& bytes);
   std::optional<QString> abandon(int error);
   std::optional<QString> changedBehindUs() const;

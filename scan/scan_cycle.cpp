@@ -6,30 +6,14 @@
 
 namespace tarvex {
 
-ScanFailure ScanFailure::fromPort(const PortFailure& failure, bool logWasOpen) {
-  return {failure.what == PortFailure::What::kOpen ? What::kPortOpen : What::kPortLost, failure.device,
-          failure.reason, logWasOpen};
-}
-
-ScanCycle::ScanCycle(SerialPort& port, Timer& replyTimer, Clock& clock, ValueBoxes& boxes,
-                     QString initialBuffer)
-    : clock_(clock), boxes_(boxes), session_(port, replyTimer, clock, std::move(initialBuffer)) {
-  AdapterLink::Hooks& hooks = session_.hooks();
-  hooks.onReply = [this](const QString& out) { onReply(out); };
-  hooks.onTimeout = [this] {
-    if (silence_ == Silence::kAsked) return tellSilence(QString());
-    SendNext();
-  };
-  hooks.onSetUpAgain = [this] { SendNext(); };
-  hooks.onFault = [this](const PortFailure& failure) {
-    const bool logWasOpen = logging();
-    stop();
-    fail(ScanFailure::fromPort(failure, logWasOpen));
-  };
+ScanCycle::ScanCycle(SerialPort& port, Timer& replyTimer, Clock& clock, AdapterTraits& traits,
+                     ValueBoxes& boxes, QString initialBuffer)
+    : clock_(clock), boxes_(boxes), session_(port, replyTimer, clock, traits, std::move(initialBuffer)) {
+  session_.setFailureHandler([this](const Failure& failure) { lost(failure); });
 }
 
 ScanCycle::~ScanCycle() {
-  session_.hooks() = {};
+  session_.setFailureHandler({});
 }
 
 // Until the first request the expected reply is empty, so the answers to the
@@ -40,14 +24,14 @@ ReplyShape ScanCycle::expected() const {
   return ReplyShape{toQString(asked_->prefix), 8, asked_->bytes};
 }
 
-std::optional<ScanFailure> ScanCycle::start(bool logToFile, const QString& logPath) {
+Status ScanCycle::start(bool logToFile, const QString& logPath) {
   SerialPort& port = session_.port();
   const bool openedHere = !port.isOpen();
-  if (openedHere && !port.open()) return ScanFailure::fromPort(PortFailure::openFailed(port));
+  if (openedHere && !port.open()) return openFailure(port);
   if (logToFile) {
-    if (auto reason = log_.open(logPath)) {
+    if (Status opened = log_.open(logPath); !opened) {
       if (openedHere) session_.stop();
-      return ScanFailure{ScanFailure::What::kLogCreate, logPath, *reason};
+      return opened;
     }
   }
   logToFile_ = logToFile;
@@ -55,25 +39,34 @@ std::optional<ScanFailure> ScanCycle::start(bool logToFile, const QString& logPa
   silenceTold_ = false;
   silence_ = Silence::kNone;
   scanStep_ = 1;
-  if (std::optional<PortFailure> failure = session_.start(setupCommands(Setup::kEnhanced), expected())) {
-    const bool logWasOpen = logging();
-    stop();
-    return ScanFailure::fromPort(*failure, logWasOpen);
-  }
-  return std::nullopt;
+  logWasOpen_ = false;
+  setUp();
+  return {};
+}
+
+void ScanCycle::setUp() {
+  const Status started = session_.startPaced(setupCommands(Setup::kEnhanced), expected(),
+                                             [this](const Result<Reply>& reply) { answered(reply); });
+  if (!started) lost(started.failure());
+}
+
+void ScanCycle::lost(const Failure& failure) {
+  logWasOpen_ = logging();
+  stop();
+  fail(failure);
 }
 
 void ScanCycle::stop() {
   releasePort();
   logToFile_ = false;
-  if (auto reason = log_.close()) fail({ScanFailure::What::kLogWrite, log_.path(), *reason});
+  if (Status closed = log_.close(); !closed) fail(closed.failure());
 }
 
 void ScanCycle::releasePort() {
   session_.stop();
 }
 
-void ScanCycle::fail(ScanFailure failure) {
+void ScanCycle::fail(const Failure& failure) {
   if (onFailure_) onFailure_(failure);
 }
 
@@ -81,19 +74,31 @@ void ScanCycle::fail(ScanFailure failure) {
 bool ScanCycle::askProtocol() {
   if (silence_ != Silence::kToAsk) return false;
   silence_ = Silence::kAsked;
-  if (std::optional<PortFailure> failure = session_.SendCom(
-          QString::fromLatin1(kProtocolQuestion), ReplyShape{QString::fromLatin1(kProtocolQuestion), 5, 1})) {
-    const bool logWasOpen = logging();
-    stop();
-    fail(ScanFailure::fromPort(*failure, logWasOpen));
-  }
+  const QString question = QString::fromLatin1(kProtocolQuestion);
+  session_.send(Request{question, 0, kReplyTimeout, 0, ReplyShape{question, 5, 1}, false},
+                [this](const Result<Reply>& reply) {
+                  if (!reply && portFailed(reply.failure())) return lost(reply.failure());
+                  if (reply) return tellSilence(reply->out.trimmed());
+                  tellSilence(reply.failure());
+                });
   return true;
 }
 
-void ScanCycle::tellSilence(const QString& protocol) {
+void ScanCycle::tellSilence(const Result<QString>& protocol) {
   silence_ = Silence::kNone;
   if (onSilence_) onSilence_(protocol);
-  if (session_.active()) SendNext();
+  if (!session_.active()) return;
+  // Not even the adapter answered: on a line speed that was only a guess, the
+  // adapter may run at another one. Once found, it is set up again there.
+  if (!protocol && protocol.failure().is(Failure::Kind::kSilent) && session_.port().searchSpeed()) {
+    session_.port().whenReady([this](bool ready) {
+      if (!session_.active()) return;
+      if (!ready) return lost(lostFailure(session_.port()));
+      setUp();
+    });
+    return;
+  }
+  SendNext();
 }
 
 void ScanCycle::SendNext() {
@@ -113,11 +118,8 @@ void ScanCycle::SendNext() {
     }
     if (row) {
       asked_ = row;
-      if (std::optional<PortFailure> failure = session_.SendCom(toQString(row->request), expected())) {
-        const bool logWasOpen = logging();
-        stop();
-        fail(ScanFailure::fromPort(*failure, logWasOpen));
-      }
+      session_.send(Request{toQString(row->request), 0, kReplyTimeout, 0, expected(), false},
+                    [this](const Result<Reply>& reply) { answered(reply); });
       return;
     }
     // With nothing selected the cycle selects engine speed itself.
@@ -132,20 +134,23 @@ void ScanCycle::endOfRound() {
   }
   answeredThisRound_ = false;
   if (!logToFile_) return;
-  if (const std::optional<QString> reason = log_.writeRow(boxes_, now_(), locale_)) {
-    const QString path = log_.path();
+  if (Status written = log_.writeRow(boxes_, now_(), locale_); !written) {
+    logWasOpen_ = true;
     stop();
-    fail({ScanFailure::What::kLogWrite, path, *reason});
+    fail(written.failure());
   }
 }
 
-void ScanCycle::onReply(const QString& out) {
-  if (silence_ == Silence::kAsked) return tellSilence(out.trimmed());
-  if (asked_) {
-    answeredThisRound_ = true;
-    silenceTold_ = false;
+// A reply timer that ran out is no failure: the next request goes out.
+void ScanCycle::answered(const Result<Reply>& reply) {
+  if (!reply && portFailed(reply.failure())) return lost(reply.failure());
+  if (reply) {
+    if (asked_) {
+      answeredThisRound_ = true;
+      silenceTold_ = false;
+    }
+    Display(reply->out);
   }
-  Display(out);
   SendNext();
 }
 

@@ -17,22 +17,6 @@
 
 namespace tarvex {
 
-// Why a scan could not start, or had to stop: the device or the log file, and
-// the system's words. The window shows it.
-struct ScanFailure {
-  enum class What {
-    kPortOpen,   // the port would not open
-    kPortLost,   // the device failed or went away; the scan stopped
-    kLogCreate,  // the log file could not be created
-    kLogWrite,   // the log could not be written (or closed); the scan stopped
-  } what;
-  QString name;
-  QString reason;
-  bool logWasOpen = false;  // a log was open when it happened (and holds every whole round)
-
-  static ScanFailure fromPort(const PortFailure& failure, bool logWasOpen = false);
-};
-
 // The main window's scan: set-up, then one request at a time over the selected
 // parameters in catalogue order, round after round, a log line a round.
 // Advanced by the adapter link: after every decoded reply and every time-out.
@@ -40,7 +24,7 @@ class ScanCycle {
  public:
   // The port and the reply timer belong to the window, which routes their
   // events to session(). initialBuffer: what the reply buffer holds at first.
-  ScanCycle(SerialPort& port, Timer& replyTimer, Clock& clock, ValueBoxes& boxes,
+  ScanCycle(SerialPort& port, Timer& replyTimer, Clock& clock, AdapterTraits& traits, ValueBoxes& boxes,
             QString initialBuffer = QString());
   ~ScanCycle();
 
@@ -48,14 +32,21 @@ class ScanCycle {
   // Where the log's time column comes from (tests pin it).
   void setDateTimeSource(std::function<QDateTime()> now) { now_ = std::move(now); }
   void setLocale(const QLocale& locale) { locale_ = locale; }
-  // Told when something fails while the scan runs; the scan has stopped then.
-  void setFailureHandler(std::function<void(const ScanFailure&)> handler) { onFailure_ = std::move(handler); }
+  // Told when something fails while the scan runs (the device, or the log);
+  // the scan has stopped then.
+  void setFailureHandler(FailureHandler handler) { onFailure_ = std::move(handler); }
+  // A log was open when the scan last stopped on a failure: it holds every
+  // complete round.
+  bool logWasOpen() const { return logWasOpen_; }
   // Told once when a whole round passed without a single answer (no adapter,
   // ignition off, a car that does not speak the enhanced requests' bus);
   // again only after answers came and stopped again. Before it is told the
   // adapter is asked which protocol it uses ("ATDPN"): its answer ("A2", "6")
-  // comes along, empty when it gave none. The scan goes on.
-  void setSilenceHandler(std::function<void(const QString& protocol)> handler) {
+  // comes along, or the failure of the question when the adapter itself gave
+  // none (then it is the adapter that is silent, not the car). When the
+  // adapter is silent and the line speed was only a guess, the speed is looked
+  // for and, once found, the adapter set up again. The scan goes on.
+  void setSilenceHandler(std::function<void(const Result<QString>& protocol)> handler) {
     onSilence_ = std::move(handler);
   }
   static constexpr char kProtocolQuestion[] = "ATDPN";
@@ -65,7 +56,7 @@ class ScanCycle {
   // Opens the port (and the log), sets the adapter up and starts the cycle: the
   // set-up goes out from the event loop, a line a second. On failure the port
   // is left closed, no log is open and nothing more is sent.
-  std::optional<ScanFailure> start(bool logToFile, const QString& logPath);
+  Status start(bool logToFile, const QString& logPath);
   // Closes the port and the log, switches the reply timer off; a set-up still
   // going out stops where it is. A log that fails to close is reported.
   void stop();
@@ -83,10 +74,12 @@ class ScanCycle {
   SerialPort& port() { return session_.port(); }
 
  private:
-  void fail(ScanFailure failure);
-  void onReply(const QString& out);
+  void fail(const Failure& failure);
+  void lost(const Failure& failure);  // the device failed: the scan stops
+  void setUp();
+  void answered(const Result<Reply>& reply);
   bool askProtocol();
-  void tellSilence(const QString& protocol);
+  void tellSilence(const Result<QString>& protocol);
   void endOfRound();
   ReplyShape expected() const;
 
@@ -105,8 +98,9 @@ class ScanCycle {
   int scanStep_ = 0;
   QLocale locale_;
   std::function<QDateTime()> now_ = [] { return QDateTime::currentDateTime(); };
-  std::function<void(const ScanFailure&)> onFailure_;
-  std::function<void(const QString&)> onSilence_;
+  FailureHandler onFailure_;
+  std::function<void(const Result<QString>&)> onSilence_;
+  bool logWasOpen_ = false;
   Readings* readings_ = nullptr;
 };
 

@@ -6,60 +6,29 @@ namespace tarvex {
 
 namespace {
 
-// A request's answer starts at its echo and ends at the prompt.
-ReplyShape afterEcho(const QString& command) {
-  return {command, int(command.size()), 0};
-}
-
-std::optional<QString> answerAfterEcho(const QString& buffer, const QString& command) {
-  const qsizetype at = buffer.indexOf(command);
-  if (at < 0) return std::nullopt;
-  const qsizetype from = at + command.size();
-  const qsizetype prompt = buffer.indexOf(QLatin1Char('>'), from);
-  if (prompt < 0) return std::nullopt;
-  return buffer.mid(from, prompt - from);
-}
-
 double seconds(Micros span) {
   return double(span.count()) / 1e6;
 }
 
+const QString kAdaptiveTwo = QStringLiteral("AT2");
+
 }  // namespace
 
-QStringList StandardPoller::setupCommands() {
-  return {QString::fromLatin1(kResetCommand), QStringLiteral("ATE1"), QStringLiteral("ATH1"),
-          QStringLiteral("ATSP0")};
-}
-
-StandardPoller::StandardPoller(SerialPort& port, Timer& replyTimer, Clock& clock, Readings& readings,
-                               QString initialBuffer)
-    : clock_(clock),
-      readings_(readings),
-      session_(port, replyTimer, clock, std::move(initialBuffer)),
-      late_(clock.createTimer()) {
-  late_->setInterval(kLateLook);
-  late_->setSingleShot(false);
-  late_->setCallback([this] { lookLate(); });
-  AdapterLink::Hooks& hooks = session_.hooks();
-  hooks.onBufferChanged = [this](const QString& buffer) {
-    if (!buffer.isEmpty()) captured_ = buffer;
-  };
-  hooks.onReply = [this](const QString&) { onReply(); };
-  hooks.onTimeout = [this] { onTimeout(); };
-  hooks.onSetUpAgain = [this] { send(step_, command_, patience_); };
-  hooks.onFault = [this](const PortFailure& failure) { fail(failure); };
+StandardPoller::StandardPoller(SerialPort& port, Timer& replyTimer, Clock& clock, AdapterTraits& traits,
+                               Readings& readings, QString initialBuffer)
+    : clock_(clock), readings_(readings), car_(port, replyTimer, clock, traits, std::move(initialBuffer)) {
+  car_.setFailureHandler([this](const Failure& failure) { fail(failure); });
 }
 
 StandardPoller::~StandardPoller() {
-  late_->setCallback({});
-  session_.hooks() = {};
+  car_.setFailureHandler({});
   log_.close();
 }
 
-std::optional<PortFailure> StandardPoller::start() {
+Status StandardPoller::start() {
   stop();
-  protocol_.reset();
   supported_ = {};
+  bySource_.clear();
   parameters_.clear();
   alone_.clear();
   identity_ = {};
@@ -67,32 +36,43 @@ std::optional<PortFailure> StandardPoller::start() {
   values_.clear();
   decoded_.clear();
   exchanges_.clear();
+  extras_.clear();
   round_.clear();
   rounds_ = 0;
-  step_ = Step::kSetup;
-  command_ = setupCommands().constLast();
-  captured_.clear();
+  onceDue_ = true;
+  lostUnderTwo_ = 0;
+  SerialPort& port = session().port();
+  if (!port.isOpen() && !port.open()) return openFailure(port);
+  // Adaptive timing at its tightest, where the adapter knows it; given up
+  // again should answers get lost.
+  AdapterTraits& traits = session().traits();
+  adaptiveTwo_ = !traits.refused.contains(kAdaptiveTwo);
+  QList<SetupLine> extra;
+  if (adaptiveTwo_) extra << SetupLine{kAdaptiveTwo, true};
   setStage(StandardStage::kSettingUp);
-  std::optional<PortFailure> failure = session_.start(setupCommands(), afterEcho(command_));
-  if (failure) setStage(StandardStage::kIdle);
-  return failure;
+  car_.connect(extra, [this](const Result<obd::Protocol>& protocol) { connected(protocol); });
+  return {};
 }
 
 void StandardPoller::stop() {
-  late_->stop();
-  waitingLate_ = false;
-  session_.stop();
+  car_.stop();
   log_.close();
   if (stage_ != StandardStage::kNoCar) setStage(StandardStage::kIdle);
 }
 
-void StandardPoller::fail(const PortFailure& failure) {
-  stop();
-  if (handlers_.onFailure) handlers_.onFailure(failure);
+void StandardPoller::refresh() {
+  if (stage_ != StandardStage::kPolling) return;
+  onceDue_ = true;
+  extras_.push_back({QStringLiteral("0900"), [this](const Result<CarAnswer>& a) { askInfo(a); }});
 }
 
-void StandardPoller::problem(const QString& text) {
-  if (handlers_.onProblem) handlers_.onProblem(text);
+void StandardPoller::fail(const Failure& failure) {
+  stop();
+  told(failure);
+}
+
+void StandardPoller::told(const Failure& failure) {
+  if (onFailure_) onFailure_(failure);
 }
 
 void StandardPoller::setStage(StandardStage stage) {
@@ -107,8 +87,7 @@ void StandardPoller::setPolled(int pid, bool polled) {
     unpolled_.insert(pid);
   }
   // A poll with nothing to ask waits for a parameter to be put back.
-  if (polled && stage_ == StandardStage::kPolling && round_.empty() && session_.link().idle() &&
-      !waitingLate_)
+  if (polled && stage_ == StandardStage::kPolling && round_.empty() && !session().queue().busy())
     startRound();
 }
 
@@ -140,131 +119,47 @@ PollRates StandardPoller::rates() const {
   return {requests / seconds(span), parameters / seconds(span)};
 }
 
-// --- The exchange of one request -------------------------------------------
-
-void StandardPoller::send(Step step, const QString& command, Millis patience) {
-  step_ = step;
-  command_ = command;
-  patience_ = patience;
-  late_->stop();
-  waitingLate_ = false;
-  // What is left over answers nothing we still wait for.
-  session_.link().setBuffer(QString());
-  captured_.clear();
-  sentAt_ = clock_.now();
-  if (std::optional<PortFailure> failure = session_.SendCom(command, afterEcho(command))) fail(*failure);
-}
-
-void StandardPoller::onReply() {
-  const QString text = std::exchange(captured_, QString());
-  answered(answerAfterEcho(text, command_).value_or(QString()));
-}
-
-void StandardPoller::onTimeout() {
-  waitingLate_ = true;
-  late_->start();
-}
-
-void StandardPoller::lookLate() {
-  if (!waitingLate_) return late_->stop();
-  if (std::optional<QString> text = answerAfterEcho(session_.link().buffer(), command_)) {
-    late_->stop();
-    waitingLate_ = false;
-    return answered(std::move(text));
-  }
-  if (clock_.now() - sentAt_ >= patience_) {
-    late_->stop();
-    waitingLate_ = false;
-    answered(std::nullopt);
-  }
-}
-
-std::vector<obd::Message> StandardPoller::messages(const QString& text) const {
-  return obd::parseAnswer(text, protocol_ ? protocol_->bus : obd::Bus::kLegacy, /*headers=*/true).messages;
-}
-
-void StandardPoller::answered(std::optional<QString> text) {
-  switch (step_) {
-    case Step::kSetup:
-      setStage(StandardStage::kSearching);
-      return send(Step::kSearch, QStringLiteral("0100"), kSearchLimit);
-    case Step::kSearch:
-      return afterSearch(std::move(text));
-    case Step::kProtocol:
-      return afterProtocol(std::move(text));
-    case Step::kBitmap:
-      if (text && supported_.add(bitmapBase_, messages(*text))) {
-        bitmapBase_ += 0x20;
-        return send(Step::kBitmap, obd::requestText(std::vector<int>{bitmapBase_}), kLateLimit);
-      }
-      return bitmapsDone();
-    case Step::kInfoBitmap: {
-      infoLeft_.clear();
-      bool answeredAtAll = false;
-      for (const obd::Message& m : messages(text.value_or(QString()))) {
-        const auto& d = m.data;
-        // On CAN "49 00" and four bytes; the older buses put a count in between.
-        if (d.size() < 6 || d[0] != 0x49 || d[1] != 0x00) continue;
-        answeredAtAll = true;
-        const std::size_t at = d.size() - 4;
-        for (int pid : {obd::kVinPid, obd::kCalibrationPid, obd::kEcuNamePid}) {
-          const int bit = pid - 1;
-          if ((d[at + std::size_t(bit / 8)] & (0x80 >> (bit % 8))) &&
-              std::find(infoLeft_.begin(), infoLeft_.end(), pid) == infoLeft_.end())
-            infoLeft_.push_back(pid);
-        }
-      }
-      // A car without the bitmap may still have its VIN.
-      if (!answeredAtAll) infoLeft_ = {obd::kVinPid};
-      std::sort(infoLeft_.begin(), infoLeft_.end());
-      return nextInfo();
-    }
-    case Step::kInfo: {
-      auto items = obd::readInfo(messages(text.value_or(QString())), infoPid_, protocol_->bus);
-      if (infoPid_ == obd::kVinPid) identity_.vin = std::move(items);
-      if (infoPid_ == obd::kCalibrationPid) identity_.calibrations = std::move(items);
-      if (infoPid_ == obd::kEcuNamePid) identity_.ecuNames = std::move(items);
-      if (handlers_.onIdentity) handlers_.onIdentity();
-      return nextInfo();
-    }
-    case Step::kReadiness:
-      for (const obd::Message& m : messages(text.value_or(QString()))) {
-        if (m.data.size() < 6 || m.data[0] != 0x41 || m.data[1] != 0x01) continue;
-        readiness_ = obd::readReadiness(obd::Bytes(m.data).subspan(2));
-        if (handlers_.onIdentity) handlers_.onIdentity();
-        break;
-      }
-      return startRound();
-    case Step::kPoll:
-      return takePoll(text);
-  }
+int StandardPoller::answersFor(const std::vector<int>& pids) const {
+  int answers = 0;
+  for (const auto& [source, bits] : bySource_)
+    if (std::any_of(pids.begin(), pids.end(), [&](int pid) { return bits.has(pid); })) ++answers;
+  return answers;
 }
 
 // --- Discovery ---------------------------------------------------------------
 
-void StandardPoller::afterSearch(std::optional<QString> text) {
-  searchAnswer_ = text.value_or(QString());
+void StandardPoller::connected(const Result<obd::Protocol>& protocol) {
+  if (!protocol) {
+    if (portFailed(protocol.failure())) return fail(protocol.failure());
+    // The set-up or the search failed: no car to poll (the adapter's word says why).
+    car_.stop();
+    setStage(StandardStage::kNoCar);
+    return told(protocol.failure());
+  }
+  adaptiveTwo_ = adaptiveTwo_ && !session().traits().refused.contains(kAdaptiveTwo);
   setStage(StandardStage::kDiscovering);
-  send(Step::kProtocol, QStringLiteral("ATDPN"), kLateLimit);
+  bool more = false;
+  for (const obd::Message& m : car_.searchAnswer()) more = bySource_[m.source].add(0x00, {m}) || more;
+  supported_.add(0x00, car_.searchAnswer());
+  if (more) return askBitmap(0x20);
+  bitmapsDone();
 }
 
-void StandardPoller::afterProtocol(std::optional<QString> text) {
-  QString line;
-  for (const QString& l : text.value_or(QString()).split(QLatin1Char('\r'), Qt::SkipEmptyParts))
-    if (!l.trimmed().isEmpty()) line = l.trimmed();
-  protocol_ = obd::protocolFromDpn(line);
-  const bool more = protocol_ && supported_.add(0x00, messages(searchAnswer_));
-  if (!protocol_ || (supported_.parameters().empty() && !more)) {
-    protocol_.reset();
-    session_.stop();
-    late_->stop();
-    setStage(StandardStage::kNoCar);
-    return problem(QStringLiteral("No car answered the standard requests (0100): is the ignition on?"));
-  }
-  setStage(StandardStage::kDiscovering);
-  if (!more) return bitmapsDone();
-  bitmapBase_ = 0x20;
-  send(Step::kBitmap, QStringLiteral("0120"), kLateLimit);
+void StandardPoller::askBitmap(int base) {
+  const std::vector<int> pid{base};
+  const int answers = std::max(1, answersFor({base}));
+  car_.ask(Request{obd::requestText(pid), answers, kPollPatience, 1, std::nullopt, false},
+           [this, base](const Result<CarAnswer>& answer) {
+             if (!answer && portFailed(answer.failure())) return fail(answer.failure());
+             bool more = false;
+             if (answer) {
+               for (const obd::Message& m : answer->messages)
+                 more = bySource_[m.source].add(base, {m}) || more;
+               supported_.add(base, answer->messages);
+             }
+             if (more && base < 0xE0) return askBitmap(base + 0x20);
+             bitmapsDone();
+           });
 }
 
 void StandardPoller::bitmapsDone() {
@@ -272,74 +167,139 @@ void StandardPoller::bitmapsDone() {
   for (int pid : supported_.parameters())
     if (obd::findPid(pid)) parameters_.push_back(pid);
   if (handlers_.onSupported) handlers_.onSupported();
-  send(Step::kInfoBitmap, QStringLiteral("0900"), kLateLimit);
+  // The identity comes after the first round: the first value does not wait for it.
+  extras_.push_back({QStringLiteral("0900"), [this](const Result<CarAnswer>& a) { askInfo(a); }});
+  startRound();
 }
 
-void StandardPoller::nextInfo() {
-  if (!infoLeft_.empty()) {
-    infoPid_ = infoLeft_.front();
-    infoLeft_.pop_front();
-    return send(Step::kInfo, QString::asprintf("09%02X", infoPid_), kLateLimit);
+// Which identity items the car has, from its 0900 bitmap; a car without the
+// bitmap may still have its VIN.
+void StandardPoller::askInfo(const Result<CarAnswer>& bitmap) {
+  std::vector<int> items;
+  if (bitmap) {
+    for (const obd::Message& m : bitmap->messages) {
+      const auto& d = m.data;
+      // On CAN "49 00" and four bytes; the older buses put a count in between.
+      if (d.size() < 6 || d[0] != 0x49 || d[1] != 0x00) continue;
+      const std::size_t at = d.size() - 4;
+      for (int pid : {obd::kVinPid, obd::kCalibrationPid, obd::kEcuNamePid}) {
+        const int bit = pid - 1;
+        if ((d[at + std::size_t(bit / 8)] & (0x80 >> (bit % 8))) &&
+            std::find(items.begin(), items.end(), pid) == items.end())
+          items.push_back(pid);
+      }
+    }
   }
-  if (supported_.has(0x01)) return send(Step::kReadiness, QStringLiteral("0101"), kLateLimit);
-  startRound();
+  if (items.empty()) items = {obd::kVinPid};
+  std::sort(items.begin(), items.end());
+  for (int pid : items) {
+    extras_.push_back({QString::asprintf("09%02X", pid), [this, pid](const Result<CarAnswer>& a) {
+                         if (!a) return;
+                         auto found = obd::readInfo(a->messages, pid, car_.bus());
+                         if (pid == obd::kVinPid) identity_.vin = std::move(found);
+                         if (pid == obd::kCalibrationPid) identity_.calibrations = std::move(found);
+                         if (pid == obd::kEcuNamePid) identity_.ecuNames = std::move(found);
+                         if (handlers_.onIdentity) handlers_.onIdentity();
+                       }});
+  }
 }
 
 // --- Polling -----------------------------------------------------------------
 
-void StandardPoller::startRound() {
+bool StandardPoller::due(int pid) const {
+  switch (obd::paceOf(pid)) {
+    case obd::Pace::kFast:
+      return true;
+    case obd::Pace::kSlow:
+      return rounds_ % kSlowEvery == 0;
+    case obd::Pace::kOnce:
+      return onceDue_;
+  }
+  return true;
+}
+
+void StandardPoller::startRound(bool betweenDone) {
   if (stage_ != StandardStage::kPolling) {
     pollFrom_ = clock_.now();
     setStage(StandardStage::kPolling);
   }
+  // One between two rounds, and none before the first: an identity item.
+  if (!betweenDone && rounds_ > 0 && !extras_.empty()) {
+    Extra extra = std::move(extras_.front());
+    extras_.pop_front();
+    car_.ask(Request{extra.command, 0, CarLink::kAnswerPatience, 1, std::nullopt, false},
+             [this, then = std::move(extra.then)](const Result<CarAnswer>& answer) {
+               if (!answer && portFailed(answer.failure())) return fail(answer.failure());
+               then(answer);
+               startRound(true);
+             });
+    return;
+  }
   std::vector<int> together, polled;
   for (int pid : parameters_) {
-    if (!isPolled(pid)) continue;
+    if (!isPolled(pid) || !due(pid)) continue;
     polled.push_back(pid);
     if (manyPerRequest() && !alone_.contains(pid)) together.push_back(pid);
   }
+  onceDue_ = false;
   round_ = obd::splitRequests(together, mostPerRequest_);
   for (int pid : polled)
     if (std::find(together.begin(), together.end(), pid) == together.end()) round_.push_back({pid});
-
-  if (logPath_ && !log_.isOpen()) {
-    std::vector<LogColumn> columns;
-    for (int pid : polled) {
-      const obd::Pid* row = obd::findPid(pid);
-      if (!row->unit.empty())
-        columns.push_back({QString::fromUtf8(row->column), QString::fromUtf8(row->unit)});
-    }
-    logFrom_ = clock_.now();
-    if (std::optional<QString> failure = log_.open(*logPath_, std::move(columns))) {
-      problem(QStringLiteral("The log %1 could not be written: %2").arg(*logPath_, *failure));
-      logPath_.reset();
-    }
-  }
+  if (logPath_ && !log_.isOpen()) openLog();
   next_ = 0;
   roundValues_.clear();
   if (!round_.empty()) nextRequest();
 }
 
-void StandardPoller::nextRequest() {
-  if (next_ >= round_.size()) return endRound();
-  send(Step::kPoll, obd::requestText(round_[next_]), kLateLimit);
+void StandardPoller::openLog() {
+  std::vector<LogColumn> columns;
+  for (int pid : parameters_) {
+    const obd::Pid* row = obd::findPid(pid);
+    if (isPolled(pid) && !row->unit.empty())
+      columns.push_back({QString::fromUtf8(row->column), QString::fromUtf8(row->unit)});
+  }
+  logFrom_ = clock_.now();
+  if (std::optional<QString> reason = log_.open(*logPath_, std::move(columns))) {
+    told(Failure{Failure::Kind::kCreate, *logPath_, *reason, {}});
+    logPath_.reset();
+  }
 }
 
-void StandardPoller::takePoll(const std::optional<QString>& text) {
-  const std::vector<int>& asked = round_[next_];
+void StandardPoller::nextRequest() {
+  if (next_ >= round_.size()) return endRound();
+  const std::vector<int> asked = round_[next_];
+  car_.ask(Request{obd::requestText(asked), answersFor(asked), kPollPatience, 0, std::nullopt, false},
+           [this, asked](const Result<CarAnswer>& answer) { takePoll(asked, answer); });
+}
+
+void StandardPoller::takePoll(const std::vector<int>& asked, const Result<CarAnswer>& answer) {
+  if (!answer && portFailed(answer.failure())) return fail(answer.failure());
   const Micros now = clock_.now();
   int got = 0;
-  std::vector<int> missing = asked;
-  if (text) {
-    const obd::MultiAnswer answer = obd::parseMulti(asked, messages(*text));
+  std::vector<int> missing;
+  if (answer) {
+    const obd::MultiAnswer parsed = obd::parseMulti(asked, answer->messages);
     std::set<int> taken;
-    for (const obd::PidAnswer& a : answer.answers) {
+    std::set<QString> sources;
+    for (const obd::PidAnswer& a : parsed.answers) {
+      sources.insert(a.source);
       // Where two controllers give the same parameter, the first is shown.
       if (!taken.insert(a.pid).second) continue;
       takeValue(a, now);
       ++got;
     }
-    missing = answer.missing;
+    missing = parsed.missing;
+    // Fewer controllers than their bitmaps promise, with no count digit to
+    // wait for them: under AT2 the adapter stopped listening too soon.
+    const bool countDigit = session().traits().countDigit == AdapterTraits::Support::kYes;
+    if (adaptiveTwo_ && !countDigit && int(sources.size()) < answersFor(asked) && ++lostUnderTwo_ >= 2) {
+      adaptiveTwo_ = false;
+      car_.ask(Request{QStringLiteral("AT1"), 0, kPollPatience, 0, std::nullopt, false},
+               [](const Result<CarAnswer>&) {});
+    }
+  } else if (answer.failure().is(Failure::Kind::kNoAnswer) || answer.failure().is(Failure::Kind::kRefused)) {
+    // Refused together: an adapter or car that takes one parameter at a time.
+    missing = asked;
   }
   if (asked.size() > 1) alone_.insert(missing.begin(), missing.end());
   exchanges_.push_back({now, got});
@@ -378,8 +338,8 @@ void StandardPoller::endRound() {
         if (QString::fromUtf8(obd::findPid(pid)->column) == c.name) v = value;
       values.push_back(v);
     }
-    if (std::optional<QString> failure = log_.write(seconds(clock_.now() - logFrom_), values)) {
-      problem(QStringLiteral("The log %1 could not be written: %2").arg(log_.path(), *failure));
+    if (std::optional<QString> reason = log_.write(seconds(clock_.now() - logFrom_), values)) {
+      told(Failure{Failure::Kind::kWrite, log_.path(), *reason, {}});
       logPath_.reset();
     }
   }

@@ -11,9 +11,10 @@
 #include <set>
 #include <vector>
 
+#include "car/car_link.h"
 #include "core/clock.h"
+#include "core/failure.h"
 #include "core/readings.h"
-#include "link/polling_session.h"
 #include "obd/answer.h"
 #include "obd/pids.h"
 #include "obd/readiness.h"
@@ -27,7 +28,7 @@ enum class StandardStage {
   kIdle,         // stopped, or never started
   kSettingUp,    // the adapter set-up is going out
   kSearching,    // the first request runs the adapter's protocol search
-  kDiscovering,  // protocol, support bitmaps, identity and readiness
+  kDiscovering,  // protocol and support bitmaps
   kPolling,      // round after round
   kNoCar,        // the search found no car; stopped
 };
@@ -43,54 +44,56 @@ struct PollRates {
   double parametersPerSecond = 0;
 };
 
-// The standard OBD-II poll without widgets. "Start" resets the adapter with
-// echo on (each answer is then found after its own request's echo, whatever
-// arrived before it) and headers on (so that the answers of several
-// controllers are told apart), and lets the adapter search the protocol:
-// its first request, "0100", runs the search. Then it asks the protocol
-// (ATDPN), the remaining support bitmaps, the identity items the car has and
-// the readiness, and polls the supported parameters it knows round after
-// round. On CAN up to six go in one request; a parameter that did not come
-// back in such a request (the answer was short, cut, or refused) is asked
-// alone from then on.
-//
-// An answer later than the reply timer is still waited for (the search can
-// take seconds, a car's "NO DATA" comes after the adapter's own time-out);
-// after kLateLimit (kSearchLimit for the search) the poll goes on without it.
+// The standard OBD-II poll without widgets, at the adapter's real limit. It
+// connects through the car link (set-up line by line, each after its prompt;
+// adaptive timing AT2 tried), reads which controller supports which
+// parameter from the support bitmaps, and polls the supported parameters it
+// knows round after round: on CAN up to six in one request, each request
+// with the number of controllers that will answer it as the count digit, so
+// the adapter prints its prompt at the last answer instead of listening out
+// its time-out. What the driver changes goes every round, temperatures and
+// pressures every kSlowEvery rounds, what does not change in a drive (and the
+// car's identity and readiness) once, between the first rounds, and again on
+// refresh(). A parameter that did not come back in a request of several is
+// asked alone from then on. Should answers get lost under AT2, it goes back to
+// AT1 for good.
 class StandardPoller {
  public:
   static constexpr int kMostPerRequest = 6;
+  static constexpr int kSlowEvery = 5;
+  static constexpr Millis kPollPatience{1000};
+  static constexpr Millis kRateWindow{2000};
   // Fewer a request, down to one (the benchmark compares).
   void setMostPerRequest(int most) { mostPerRequest_ = std::clamp(most, 1, kMostPerRequest); }
-  static constexpr Millis kLateLimit{1000};
-  static constexpr Millis kSearchLimit{20000};
-  static constexpr Millis kLateLook{20};  // how often a late answer is looked for
-  static constexpr Millis kRateWindow{2000};
 
-  StandardPoller(SerialPort& port, Timer& replyTimer, Clock& clock, Readings& readings,
+  StandardPoller(SerialPort& port, Timer& replyTimer, Clock& clock, AdapterTraits& traits, Readings& readings,
                  QString initialBuffer = QString());
   ~StandardPoller();
   StandardPoller(const StandardPoller&) = delete;
   StandardPoller& operator=(const StandardPoller&) = delete;
 
-  static QStringList setupCommands();
-
-  std::optional<PortFailure> start();
+  // Opens the port and starts; a port that will not open comes back.
+  Status start();
   // Closes the port and the log; nothing is sent after it.
   void stop();
+  // Reads what does not change in a drive, the identity and the readiness
+  // again, in the coming rounds.
+  void refresh();
 
   // Takes a parameter out of the poll or puts it back.
   void setPolled(int pid, bool polled);
   bool isPolled(int pid) const { return !unpolled_.contains(pid); }
 
-  // Logs every round from the next one on to this file (nothing: no log).
-  // A log that cannot be opened or written is told through onProblem.
+  // Logs every round from the next one on to this file (nothing: no log). A
+  // log that cannot be opened or written is told to the failure handler; the
+  // poll goes on without it.
   void setLogPath(std::optional<QString> path);
   const StandardLog& log() const { return log_; }
 
   StandardStage stage() const { return stage_; }
-  const std::optional<obd::Protocol>& protocol() const { return protocol_; }
-  bool manyPerRequest() const { return protocol_ && protocol_->bus != obd::Bus::kLegacy; }
+  const std::optional<obd::Protocol>& protocol() const { return car_.protocol(); }
+  bool manyPerRequest() const { return protocol() && protocol()->bus != obd::Bus::kLegacy; }
+  // Every parameter any controller supports.
   const obd::SupportedPids& supported() const { return supported_; }
   // The supported parameters this program knows, ascending.
   const std::vector<int>& parameters() const { return parameters_; }
@@ -102,6 +105,9 @@ class StandardPoller {
   // The requests of the coming round, each a list of PIDs.
   const std::vector<std::vector<int>>& round() const { return round_; }
   const std::set<int>& askedAlone() const { return alone_; }
+  // How many controllers answer a request for these parameters.
+  int answersFor(const std::vector<int>& pids) const;
+  bool adaptiveTwo() const { return adaptiveTwo_; }
   PollRates rates() const;
   int rounds() const { return rounds_; }
 
@@ -110,64 +116,57 @@ class StandardPoller {
     std::function<void()> onSupported;  // the parameters are known
     std::function<void()> onIdentity;   // identity or readiness changed
     std::function<void(int pid)> onValue;
-    std::function<void()> onRound;                      // a round ended
-    std::function<void(const QString&)> onProblem;      // worth telling; the poll goes on, or is stopped
-    std::function<void(const PortFailure&)> onFailure;  // the port failed; stopped
+    std::function<void()> onRound;  // a round ended
   };
   Handlers& handlers() { return handlers_; }
-  PollingSession& session() { return session_; }
+  // The device failed or no car answered (the poll has stopped: see
+  // stage()), or the log could not be written (the poll goes on).
+  void setFailureHandler(FailureHandler handler) { onFailure_ = std::move(handler); }
+  PollingSession& session() { return car_.session(); }
+  CarLink& car() { return car_; }
 
  private:
-  enum class Step { kSetup, kSearch, kProtocol, kBitmap, kInfoBitmap, kInfo, kReadiness, kPoll };
+  struct Extra {
+    QString command;
+    std::function<void(const Result<CarAnswer>&)> then;
+  };
 
-  void send(Step step, const QString& command, Millis patience);
-  void onReply();
-  void onTimeout();
-  void lookLate();
-  void answered(std::optional<QString> text);
-  std::vector<obd::Message> messages(const QString& text) const;
-
-  void afterSearch(std::optional<QString> text);
-  void afterProtocol(std::optional<QString> text);
+  void connected(const Result<obd::Protocol>& protocol);
+  void askBitmap(int base);
   void bitmapsDone();
-  void nextInfo();
-  void startRound();
+  void askInfo(const Result<CarAnswer>& bitmap);
+  void startRound(bool betweenDone = false);
   void nextRequest();
-  void takePoll(const std::optional<QString>& text);
+  void takePoll(const std::vector<int>& asked, const Result<CarAnswer>& answer);
   void takeValue(const obd::PidAnswer& answer, Micros at);
   void endRound();
   void setStage(StandardStage stage);
-  void fail(const PortFailure& failure);
-  void problem(const QString& text);
+  void fail(const Failure& failure);
+  void told(const Failure& failure);
+  bool due(int pid) const;
+  void openLog();
 
   Clock& clock_;
   Readings& readings_;
-  PollingSession session_;
-  std::unique_ptr<Timer> late_;
+  CarLink car_;
   Handlers handlers_;
+  FailureHandler onFailure_;
 
   StandardStage stage_ = StandardStage::kIdle;
-  Step step_ = Step::kSetup;
-  QString command_;   // the request out, whose echo starts its answer
-  QString captured_;  // the buffer as it last stood before it was cleared
-  Micros sentAt_{0};
-  Millis patience_{0};
-  bool waitingLate_ = false;
-
-  QString searchAnswer_;  // read once the protocol (and so the bus) is known
-  std::optional<obd::Protocol> protocol_;
   obd::SupportedPids supported_;
-  int bitmapBase_ = 0;
+  std::map<QString, obd::SupportedPids> bySource_;  // each controller's own bitmaps
   std::vector<int> parameters_;
   std::set<int> unpolled_;
   int mostPerRequest_ = kMostPerRequest;
   std::set<int> alone_;
-  std::deque<int> infoLeft_;
-  int infoPid_ = 0;
+  bool onceDue_ = true;       // the parameters that do not change go in the coming round
+  std::deque<Extra> extras_;  // identity and readiness, one between rounds
   CarIdentity identity_;
   std::optional<obd::Readiness> readiness_;
   std::map<int, obd::PidAnswer> values_;
   std::map<int, obd::Value> decoded_;
+  bool adaptiveTwo_ = false;
+  int lostUnderTwo_ = 0;
 
   std::vector<std::vector<int>> round_;
   std::size_t next_ = 0;

@@ -11,6 +11,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "ui/failure_text.h"
+
 namespace tarvex {
 
 namespace {
@@ -71,7 +73,7 @@ StandardDataWindow::StandardDataWindow(PortFactory& ports, Clock& clock, Reading
                                        QWidget* parent)
     : QWidget(parent),
       port_(*this, ports, clock, {tr("the standard data window")}, std::move(reporter), chooser),
-      poller_(std::make_unique<StandardPoller>(port_.port(), port_.timer(), clock, readings)),
+      poller_(std::make_unique<StandardPoller>(port_.port(), port_.timer(), clock, port_.traits(), readings)),
       files_(files ? *files : platformFiles_) {
   setAttribute(Qt::WA_DeleteOnClose);
   setObjectName(QStringLiteral("StandardData"));
@@ -136,15 +138,15 @@ StandardDataWindow::StandardDataWindow(PortFactory& ports, Clock& clock, Reading
   h.onIdentity = [this] { showIdentity(); };
   h.onValue = [this](int pid) { showValue(pid); };
   h.onRound = [this] { showRates(); };
-  h.onProblem = [this](const QString& text) {
-    if (poller_->stage() != StandardStage::kNoCar) {
-      // The log failed: it is off until the user ticks it again.
+  poller_->setFailureHandler([this](const Failure& failure) {
+    if (poller_->stage() == StandardStage::kPolling) {
+      // The log failed: it is off until the user ticks it again; the poll goes on.
       const QSignalBlocker quiet(log_);
       log_->setChecked(false);
+      return port_.report(Urgency::kNotice, failureText(failure));
     }
-    port_.report(Urgency::kNotice, text);
-  };
-  h.onFailure = [this](const PortFailure& failure) { port_.report(Urgency::kError, failure.message()); };
+    port_.report(Urgency::kError, failureText(failure));
+  });
 
   connect(start, &QPushButton::clicked, this,
           [this] { port_.withPort([this] { return poller_->start(); }); });
@@ -160,6 +162,7 @@ StandardDataWindow::StandardDataWindow(PortFactory& ports, Clock& clock, Reading
 
 StandardDataWindow::~StandardDataWindow() {
   poller_->handlers() = {};
+  poller_->setFailureHandler({});
   poller_->stop();
 }
 

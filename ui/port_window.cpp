@@ -2,6 +2,8 @@
 
 #include <QLineEdit>
 
+#include "ui/failure_text.h"
+
 namespace tarvex {
 
 PortWindow::PortWindow(QWidget& window, PortFactory& ports, Clock& clock, const PortUse& use, Reporter report,
@@ -41,20 +43,20 @@ void PortWindow::flush() {
   exchanged_ = false;
 }
 
-void PortWindow::withPort(const Attempt& attempt, const std::function<void(const PortFailure&)>& otherwise) {
+void PortWindow::withPort(const Attempt& attempt, const FailureHandler& otherwise) {
   settle(attempt(), attempt, otherwise);
 }
 
-void PortWindow::settle(std::optional<PortFailure> failure, const Attempt& attempt,
-                        const std::function<void(const PortFailure&)>& otherwise) {
-  for (;; failure = attempt()) {
+void PortWindow::settle(Status status, const Attempt& attempt, const FailureHandler& otherwise) {
+  for (;; status = attempt()) {
     flush();
-    if (!failure) return;
-    if (failure->what != PortFailure::What::kOpen) {
-      if (otherwise) return otherwise(*failure);
-      return report(Urgency::kError, failure->message());
+    if (status) return;
+    const Failure& failure = status.failure();
+    if (!failure.is(Failure::Kind::kOpen)) {
+      if (otherwise) return otherwise(failure);
+      return report(Urgency::kError, failureText(failure));
     }
-    if (!offerOtherPort(&window_, failure->message(), ports_, chooser_, report_)) return;
+    if (!offerOtherPort(&window_, failureText(failure), ports_, chooser_, report_)) return;
   }
 }
 

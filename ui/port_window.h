@@ -46,11 +46,12 @@ class PortWindow {
   // Runs `attempt`; when it fails because the port would not open, offers
   // another port and runs it again on the one picked. Any other failure is
   // handed to `otherwise`, or reported as it is.
-  using Attempt = std::function<std::optional<PortFailure>()>;
-  void withPort(const Attempt& attempt, const std::function<void(const PortFailure&)>& otherwise = {});
-  // The same, for an attempt already made that came back with `failure`.
-  void settle(std::optional<PortFailure> failure, const Attempt& attempt,
-              const std::function<void(const PortFailure&)>& otherwise = {});
+  using Attempt = std::function<Status()>;
+  void withPort(const Attempt& attempt, const FailureHandler& otherwise = {});
+  // The same, for an attempt already made that came back with `status`.
+  void settle(Status status, const Attempt& attempt, const FailureHandler& otherwise = {});
+  // The traits of the adapter behind the port, shared by every window.
+  AdapterTraits& traits() { return ports_.traits(); }
   // Tells the user, on this window.
   void report(Urgency urgency, const QString& message) const;
   const Reporter& reporter() const { return report_; }

@@ -65,26 +65,24 @@ TEST(ReplyCheck, GrowingBufferCompletesWhereTheWholeCheckDoes) {
   }
 }
 
+// The link alone, its hooks heard by the test.
 struct LinkFixture : ::testing::Test {
   FakeClock clock;
   FakeSerialPort port;
   std::unique_ptr<Timer> timer = clock.createTimer();
-  PollingSession session{port, *timer, clock, QStringLiteral("Text2")};
-  AdapterLink& link = session.link();
+  AdapterLink link{port, *timer, clock, QStringLiteral("Text2")};
   QStringList replies, faults;
   int timeouts = 0, setUpAgain = 0;
   QStringList bufferShown;
 
   void SetUp() override {
-    testing::route(port, *timer, session);
-    link.hooks().onReply = [this](const QString& out) { replies << out; };
+    testing::route(port, *timer, link);
+    link.hooks().onReply = [this](const AdapterLink::Reply& r) { replies << r.out; };
     link.hooks().onTimeout = [this] { ++timeouts; };
-    link.hooks().onFault = [this](const PortFailure& f) { faults << f.reason; };
+    link.hooks().onFault = [this](const Failure& f) { faults << f.reason; };
     link.hooks().onSetUpAgain = [this] { ++setUpAgain; };
     link.hooks().onBufferChanged = [this](const QString& t) { bufferShown << t; };
-  }
-  void startSetUp(ReplyShape last = kRpm) {
-    ASSERT_FALSE(session.start(setupCommands(Setup::kEnhanced), std::move(last)));
+    port.open();
   }
   // Each line written, with the time it went out.
   QList<std::pair<QByteArray, Millis>> timedWrites;
@@ -96,8 +94,7 @@ struct LinkFixture : ::testing::Test {
 };
 
 TEST_F(LinkFixture, WorkedExampleInChunks) {
-  port.open();
-  link.SendCom(QStringLiteral("22000C01"), kRpm);
+  ASSERT_TRUE(link.SendCom(QStringLiteral("22000C01"), kRpm));
   EXPECT_EQ(port.writes(), QList<QByteArray>{"22000C01\r"});  // a lone CR ends every command
   link.setBuffer(QString());
   for (const char* chunk : {"2200", "0C01\r62 0", "0 0C 1A F", "8\r", ">"}) {
@@ -112,8 +109,7 @@ TEST_F(LinkFixture, WorkedExampleInChunks) {
 }
 
 TEST_F(LinkFixture, ReplyTimerGivesUpAfter150MillisecondsAndOnlyOnItsOwnRequest) {
-  port.open();
-  link.SendCom(QStringLiteral("22000C01"), kRpm);
+  ASSERT_TRUE(link.SendCom(QStringLiteral("22000C01"), kRpm));
   clock.advance(149ms);
   EXPECT_EQ(timeouts, 0);
   clock.advance(1ms);
@@ -123,7 +119,7 @@ TEST_F(LinkFixture, ReplyTimerGivesUpAfter150MillisecondsAndOnlyOnItsOwnRequest)
   // late answer carrying the prefix asked for again is taken for it.
   port.receive("62 00 0C 0B B8 \r\r>");
   EXPECT_TRUE(replies.isEmpty());
-  link.SendCom(QStringLiteral("22000C01"), kRpm);
+  ASSERT_TRUE(link.SendCom(QStringLiteral("22000C01"), kRpm));
   port.receive("22000C01\r62 00 0C 1A F8 \r\r>");
   EXPECT_EQ(replies, QStringList{QStringLiteral(" 0B B8")});
   // An expiry that comes after its request was answered belongs to nobody.
@@ -136,7 +132,7 @@ TEST_F(LinkFixture, ReplyTimerGivesUpAfter150MillisecondsAndOnlyOnItsOwnRequest)
 // the last one awaiting its reply for 150 ms; nothing sleeps.
 TEST_F(LinkFixture, SetUpIsPacedByTimersNotSleeps) {
   recordTimes();
-  startSetUp(kNone);
+  ASSERT_TRUE(link.setUp(setupCommands(Setup::kEnhanced), kNone));
   clock.advance(3s + 149ms);
   EXPECT_EQ(timeouts, 0);
   clock.advance(1ms);
@@ -144,95 +140,16 @@ TEST_F(LinkFixture, SetUpIsPacedByTimersNotSleeps) {
   const QList<std::pair<QByteArray, Millis>> expected{
       {"ATZ\r", 0ms}, {"ATE1\r", 1000ms}, {"ATSH 6C 10 F1\r", 2000ms}, {"ATST 10\r", 3000ms}};
   EXPECT_EQ(timedWrites, expected);
-  EXPECT_TRUE(clock.sleeps().empty());
-}
-
-// Stopped at any moment of the set-up, nothing more goes out, no timer is
-// left running and the owner hears nothing more.
-TEST_F(LinkFixture, StopDuringTheSetUpSendsNothingMore) {
-  for (Millis at : {0ms, 500ms, 1000ms, 2999ms, 3000ms, 3100ms}) {
-    FakeClock c;
-    FakeSerialPort p;
-    std::unique_ptr<Timer> t = c.createTimer();
-    PollingSession s(p, *t, c);
-    testing::route(p, *t, s);
-    int heard = 0;
-    s.hooks().onTimeout = [&] { ++heard; };
-    s.hooks().onReply = [&](const QString&) { ++heard; };
-    ASSERT_FALSE(s.start(setupCommands(Setup::kStandard), kSpeed));
-    c.advance(at);
-    const qsizetype sent = p.writes().size();
-    heard = 0;
-    s.stop();
-    c.advance(10s);
-    EXPECT_EQ(p.writes().size(), sent) << at.count();
-    EXPECT_TRUE(p.writesWhileClosed().isEmpty()) << at.count();
-    EXPECT_EQ(heard, 0) << at.count();
-    EXPECT_TRUE(s.link().idle());
-  }
-}
-
-// A failure of something the owner asked for comes back from the call and
-// nowhere else; the hook tells what the link runs into on its own.
-TEST_F(LinkFixture, FailuresGoOneWay) {
-  port.failOpenWith(QStringLiteral("No such file or directory"));
-  std::optional<PortFailure> failure = session.start(setupCommands(Setup::kEnhanced), kRpm);
-  ASSERT_TRUE(failure);
-  EXPECT_EQ(failure->what, PortFailure::What::kOpen);
-  EXPECT_EQ(failure->message(), "Cannot open the serial port /dev/fake0: No such file or directory");
-  port.failOpenWith({});
-
-  startSetUp();
-  port.fail(QStringLiteral("Input/output error"));  // noticed between two set-up lines
-  EXPECT_EQ(faults, QStringList{"Input/output error"});
-  EXPECT_FALSE(port.isOpen());
-  clock.advance(10s);
-  EXPECT_EQ(faults.size(), 1);
-
-  faults.clear();
-  failure = session.SendCom(QStringLiteral("22000D01"), kRpm);
-  ASSERT_TRUE(failure);
-  EXPECT_EQ(failure->what, PortFailure::What::kLost);
-  EXPECT_TRUE(faults.isEmpty());
-  EXPECT_FALSE(timer->isActive());
-  clock.advance(1s);
-  EXPECT_EQ(timeouts, 0);
-}
-
-// A port still looking for its line speed gets the set-up once it is ready;
-// a stop meanwhile means nothing is ever sent.
-TEST_F(LinkFixture, SetUpWaitsForAPortThatIsGettingReady) {
-  port.delayReady(true);
-  startSetUp();
-  EXPECT_TRUE(session.gettingReady());
-  clock.advance(5s);
-  EXPECT_TRUE(port.writes().isEmpty());
-  port.becomeReady(true);
-  EXPECT_EQ(port.writes(), QList<QByteArray>{"ATZ\r"});
-
-  session.stop();
-  port.clearWrites();
-  startSetUp();
-  session.stop();
-  port.becomeReady(true);
-  clock.advance(5s);
-  EXPECT_TRUE(port.writes().isEmpty());
-
-  startSetUp();
-  port.becomeReady(false);
-  EXPECT_EQ(faults.size(), 1);
-  EXPECT_FALSE(port.isOpen());
 }
 
 TEST_F(LinkFixture, AdapterThatResetsItselfIsSetUpAgainLineByLine) {
-  startSetUp();
+  ASSERT_TRUE(link.setUp(setupCommands(Setup::kEnhanced), kRpm));
   port.receive("ATZ\r\r\rELM327 v1.5\r\r>");  // our own reset's banner
   clock.advance(3s);
   port.receive("ATST 10\rOK\r\r>");
   clock.advance(150ms);
   EXPECT_EQ(timeouts, 1);
-  port.open();
-  link.SendCom(QStringLiteral("22000C01"), kRpm);
+  ASSERT_TRUE(link.SendCom(QStringLiteral("22000C01"), kRpm));
   port.clearWrites();
   port.receive("22000C01\r\r\rELM327 v1.5\r\r>");  // a supply dip: the adapter starts afresh
   EXPECT_EQ(port.writes(), QList<QByteArray>{"ATE1\r"});
@@ -246,14 +163,215 @@ TEST_F(LinkFixture, AdapterThatResetsItselfIsSetUpAgainLineByLine) {
 }
 
 TEST_F(LinkFixture, BufferNeverGrowsWithoutBound) {
-  port.open();
-  link.SendCom(QStringLiteral("22000C01"), kRpm);
+  ASSERT_TRUE(link.SendCom(QStringLiteral("22000C01"), kRpm));
   const QByteArray noise(1000, 'x');
   for (int i = 0; i < 100; ++i) port.receive(noise);
   EXPECT_LE(link.buffer().size(), AdapterLink::kMaxBuffer);
   // The newest text is kept, so a reply still completes.
   port.receive("62 00 0C 1A F8 \r\r>");
   EXPECT_EQ(replies, QStringList{QStringLiteral(" 1A F8")});
+}
+
+// A session over the link: requests through its queue, its set-ups, and
+// failures told one way each.
+struct SessionFixture : ::testing::Test {
+  FakeClock clock;
+  FakeSerialPort port;
+  std::unique_ptr<Timer> timer = clock.createTimer();
+  AdapterTraits traits;
+  PollingSession session{port, *timer, clock, traits};
+  QStringList failures;
+  std::vector<Result<Reply>> results;
+
+  SessionFixture() {
+    testing::route(port, *timer, session);
+    session.setFailureHandler([this](const Failure& f) { failures << f.reason; });
+  }
+  void ask(const QString& command, int answers = 0, int retries = 0) {
+    session.send(Request{command, answers, 1000ms, retries, std::nullopt, false},
+                 [this](const Result<Reply>& r) { results.push_back(r); });
+  }
+  // The adapter's text for the line last written: its echo, then `answer`.
+  void answer(const QByteArray& text) {
+    port.receive(port.writes().last().chopped(1) + '\r' + text + "\r\r>");
+  }
+};
+
+// Stopped at any moment of the set-up, nothing more goes out, no timer is
+// left running and the owner hears nothing more.
+TEST_F(SessionFixture, StopDuringThePacedSetUpSendsNothingMore) {
+  for (Millis at : {0ms, 500ms, 1000ms, 2999ms, 3000ms, 3100ms}) {
+    FakeClock c;
+    FakeSerialPort p;
+    std::unique_ptr<Timer> t = c.createTimer();
+    PollingSession s(p, *t, c, traits);
+    testing::route(p, *t, s);
+    int heard = 0;
+    ASSERT_TRUE(
+        s.startPaced(setupCommands(Setup::kStandard), kSpeed, [&](const Result<Reply>&) { ++heard; }));
+    c.advance(at);
+    const qsizetype sent = p.writes().size();
+    heard = 0;
+    s.stop();
+    c.advance(10s);
+    EXPECT_EQ(p.writes().size(), sent) << at.count();
+    EXPECT_TRUE(p.writesWhileClosed().isEmpty()) << at.count();
+    EXPECT_EQ(heard, 0) << at.count();
+    EXPECT_TRUE(s.link().idle());
+  }
+}
+
+// The adapter's words are failures naming the word; data with a word beside
+// it is not trusted; silence is the adapter's, never the car's.
+TEST_F(SessionFixture, EveryAdapterWordIsAFailureOfItsOwn) {
+  struct Row {
+    const char* answer;
+    Failure::Kind kind;
+    const char* reason;
+  };
+  const Row rows[] = {
+      {"41 0C 1A F8", Failure::Kind::kNoAnswer, nullptr},  // no failure: a value
+      {"NO DATA", Failure::Kind::kNoAnswer, "NO DATA"},
+      {"SEARCHING...\rUNABLE TO CONNECT", Failure::Kind::kAdapter, "UNABLE TO CONNECT"},
+      {"BUS INIT: ...ERROR", Failure::Kind::kAdapter, "BUS INIT: ...ERROR"},
+      {"CAN ERROR", Failure::Kind::kAdapter, "CAN ERROR"},
+      {"BUS BUSY", Failure::Kind::kAdapter, "BUS BUSY"},
+      {"?", Failure::Kind::kAdapter, "?"},
+      {"41 0C 1A F8 <DATA ERROR", Failure::Kind::kAdapter, "<DATA ERROR"},
+      {"43 01 71 03 00\rBUFFER FULL", Failure::Kind::kAdapter, "BUFFER FULL"},
+      {"ERR94", Failure::Kind::kAdapter, "ERR94"},
+      {"ACT ALERT", Failure::Kind::kAdapter, "ACT ALERT"},
+      {"FB ERROR", Failure::Kind::kAdapter, "FB ERROR"},
+      {"BUS INIT: ...OK\r41 0C 1A F8", Failure::Kind::kNoAnswer, nullptr},
+  };
+  port.open();
+  for (const Row& row : rows) {
+    results.clear();
+    ask(QStringLiteral("010C"));
+    answer(row.answer);
+    ASSERT_EQ(results.size(), 1u) << row.answer;
+    const Result<Reply>& r = results[0];
+    if (!row.reason) {
+      ASSERT_TRUE(r) << row.answer;
+      EXPECT_EQ(r->lines.last(), QStringLiteral("41 0C 1A F8"));
+      continue;
+    }
+    ASSERT_FALSE(r) << row.answer;
+    EXPECT_EQ(r.failure().kind, row.kind) << row.answer;
+    EXPECT_EQ(r.failure().reason, QString::fromLatin1(row.reason));
+    EXPECT_EQ(r.failure().request, QStringLiteral("010C"));
+    EXPECT_EQ(r.failure().subject, QStringLiteral("/dev/fake0"));
+  }
+  // Nothing, or nothing readable, in the request's patience.
+  for (const QByteArray& heard : {QByteArray(), QByteArray("\xC3\xA9\x9F")}) {
+    results.clear();
+    ask(QStringLiteral("010C"));
+    if (!heard.isEmpty()) port.receive(heard);
+    clock.advance(999ms);
+    EXPECT_TRUE(results.empty());
+    clock.advance(1ms);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_TRUE(results[0].failure().is(Failure::Kind::kSilent));
+    EXPECT_EQ(results[0].failure().reason, heard.isEmpty() ? QString() : QStringLiteral("garbled"));
+  }
+}
+
+// STOPPED and silence are asked again as often as the request allows; a
+// count digit refused is dropped for good, the request asked again without.
+TEST_F(SessionFixture, RetriesAndACountDigitTheAdapterRefuses) {
+  port.open();
+  ask(QStringLiteral("03"), 0, 1);
+  answer("STOPPED");
+  answer("43 00");
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_TRUE(results[0]);
+  EXPECT_EQ(port.writes(), (QList<QByteArray>{"03\r", "03\r"}));
+
+  port.clearWrites();
+  results.clear();
+  ask(QStringLiteral("010C0D"), 2);
+  answer("?");
+  answer("41 0C 1A F8 0D 3C\r41 0D 3C");
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_TRUE(results[0]);
+  ask(QStringLiteral("010C"), 1);
+  EXPECT_EQ(port.writes(), (QList<QByteArray>{"010C0D2\r", "010C0D\r", "010C\r"}));
+  EXPECT_EQ(traits.countDigit, AdapterTraits::Support::kNo);
+}
+
+// Each line of a free set-up waits for its prompt; an optional line refused
+// is noted and passed; silence at the reset on a guessed speed looks for the
+// speed once and begins again.
+TEST_F(SessionFixture, SetUpLineByLineOnPrompts) {
+  QList<Status> done;
+  const QList<SetupLine> lines{
+      {QStringLiteral("ATZ")}, {QStringLiteral("ATE1")}, {QStringLiteral("AT2"), true}};
+  port.allowSpeedSearch(true);
+  ASSERT_TRUE(session.start(lines, [&](const Status& s) { done << s; }));
+  clock.advance(kResetPatience);
+  EXPECT_EQ(port.speedSearches(), 1);
+  port.becomeReady(true);
+  answer("ELM327 v1.5");
+  EXPECT_EQ(port.writes().last(), "ATE1\r");
+  answer("OK");
+  answer("?");
+  ASSERT_EQ(done.size(), 1);
+  EXPECT_TRUE(done[0]);
+  EXPECT_TRUE(traits.refused.contains(QStringLiteral("AT2")));
+  EXPECT_EQ(port.writes(), (QList<QByteArray>{"ATZ\r", "ATZ\r", "ATE1\r", "AT2\r"}));
+
+  // A required line refused ends the set-up with the adapter's word.
+  done.clear();
+  ASSERT_TRUE(session.start({{QStringLiteral("ATZ")}, {QStringLiteral("ATH1")}},
+                            [&](const Status& s) { done << s; }));
+  answer("ELM327 v1.5");
+  answer("?");
+  ASSERT_EQ(done.size(), 1);
+  EXPECT_EQ(done[0].failure().request, QStringLiteral("ATH1"));
+}
+
+// A failure of something asked for comes back from the call and nowhere
+// else; the handler tells what the session runs into on its own.
+TEST_F(SessionFixture, FailuresGoOneWay) {
+  port.failOpenWith(QStringLiteral("No such file or directory"));
+  Status started = session.startPaced(setupCommands(Setup::kEnhanced), kRpm, {});
+  ASSERT_FALSE(started);
+  EXPECT_TRUE(started.failure().is(Failure::Kind::kOpen));
+  EXPECT_EQ(started.failure().reason, QStringLiteral("No such file or directory"));
+  port.failOpenWith({});
+
+  ASSERT_TRUE(session.startPaced(setupCommands(Setup::kEnhanced), kRpm, {}));
+  port.fail(QStringLiteral("Input/output error"));  // noticed between two set-up lines
+  EXPECT_EQ(failures, QStringList{"Input/output error"});
+  EXPECT_FALSE(port.isOpen());
+  clock.advance(10s);
+  EXPECT_EQ(failures.size(), 1);
+  EXPECT_FALSE(timer->isActive());
+}
+
+// A port still looking for its line speed gets the set-up once it is ready;
+// a stop meanwhile means nothing is ever sent.
+TEST_F(SessionFixture, SetUpWaitsForAPortThatIsGettingReady) {
+  port.delayReady(true);
+  ASSERT_TRUE(session.startPaced(setupCommands(Setup::kEnhanced), kRpm, {}));
+  EXPECT_TRUE(session.gettingReady());
+  clock.advance(5s);
+  EXPECT_TRUE(port.writes().isEmpty());
+  port.becomeReady(true);
+  EXPECT_EQ(port.writes(), QList<QByteArray>{"ATZ\r"});
+
+  session.stop();
+  port.clearWrites();
+  ASSERT_TRUE(session.startPaced(setupCommands(Setup::kEnhanced), kRpm, {}));
+  session.stop();
+  port.becomeReady(true);
+  clock.advance(5s);
+  EXPECT_TRUE(port.writes().isEmpty());
+
+  ASSERT_TRUE(session.startPaced(setupCommands(Setup::kEnhanced), kRpm, {}));
+  port.becomeReady(false);
+  EXPECT_EQ(failures.size(), 1);
+  EXPECT_FALSE(port.isOpen());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QTextStream>
 
 #include "codes/command_line.h"
+#include "codes/report_text.h"
 #include "tests/support/scripted_car.h"
 
 namespace tarvex {
@@ -22,7 +23,8 @@ using testing::ScriptedCar;
 QHash<QString, QByteArray> vpwCar() {
   return {
       {QStringLiteral("ATDPN"), "A2"},
-      {QStringLiteral("0101"), "SEARCHING...\r48 6B 10 41 01 82 07 65 04 A1"},
+      {QStringLiteral("0100"), "SEARCHING...\r48 6B 10 41 00 BE 1F B8 10 C5"},
+      {QStringLiteral("0101"), "48 6B 10 41 01 82 07 65 04 A1"},
       {QStringLiteral("03"), "48 6B 10 43 01 71 03 00 00 00 5E"},
       {QStringLiteral("07"), "48 6B 10 47 01 71 00 00 00 00 12"},
       {QStringLiteral("020200"), "48 6B 10 42 02 00 01 71 33"},
@@ -45,7 +47,7 @@ QHash<QString, QByteArray> canCar() {
   return {
       {QStringLiteral("ATDPN"), "A6"},
       {QStringLiteral("0100"), "7E8 06 41 00 BE 3E B8 11 00"},
-      {QStringLiteral("0101"), "7E8 06 41 01 84 07 65 04 00\r7E9 06 41 01 00 00 00 00 00"},
+      {QStringLiteral("0101"), "7E8 06 41 01 84 07 65 04 00\r7E9 06 41 01 01 00 00 00 00"},
       {QStringLiteral("03"),
        "7E8 10 0A 43 04 01 71 03 00\r7E9 04 43 01 07 00 00 00 00\r7E8 21 01 01 04 20 00 00 00"},
       {QStringLiteral("07"), "7E8 02 47 00 00 00 00 00 00"},
@@ -79,7 +81,7 @@ struct CodesFixture : ::testing::Test {
   void read(const QHash<QString, QByteArray>& answers) {
     car.answers = answers;
     report.reset();
-    ASSERT_EQ(reader.read(), std::nullopt);
+    ASSERT_TRUE(reader.read());
     car.runUntil(clock, [this] { return report.has_value(); });
     ASSERT_TRUE(report) << car.sent.join(QLatin1Char(' ')).toStdString();
   }
@@ -93,7 +95,8 @@ struct CodesFixture : ::testing::Test {
   FakeSerialPort port;
   ScriptedCar car{port};
   std::unique_ptr<Timer> timer = clock.createTimer();
-  CodesReader reader{port, *timer, clock};
+  AdapterTraits traits;
+  CodesReader reader{port, *timer, clock, traits};
   std::optional<CodesReport> report;
 };
 
@@ -136,9 +139,10 @@ TEST_F(CodesFixture, EveryAnswerFormatGivesEachControllersCodesWithStatusAndDesc
       EXPECT_TRUE(got.description.contains(QLatin1String(words)))
           << code << ": " << got.description.toStdString();
     }
-    // The search runs on the first request; the protocol is asked right after.
-    EXPECT_EQ(car.sent.mid(car.sent.indexOf(QStringLiteral("ATSP0")), 3),
-              (QStringList{QStringLiteral("ATSP0"), QStringLiteral("0101"), QStringLiteral("ATDPN")}));
+    // The search runs on 0100, which every car answers; the protocol is asked right after.
+    EXPECT_EQ(car.sent.mid(car.sent.indexOf(QStringLiteral("ATSP0")), 4),
+              (QStringList{QStringLiteral("ATSP0"), QStringLiteral("0100"), QStringLiteral("ATDPN"),
+                           QStringLiteral("0101")}));
   }
 }
 
@@ -177,17 +181,17 @@ TEST_F(CodesFixture, ClearingAsksFirstAndReadsAgainARefusalSendsNothing) {
     }
   };
   ScriptedConfirm no(false, port);
-  bool agreed = true;
-  EXPECT_EQ(reader.clear(no, &agreed), std::nullopt);
+  const Result<bool> agreed = reader.clear(no);
   car.runUntil(
       clock, [] { return false; }, Millis{5000});
-  EXPECT_FALSE(agreed);
+  ASSERT_TRUE(agreed);
+  EXPECT_FALSE(*agreed);
   EXPECT_EQ(no.questions, QStringList{QStringLiteral("Clear all trouble codes and freeze frames?")});
   EXPECT_TRUE(port.writes().isEmpty());  // not even the port was opened
   EXPECT_FALSE(report);
 
   ScriptedConfirm yes(true, port);
-  ASSERT_EQ(reader.clear(yes, &agreed), std::nullopt);
+  ASSERT_TRUE(reader.clear(yes));
   car.runUntil(clock, [this] { return report.has_value(); });
   ASSERT_TRUE(report);
   EXPECT_EQ(yes.writesBefore, 0);
@@ -199,10 +203,108 @@ TEST_F(CodesFixture, ClearingAsksFirstAndReadsAgainARefusalSendsNothing) {
   EXPECT_FALSE(report->freezeFrame);
 }
 
+// A read the adapter answered with one of its words is a failure naming the
+// word, never "none"; the rest of the report stands.
+TEST_F(CodesFixture, AFailedReadIsToldWithTheAdaptersWordNeverAsNone) {
+  struct Row {
+    const char* request;
+    const char* answer;
+    const char* reason;
+  };
+  const Row rows[] = {
+      {"03", "CAN ERROR", "CAN ERROR"},
+      {"03", "STOPPED", "STOPPED"},  // asked again once, and stopped again
+      {"03", "?", "?"},
+      {"03", "7E8 06 43 02 01 71 03 00 <DATA ERROR", "<DATA ERROR"},
+      {"03", "7E8 10 0A 43 04 01 71 03 00\rBUFFER FULL", "BUFFER FULL"},
+      {"0101", "BUS BUSY", "BUS BUSY"},
+      {"020200", "BUS ERROR", "BUS ERROR"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.answer);
+    reader.stop();
+    QHash<QString, QByteArray> answers = canCar();
+    answers[QString::fromLatin1(row.request)] = row.answer;
+    read(answers);
+    const Failure* failure = report->failure(QString::fromLatin1(row.request));
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->reason, QString::fromLatin1(row.reason));
+    EXPECT_TRUE(report->incomplete());
+    const QString text = reportText(*report);
+    EXPECT_FALSE(text.contains(QLatin1String("none"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QLatin1String(row.reason))) << text.toStdString();
+  }
+  // No controller answering what older cars lack is told, and is no failure.
+  reader.stop();
+  QHash<QString, QByteArray> answers = canCar();
+  answers.remove(QStringLiteral("0A"));
+  answers[QStringLiteral("03")] = "7E8 02 43 00\r7E9 02 43 00";
+  answers[QStringLiteral("07")] = "7E8 02 47 00";
+  answers[QStringLiteral("0101")] = "7E8 06 41 01 00 07 65 04 00";
+  read(answers);
+  EXPECT_FALSE(report->incomplete());
+  const QString text = reportText(*report);
+  EXPECT_TRUE(text.contains(QLatin1String("Trouble codes: none (asked: 03, 07)"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QLatin1String("Permanent trouble codes (0A): no controller answered (NO DATA)")))
+      << text.toStdString();
+}
+
+// A lamp's count that differs from the codes listed is told; an answer with a
+// frame missing is told, and none of it shown.
+TEST_F(CodesFixture, CountsThatDisagreeAndAnswersWithAFrameMissing) {
+  read(canCar());  // the engine counts 4 stored codes and lists 4
+  EXPECT_TRUE(report->countMismatches().isEmpty());
+  reader.stop();
+  QHash<QString, QByteArray> answers = canCar();
+  answers[QStringLiteral("0101")] = "7E8 06 41 01 85 07 65 04 00\r7E9 06 41 01 01 00 00 00 00";
+  answers[QStringLiteral("07")] = "7E8 10 0A 47 04 01 71 03 00";  // its consecutive frame never came
+  read(answers);
+  EXPECT_EQ(report->countMismatches(), QStringList{QStringLiteral("7E8")});
+  EXPECT_TRUE(reportText(*report).contains(QLatin1String("engine (7E8) counts 5 stored codes but listed 4")));
+  const Failure* broken = report->failure(QStringLiteral("07"));
+  ASSERT_TRUE(broken);
+  EXPECT_TRUE(broken->is(Failure::Kind::kBroken));
+  EXPECT_FALSE(
+      std::any_of(report->codes.begin(), report->codes.end(), [](const CodeEntry& c) { return c.pending; }));
+}
+
+// Clones: ATDPN refused (the protocol from ATDP, or from the answers' form),
+// ATH1 ignored (the answers read as one controller without an address).
+TEST_F(CodesFixture, ClonesThatRefuseOrIgnoreCommandsStillGiveTheCodes) {
+  QHash<QString, QByteArray> answers = canCar();
+  answers[QStringLiteral("ATDPN")] = "?";
+  answers[QStringLiteral("ATDP")] = "AUTO, ISO 15765-4 (CAN 11/500)";
+  read(answers);
+  ASSERT_TRUE(report->protocol);
+  EXPECT_EQ(report->protocol->number, '6');
+  EXPECT_EQ(report->codes.size(), 5u);
+  EXPECT_TRUE(traits.refused.contains(QStringLiteral("ATDPN")));
+
+  reader.stop();
+  answers[QStringLiteral("ATDP")] = "?";
+  read(answers);
+  ASSERT_TRUE(report->protocol);
+  EXPECT_EQ(report->protocol->bus, obd::Bus::kCan11);
+  EXPECT_EQ(report->codes.size(), 5u);
+  EXPECT_FALSE(car.sent.mid(car.sent.lastIndexOf(QStringLiteral("ATSP0"))).contains(QStringLiteral("ATDPN")));
+
+  reader.stop();
+  traits = AdapterTraits{};
+  read({{QStringLiteral("ATDPN"), "A6"},
+        {QStringLiteral("0100"), "SEARCHING...\r41 00 BE 3E B8 11"},
+        {QStringLiteral("0101"), "41 01 82 07 65 04"},
+        {QStringLiteral("03"), "43 02 01 71 03 00"}});
+  EXPECT_TRUE(traits.headersIgnored);
+  ASSERT_EQ(report->codes.size(), 2u);
+  EXPECT_EQ(report->codes[0].code, QStringLiteral("P0171"));
+  EXPECT_EQ(report->codes[0].source, QString());
+  EXPECT_TRUE(report->countMismatches().isEmpty());
+}
+
 // The command line's runs on the same scripted car, into strings.
 struct CommandFixture : ::testing::Test {
   int run(CodesCommand command, Confirm& confirm) {
-    CommandRun r(command, port, clock, confirm, out, err);
+    CommandRun r(command, port, clock, traits, confirm, out, err);
     r.start();
     car.runUntil(clock, [&] { return r.status().has_value(); });
     return r.status().value_or(-1);
@@ -219,6 +321,7 @@ struct CommandFixture : ::testing::Test {
   FakeClock clock;
   FakeSerialPort port;
   ScriptedCar car{port};
+  AdapterTraits traits;
   QString output, errors, input;
   QTextStream out{&output}, err{&errors}, in{&input};
 };
@@ -248,10 +351,13 @@ TEST_F(CommandFixture, FailuresExitNonZeroWithTheReasonOnStderr) {
     const char* reason;
   };
   const std::vector<Row> rows{
-      {"no answer", [this] { car.silent = true; }, CodesCommand::kCodes,
-       "no answer from the car on /dev/fake0"},
+      {"silent adapter", [this] { car.silent = true; }, CodesCommand::kCodes,
+       "No answer from the adapter on /dev/fake0 to the adapter's reset (ATZ)"},
+      {"no car", [this] { car.answers[QStringLiteral("0100")] = "SEARCHING...\rUNABLE TO CONNECT"; },
+       CodesCommand::kCodes,
+       "\"UNABLE TO CONNECT\" to the supported parameters (0100): the adapter found no car"},
       {"no VIN", [this] { car.answers = canCar(); }, CodesCommand::kVin,
-       "the car gave no VIN (0902: NO DATA)"},
+       "The VIN (0902): no controller answered (NO DATA)."},
       {"port", [this] { port.failOpenWith(QStringLiteral("Permission denied")); }, CodesCommand::kCodes,
        "Permission denied"},
   };

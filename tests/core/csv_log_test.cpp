@@ -79,13 +79,13 @@ TEST(CsvLog, OnlyARegularFileIsALogAndOpeningNeverWaits) {
     SCOPED_TRACE(c.path.toStdString());
     ASSERT_TRUE(QFile::resize(at("old.csv"), 100));
     CsvLog log;
-    std::future<std::optional<QString>> opening =
-        std::async(std::launch::async, [&] { return log.open(c.path); });
+    std::future<Status> opening = std::async(std::launch::async, [&] { return log.open(c.path); });
     if (opening.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
       ::close(::open(fifo.constData(), O_RDONLY | O_NONBLOCK));  // lets the waiting open go
       ADD_FAILURE() << "opening waited";
     }
-    EXPECT_EQ(opening.get().value_or(QString()), c.reason);
+    const Status opened = opening.get();
+    EXPECT_EQ(opened ? QString() : opened.failure().reason, c.reason);
     EXPECT_EQ(log.isOpen(), c.reason.isEmpty());
     if (log.isOpen()) {
       EXPECT_EQ(contents(c.path), csvHeader());
@@ -102,16 +102,18 @@ TEST(CsvLog, SecondWriterIsToldTheLogIsInUse) {
   const MemoryBoxes boxes = testing::boxesFromLayout();
   const QDateTime when(QDate(2026, 12, 6), QTime(20, 0));
   CsvLog first, second;
-  ASSERT_EQ(first.open(path), std::nullopt);
-  ASSERT_EQ(first.writeRow(boxes, when, QLocale::c()), std::nullopt);
-  EXPECT_EQ(second.open(path),
+  ASSERT_TRUE(first.open(path));
+  ASSERT_TRUE(first.writeRow(boxes, when, QLocale::c()));
+  const Status refused = second.open(path);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.failure().reason,
             QStringLiteral("it is in use by another program (another Tarvex logging to it?)"));
   EXPECT_FALSE(second.isOpen());
-  ASSERT_EQ(first.writeRow(boxes, when, QLocale::c()), std::nullopt);
+  ASSERT_TRUE(first.writeRow(boxes, when, QLocale::c()));
   const QByteArray line = csvLine(boxes, logTimeText(when, QLocale::c()));
   EXPECT_EQ(contents(path), csvHeader() + line + line);
-  EXPECT_EQ(first.close(), std::nullopt);
-  EXPECT_EQ(second.open(path), std::nullopt);
+  EXPECT_TRUE(first.close());
+  EXPECT_TRUE(second.open(path));
 }
 
 // A file another program cut short or wrote to since our last line is not
@@ -140,12 +142,14 @@ TEST(CsvLog, FileChangedByAnotherProgramIsNoticedAtTheNextLine) {
     QFile file(dir.filePath(QStringLiteral("log.csv")));
     const MemoryBoxes boxes = testing::boxesFromLayout();
     CsvLog log;
-    ASSERT_EQ(log.open(file.fileName()), std::nullopt);
-    ASSERT_EQ(log.writeRow(boxes, QDateTime(), QLocale::c()), std::nullopt);
+    ASSERT_TRUE(log.open(file.fileName()));
+    ASSERT_TRUE(log.writeRow(boxes, QDateTime(), QLocale::c()));
     c.make(file);
     file.close();
     const QByteArray left = contents(file.fileName());
-    EXPECT_EQ(log.writeRow(boxes, QDateTime(), QLocale::c()), c.reason);
+    const Status written = log.writeRow(boxes, QDateTime(), QLocale::c());
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.failure().reason, c.reason);
     EXPECT_FALSE(log.isOpen());
     EXPECT_EQ(contents(file.fileName()), left);
   }

@@ -4,6 +4,7 @@
 
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial_port.h"
+#include "ui/failure_text.h"
 
 namespace tarvex {
 namespace {
@@ -20,7 +21,8 @@ struct Rig {
   FakeSerialPort port;
   FakeClock clock;
   std::unique_ptr<Timer> timer = clock.createTimer();
-  DTCSession session{port, *timer, clock, QStringLiteral("DTC Here")};
+  AdapterTraits traits;
+  DTCSession session{port, *timer, clock, traits, QStringLiteral("DTC Here")};
   QStringList shown;  // the output each time the window was told
 };
 
@@ -75,7 +77,7 @@ TEST(DTCSession, WindowIsToldAtAPacedRateWhateverArrivesAndHoweverMuchIsHeld) {
   // Shows that take 25 ms each come every half second.
   rig.session.setOutputChanged([&] {
     rig.shown << rig.session.output();
-    rig.clock.sleep(25ms);
+    rig.clock.busy(25ms);
   });
   rig.shown.clear();
   for (int i = 0; i < 1920; ++i) {
@@ -107,12 +109,12 @@ TEST(DTCSession, AppendsToEditedTextAndTrimsItToTheNewest64KiB) {
 TEST(DTCSession, PortThatFailsIsClosedReportedAndOpenedAgainOnTheNextCommand) {
   Rig rig(QStringLiteral("/dev/ttyUSB0"));
   QStringList failures;
-  rig.session.setFailureHandler([&](const PortFailure& failure) { failures << failure.message(); });
-  ASSERT_EQ(rig.session.open(), std::nullopt);
+  rig.session.setFailureHandler([&](const Failure& failure) { failures << failureText(failure); });
+  ASSERT_TRUE(rig.session.open());
   rig.port.fail(QStringLiteral("Input/output error"));
   EXPECT_EQ(failures, QStringList{QStringLiteral("Lost the adapter on /dev/ttyUSB0: Input/output error.")});
   EXPECT_FALSE(rig.port.isOpen());
-  EXPECT_EQ(rig.session.sendRead(), std::nullopt);
+  EXPECT_TRUE(rig.session.sendRead());
   EXPECT_TRUE(rig.port.isOpen());
   EXPECT_EQ(rig.port.writes(), (QList<QByteArray>{"ATZ\r", "03\r"}));
 }

@@ -64,10 +64,11 @@ struct ScanFixture : ::testing::Test {
   FakeSerialPort port;
   std::unique_ptr<Timer> timer = clock.createTimer();
   MemoryBoxes boxes = testing::boxesFromLayout();
-  ScanCycle scan{port, *timer, clock, boxes, QStringLiteral("Text2")};
+  AdapterTraits traits;
+  ScanCycle scan{port, *timer, clock, traits, boxes, QStringLiteral("Text2")};
   RecordingGauges gauges;
   QTemporaryDir dir;
-  QList<ScanFailure> failures;
+  QList<Failure> failures;
   int stamp = 0;
 
   void SetUp() override {
@@ -75,7 +76,7 @@ struct ScanFixture : ::testing::Test {
     scan.setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
     scan.setGaugeSink(&gauges);
     scan.setDateTimeSource([this] { return QDateTime(QDate(2026, 12, 6), QTime(20, 0, stamp++)); });
-    scan.setFailureHandler([this](const ScanFailure& f) { failures << f; });
+    scan.setFailureHandler([this](const Failure& f) { failures << f; });
   }
 
   // Command lines written since the last call, without line ends.
@@ -89,10 +90,10 @@ struct ScanFixture : ::testing::Test {
     return lines;
   }
   // Starts and lets the set-up go out: the last line awaits its answer.
-  std::optional<ScanFailure> startScan(bool log = false) {
-    std::optional<ScanFailure> failure = scan.start(log, log ? logPath() : QString());
+  Status startScan(bool log = false) {
+    Status started = scan.start(log, log ? logPath() : QString());
     clock.advance(3s);
-    return failure;
+    return started;
   }
   void answer(const QString& request, const char* data) { port.receive(answerTo(request, data)); }
   void answerSetup() {
@@ -125,18 +126,17 @@ void expectStopped(ScanFixture& f) {
 }
 
 TEST_F(ScanFixture, StartSetsUpTheAdapterAndTheFirstScanAsksOnItsAnswers) {
-  ASSERT_FALSE(scan.start(false, QString()));
+  ASSERT_TRUE(scan.start(false, QString()));
   EXPECT_TRUE(port.isOpen());
   EXPECT_EQ(takeCommands(), QStringList{"ATZ"});  // the rest from the event loop, a second apart
   clock.advance(3s);
   EXPECT_EQ(takeCommands(), (QStringList{"ATE1", "ATSH 6C 10 F1", "ATST 10"}));
-  EXPECT_TRUE(clock.sleeps().empty());
   EXPECT_EQ(scan.scanStep(), 1);
   answerSetup();  // the expected reply is still empty: any prompt completes it
   EXPECT_EQ(takeCommands(), QStringList{"22000C01"});
 
   scan.stop();
-  startScan();
+  ASSERT_TRUE(startScan());
   takeCommands();
   answerSetup();  // the last scan's expected reply is not among them
   EXPECT_TRUE(takeCommands().isEmpty());
@@ -147,7 +147,7 @@ TEST_F(ScanFixture, StartSetsUpTheAdapterAndTheFirstScanAsksOnItsAnswers) {
 
   // "Stop Scan" while the adapter is being set up: nothing more goes out.
   scan.stop();
-  ASSERT_FALSE(scan.start(false, QString()));
+  ASSERT_TRUE(scan.start(false, QString()));
   clock.advance(1500ms);
   EXPECT_EQ(takeCommands(), (QStringList{"ATZ", "ATE1"}));
   scan.stop();
@@ -156,7 +156,7 @@ TEST_F(ScanFixture, StartSetsUpTheAdapterAndTheFirstScanAsksOnItsAnswers) {
 
 // The selection is read at each turn: a change counts from the next round.
 TEST_F(ScanFixture, UnansweredRequestsMoveOnRoundAfterRoundOverTheSelection) {
-  startScan();
+  ASSERT_TRUE(startScan());
   takeCommands();
   clock.advance(150ms * 22);
   EXPECT_EQ(takeCommands(), kDefaultRound);
@@ -169,7 +169,7 @@ TEST_F(ScanFixture, UnansweredRequestsMoveOnRoundAfterRoundOverTheSelection) {
 }
 
 TEST_F(ScanFixture, RepliesFillTheBoxesAndMoveTheVisibleNeedles) {
-  startScan();
+  ASSERT_TRUE(startScan());
   answerSetup();
   takeCommands();
   Readings readings;
@@ -205,7 +205,7 @@ TEST_F(ScanFixture, RepliesFillTheBoxesAndMoveTheVisibleNeedles) {
 // A port that hands over the reply while the request is still being written:
 // each request still goes out once, in order, and its reply reaches its box.
 TEST_F(ScanFixture, RepliesArrivingInsideTheWriteKeepTheOrder) {
-  startScan();
+  ASSERT_TRUE(startScan());
   answerSetup();
   takeCommands();
   int answered = 0;
@@ -223,7 +223,7 @@ TEST_F(ScanFixture, RepliesArrivingInsideTheWriteKeepTheOrder) {
 
 TEST_F(ScanFixture, NothingSelectedSelectsEngineSpeedAndLogsTwice) {
   for (const Parameter& p : catalogue()) boxes.setEnabled(p.box, false);
-  ASSERT_FALSE(startScan(true));
+  ASSERT_TRUE(startScan(true));
   takeCommands();
   clock.advance(150ms);
   EXPECT_EQ(takeCommands(), QStringList{"22000C01"});
@@ -237,14 +237,14 @@ TEST_F(ScanFixture, NothingSelectedSelectsEngineSpeedAndLogsTwice) {
 }
 
 TEST_F(ScanFixture, StopClosesAndALoggedRestartBeginsAnew) {
-  startScan(true);
+  ASSERT_TRUE(startScan(true));
   clock.advance(150ms * 27);
   scan.stop();
   EXPECT_EQ(scan.scanStep(), 6);
   EXPECT_EQ(logLines().size(), 2);
   expectStopped(*this);
 
-  startScan(true);
+  ASSERT_TRUE(startScan(true));
   EXPECT_EQ(scan.scanStep(), 1);
   EXPECT_EQ(logLines().size(), 1);  // rewritten from its header
   clock.advance(150ms * 23);
@@ -254,7 +254,7 @@ TEST_F(ScanFixture, StopClosesAndALoggedRestartBeginsAnew) {
 }
 
 TEST_F(ScanFixture, LogHasALinePerRoundWithTheLastParameterLagging) {
-  ASSERT_FALSE(startScan(true));
+  ASSERT_TRUE(startScan(true));
   takeCommands();
   answerSetup();
   for (int round = 0; round < 2; ++round) {
@@ -279,7 +279,7 @@ TEST_F(ScanFixture, LogHasALinePerRoundWithTheLastParameterLagging) {
 }
 
 TEST_F(ScanFixture, LogThatCannotBeWrittenStopsTheScanAndKeepsItsCompleteLines) {
-  ASSERT_FALSE(startScan(true));
+  ASSERT_TRUE(startScan(true));
   {
     // Room for one more line and a half: the disk fills in the middle of the next.
     const qint64 header = QFileInfo(logPath()).size();
@@ -287,36 +287,36 @@ TEST_F(ScanFixture, LogThatCannotBeWrittenStopsTheScanAndKeepsItsCompleteLines) 
     clock.advance(150ms * 22 * 3);
   }
   ASSERT_EQ(failures.size(), 1);
-  EXPECT_EQ(failures[0].what, ScanFailure::What::kLogWrite);
-  EXPECT_EQ(failures[0].name, logPath());
+  EXPECT_EQ(failures[0].kind, Failure::Kind::kWrite);
+  EXPECT_EQ(failures[0].subject, logPath());
   EXPECT_EQ(failures[0].reason, QStringLiteral("File too large"));
   EXPECT_EQ(logLines().size(), 2);  // the header and the one line that fitted, nothing cut off
   expectStopped(*this);
 }
 
 TEST_F(ScanFixture, LogFileDeletedWhileScanningIsNoticedAtTheNextRound) {
-  ASSERT_FALSE(startScan(true));
+  ASSERT_TRUE(startScan(true));
   clock.advance(150ms * 23);
   ASSERT_TRUE(QFile::remove(logPath()));
   clock.advance(150ms * 22);
   ASSERT_EQ(failures.size(), 1);
-  EXPECT_EQ(failures[0].what, ScanFailure::What::kLogWrite);
+  EXPECT_EQ(failures[0].kind, Failure::Kind::kWrite);
   EXPECT_FALSE(QFile::exists(logPath()));  // not made anew behind the user's back
   expectStopped(*this);
 }
 
 TEST_F(ScanFixture, PortThatFailsMidScanStopsItAndStartWorksAgain) {
-  ASSERT_FALSE(startScan(true));
+  ASSERT_TRUE(startScan(true));
   answerSetup();
   answer("22000C01", "1A F8");
   port.fail(QStringLiteral("Input/output error"));
   ASSERT_EQ(failures.size(), 1);
-  EXPECT_EQ(failures[0].what, ScanFailure::What::kPortLost);
-  EXPECT_EQ(failures[0].name, QStringLiteral("/dev/fake0"));
+  EXPECT_EQ(failures[0].kind, Failure::Kind::kLost);
+  EXPECT_EQ(failures[0].subject, QStringLiteral("/dev/fake0"));
   EXPECT_EQ(failures[0].reason, QStringLiteral("Input/output error"));
   EXPECT_EQ(logLines().size(), 1);  // no line for the round that did not end
   expectStopped(*this);
-  ASSERT_FALSE(startScan());  // the device is back
+  ASSERT_TRUE(startScan());  // the device is back
   EXPECT_EQ(takeCommands(), (QStringList{"ATZ", "ATE1", "ATSH 6C 10 F1", "ATST 10"}));
 }
 
@@ -324,7 +324,7 @@ TEST_F(ScanFixture, PortThatFailsMidScanStopsItAndStartWorksAgain) {
 // go out again, each after the previous prompt, and the scan goes on where it
 // was. The banner that answers the scan's own reset changes nothing.
 TEST_F(ScanFixture, AdapterThatResetsItselfIsSetUpAgain) {
-  startScan();
+  ASSERT_TRUE(startScan());
   answerSetup();
   answer("22000C01", "1A F8");
   answer("22000D01", "3C");
@@ -338,9 +338,9 @@ TEST_F(ScanFixture, AdapterThatResetsItselfIsSetUpAgain) {
   clock.advance(150ms);  // an unanswered set-up command is not waited for longer
   EXPECT_EQ(takeCommands(), QStringList{"ATST 10"});
   port.receive("ATST 10\rOK\r\r>");
-  EXPECT_EQ(takeCommands(), QStringList{"22001101"});
-  answer("22001101", "FF");
-  EXPECT_EQ(boxes.text(Box::kTPS), QStringLiteral("100"));
+  EXPECT_EQ(takeCommands(), QStringList{"22000F01"});  // the request the reset swallowed, again
+  answer("22000F01", "5A");
+  EXPECT_EQ(boxes.text(Box::kIAT), QStringLiteral("50"));
   EXPECT_TRUE(failures.isEmpty());
 }
 
@@ -349,8 +349,9 @@ TEST_F(ScanFixture, AdapterThatResetsItselfIsSetUpAgain) {
 // once, and again only after answers came and stopped again.
 TEST_F(ScanFixture, SilenceAsksTheProtocolAndIsToldOnceAndAgainAfterAnswersStopAgain) {
   QStringList told;
-  scan.setSilenceHandler([&](const QString& protocol) { told << protocol; });
-  startScan();
+  scan.setSilenceHandler(
+      [&](const Result<QString>& protocol) { told << (protocol ? *protocol : QString()); });
+  ASSERT_TRUE(startScan());
   clock.advance(150ms * 22);  // the round's last request is out: the round ended unanswered
   takeCommands();
   EXPECT_TRUE(told.isEmpty());
@@ -370,21 +371,20 @@ TEST_F(ScanFixture, SilenceAsksTheProtocolAndIsToldOnceAndAgainAfterAnswersStopA
 
 TEST_F(ScanFixture, FailedStartLeavesEverythingIdle) {
   port.failOpenWith(QStringLiteral("Permission denied"));
-  auto failure = scan.start(true, logPath());
-  ASSERT_TRUE(failure);
-  EXPECT_EQ(failure->what, ScanFailure::What::kPortOpen);
-  EXPECT_EQ(failure->name, QStringLiteral("/dev/fake0"));
-  EXPECT_EQ(failure->reason, QStringLiteral("Permission denied"));
+  Status started = scan.start(true, logPath());
+  ASSERT_FALSE(started);
+  EXPECT_EQ(started.failure().kind, Failure::Kind::kOpen);
+  EXPECT_EQ(started.failure().subject, QStringLiteral("/dev/fake0"));
+  EXPECT_EQ(started.failure().reason, QStringLiteral("Permission denied"));
   EXPECT_FALSE(QFile::exists(logPath()));
-  EXPECT_TRUE(clock.sleeps().empty());
 
   port.failOpenWith(QString());
   const QString badPath = dir.filePath(QStringLiteral("missing/folder/log.csv"));
-  failure = scan.start(true, badPath);
-  ASSERT_TRUE(failure);
-  EXPECT_EQ(failure->what, ScanFailure::What::kLogCreate);
-  EXPECT_EQ(failure->name, badPath);
-  EXPECT_EQ(failure->reason, QStringLiteral("No such file or directory"));
+  started = scan.start(true, badPath);
+  ASSERT_FALSE(started);
+  EXPECT_EQ(started.failure().kind, Failure::Kind::kCreate);
+  EXPECT_EQ(started.failure().subject, badPath);
+  EXPECT_EQ(started.failure().reason, QStringLiteral("No such file or directory"));
   EXPECT_FALSE(port.isOpen());
   EXPECT_TRUE(port.writes().isEmpty());
   EXPECT_FALSE(timer->isActive());

@@ -53,14 +53,14 @@ TEST(Soak, AnHourOfScanningAndAnHourOfDragPollingOnABadLine) {
   const std::unique_ptr<SerialPort> mainPort = ports.createPort({QStringLiteral("the main window")});
   const std::unique_ptr<Timer> mainTimer = clock.createTimer();
   MemoryBoxes boxes = testing::boxesFromLayout();
-  ScanCycle scan(*mainPort, *mainTimer, clock, boxes);
-  testing::route(*mainPort, *mainTimer, scan.link());
+  ScanCycle scan(*mainPort, *mainTimer, clock, ports.traits(), boxes);
+  testing::route(*mainPort, *mainTimer, scan.session());
   int rounds = 0;
   scan.setDateTimeSource([&] {
     ++rounds;
     return QDateTime(QDate(2026, 12, 6), QTime(20, 0));
   });
-  ASSERT_FALSE(scan.start(true, path));
+  ASSERT_TRUE(scan.start(true, path));
   hour(scan.link());
   scan.stop();
   QFile log(path);
@@ -76,9 +76,9 @@ TEST(Soak, AnHourOfScanningAndAnHourOfDragPollingOnABadLine) {
   const std::unique_ptr<SerialPort> dragPort = ports.createPort({QStringLiteral("the drag strip window")});
   const std::unique_ptr<Timer> dragTimer = clock.createTimer();
   testing::DragBoxTexts dragBoxes;
-  DragPoller poller(*dragPort, *dragTimer, clock, dragBoxes, QLocale::c());
-  testing::route(*dragPort, *dragTimer, poller.link());
-  ASSERT_EQ(poller.start(), std::nullopt);
+  DragPoller poller(*dragPort, *dragTimer, clock, ports.traits(), dragBoxes, QLocale::c());
+  testing::route(*dragPort, *dragTimer, poller.session());
+  ASSERT_TRUE(poller.start());
   hour(poller.link());
   // The runs were timed as the car drove them, within what the faults cost.
   EXPECT_NEAR(dragBoxes.text(DragBox::kQET).toDouble(), car.launchFigures().quarterMileSeconds, 0.6);

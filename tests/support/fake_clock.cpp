@@ -8,8 +8,7 @@ FakeClock::~FakeClock() {
   for (FakeTimer* t : timers_) t->clock_ = nullptr;
 }
 
-void FakeClock::sleep(Millis duration) {
-  sleeps_.push_back(duration);
+void FakeClock::busy(Millis duration) {
   now_ += duration;
 }
 

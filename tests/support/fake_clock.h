@@ -6,30 +6,27 @@
 
 namespace tarvex::testing {
 
-// A clock that only moves when told to. sleep() moves time without running
-// timers, as a blocking sleep does; advance() moves time and fires every timer
-// that falls due on the way, in deadline order, as the event loop would.
+// A clock that only moves when told to. advance() moves time and fires every
+// timer that falls due on the way, in deadline order, as the event loop would;
+// busy() moves it without running timers, as work inside one handler does.
 class FakeClock final : public Clock {
  public:
   explicit FakeClock(Micros start = Micros{0}) : now_(start) {}
   ~FakeClock() override;
 
   Micros now() const override { return now_; }
-  void sleep(Millis duration) override;
+  void busy(Millis duration);
   std::unique_ptr<Timer> createTimer() override;
 
   // Runs the event loop for this long.
   void advance(Micros duration);
   void setTickCount(std::uint32_t ms);
 
-  const std::vector<Millis>& sleeps() const { return sleeps_; }
-
   class FakeTimer;
 
  private:
   friend class FakeTimer;
   Micros now_;
-  std::vector<Millis> sleeps_;
   std::vector<FakeTimer*> timers_;
   std::uint64_t sequence_ = 0;
 };

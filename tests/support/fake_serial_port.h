@@ -22,6 +22,16 @@ class FakeSerialPort final : public SerialPort {
   QString errorString() const override { return error_; }
   void whenReady(std::function<void(bool)> ready) override;
   bool gettingReady() const override { return gettingReady_; }
+  // A speed search starts when the port allows one (allowSpeedSearch); it
+  // ends with becomeReady().
+  bool searchSpeed() override {
+    if (!searchable_ || !open_) return false;
+    ++speedSearches_;
+    gettingReady_ = true;
+    return true;
+  }
+  void allowSpeedSearch(bool allow) { searchable_ = allow; }
+  int speedSearches() const { return speedSearches_; }
 
   // Queues text as received and raises the receive notification.
   void receive(const QByteArray& text);
@@ -58,6 +68,8 @@ class FakeSerialPort final : public SerialPort {
   bool failed_ = false;
   bool delayReady_ = false;
   bool gettingReady_ = false;
+  bool searchable_ = false;
+  int speedSearches_ = 0;
   std::function<void(bool)> ready_;
   QByteArray pending_;
   QList<QByteArray> writes_;

@@ -14,15 +14,16 @@ namespace tarvex::testing {
 // window shows them: for driving it with arbitrary or repeated answers.
 struct ScanRig {
   ScanRig() {
-    route(port, *timer, scan.link());
+    route(port, *timer, scan.session());
     scan.setLocale(QLocale::c());
-    scan.start(false, QString());
+    [[maybe_unused]] const Status started = scan.start(false, QString());
   }
   FakeClock clock;
   FakeSerialPort port;
   std::unique_ptr<Timer> timer = clock.createTimer();
   MemoryBoxes boxes = boxesFromLayout();
-  ScanCycle scan{port, *timer, clock, boxes};
+  AdapterTraits traits;
+  ScanCycle scan{port, *timer, clock, traits, boxes};
 };
 
 }  // namespace tarvex::testing

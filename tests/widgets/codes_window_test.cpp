@@ -40,6 +40,7 @@ TEST(CodesWindowTest, ShowsCodesInWordsWithFreezeFrameAndClearsOnlyAfterAYes) {
   testing::ScriptedCar car{device};
   car.answers = {
       {QStringLiteral("ATDPN"), "A2"},
+      {QStringLiteral("0100"), "48 6B 10 41 00 BE 1F B8 10 C5"},
       {QStringLiteral("0101"), "48 6B 10 41 01 82 07 65 04 A1"},
       {QStringLiteral("03"), "48 6B 10 43 01 71 03 00 00 00 5E"},
       {QStringLiteral("020200"), "48 6B 10 42 02 00 01 71 33"},
@@ -54,7 +55,7 @@ TEST(CodesWindowTest, ShowsCodesInWordsWithFreezeFrameAndClearsOnlyAfterAYes) {
   car.runUntil(clock, [&] { return w->codesTable()->rowCount() == 2; });
 
   EXPECT_EQ(w->protocolLabel()->text(), QStringLiteral("Protocol: SAE J1850 VPW (10.4 kbaud)"));
-  EXPECT_EQ(w->milLabel()->text(), QStringLiteral("MIL: on (engine (10): 2 stored)"));
+  EXPECT_EQ(w->milLabel()->text(), QStringLiteral("MIL: on (engine (10): 2 stored codes)"));
   EXPECT_EQ(column(w->codesTable(), 0), (QStringList{"P0171", "P0300"}));
   EXPECT_EQ(column(w->codesTable(), 1), (QStringList{"stored", "stored"}));
   EXPECT_EQ(column(w->codesTable(), 2), (QStringList{"engine (10)", "engine (10)"}));

@@ -392,21 +392,26 @@ TEST_F(MainWindowTest, ReplayShowsTheLoggedLinesWithoutThePort) {
 }
 
 TEST(SilenceNotice, NamesTheProtocolAndPointsOtherCarsToStandardData) {
+  const QString device = QStringLiteral("/dev/ttyUSB0");
   const struct {
-    const char* answer;
+    Result<QString> answer;
     const char* says;
     bool otherCar;
   } cases[] = {
-      {"A2", "No answer from the adapter on /dev/ttyUSB0 (protocol: SAE J1850 VPW", false},
-      {"A6", "No answer from the adapter on /dev/ttyUSB0 (protocol: ISO 15765-4 CAN", true},
-      {"", "No answer from the adapter on /dev/ttyUSB0.", false},
-      {"?", "No answer from the adapter on /dev/ttyUSB0.", false},
+      {QStringLiteral("A2"),
+       "No answer from the car through the adapter on /dev/ttyUSB0 (protocol: SAE J1850 VPW", false},
+      {QStringLiteral("A6"),
+       "No answer from the car through the adapter on /dev/ttyUSB0 (protocol: ISO 15765-4 CAN", true},
+      {QStringLiteral("?"), "No answer from the car through the adapter on /dev/ttyUSB0.", false},
+      // The adapter itself said nothing: it is not the car.
+      {Failure{Failure::Kind::kSilent, device, {}, QStringLiteral("ATDPN")},
+       "No answer from the adapter on /dev/ttyUSB0 to ATDPN.", false},
   };
   for (const auto& c : cases) {
-    const QString notice = silenceNotice(QStringLiteral("/dev/ttyUSB0"), QString::fromLatin1(c.answer));
+    const QString notice = silenceNotice(device, c.answer);
     EXPECT_TRUE(notice.startsWith(QString::fromLatin1(c.says))) << notice.toStdString();
-    EXPECT_EQ(notice.contains(QStringLiteral("GM engine controller on J1850 VPW")), c.otherCar) << c.answer;
-    EXPECT_EQ(notice.contains(QStringLiteral("Standard data")), c.otherCar) << c.answer;
+    EXPECT_EQ(notice.contains(QStringLiteral("GM engine controller on J1850 VPW")), c.otherCar) << c.says;
+    EXPECT_EQ(notice.contains(QStringLiteral("Standard data")), c.otherCar) << c.says;
   }
 }
 

@@ -54,31 +54,30 @@ TEST_F(StandardWindowTest, ShowsProtocolTableIdentityReadinessAndRatesAndTakesRo
   w->findChild<QCheckBox*>("cb_log")->setChecked(true);  // no file yet: the dialog asks
   EXPECT_EQ(files.asked, 1);
   w->findChild<QPushButton*>("pb_Start")->click();
-  clock.advance(3s);
-  reply("OK");
-  reply("7E8 06 41 00 80 18 00 00");  // 01 0C 0D
+  reply("ELM327 v2.1");
+  for (int line = 0; line < 4; ++line) reply("OK");  // ATE1 ATH1 ATSP0 AT2, each on its prompt
+  reply("7E8 06 41 00 80 18 00 00");                 // 01 0C 0D
   reply("A6");
   EXPECT_EQ(label(w, "lb_protocol"), QStringLiteral("ISO 15765-4 CAN (11 bit ID, 500 kbaud) (6)"));
-  reply("7E8 06 49 00 40 00 00 00");  // the VIN only
-  reply("7E8 10 14 49 02 01 31 47 31\r7E8 21 4A 43 35 34 34 34 52\r7E8 22 37 32 35 32 33 36 37");
-  reply("7E8 06 41 01 00 07 65 00");
-  EXPECT_EQ(label(w, "lb_vin"), QStringLiteral("engine (7E8): 1G1JC5444R7252367"));
-  EXPECT_TRUE(
-      label(w, "lb_readiness").startsWith(QStringLiteral("MIL off, 0 stored code(s), spark ignition\n")));
   auto* table = w->findChild<QTableWidget*>("tw_values");
   ASSERT_EQ(table->rowCount(), 3);
-  EXPECT_EQ(device.writes().back(), "01010C0D\r");
+  EXPECT_EQ(device.writes().back(), "01010C0D1\r");
   clock.advance(50ms);
   reply("7E8 10 0B 41 01 00 07 65 00 0C\r7E8 21 1A F8 0D 3C 00 00 00");
+  EXPECT_TRUE(
+      label(w, "lb_readiness").startsWith(QStringLiteral("MIL off, 0 stored code(s), spark ignition\n")));
   EXPECT_EQ(table->item(1, StandardDataWindow::kValue)->text(), QStringLiteral("1726"));
   EXPECT_EQ(table->item(2, StandardDataWindow::kValue)->text(), QStringLiteral("60"));
   EXPECT_EQ(table->item(2, StandardDataWindow::kController)->text(), QStringLiteral("engine (7E8)"));
   EXPECT_EQ(label(w, "lb_rates"), QStringLiteral("20.0 requests/s, 60.0 parameters/s (up to 6 a request)"));
   EXPECT_TRUE(w->poller().log().isOpen());
-
+  reply("7E8 06 49 00 40 00 00 00");  // between rounds: the VIN only
+  EXPECT_EQ(device.writes().back(), "010C0D1\r");
   table->item(1, StandardDataWindow::kName)->setCheckState(Qt::Unchecked);  // RPM out
-  reply("7E8 10 0B 41 01 00 07 65 00 0C\r7E8 21 1A F8 0D 3C 00 00 00");
-  EXPECT_EQ(device.writes().back(), "01010D\r");
+  reply("7E8 05 41 0C 1A F8 0D 3C");
+  reply("7E8 10 14 49 02 01 31 47 31\r7E8 21 4A 43 35 34 34 34 52\r7E8 22 37 32 35 32 33 36 37");
+  EXPECT_EQ(label(w, "lb_vin"), QStringLiteral("engine (7E8): 1G1JC5444R7252367"));
+  EXPECT_EQ(device.writes().back(), "010D1\r");
   w->findChild<QPushButton*>("pb_Stop")->click();
   EXPECT_FALSE(device.isOpen());
   EXPECT_EQ(label(w, "lb_status"), QStringLiteral("Stopped"));
