@@ -216,8 +216,13 @@ MonitorAnswer readMonitor(int mid, const std::vector<Message>& messages) {
     out.supported = true;
     std::size_t at = 1;
     for (; at + kRecord <= d.size() && d[at] == mid; at += kRecord) {
-      TestResult r{m.source,       mid, d[at + 1], d[at + 2], raw(d, at + 3), raw(d, at + 5),
-                   raw(d, at + 7), {},  {},        {},        false,          false};
+      TestResult r{.source = m.source,
+                   .mid = mid,
+                   .tid = d[at + 1],
+                   .scalingId = d[at + 2],
+                   .rawValue = raw(d, at + 3),
+                   .rawMin = raw(d, at + 5),
+                   .rawMax = raw(d, at + 7)};
       r.value = scale(r.scalingId, r.rawValue);
       r.min = scale(r.scalingId, r.rawMin);
       r.max = scale(r.scalingId, r.rawMax);

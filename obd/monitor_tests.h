@@ -51,17 +51,17 @@ QString testName(int tid);
 // One test of one monitor as a controller reported it (CAN form).
 struct TestResult {
   QString source;  // the controller's address, empty with headers off
-  int mid;
-  int tid;
-  int scalingId;
-  std::uint16_t rawValue, rawMin, rawMax;
-  ScaledValue value, min, max;
+  int mid = 0;
+  int tid = 0;
+  int scalingId = 0;
+  std::uint16_t rawValue = 0, rawMin = 0, rawMax = 0;
+  ScaledValue value{}, min{}, max{};
   // Value, minimum and maximum all zero: the monitor has not run since the
   // codes were cleared, so there is no verdict.
-  bool completed;
+  bool completed = false;
   // min <= value <= max, compared as the words are (signed or not), so no
   // scaling can change the verdict; never for a test not completed.
-  bool passed;
+  bool passed = false;
 };
 
 struct MonitorAnswer {
