@@ -195,6 +195,7 @@ TEST(PortAddress, TcpAddressesAreParsedOrRefusedWithAReason) {
       {"tcp://192.168.0.10:35000", "192.168.0.10", 35000, nullptr},
       {"TCP://wifi-obd.local:23", "wifi-obd.local", 23, nullptr},
       {"tcp://[fe80::1]:35000", "fe80::1", 35000, nullptr},
+      {"tcp://[fe80::1%wlan0]:35000", "fe80::1%wlan0", 35000, nullptr},  // with the Wi-Fi's interface
       {"tcp://10.0.0.1:65535", "10.0.0.1", 65535, nullptr},
       {"tcp://192.168.000.010:1", "192.168.0.10", 1, nullptr},  // decimal, not octal
       {"tcp://192.168.0.10", nullptr, 0, "port is missing"},
