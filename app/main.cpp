@@ -15,6 +15,7 @@
 #include "app/main_window.h"
 #include "codes/command_line.h"
 #include "link/line_speed.h"
+#include "link/port_address.h"
 #include "link/qt_serial_port.h"
 #include "link/remembered_line.h"
 #include "sim/sim_adapter.h"
@@ -84,14 +85,15 @@ bool catchQuitSignals() {
 
 // The device and speed on which the adapter last answered, unless --port or
 // --baud say otherwise; whatever answers in this run is kept for the next.
+// Nothing, and the reason on stderr, when that port cannot be used.
 std::unique_ptr<tarvex::PortFactory> devicePorts(const std::optional<QString>& port,
                                                  const std::optional<qint32>& baud,
-                                                 tarvex::RememberedLine& remembered) {
-  const tarvex::LineChoice line = tarvex::chooseLine(port, baud, remembered, tarvex::defaultPortName());
-  auto device = std::make_unique<tarvex::QtPortFactory>(line.device, line.baud);
-  const tarvex::QtPortFactory* speed = device.get();
-  return std::make_unique<tarvex::RememberingPortFactory>(
-      std::move(device), [speed] { return speed->baud(); }, remembered);
+                                                 tarvex::RememberedLine& remembered, tarvex::Clock& clock) {
+  QString refusal;
+  std::unique_ptr<tarvex::PortFactory> ports =
+      tarvex::makePortFactory(port, baud, remembered, clock, refusal);
+  if (!ports) std::fprintf(stderr, "tarvex: %s\n", qPrintable(refusal));
+  return ports;
 }
 
 // The adapter every window (or the log without one) talks to: the built-in
@@ -111,7 +113,7 @@ Adapter makeAdapter(bool demo, tarvex::sim::Car car, const std::optional<QString
     a.simulated = std::make_unique<tarvex::sim::SimAdapter>(*a.vehicle, clock.now());
     a.ports = std::make_unique<tarvex::sim::SimPortFactory>(clock, *a.simulated);
   } else {
-    a.ports = devicePorts(port, baud, remembered);
+    a.ports = devicePorts(port, baud, remembered, clock);
   }
   return a;
 }
@@ -179,7 +181,8 @@ int main(int argc, char** argv) {
                                          QStringLiteral("Displays the version and exits."));
   const QCommandLineOption portOption(
       QStringLiteral("port"),
-      QStringLiteral("Serial device of the adapter (default: %1, or the one that last answered).")
+      QStringLiteral("Serial device of the adapter, or tcp://HOST:PORT for a Wi-Fi adapter (default: %1, or "
+                     "the one that last answered).")
           .arg(tarvex::defaultPortName()),
       QStringLiteral("DEVICE"), tarvex::defaultPortName());
   const QCommandLineOption baudOption(
@@ -248,6 +251,13 @@ int main(int argc, char** argv) {
                  qPrintable(parser.value(baudOption)), qPrintable(tarvex::baudRatesText()));
     return 2;
   }
+  if (parser.isSet(portOption)) {
+    if (const std::optional<QString> refusal =
+            tarvex::portRefusal(parser.value(portOption), parser.isSet(baudOption))) {
+      std::fprintf(stderr, "tarvex: %s\n", qPrintable(*refusal));
+      return 2;
+    }
+  }
   if (parser.isSet(listOption)) {
     listPorts();
     return 0;
@@ -261,7 +271,8 @@ int main(int argc, char** argv) {
     tarvex::SystemClock clock;
     const std::unique_ptr<tarvex::PortFactory> ports =
         devicePorts(parser.isSet(portOption) ? std::optional(parser.value(portOption)) : std::nullopt,
-                    parser.isSet(baudOption) ? baud : std::nullopt, remembered);
+                    parser.isSet(baudOption) ? baud : std::nullopt, remembered, clock);
+    if (!ports) return 2;
     return tarvex::runCodesCommand(*command, *ports, clock, codesOptions.yes());
   }
   const QString carName = parser.value(carOption);
@@ -319,6 +330,7 @@ int main(int argc, char** argv) {
       makeAdapter(parser.isSet(demoOption), car,
                   parser.isSet(portOption) ? std::optional(parser.value(portOption)) : std::nullopt,
                   parser.isSet(baudOption) ? baud : std::nullopt, clock, remembered);
+  if (!adapter.ports) return 2;  // told by devicePorts
 
   if (headless) {
     Console console;

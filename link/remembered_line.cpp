@@ -93,10 +93,12 @@ RememberingPortFactory::RememberingPortFactory(std::unique_ptr<PortFactory> inne
             remembered.remember(device, baud());
           })) {
   inner_->setNotice([this](const QString& text) { notice(text); });
+  inner_->setStatus([this](const QString& text) { status(text); });
 }
 
 RememberingPortFactory::~RememberingPortFactory() {
   inner_->setNotice({});
+  inner_->setStatus({});
   *answered_ = nullptr;
 }
 

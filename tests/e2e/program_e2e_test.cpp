@@ -41,6 +41,8 @@ TEST(Program, OptionsAreCheckedBeforeAnythingStarts) {
       {{"--baud", "auto", "--list-ports"}, 0, {}},
       {{"--car", "bmw", "--demo"}, 2, {"--car bmw", "vpw or can"}},
       {{"--replay", "/nonexistent/drive.csv"}, 2, {"/nonexistent/drive.csv"}},
+      {{"--port", "tcp://192.168.0.10"}, 2, {"--port tcp://192.168.0.10", "port is missing"}},
+      {{"--port", "tcp://192.168.0.10:35000", "--baud", "38400"}, 2, {"--baud is for a serial device"}},
   };
   for (const auto& c : cases) {
     Tarvex run(c.arguments);

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <optional>
+
+#include "core/clock.h"
+#include "link/serial_port.h"
+
+namespace tarvex {
+
+class RememberedLine;
+
+// A Wi-Fi adapter's endpoint, given as tcp://HOST:PORT.
+struct TcpAddress {
+  QString host;  // a name, an IPv4 address, or an IPv6 address without its brackets
+  quint16 port = 0;
+  // tcp://HOST:PORT again, IPv6 in brackets: the device name the user sees.
+  QString text() const;
+  bool operator==(const TcpAddress&) const = default;
+};
+
+// Whether a port names a network adapter (tcp://...) rather than a serial device.
+bool isTcpAddress(const QString& port);
+
+// The host and port of a tcp:// address, or why it is none.
+struct TcpParse {
+  std::optional<TcpAddress> address;
+  QString problem;  // empty when parsed
+};
+TcpParse parseTcpAddress(const QString& text);
+
+// Why `device` cannot be used as it stands: a tcp:// address that is
+// malformed, or one given a line speed (`baudGiven`), which a network
+// connection does not have. Nothing for a serial device, which is tried as named.
+std::optional<QString> portRefusal(const QString& device, bool baudGiven);
+
+// The ports of the adapter the command line names (--port, --baud), else the
+// one that last answered (see chooseLine): a serial device, or a Wi-Fi adapter
+// at tcp://HOST:PORT. Whatever answers is remembered for the next run. Nothing
+// when the chosen port is refused (see portRefusal); `refusal` says why.
+std::unique_ptr<PortFactory> makePortFactory(const std::optional<QString>& port,
+                                             const std::optional<qint32>& baud, RememberedLine& remembered,
+                                             Clock& clock, QString& refusal);
+
+}  // namespace tarvex
