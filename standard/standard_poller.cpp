@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "obd/user_parameters.h"
+
 namespace tarvex {
 
 namespace {
@@ -307,10 +309,11 @@ void StandardPoller::startRound() {
     for (int pid : polled) {
       const obd::Pid* row = obd::findPid(pid);
       if (!row->unit.empty())
-        columns.push_back({QString::fromUtf8(row->column), QString::fromUtf8(row->unit)});
+        columns.push_back({QString::fromUtf8(row->column), QString::fromUtf8(row->unit), obd::pidStep(*row)});
     }
     logFrom_ = clock_.now();
-    if (std::optional<QString> failure = log_.open(*logPath_, std::move(columns))) {
+    if (std::optional<QString> failure =
+            log_.open(*logPath_, std::move(columns), UnitChoice::metric(), QDateTime::currentDateTime())) {
       problem(QStringLiteral("The log %1 could not be written: %2").arg(*logPath_, *failure));
       logPath_.reset();
     }

@@ -222,11 +222,12 @@ TEST(StandardPoller, ValuesGoToReadingsAndTheLogAndRatesAreCounted) {
   const QList<QByteArray> lines = file.readAll().split('\n');
   ASSERT_EQ(lines.size(), 5);  // header, three rounds, and nothing after the last CRLF
   EXPECT_EQ(lines[0],
-            "Time [s],LOAD [%],ECT [\xC2\xB0"
+            "\xEF\xBB\xBFTime,UTC offset,LOAD [%],ECT [\xC2\xB0"
             "C],MAP [kPa],RPM [rpm],VSS [km/h],IAT [\xC2\xB0"
             "C],MAF [g/s],TP [%],BARO [kPa]\r");
-  EXPECT_EQ(lines[1], "0.050,50.196078,50,33,1726,60,25,4,20,100\r");
-  EXPECT_EQ(lines[3], "0.150,50.196078,50,33,1726,,,4,20,100\r");
+  // After the time and its offset, which come from the wall clock.
+  EXPECT_EQ(lines[1].split(',').mid(2).join(','), "50.2,50,33,1726,60,25,4,20,100\r");
+  EXPECT_EQ(lines[3].split(',').mid(2).join(','), "50.2,50,33,1726,,,4,20,100\r");
   EXPECT_TRUE(lines[4].isEmpty());
 }
 
