@@ -6,6 +6,8 @@
 #include <limits>
 #include <vector>
 
+#include "core/text.h"
+
 namespace tarvex {
 namespace {
 
@@ -153,8 +155,7 @@ std::span<const Unit> unitsOf(Quantity quantity) {
 }
 
 QString unitLabel(Unit unit) {
-  const std::string_view s = entry(unit).row.spelling;
-  return QString::fromUtf8(s.data(), qsizetype(s.size()));
+  return toQString(entry(unit).row.spelling);
 }
 
 QString unitKey(Unit unit) {
@@ -165,22 +166,22 @@ QString quantityKey(Quantity quantity) {
   return QString::fromLatin1(kQuantityKeys[static_cast<std::size_t>(quantity)]);
 }
 
+UnitChoice::UnitChoice() : UnitChoice(kMetric) {}
+
+UnitChoice::UnitChoice(const Unit (&units)[kQuantityCount]) {
+  std::copy(std::begin(units), std::end(units), units_.begin());
+}
+
 UnitChoice UnitChoice::metric() {
-  UnitChoice c;
-  std::copy(std::begin(kMetric), std::end(kMetric), c.units_.begin());
-  return c;
+  return UnitChoice(kMetric);
 }
 
 UnitChoice UnitChoice::us() {
-  UnitChoice c;
-  std::copy(std::begin(kUs), std::end(kUs), c.units_.begin());
-  return c;
+  return UnitChoice(kUs);
 }
 
 UnitChoice UnitChoice::uk() {
-  UnitChoice c;
-  std::copy(std::begin(kUk), std::end(kUk), c.units_.begin());
-  return c;
+  return UnitChoice(kUk);
 }
 
 QString UnitChoice::toText() const {
@@ -257,7 +258,7 @@ std::optional<UnitChoice> UnitChoice::fromText(const QString& text, QString* err
 
 Converted convert(double value, std::string_view unit, const UnitChoice& choice) {
   const Row* from = findRow(unit);
-  if (!from) return {value, QString::fromUtf8(unit.data(), qsizetype(unit.size()))};
+  if (!from) return {value, toQString(unit)};
   const Unit to = choice.unit(from->quantity);
   if (to == Unit::kKilopascal && unit == "Pa"sv) return {value, QStringLiteral("Pa")};
   const Row& row = entry(to).row;

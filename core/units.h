@@ -74,6 +74,7 @@ QString quantityKey(Quantity quantity);
 // °C, psi, litres, mpg UK, lb·ft): a UK driver buys litres and reads mpg.
 class UnitChoice {
  public:
+  UnitChoice();  // metric
   static UnitChoice metric();
   static UnitChoice us();
   static UnitChoice uk();
@@ -94,6 +95,8 @@ class UnitChoice {
   bool operator==(const UnitChoice&) const = default;
 
  private:
+  explicit UnitChoice(const Unit (&units)[kQuantityCount]);
+
   std::array<Unit, kQuantityCount> units_;
 };
 
