@@ -10,10 +10,10 @@ TARVEX_FONT_PACKAGES=(
   fonts-liberation2 fonts-league-spartan
 )
 # What building and running the program needs; the dial pictures are drawn
-# with DejaVu Sans while building.
+# with DejaVu Sans while building; muparser evaluates the user's equations.
 TARVEX_PACKAGES=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev qt6-serialport-dev libgl-dev
+  qt6-base-dev qt6-serialport-dev libgl-dev libmuparser-dev
   fonts-dejavu-core "${TARVEX_FONT_PACKAGES[@]}"
 )
 # What making the Debian package needs on top: dpkg-shlibdeps reads the

@@ -1,41 +1,97 @@
 #include "standard/standard_log.h"
 
+#include <cmath>
+
 #include "scan/csv_log.h"
 
 namespace tarvex {
+namespace {
 
-QByteArray standardLogHeader(const std::vector<LogColumn>& columns) {
-  QString line = QStringLiteral("Time [s]");
+// Decimals when a column's step is not known: enough for any parameter.
+constexpr int kUnknownDecimals = 6;
+
+QByteArray numberText(double value, int decimals) {
+  QByteArray text = QByteArray::number(value, 'f', decimals);
+  if (text.contains('.')) {
+    while (text.endsWith('0')) text.chop(1);
+    if (text.endsWith('.')) text.chop(1);
+  }
+  if (text == "-0") text = "0";
+  return text;
+}
+
+// A column's decimals in the chosen unit: the step converted as a
+// difference, so an offset (°F) does not count.
+int columnDecimals(const LogColumn& column, const UnitChoice& units) {
+  const double converted =
+      std::abs(convert(column.step, column.unit, units).value - convert(0.0, column.unit, units).value);
+  return decimalsForStep(converted).value_or(kUnknownDecimals);
+}
+
+}  // namespace
+
+std::optional<int> decimalsForStep(double step) {
+  if (!(step > 0) || !std::isfinite(step)) return std::nullopt;
+  // Two significant digits: the step as digits * 10^(power - 1), digits in 10..99.
+  int power = static_cast<int>(std::floor(std::log10(step)));
+  long digits = std::lround(step / std::pow(10.0, power - 1));
+  if (digits >= 100) {
+    digits /= 10;
+    ++power;
+  }
+  int decimals = 1 - power;
+  if (digits % 10 == 0) --decimals;
+  return std::max(decimals, 0);
+}
+
+QByteArray standardLogTime(const QDateTime& when) {
+  return when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toLatin1();
+}
+
+QByteArray standardLogUtcOffset(const QDateTime& when) {
+  const int offset = when.offsetFromUtc();
+  const int minutes = std::abs(offset) / 60;
+  return QString::asprintf("%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60, minutes % 60).toLatin1();
+}
+
+QByteArray standardLogHeader(const std::vector<LogColumn>& columns, const UnitChoice& units) {
+  QString line = QStringLiteral("\uFEFFTime,UTC offset");
   for (const LogColumn& c : columns) {
+    const QString label = convert(0.0, c.unit, units).label;
     line += QLatin1Char(',');
-    line += csvField(c.unit.isEmpty() ? c.name : QStringLiteral("%1 [%2]").arg(c.name, c.unit));
+    line += csvField(label.isEmpty() ? c.name : QStringLiteral("%1 [%2]").arg(c.name, label));
   }
   return line.toUtf8() + "\r\n";
 }
 
-QByteArray standardLogLine(double seconds, const std::vector<std::optional<double>>& values) {
-  QByteArray line = QByteArray::number(seconds, 'f', 3);
-  for (const std::optional<double>& v : values) {
+QByteArray standardLogLine(const QDateTime& when, const std::vector<LogColumn>& columns,
+                           const std::vector<std::optional<double>>& values, const UnitChoice& units) {
+  QByteArray line = standardLogTime(when) + ',' + standardLogUtcOffset(when);
+  for (std::size_t i = 0; i < columns.size(); ++i) {
     line += ',';
-    // Enough digits for any parameter's resolution, none beyond.
-    if (v) line += QByteArray::number(*v, 'g', 8);
+    if (i >= values.size() || !values[i]) continue;
+    const double value = convert(*values[i], columns[i].unit, units).value;
+    if (std::isfinite(value)) line += numberText(value, columnDecimals(columns[i], units));
   }
   return line + "\r\n";
 }
 
-std::optional<QString> StandardLog::open(const QString& path, std::vector<LogColumn> columns) {
+std::optional<QString> StandardLog::open(const QString& path, std::vector<LogColumn> columns,
+                                         const UnitChoice& units, const QDateTime& start) {
   close();
   file_.setFileName(path);
   if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
     return file_.errorString();
   columns_ = std::move(columns);
+  units_ = units;
+  start_ = start;
   complete_ = 0;
-  return append(standardLogHeader(columns_));
+  return append(standardLogHeader(columns_, units_));
 }
 
 std::optional<QString> StandardLog::write(double seconds, const std::vector<std::optional<double>>& values) {
   if (!file_.isOpen()) return QStringLiteral("the log is not open");
-  return append(standardLogLine(seconds, values));
+  return append(standardLogLine(start_.addMSecs(std::llround(seconds * 1000)), columns_, values, units_));
 }
 
 std::optional<QString> StandardLog::append(const QByteArray& bytes) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "obd/user_parameters.h"
+
 namespace tarvex {
 
 namespace {
@@ -256,10 +258,10 @@ void StandardPoller::openLog() {
   for (int pid : parameters_) {
     const obd::Pid* row = obd::findPid(pid);
     if (isPolled(pid) && !row->unit.empty())
-      columns.push_back({QString::fromUtf8(row->column), QString::fromUtf8(row->unit)});
+      columns.push_back({QString::fromUtf8(row->column), QString::fromUtf8(row->unit), obd::pidStep(*row)});
   }
   logFrom_ = clock_.now();
-  if (std::optional<QString> reason = log_.open(*logPath_, std::move(columns))) {
+  if (std::optional<QString> reason = log_.open(*logPath_, std::move(columns), units_, now_())) {
     told(Failure{Failure::Kind::kCreate, *logPath_, *reason, {}});
     logPath_.reset();
   }

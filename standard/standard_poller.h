@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include "core/clock.h"
 #include "core/failure.h"
 #include "core/readings.h"
+#include "core/units.h"
 #include "obd/answer.h"
 #include "obd/pids.h"
 #include "obd/readiness.h"
@@ -88,6 +90,11 @@ class StandardPoller {
   // log that cannot be opened or written is told to the failure handler; the
   // poll goes on without it.
   void setLogPath(std::optional<QString> path);
+  // The units the log's columns are written in, from the next log on.
+  void setUnits(const UnitChoice& units) { units_ = units; }
+  // Where the log's time comes from (tests pin it); each line's time is the
+  // start's plus the time the poll measured since.
+  void setDateTimeSource(std::function<QDateTime()> now) { now_ = std::move(now); }
   const StandardLog& log() const { return log_; }
 
   StandardStage stage() const { return stage_; }
@@ -180,6 +187,8 @@ class StandardPoller {
   Micros pollFrom_{0};
 
   std::optional<QString> logPath_;
+  UnitChoice units_;
+  std::function<QDateTime()> now_ = [] { return QDateTime::currentDateTime(); };
   StandardLog log_;
   Micros logFrom_{0};
 };

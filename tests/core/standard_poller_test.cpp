@@ -254,6 +254,7 @@ TEST(StandardPoller, ValuesGoToReadingsAndTheLogAndRatesAreCounted) {
   const QString path = dir.filePath(QStringLiteral("standard.csv"));
   Rig rig;
   rig.poller.setLogPath(path);
+  rig.poller.setDateTimeSource([] { return QDateTime(QDate(2026, 12, 6), QTime(20, 0), Qt::UTC); });
   rig.discoverCan();
   rig.clock.advance(25ms);
   rig.reply(kFirstSix);
@@ -283,11 +284,11 @@ TEST(StandardPoller, ValuesGoToReadingsAndTheLogAndRatesAreCounted) {
   const QList<QByteArray> lines = file.readAll().split('\n');
   ASSERT_EQ(lines.size(), 5);  // header, three rounds, and nothing after the last CRLF
   EXPECT_EQ(lines[0],
-            "Time [s],LOAD [%],ECT [\xC2\xB0"
+            "\xEF\xBB\xBFTime,UTC offset,LOAD [%],ECT [\xC2\xB0"
             "C],MAP [kPa],RPM [rpm],VSS [km/h],IAT [\xC2\xB0"
             "C],MAF [g/s],TP [%],FLI [%],BARO [kPa]\r");
-  EXPECT_EQ(lines[1], "0.050,50.196078,50,33,1726,60,25,4,20,50.196078,100\r");
-  EXPECT_EQ(lines[3], "0.100,50.196078,,33,1726,,,,,,\r");
+  EXPECT_EQ(lines[1], "2026-12-06 20:00:00.050,+00:00,50.2,50,33,1726,60,25,4,20,50.2,100\r");
+  EXPECT_EQ(lines[3], "2026-12-06 20:00:00.100,+00:00,50.2,,33,1726,,,,,,\r");
 }
 
 TEST(StandardPoller, StopSendsNothingMoreAndAPortFaultStops) {

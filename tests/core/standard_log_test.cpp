@@ -1,0 +1,105 @@
+#include "standard/standard_log.h"
+
+#include <gtest/gtest.h>
+
+#include <QLocale>
+#include <QTemporaryDir>
+#include <QTimeZone>
+#include <cmath>
+
+namespace tarvex {
+namespace {
+
+TEST(StandardLog, DecimalsFollowTheStep) {
+  const struct {
+    double step;
+    std::optional<int> decimals;
+  } cases[] = {
+      {0.25, 2},         // engine speed
+      {100 / 255.0, 2},  // percent: 0.39
+      {0.78125, 2},      // fuel trim: 0.78
+      {0.5, 1},          // timing advance
+      {1.8, 1},          // one count of a °C byte in °F
+      {1, 0},
+      {10, 0},
+      {0.1, 1},
+      {0.0996, 1},       // rounds up to 0.10
+      {0.005, 3},        // oxygen sensor volts
+      {2 / 65536.0, 6},  // lambda: 0.000031
+      {0, std::nullopt},
+      {-1, std::nullopt},
+      {INFINITY, std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(decimalsForStep(c.step), c.decimals) << c.step;
+}
+
+TEST(StandardLog, TimeAndOffset) {
+  const struct {
+    int offset;
+    const char* time;
+    const char* zone;
+  } cases[] = {
+      {7200, "2026-06-01 08:00:00.250", "+02:00"},
+      {-5 * 3600, "2026-06-01 08:00:00.250", "-05:00"},
+      {-(3 * 3600 + 1800), "2026-06-01 08:00:00.250", "-03:30"},
+      {0, "2026-06-01 08:00:00.250", "+00:00"},
+  };
+  for (const auto& c : cases) {
+    const QDateTime when(QDate(2026, 6, 1), QTime(8, 0, 0, 250), QTimeZone(c.offset));
+    EXPECT_EQ(standardLogTime(when), c.time);
+    EXPECT_EQ(standardLogUtcOffset(when), c.zone);
+  }
+}
+
+const std::vector<LogColumn> kColumns{
+    {QStringLiteral("VSS"), QStringLiteral("km/h"), 1},
+    {QStringLiteral("ECT"), QStringLiteral("\u00B0C"), 1},
+    {QStringLiteral("RPM"), QStringLiteral("rpm"), 0.25},
+    {QStringLiteral("Fuel, rate"), QStringLiteral("L/h"), 0.05},
+    {QStringLiteral("TRIM"), QStringLiteral("%"), 0.78125},
+    {QStringLiteral("MINE"), {}, 0},
+};
+
+TEST(StandardLog, HeaderInTheUnitsChosen) {
+  EXPECT_EQ(standardLogHeader(kColumns, UnitChoice::metric()),
+            "\xEF\xBB\xBFTime,UTC offset,VSS [km/h],ECT [\xC2\xB0"
+            "C],RPM [rpm],\"Fuel, rate [L/h]\",TRIM [%],MINE\r\n");
+  EXPECT_EQ(standardLogHeader(kColumns, UnitChoice::us()),
+            "\xEF\xBB\xBFTime,UTC offset,VSS [mph],ECT [\xC2\xB0"
+            "F],RPM [rpm],\"Fuel, rate [US gal/h]\",TRIM [%],MINE\r\n");
+}
+
+TEST(StandardLog, LinesWithADecimalPointAndTheirPrecision) {
+  const QLocale before;
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  const QDateTime when(QDate(2026, 6, 1), QTime(8, 0, 0, 250), QTimeZone(7200));
+  const std::vector<std::optional<double>> values{100, 91, 1726.25, std::nullopt, -99.21875, 1 / 3.0};
+  // 100 km/h = 62.137 mph, to 0.62's two decimals; 91 °C = 195.8 °F, to 1.8's one.
+  EXPECT_EQ(standardLogLine(when, kColumns, values, UnitChoice::us()),
+            "2026-06-01 08:00:00.250,+02:00,62.14,195.8,1726.25,,-99.22,0.333333\r\n");
+  EXPECT_EQ(standardLogLine(when, kColumns, values, UnitChoice::metric()),
+            "2026-06-01 08:00:00.250,+02:00,100,91,1726.25,,-99.22,0.333333\r\n");
+  EXPECT_EQ(standardLogLine(when, kColumns, {0.001, NAN, -0.001, 2, INFINITY}, UnitChoice::metric()),
+            "2026-06-01 08:00:00.250,+02:00,0,,0,2,,\r\n");
+  QLocale::setDefault(before);
+}
+
+TEST(StandardLog, FileOfHeaderAndLinesFromItsStart) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("standard.csv"));
+  StandardLog log;
+  const QDateTime start(QDate(2026, 6, 1), QTime(23, 59, 59, 900), QTimeZone(3600));
+  ASSERT_FALSE(log.open(path, {kColumns[0], kColumns[2]}, UnitChoice::uk(), start));
+  ASSERT_FALSE(log.write(0.05, {60, 800}));
+  ASSERT_FALSE(log.write(0.15, {std::nullopt, 812.5}));
+  log.close();
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(),
+            "\xEF\xBB\xBFTime,UTC offset,VSS [mph],RPM [rpm]\r\n"
+            "2026-06-01 23:59:59.950,+01:00,37.28,800\r\n"
+            "2026-06-02 00:00:00.050,+01:00,,812.5\r\n");
+}
+
+}  // namespace
+}  // namespace tarvex

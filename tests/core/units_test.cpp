@@ -1,0 +1,137 @@
+#include "core/units.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace tarvex {
+namespace {
+
+UnitChoice with(UnitChoice base, Unit unit) {
+  base.set(unit);
+  return base;
+}
+
+// Expected numbers worked out by hand from the published definitions
+// (1 mi = 1.609344 km, 1 US gal = 3.785411784 L, 1 imp gal = 4.54609 L,
+// 1 psi = 6.894757293168361 kPa, 1 inHg = 3.386389 kPa, 1 lb = 453.59237 g,
+// 1 lbf ft = 1.3558179483314004 N m), to 9 significant digits.
+TEST(Units, ConvertFromTheProgramsUnitsWithTheirLabels) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    double value;
+    const char* unit;
+    UnitChoice choice;
+    double expected;
+    const char* label;
+  } cases[] = {
+      {100, "km/h", UnitChoice::us(), 62.1371192, "mph"},
+      {100, "km/h", UnitChoice::metric(), 100, "km/h"},
+      {100, "km", UnitChoice::uk(), 62.1371192, "mi"},
+      {90, "°C", UnitChoice::us(), 194, "°F"},
+      {-40, "°C", UnitChoice::us(), -40, "°F"},
+      {90, "°C", UnitChoice::uk(), 90, "°C"},
+      {212, "°F", UnitChoice::metric(), 100, "°C"},  // a user's parameter in °F
+      {101.325, "kPa", UnitChoice::us(), 14.6959488, "psi"},
+      {101.325, "kPa", with(UnitChoice::us(), Unit::kInchOfMercury), 29.9212524, "inHg"},
+      {250, "kPa", with(UnitChoice::metric(), Unit::kBar), 2.5, "bar"},
+      {-8, "Pa", UnitChoice::metric(), -8, "Pa"},
+      {-8, "Pa", UnitChoice::us(), -0.0011603019, "psi"},
+      {10, "L", UnitChoice::us(), 2.64172052, "US gal"},
+      {10, "L", with(UnitChoice::uk(), Unit::kImperialGallon), 2.19969248, "imp gal"},
+      {10, "L", UnitChoice::uk(), 10, "L"},
+      {20, "L/h", UnitChoice::us(), 5.28344105, "US gal/h"},
+      {20, "L/h", with(UnitChoice::uk(), Unit::kImperialGallonsPerHour), 4.39938497, "imp gal/h"},
+      {10, "L/100 km", UnitChoice::us(), 23.5214583, "mpg (US)"},
+      {10, "L/100 km", UnitChoice::uk(), 28.2480936, "mpg (UK)"},
+      {8, "L/100 km", with(UnitChoice::metric(), Unit::kKmPerLitre), 12.5, "km/L"},
+      {50, "mpg (US)", UnitChoice::metric(), 4.70429167, "L/100 km"},
+      {0, "L/100 km", UnitChoice::us(), inf, "mpg (US)"},  // coasting on a fuel cut
+      {inf, "L/100 km", UnitChoice::uk(), 0, "mpg (UK)"},  // standing, engine running
+      {0, "km/L", UnitChoice::metric(), inf, "L/100 km"},
+      {100, "g/s", with(UnitChoice::us(), Unit::kPoundsPerMinute), 13.2277357, "lb/min"},
+      {100, "g/s", UnitChoice::us(), 100, "g/s"},
+      {400, "Nm", UnitChoice::us(), 295.024860, "lb·ft"},
+      {50, "%", UnitChoice::us(), 50, "%"},
+      {1726, "rpm", UnitChoice::uk(), 1726, "rpm"},
+      {12, "° before TDC", UnitChoice::us(), 12, "° before TDC"},
+  };
+  for (const auto& c : cases) {
+    const Converted out = convert(c.value, std::string_view(c.unit), c.choice);
+    SCOPED_TRACE(QStringLiteral("%1 %2").arg(c.value).arg(QString::fromUtf8(c.unit)).toStdString());
+    EXPECT_EQ(out.label, QString::fromUtf8(c.label));
+    if (std::isinf(c.expected)) {
+      EXPECT_EQ(out.value, c.expected);
+    } else {
+      EXPECT_NEAR(out.value, c.expected, std::abs(c.expected) * 5e-9 + 1e-12);
+    }
+  }
+  EXPECT_TRUE(std::isnan(convert(std::nan(""), std::string_view("L/100 km"), UnitChoice::us()).value));
+}
+
+TEST(Units, PresetsAndTheirText) {
+  using Q = Quantity;
+  using U = Unit;
+  const struct {
+    UnitChoice choice;
+    const char* text;
+    Unit units[kQuantityCount];  // in the order of Quantity
+  } cases[] = {
+      {UnitChoice::metric(),
+       "metric",
+       {U::kKmPerHour, U::kKilometre, U::kCelsius, U::kKilopascal, U::kLitre, U::kLitresPerHour,
+        U::kLitresPer100Km, U::kGramsPerSecond, U::kNewtonMetre}},
+      {UnitChoice::us(),
+       "us",
+       {U::kMilesPerHour, U::kMile, U::kFahrenheit, U::kPsi, U::kUsGallon, U::kUsGallonsPerHour, U::kMpgUs,
+        U::kGramsPerSecond, U::kPoundFoot}},
+      {UnitChoice::uk(),
+       "uk",
+       {U::kMilesPerHour, U::kMile, U::kCelsius, U::kPsi, U::kLitre, U::kLitresPerHour, U::kMpgUk,
+        U::kGramsPerSecond, U::kPoundFoot}},
+      {with(UnitChoice::uk(), U::kFahrenheit),
+       "uk,temperature=F",
+       {U::kMilesPerHour, U::kMile, U::kFahrenheit, U::kPsi, U::kLitre, U::kLitresPerHour, U::kMpgUk,
+        U::kGramsPerSecond, U::kPoundFoot}},
+      {with(with(UnitChoice::metric(), U::kBar), U::kPoundsPerMinute),
+       "metric,pressure=bar,airflow=lb/min",
+       {U::kKmPerHour, U::kKilometre, U::kCelsius, U::kBar, U::kLitre, U::kLitresPerHour, U::kLitresPer100Km,
+        U::kPoundsPerMinute, U::kNewtonMetre}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    for (int q = 0; q < kQuantityCount; ++q) EXPECT_EQ(c.choice.unit(Q(q)), c.units[q]) << q;
+    EXPECT_EQ(c.choice.toText(), QLatin1String(c.text));
+    EXPECT_EQ(UnitChoice::fromText(QLatin1String(c.text)), c.choice);
+  }
+}
+
+TEST(Units, ChoiceFromText) {
+  const struct {
+    const char* text;
+    std::optional<UnitChoice> choice;
+  } cases[] = {
+      {"US", UnitChoice::us()},
+      {" uk , temperature = °F ", with(UnitChoice::uk(), Unit::kFahrenheit)},
+      {"us,metric", UnitChoice::metric()},
+      {"economy=km/l", with(UnitChoice::metric(), Unit::kKmPerLitre)},
+      {"Economy=mpg (UK)", with(UnitChoice::metric(), Unit::kMpgUk)},
+      {"", std::nullopt},
+      {"imperial", std::nullopt},
+      {"colour=red", std::nullopt},
+      {"speed=F", std::nullopt},
+      {"us,", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    QString error;
+    EXPECT_EQ(UnitChoice::fromText(QString::fromUtf8(c.text), &error), c.choice) << c.text;
+    EXPECT_EQ(error.isEmpty(), c.choice.has_value()) << c.text;
+  }
+  QString error;
+  UnitChoice::fromText(QStringLiteral("speed=F"), &error);
+  EXPECT_EQ(error, QStringLiteral("\"F\" is no unit of speed: km/h, mph"));
+}
+
+}  // namespace
+}  // namespace tarvex
