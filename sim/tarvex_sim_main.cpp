@@ -108,6 +108,10 @@ int main(int argc, char** argv) {
        QStringLiteral("2000")},
       {QStringLiteral("reset-ms"), QStringLiteral("Time an ATZ reset takes, milliseconds."),
        QStringLiteral("MS"), QStringLiteral("900")},
+      {QStringLiteral("no-listen"),
+       QStringLiteral(
+           "Prompt right after the last answer instead of listening for more as ATAT and ATST say: no "
+           "adapter does so; for measuring a client alone.")},
       {QStringLiteral("seed"), QStringLiteral("Seed of the car and of the adapter's random draws."),
        QStringLiteral("N"), QStringLiteral("1")},
       {QStringLiteral("drive-after"),
@@ -180,6 +184,7 @@ int main(int argc, char** argv) {
   }
   config.timing.turnaround = Micros{numberOption(p, QStringLiteral("turnaround-us"), 0, 10'000'000)};
   config.timing.resetTime = Millis{numberOption(p, QStringLiteral("reset-ms"), 0, 60'000)};
+  config.timing.listening = !p.isSet(QStringLiteral("no-listen"));
   config.seed =
       std::uint64_t(numberOption(p, QStringLiteral("seed"), 0, std::numeric_limits<long long>::max()));
   const double share = shareOption(p, QStringLiteral("fault-share"));
