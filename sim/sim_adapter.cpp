@@ -14,12 +14,14 @@ constexpr int kLineLimit = 128;
 // the device, instead of piling up here.
 constexpr std::size_t kInputLimit = 4096;   // characters on their way in, not yet taken in
 constexpr std::size_t kOutputLimit = 4096;  // characters waiting to go out
-// Time a protocol search takes before the first answer in automatic mode.
-constexpr Millis kSearchTime{250};
-// Time a failed bus initialisation of a wrong protocol takes.
+// Time a failed bus initialisation of a wrong protocol takes; it prints three dots meanwhile.
 constexpr Millis kBusInitTime{2500};
 constexpr Millis kTimeoutUnit{4};
 constexpr int kDefaultTimeoutUnits = 0x32;
+// Adaptive timing listens for a multiple of the recent answers' latency, never less than a floor:
+// AT1 twice that, AT2 one and a half times.
+constexpr Millis kAdaptiveFloor1{20};
+constexpr Millis kAdaptiveFloor2{8};
 
 const QByteArray kPhysicalHeader = QByteArray::fromHex("6C10F1");
 const QByteArray kFunctionalHeader = QByteArray::fromHex("686AF1");
@@ -131,7 +133,8 @@ void SimAdapter::fallSilent(Micros at) {
 }
 
 bool SimAdapter::deafAt(Micros at) const {
-  return (vanishedAt_ && *vanishedAt_ <= at) || (stalledAt_ && *stalledAt_ <= at);
+  return (vanishedAt_ && *vanishedAt_ <= at) || (stalledAt_ && *stalledAt_ <= at) ||
+         (linkDroppedAt_ && *linkDroppedAt_ <= at);
 }
 
 void SimAdapter::advanceTo(Micros now) {
@@ -153,7 +156,7 @@ bool SimAdapter::roll(double share) {
 }
 
 void SimAdapter::emitAt(Micros ready, const QByteArray& text, bool answer) {
-  if (config_.faults.silent || vanishedAt_ || stalledAt_) return;
+  if (config_.faults.silent || vanishedAt_ || stalledAt_ || linkDroppedAt_) return;
   const Micros c = config_.timing.charTime();
   auto put = [&](char ch) {
     if (output_.size() >= kOutputLimit) return;
@@ -166,12 +169,11 @@ void SimAdapter::emitAt(Micros ready, const QByteArray& text, bool answer) {
   }
 }
 
-void SimAdapter::answer(Micros ready, const QList<QByteArray>& lines, bool isRequest) {
+// The adapter's reply to a line that does not go to the car, then its prompt.
+void SimAdapter::answer(Micros ready, const QList<QByteArray>& lines) {
   QByteArray text;
   for (const QByteArray& line : lines) text += line + '\r';
-  text += "\r>";
-  emitAt(ready, text, isRequest);
-  if (isRequest) requestBusyUntil_ = lastScheduled();
+  emitAt(ready, text + "\r>");
 }
 
 void SimAdapter::processByte(char c, Micros at) {
@@ -181,12 +183,18 @@ void SimAdapter::processByte(char c, Micros at) {
     return;
   }
   if (at < resettingUntil_) return;  // lost while the adapter restarts
+  if (asleepFrom_ && *asleepFrom_ <= at) {
+    // The character wakes it from low power and is lost; it starts as after a warm start.
+    asleepFrom_.reset();
+    restart(at);
+    return;
+  }
   if (at < requestBusyUntil_) {
     // Any character stops a request in progress; the character itself is lost.
     interrupt(at);
     return;
   }
-  if (settings_.echo) emitAt(at, QByteArray(1, c), false);
+  if (settings_.echo) emitAt(at, QByteArray(1, c));
   if (c == '\r') {
     const QByteArray line = line_;
     line_.clear();
@@ -200,24 +208,30 @@ void SimAdapter::interrupt(Micros at) {
   while (!output_.empty() && output_.back().answer && output_.back().due > at) output_.pop_back();
   outputLineFree_ = output_.empty() ? std::min(outputLineFree_, at) : output_.back().due;
   requestBusyUntil_ = Micros{-1};
+  asleepFrom_.reset();
+  if (at < searchUntil_) protocolFound_ = false;  // the search was cut short
+  searchUntil_ = Micros{-1};
   const char last = output_.empty() ? lastTaken_ : output_.back().c;
   QByteArray text = (last == '\r' || last == '\n' || last == '\0') ? QByteArray() : QByteArray("\r");
   text += "STOPPED\r\r>";
-  emitAt(at, text, false);
+  emitAt(at, text);
 }
 
 // `notice` goes out at once, before the adapter goes quiet.
 void SimAdapter::restart(Micros at, const QByteArray& notice) {
   std::erase_if(output_, [&](const OutByte& b) { return b.answer && b.due > at; });
   outputLineFree_ = output_.empty() ? std::min(outputLineFree_, at) : output_.back().due;
-  emitAt(at, notice, false);
+  emitAt(at, notice);
   requestBusyUntil_ = Micros{-1};
+  searchUntil_ = Micros{-1};
+  asleepFrom_.reset();
+  answerTime_.reset();
   settings_ = Settings{};
   protocolFound_ = false;
   line_.clear();
   lastCommand_.clear();
   resettingUntil_ = at + config_.timing.resetTime;
-  emitAt(resettingUntil_, QByteArray("\r\r") + kVersion + "\r\r>", false);
+  emitAt(resettingUntil_, "\r\r" + config_.profile.version + "\r\r>");
 }
 
 void SimAdapter::handleLine(const QByteArray& raw, Micros at) {
@@ -242,7 +256,7 @@ void SimAdapter::handleLine(const QByteArray& raw, Micros at) {
     return;
   }
   if (raw.size() > kLineLimit) {
-    answer(at + config_.timing.turnaround, {"?"}, false);
+    answer(at + config_.timing.turnaround, {"?"});
     return;
   }
   // Blanks and control characters mean nothing inside a command; case neither.
@@ -254,7 +268,7 @@ void SimAdapter::handleLine(const QByteArray& raw, Micros at) {
   if (cmd.isEmpty()) {
     // An empty line repeats the last command.
     if (lastCommand_.isEmpty()) {
-      answer(at + config_.timing.turnaround, {}, false);
+      answer(at + config_.timing.turnaround, {});
       return;
     }
     cmd = lastCommand_;
@@ -273,7 +287,8 @@ void SimAdapter::handleCommand(const QByteArray& cmd, Micros at) {
 
 void SimAdapter::handleAt(const QByteArray& cmd, Micros at) {
   const Micros ready = at + config_.timing.turnaround;
-  auto reply = [&](const QByteArray& text) { answer(ready, {text}, false); };
+  const AdapterProfile& profile = config_.profile;
+  auto reply = [&](const QByteArray& text) { answer(ready, {text}); };
   auto flag = [&](const char* name, bool& setting) {
     const QByteArray n(name);
     if (cmd == n + "0" || cmd == n + "1") {
@@ -283,16 +298,23 @@ void SimAdapter::handleAt(const QByteArray& cmd, Micros at) {
     }
     return false;
   };
+  for (const QByteArray& stem : profile.refused)
+    if (cmd.startsWith(stem)) return reply("?");
   bool unused = false;
-  if (cmd == "Z" || cmd == "WS") {
+  if (cmd == "Z" && profile.dropsOnReset) {
+    // The link goes down with the restart; a client must connect again.
+    linkDroppedAt_ = at;
+    fallSilent(at);
+    restart(at);
+  } else if (cmd == "Z" || cmd == "WS") {
     restart(at);
   } else if (cmd == "D") {
     settings_ = Settings{};
     reply("OK");
   } else if (cmd == "I") {
-    reply(kVersion);
+    reply(profile.version);
   } else if (cmd == "@1") {
-    reply("OBDII to RS232 Interpreter");
+    reply(profile.description);
   } else if (cmd == "RV") {
     const double volts = vehicle_.stateAt(std::chrono::duration_cast<Millis>(at - engineStart_)).batteryVolts;
     reply(QByteArray::number(volts, 'f', 1) + "V");
@@ -308,11 +330,22 @@ void SimAdapter::handleAt(const QByteArray& cmd, Micros at) {
     } else {
       reply(QByteArray::number(protocol_, 16).toUpper());
     }
+  } else if (cmd == "H1" && profile.ignoresHeaders) {
+    reply("OK");
   } else if (flag("E", settings_.echo) || flag("L", settings_.linefeeds) || flag("S", settings_.spaces) ||
              flag("H", settings_.headers) || flag("M", unused) || flag("R", unused) ||
-             flag("CAF", settings_.canAutoFormat)) {
-  } else if (cmd == "AT0" || cmd == "AT1" || cmd == "AT2" || cmd == "PC" || cmd == "AL" || cmd == "NL") {
+             flag("CAF", settings_.canAutoFormat) || flag("CSM", unused)) {
+  } else if (cmd.size() == 3 && cmd.startsWith("AT") && cmd[2] >= '0' && cmd[2] <= '2') {
+    settings_.adaptive = cmd[2] - '0';
     reply("OK");
+  } else if (cmd == "PC" || cmd == "AL" || cmd == "NL" || cmd == "JE") {
+    reply("OK");
+  } else if (cmd == "FE") {
+    canSearchBarred_ = false;
+    reply("OK");
+  } else if (cmd == "MA") {
+    // Monitors the bus until a character arrives; nothing else talks on this car's bus.
+    requestBusyUntil_ = Micros::max();
   } else if (cmd.startsWith("ST") && cmd.size() == 4 && isHex(cmd.mid(2))) {
     const int units = cmd.mid(2).toInt(nullptr, 16);
     settings_.timeoutUnits = units == 0 ? kDefaultTimeoutUnits : units;
@@ -397,9 +430,10 @@ QList<QByteArray> SimAdapter::canLines(std::uint16_t id, const QByteArray& data)
   return lines;
 }
 
-// The answer lines of the car to a request, before the adapter adds its own.
-QList<QByteArray> SimAdapter::carFrames(const QByteArray& request, Millis vehicleTime) {
-  QList<QByteArray> frames;
+// What the car answers a request, one message a controller's answer (on J1850 one a line), as
+// the adapter prints it, before it adds its own words.
+QList<SimAdapter::CarMessage> SimAdapter::carMessages(const QByteArray& request, Millis vehicleTime) {
+  QList<CarMessage> messages;
   const std::uint8_t service = std::uint8_t(request[0]);
   const QByteArray& h = settings_.header;
   if (vehicle_.config().car == Car::Can) {
@@ -408,96 +442,236 @@ QList<QByteArray> SimAdapter::carFrames(const QByteArray& request, Millis vehicl
     if (functional || h == kCanEngine) addressed.push_back(Ecu::Engine);
     if (functional || h == kCanTransmission) addressed.push_back(Ecu::Transmission);
     for (const EcuMessage& m : standardAnswers(vehicle_, request, vehicleTime, addressed))
-      frames += canLines(std::uint16_t(kCanReplyBase + (m.ecu == Ecu::Engine ? 0 : 1)), m.data);
-    return frames;
+      messages.append(
+          {m.ecu, canLines(std::uint16_t(kCanReplyBase + (m.ecu == Ecu::Engine ? 0 : 1)), m.data)});
+    return messages;
   }
   const bool physical = h == kPhysicalHeader;
-  if (!physical && h != kFunctionalHeader) return frames;
+  if (!physical && h != kFunctionalHeader) return messages;
   const QByteArray replyHeader = physical ? kPhysicalReply : kFunctionalReply;
   if (service == 0x22) {
-    if (!physical || request.size() < 3) return frames;
-    const std::uint16_t id = std::uint16_t((std::uint8_t(request[1]) << 8) | std::uint8_t(request[2]));
-    if (auto data = vehicle_.enhancedData(id, vehicleTime)) {
-      frames.append(formatFrame(replyHeader, QByteArray(1, char(0x62)) + request.mid(1, 2) + *data));
-    } else {
-      frames.append(formatFrame(replyHeader, QByteArray::fromHex("7F2231")));
+    if (!physical) return messages;
+    QByteArray data = QByteArray::fromHex("7F2212");  // too short a request: refused as malformed
+    if (request.size() >= 3) {
+      const std::uint16_t id = std::uint16_t((std::uint8_t(request[1]) << 8) | std::uint8_t(request[2]));
+      const auto value = vehicle_.enhancedData(id, vehicleTime);
+      data = value ? QByteArray(1, char(0x62)) + request.mid(1, 2) + *value : QByteArray::fromHex("7F2231");
     }
-    return frames;
+    messages.append({Ecu::Engine, {formatFrame(replyHeader, data)}});
+    return messages;
   }
   const Ecu engine[] = {Ecu::Engine};
   for (const EcuMessage& m : standardAnswers(vehicle_, request, vehicleTime, engine))
-    frames.append(formatFrame(replyHeader, m.data));
-  return frames;
+    messages.append({Ecu::Engine, {formatFrame(replyHeader, m.data)}});
+  return messages;
+}
+
+Micros SimAdapter::drawLatency() {
+  const SimTiming& t = config_.timing;
+  const std::int64_t spread = std::max<std::int64_t>(0, Micros(t.latencyMax - t.latencyMin).count());
+  return Micros(t.latencyMin) + Micros(std::int64_t(rng_() % std::uint64_t(spread + 1)));
+}
+
+// How long the adapter goes on listening after an answer: the whole time-out without adaptive
+// timing, else a multiple of the recent answers' latency, with a floor, never beyond the time-out.
+Micros SimAdapter::listeningTime() const {
+  const Micros ceiling = settings_.timeoutUnits * kTimeoutUnit;
+  if (!config_.timing.listening) return Micros{0};
+  if (settings_.adaptive == 0 || !answerTime_) return ceiling;
+  const Micros adapted = settings_.adaptive == 1 ? std::max<Micros>(2 * *answerTime_, kAdaptiveFloor1)
+                                                 : std::max<Micros>(*answerTime_ * 3 / 2, kAdaptiveFloor2);
+  return std::min(adapted, ceiling);
+}
+
+struct SimAdapter::Arrival {
+  Micros at;
+  QList<QByteArray> lines;
+};
+
+// The car's answers to a request and when each reaches the adapter, in that order.
+std::vector<SimAdapter::Arrival> SimAdapter::carAnswers(const QByteArray& request, Micros ready, Micros at,
+                                                        bool late) {
+  const SimTiming& t = config_.timing;
+  // Each controller's latency is drawn once; the first draw also dates the car's state.
+  const Micros first = late ? at + Micros(config_.faults.lateBy) : ready + drawLatency();
+  const Millis vehicleTime = std::chrono::duration_cast<Millis>(first - engineStart_);
+  std::vector<Arrival> arrivals;
+  std::optional<Micros> next[2];  // when each controller has its next message ready
+  for (const CarMessage& m : carMessages(request, vehicleTime)) {
+    const int e = m.ecu == Ecu::Engine ? 0 : 1;
+    if (!next[e]) {
+      const bool firstToAnswer = !next[0] && !next[1];
+      next[e] = firstToAnswer || late ? first : ready + drawLatency();
+      if (e == 1) *next[e] += t.transmissionLag;
+    }
+    const Micros done = *next[e] + t.frameGap * std::max<qsizetype>(0, m.lines.size() - 1);
+    arrivals.push_back({done, m.lines});
+    next[e] = done + t.frameGap;
+  }
+  std::stable_sort(arrivals.begin(), arrivals.end(),
+                   [](const Arrival& a, const Arrival& b) { return a.at < b.at; });
+  return arrivals;
+}
+
+// The adapter's word alone, then its prompt.
+void SimAdapter::finish(Micros at, const QByteArray& word) {
+  emitAt(at, word + "\r\r>", true);
+  requestBusyUntil_ = lastScheduled();
+}
+
+// A bus initialisation that finds nobody: "BUS INIT: ", a dot now and then, "ERROR".
+void SimAdapter::busInitError(Micros ready) {
+  emitAt(ready, "BUS INIT: ", true);
+  for (int dot = 1; dot <= 3; ++dot) emitAt(ready + kBusInitTime * dot / 4, ".", true);
+  finish(ready + kBusInitTime, "ERROR");
+}
+
+// The word this request gets from the faults, if any. Every rule that matches counts the request.
+AdapterWord SimAdapter::pickWord(const QByteArray& digits) {
+  const SimFaults& f = config_.faults;
+  AdapterWord chosen = AdapterWord::None;
+  if (f.inject != AdapterWord::None && roll(f.injectShare)) chosen = f.inject;
+  ruleMatches_.resize(f.words.size());
+  for (std::size_t i = 0; i < f.words.size(); ++i) {
+    const WordRule& rule = f.words[i];
+    if (!digits.startsWith(rule.command)) continue;
+    const bool hit = rule.nth > 0 ? ++ruleMatches_[i] == rule.nth : roll(rule.share);
+    if (hit && chosen == AdapterWord::None) chosen = rule.word;
+  }
+  return chosen;
 }
 
 void SimAdapter::handleRequest(const QByteArray& cmd, Micros at) {
-  QByteArray digits = cmd;
-  if (!isHex(digits)) return answer(at + config_.timing.turnaround, {"?"}, false);
-  if (digits.size() % 2 == 1) digits.chop(1);  // a trailing digit is the count of answers expected
-  const QByteArray request = QByteArray::fromHex(digits);
-  if (request.isEmpty() || request.size() > 7) return answer(at + config_.timing.turnaround, {"?"}, false);
-
   const SimTiming& t = config_.timing;
   const SimFaults& f = config_.faults;
+  const AdapterProfile& profile = config_.profile;
   Micros ready = at + t.turnaround;
-  const Micros timeout = settings_.timeoutUnits * kTimeoutUnit;
-  const std::int64_t spread = std::max<std::int64_t>(0, Micros(t.latencyMax - t.latencyMin).count());
-  const Micros latency = Micros(t.latencyMin) + Micros(std::int64_t(rng_() % std::uint64_t(spread + 1)));
+  auto refuse = [&] { answer(ready, {"?"}); };
+  if (!isHex(cmd)) return refuse();
+  QByteArray digits = cmd;
+  int most = 0;  // the count digit: the prompt comes right after that many answers
+  if (digits.size() % 2 == 1) {
+    if (!profile.countDigit) return refuse();
+    most = QByteArray(1, digits.back()).toInt(nullptr, 16);
+    digits.chop(1);
+    if (most == 0) return refuse();
+  }
+  QByteArray request = QByteArray::fromHex(digits);
+  if (request.isEmpty() || request.size() > 7) return refuse();
+  if (profile.requestBytes > 0 && request.size() > profile.requestBytes)
+    request.truncate(profile.requestBytes);
+
+  const Micros ceiling = settings_.timeoutUnits * kTimeoutUnit;
   const bool drop = roll(f.dropShare);
   const bool late = roll(f.lateShare);
   const bool twice = roll(f.twiceShare);
-  const bool inject = f.inject != Injection::None && roll(f.injectShare);
+  const AdapterWord word = pickWord(digits);
 
   if (protocol_ != 0 && protocol_ != carProtocol()) {
     // Nobody on the bus speaks the protocol asked for.
-    if (protocol_ >= 3 && protocol_ <= 5) return answer(ready + kBusInitTime, {"BUS INIT: ...ERROR"}, true);
+    if (protocol_ >= 3 && protocol_ <= 5) return busInitError(ready);
     // A CAN at another speed than the car's gets no acknowledgement.
     const bool canAtOurSpeed = carProtocol() == 6 && protocol_ == 7;
-    if (protocol_ >= 6 && !canAtOurSpeed) return answer(ready + timeout, {"CAN ERROR"}, true);
-    return answer(ready + timeout, {"NO DATA"}, true);
+    return finish(ready + ceiling, protocol_ >= 6 && !canAtOurSpeed ? "CAN ERROR" : "NO DATA");
   }
-  QList<QByteArray> lines;
-  const bool searching = protocol_ == 0 && !protocolFound_;
-  if (searching) {
-    lines.append("SEARCHING...");
-    ready += kSearchTime;
-    protocolFound_ = true;
-  }
-  if (inject) {
-    switch (f.inject) {
-      case Injection::Searching:
-        lines.append("SEARCHING...");
-        break;
-      case Injection::BusInit:
-        return answer(ready + timeout, lines + QList<QByteArray>{"BUS INIT: ...ERROR"}, true);
-      case Injection::CanError:
-        return answer(ready + timeout, lines + QList<QByteArray>{"CAN ERROR"}, true);
-      case Injection::Noise: {
-        QByteArray junk;
-        const int n = 3 + int(rng_() % 6);
-        for (int i = 0; i < n; ++i) junk.append(char(rng_() & 0xFF));
-        emitAt(ready, junk, true);
-        break;
-      }
-      case Injection::None:
-        break;
-    }
+  switch (word) {  // the words that come before anything reaches the bus
+    case AdapterWord::Question:
+      return refuse();
+    case AdapterWord::BusBusy:
+      return finish(ready, "BUS BUSY");
+    case AdapterWord::FbError:
+      return finish(ready, "FB ERROR");
+    case AdapterWord::LvReset:
+      return restart(ready, "LV RESET\r");
+    case AdapterWord::Err94:
+      // A fatal CAN error: it resets itself, and bars the CAN protocols from its searches.
+      canSearchBarred_ = true;
+      return restart(ready, "ERR94\r");
+    default:
+      break;
   }
 
-  const Micros answerAt = late ? at + Micros(f.lateBy) : ready + latency;
-  const Millis vehicleTime = std::chrono::duration_cast<Millis>(answerAt - engineStart_);
-  const QList<QByteArray> frames = carFrames(request, vehicleTime);
-  if (frames.isEmpty() || drop || (!late && latency > timeout)) {
+  const bool searching = protocol_ == 0 && !protocolFound_;
+  if (searching || word == AdapterWord::Searching) emitAt(ready, "SEARCHING...\r", true);
+  if (searching) {
+    if (profile.searchDot > Millis{0}) {
+      for (Micros dot = profile.searchDot; dot <= profile.searchTime; dot += profile.searchDot)
+        emitAt(ready + dot, ".", true);
+    }
+    ready += profile.searchTime;
+    searchUntil_ = ready;
+    if (vehicle_.config().car == Car::Can && canSearchBarred_) return finish(ready, "UNABLE TO CONNECT");
+    protocolFound_ = true;
+  }
+  switch (word) {  // the words that take the place of the whole exchange
+    case AdapterWord::BusInit:
+      return busInitError(ready);
+    case AdapterWord::CanError:
+      return finish(ready + ceiling, "CAN ERROR");
+    case AdapterWord::NoData:
+      return finish(ready + ceiling, "NO DATA");
+    case AdapterWord::UnableToConnect:
+      return finish(ready + ceiling, "UNABLE TO CONNECT");
+    case AdapterWord::ActAlert:
+      // Nothing on the bus: the activity monitor warns, and the adapter goes to low power.
+      emitAt(ready + ceiling, "ACT ALERT\r", true);
+      requestBusyUntil_ = lastScheduled();
+      asleepFrom_ = requestBusyUntil_;
+      return;
+    case AdapterWord::Noise: {
+      QByteArray junk;
+      const int n = 3 + int(rng_() % 6);
+      for (int i = 0; i < n; ++i) junk.append(char(rng_() & 0xFF));
+      emitAt(ready, junk, true);
+      break;
+    }
+    default:
+      break;
+  }
+
+  // The first answer must come within the time-out; each later one within the listening time
+  // after the one before. Whatever comes later is not heard.
+  std::vector<Arrival> heard;
+  Micros deadline = late ? std::max(ready + ceiling, at + Micros(f.lateBy)) : ready + ceiling;
+  Micros listen{0};
+  for (const Arrival& a : drop ? std::vector<Arrival>{} : carAnswers(request, ready, at, late)) {
+    if (a.at > deadline && (heard.empty() || t.listening)) break;
+    if (heard.empty()) {
+      const Micros latency = a.at - ready;
+      answerTime_ = answerTime_ ? *answerTime_ + (latency - *answerTime_) / 4 : latency;
+      listen = listeningTime();
+    }
+    heard.push_back(a);
+    if (twice) heard.push_back(a);
+    if (most > 0 && int(heard.size()) >= most) break;
+    deadline = a.at + listen;
+  }
+  if (heard.empty()) {
     // A search that hears nobody has found no protocol either.
     protocolFound_ = protocolFound_ && !searching;
-    lines.append(searching ? "UNABLE TO CONNECT" : "NO DATA");
-    return answer(ready + timeout, lines, true);
+    return finish(ready + ceiling, searching ? "UNABLE TO CONNECT" : "NO DATA");
   }
-  for (const QByteArray& frame : frames) {
-    lines.append(frame);
-    if (twice) lines.append(frame);
+  if (most > 0 && int(heard.size()) > most) heard.resize(std::size_t(most));
+  const bool counted = most > 0 && int(heard.size()) == most;
+  switch (word) {
+    case AdapterWord::DataError:
+      return finish(heard.front().at, "DATA ERROR");
+    case AdapterWord::BusError:
+      return finish(heard.front().at, "BUS ERROR");
+    case AdapterWord::Stopped:
+      return finish(heard.front().at, "STOPPED");
+    case AdapterWord::BufferFull:
+      emitAt(heard.front().at, heard.front().lines.front() + '\r', true);
+      return finish(heard.front().at, "BUFFER FULL");
+    case AdapterWord::DataErrorMark:
+      heard.back().lines.back() += "<DATA ERROR";
+      break;
+    default:
+      break;
   }
-  answer(answerAt, lines, true);
+  for (const Arrival& a : heard) emitAt(a.at, a.lines.join('\r') + '\r', true);
+  emitAt(counted ? heard.back().at : heard.back().at + listen, "\r>", true);
+  requestBusyUntil_ = lastScheduled();
 }
 
 void wakeTimerAt(Timer& timer, Micros now, std::optional<Micros> when) {

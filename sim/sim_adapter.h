@@ -9,6 +9,7 @@
 #include <random>
 
 #include "core/clock.h"
+#include "sim/adapter_profile.h"
 #include "sim/vehicle.h"
 
 namespace tarvex::sim {
@@ -17,18 +18,29 @@ namespace tarvex::sim {
 struct SimTiming {
   int baud = 9600;          // pacing of both directions at 8N1; 0: no pacing
   Micros turnaround{2000};  // the adapter's own work before it acts on a line
-  Millis latencyMin{10};    // the car's answer latency on the bus
+  Millis latencyMin{10};    // each controller's answer latency on the bus, drawn anew each time
   Millis latencyMax{40};
   // ATZ (and a spontaneous reset) until the banner: a little under the
   // second that clients commonly sleep after ATZ, so their next line is heard.
   Millis resetTime{900};
+  Millis transmissionLag{0};  // the CAN car's transmission answers this much later than its draw
+  Micros frameGap{1000};      // between one controller's frames (CAN) or messages (J1850)
+  // After the last answer the adapter listens for more until its time-out (ATAT, ATST) passes,
+  // then prompts; false: the prompt follows the last answer at once.
+  bool listening = true;
 
   // Everything at once: for tests that only care about the text.
-  static SimTiming instant() { return {0, Micros{0}, Millis{0}, Millis{0}, Millis{0}}; }
+  static SimTiming instant() {
+    SimTiming t;
+    t.baud = 0;
+    t.turnaround = Micros{0};
+    t.latencyMin = t.latencyMax = t.resetTime = Millis{0};
+    t.frameGap = Micros{0};
+    t.listening = false;
+    return t;
+  }
   Micros charTime() const { return baud > 0 ? Micros{(10'000'000 + baud / 2) / baud} : Micros{0}; }
 };
-
-enum class Injection { None, Searching, BusInit, CanError, Noise };
 
 // Faults for tests. Shares are probabilities per request to the car, drawn
 // from the adapter's seeded generator.
@@ -36,11 +48,11 @@ struct SimFaults {
   double dropShare = 0;  // the car's answer is lost on the bus: "NO DATA"
   double lateShare = 0;  // the answer comes lateBy after the command, whatever ATST says
   Millis lateBy{250};
-  double twiceShare = 0;  // the car's answer line arrives twice
-  Injection inject = Injection::None;
-  double injectShare = 1;  // share of requests that get the injection
-  bool silent = false;     // nothing comes back at all, not even the echo
-  int resetEvery = 0;      // every Nth command line resets the adapter instead (0: never)
+  double twiceShare = 0;                   // the car's answer line arrives twice
+  AdapterWord inject = AdapterWord::None;  // a word for every request (see `words` for chosen ones)
+  double injectShare = 1;                  // share of requests that get it
+  bool silent = false;                     // nothing comes back at all, not even the echo
+  int resetEvery = 0;                      // every Nth command line resets the adapter instead (0: never)
   // Every Nth command line meets a supply dip, as while cranking: "LV RESET" at once instead of
   // an answer, then a restart as after ATZ (0: never).
   int lvResetEvery = 0;
@@ -49,19 +61,29 @@ struct SimFaults {
   int stallAfter = 0;
   int vanishAfter = 0;  // the device disappears on the Nth command line (0: never)
   // Lines are counted from the start, or from the last setFaults().
+  std::vector<WordRule> words{};  // the adapter's words on chosen requests; the first that hits wins
 };
 
 struct SimAdapterConfig {
   SimTiming timing;
   SimFaults faults;
   std::uint64_t seed = 1;
+  AdapterProfile profile;  // the common clone
+
+  // The profile's adapter at the speed it leaves the factory at.
+  static SimAdapterConfig of(AdapterProfile profile) {
+    SimAdapterConfig c;
+    c.timing.baud = profile.lineSpeed;
+    c.profile = std::move(profile);
+    return c;
+  }
 };
 
 // The check byte of a J1850 frame (CRC-8, polynomial 1D), over header and data.
 std::uint8_t j1850Crc(const QByteArray& bytes);
 
-// An ELM327 v1.5 clone on the vehicle's car (a J1850 VPW GM car, or a CAN car with an engine
-// and a transmission controller), as seen over the wire. It is
+// An ELM327 adapter of the configured profile on the vehicle's car (a J1850 VPW GM car, or a CAN
+// car with an engine and a transmission controller), as seen over the wire. It is
 // driven by time values it is given: receive() takes what the client wrote
 // at a moment, takeOutputDue() hands out what the adapter has put on the
 // line by a moment. Nothing happens between calls, so any clock can drive it.
@@ -89,12 +111,17 @@ class SimAdapter {
   bool goneBy(Micros now) const { return vanishedAt_ && *vanishedAt_ <= now; }
   // When the device hung (stallAfter): still there, but deaf and dumb from then on.
   std::optional<Micros> stalledAt() const { return stalledAt_; }
+  // When the adapter dropped its link (a Bluetooth one on ATZ): nothing passes until relink().
+  std::optional<Micros> linkDroppedAt() const { return linkDroppedAt_; }
+  // A client has connected again.
+  void relink() { linkDroppedAt_.reset(); }
 
   // Counting for the faults by line starts again here.
   const SimAdapterConfig& config() const { return config_; }
   void setFaults(const SimFaults& faults) {
     config_.faults = faults;
     faultLines_ = 0;
+    ruleMatches_.clear();
   }
   void setCommandObserver(std::function<void(const QByteArray&)> observer) {
     observer_ = std::move(observer);
@@ -112,10 +139,9 @@ class SimAdapter {
     bool canAutoFormat = true;  // ATCAF: CAN frames shown without their protocol bytes
     QByteArray header = QByteArray::fromHex("686AF1");  // on CAN the default means 7DF
     int timeoutUnits = 0x32;                            // ATST, 4 ms each
+    int adaptive = 1;                                   // ATAT0, ATAT1, ATAT2
   };
   const Settings& settings() const { return settings_; }
-
-  static constexpr const char* kVersion = "ELM327 v1.5";
 
  private:
   struct OutByte {
@@ -134,16 +160,27 @@ class SimAdapter {
   void handleCommand(const QByteArray& cmd, Micros at);
   void handleAt(const QByteArray& cmd, Micros at);
   void handleRequest(const QByteArray& cmd, Micros at);
+  struct Arrival;
+  std::vector<Arrival> carAnswers(const QByteArray& request, Micros ready, Micros at, bool late);
+  void finish(Micros at, const QByteArray& word);
+  void busInitError(Micros ready);
+  AdapterWord pickWord(const QByteArray& digits);
+  Micros drawLatency();
+  Micros listeningTime() const;
   void interrupt(Micros at);
   void restart(Micros at, const QByteArray& notice = {});
   void fallSilent(Micros at);
   bool deafAt(Micros at) const;
-  void emitAt(Micros ready, const QByteArray& text, bool answer);
-  void answer(Micros ready, const QList<QByteArray>& lines, bool isRequest);
+  void emitAt(Micros ready, const QByteArray& text, bool answer = false);
+  void answer(Micros ready, const QList<QByteArray>& lines);
   QByteArray formatFrame(const QByteArray& header, const QByteArray& data) const;
   QByteArray hexText(const QByteArray& bytes) const;
   QList<QByteArray> canLines(std::uint16_t id, const QByteArray& data) const;
-  QList<QByteArray> carFrames(const QByteArray& request, Millis vehicleTime);
+  struct CarMessage {
+    Ecu ecu;
+    QList<QByteArray> lines;
+  };
+  QList<CarMessage> carMessages(const QByteArray& request, Millis vehicleTime);
   int carProtocol() const;
   Micros lastScheduled() const;
   bool roll(double share);
@@ -165,6 +202,12 @@ class SimAdapter {
   Micros requestBusyUntil_{-1};  // an answer to a request is on its way until then
   std::optional<Micros> vanishedAt_;
   std::optional<Micros> stalledAt_;
+  std::optional<Micros> linkDroppedAt_;
+  std::optional<Micros> asleepFrom_;  // low power after ACT ALERT, until a character wakes it
+  std::optional<Micros> answerTime_;  // the recent answers' latency, for adaptive timing
+  Micros searchUntil_{-1};            // a protocol search goes on until then
+  bool canSearchBarred_ = false;      // after ERR94, until ATFE
+  std::vector<int> ruleMatches_;      // matching requests so far, by word rule
   char lastTaken_ = '\0';
   QByteArray line_;
   QByteArray lastCommand_;

@@ -33,7 +33,8 @@ bool SimSerialPort::open() {
   }
   shared_->holder = this;
   open_ = true;
-  vanishReported_ = false;
+  vanishReported_ = dropReported_ = false;
+  adapter.relink();  // a link the adapter dropped is made anew
   error_.clear();
   // What the adapter said while nobody listened is gone.
   adapter.takeOutputDue(now);
@@ -58,6 +59,7 @@ bool SimSerialPort::write(const QByteArray& data) {
     error_ = QString::fromLatin1(SimPortFactory::kGoneError);
     return false;
   }
+  if (dropReported_) return false;  // until it is opened again
   adapter.receive(data, now);
   arm();
   return true;
@@ -78,6 +80,8 @@ void SimSerialPort::arm() {
   std::optional<Micros> next = shared_->adapter->nextEventTime();
   const auto gone = shared_->adapter->vanishedAt();
   if (gone && !vanishReported_) next = next ? std::min(*next, *gone) : *gone;
+  const auto dropped = shared_->adapter->linkDroppedAt();
+  if (dropped && !dropReported_) next = next ? std::min(*next, *dropped) : *dropped;
   wakeTimerAt(*timer_, shared_->clock->now(), next);
 }
 
@@ -86,14 +90,19 @@ void SimSerialPort::wake() {
   SimAdapter& adapter = *shared_->adapter;
   const Micros now = shared_->clock->now();
   received_ += adapter.takeOutputDue(now);
-  const bool reportGone = adapter.goneBy(now) && !vanishReported_;
-  if (reportGone) {
-    vanishReported_ = true;
+  bool tell = false;  // an error to report
+  if (adapter.goneBy(now) && !vanishReported_) {
+    vanishReported_ = tell = true;
     error_ = QString::fromLatin1(SimPortFactory::kGoneError);
+  }
+  const auto dropped = adapter.linkDroppedAt();
+  if (dropped && *dropped <= now && !dropReported_ && !tell) {
+    dropReported_ = tell = true;
+    error_ = QString::fromLatin1(SimPortFactory::kDroppedError);
   }
   // The owner may write (and so re-arm) or close from inside a notification.
   if (!received_.isEmpty()) notify(PortEvent::kReceived);
-  if (reportGone && open_) notify(PortEvent::kError);
+  if (tell && open_) notify(PortEvent::kError);
   arm();
 }
 

@@ -38,6 +38,7 @@ class SimSerialPort final : public SerialPort {
   PortUse use_;
   bool open_ = false;
   bool vanishReported_ = false;
+  bool dropReported_ = false;
   std::unique_ptr<Timer> timer_;
   QByteArray received_;
   QString error_;
@@ -57,6 +58,8 @@ class SimPortFactory final : public PortFactory {
   bool isHeld() const override;
 
   static constexpr const char* kGoneError = "No such device: the adapter has gone";
+  // A link the adapter dropped (a Bluetooth one on ATZ); opening the port again makes it anew.
+  static constexpr const char* kDroppedError = "Connection lost: the adapter dropped the link";
 
  private:
   std::shared_ptr<SimSerialPort::Shared> shared_;

@@ -1,11 +1,9 @@
 // tarvex-sim: the simulated ELM327 adapter and car served on a
-// pseudo-terminal, so that the program can be run over a real serial path.
-// Prints the device path on its first line and runs until interrupted.
+// pseudo-terminal (or over TCP, as a Wi-Fi adapter), so that the program can
+// be run over a real path. Prints where to find it on its first line and runs
+// until interrupted.
 
-#include <fcntl.h>
 #include <sys/socket.h>
-#include <sys/timerfd.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <QCommandLineParser>
@@ -15,10 +13,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "core/clock.h"
 #include "sim/sim_adapter.h"
+#include "sim/sim_server.h"
 #include "sim/vehicle.h"
 
 namespace {
@@ -46,16 +44,6 @@ double shareOption(const QCommandLineParser& p, const QString& name) {
   return v;
 }
 
-// The terminal's code for a line speed the adapter can run at.
-std::optional<speed_t> lineSpeed(int baud) {
-  static const std::pair<int, speed_t> kSpeeds[] = {{9600, B9600},    {19200, B19200},   {38400, B38400},
-                                                    {57600, B57600},  {115200, B115200}, {230400, B230400},
-                                                    {500000, B500000}};
-  for (const auto& [n, code] : kSpeeds)
-    if (n == baud) return code;
-  return std::nullopt;
-}
-
 long long numberOption(const QCommandLineParser& p, const QString& name, long long min, long long max) {
   bool ok = false;
   const long long v = p.value(name).toLongLong(&ok);
@@ -64,148 +52,17 @@ long long numberOption(const QCommandLineParser& p, const QString& name, long lo
   return v;
 }
 
-// When each chunk from the client was read and each chunk went out, on the
-// steady clock in microseconds, so that a client's timing can be checked from
-// the adapter's end. Kept in memory while serving (a file write could delay a
-// delivery) and written out at the end.
-class LineTimes {
- public:
-  void read(Micros at, qsizetype n) { add({at, n, 'R', false}); }
-  void wrote(Micros at, const QByteArray& out) { add({at, out.size(), 'W', out.contains('>')}); }
-  // Lines "R|W microseconds characters", with " >" when the prompt went out.
-  bool save(const QString& path) const {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) return false;
-    QByteArray text;
-    for (const Entry& e : entries_) {
-      text += e.kind + (' ' + QByteArray::number(qint64(e.at.count())) + ' ' + QByteArray::number(e.n));
-      text += e.prompt ? " >\n" : "\n";
-    }
-    return file.write(text) == text.size();
-  }
-
- private:
-  struct Entry {
-    Micros at;
-    qsizetype n;
-    char kind;
-    bool prompt;
-  };
-  // A bound on the memory a long run can take: a few million chunks.
-  static constexpr std::size_t kLimit = 4'000'000;
-  void add(const Entry& e) {
-    if (entries_.size() < kLimit) entries_.push_back(e);
-  }
-  std::vector<Entry> entries_;
-};
-
-// The simulated device behind the master side of a pseudo-terminal.
-class Server {
- public:
-  // `speed`: the only line speed the adapter hears; nullopt: any. `times`:
-  // where to note the line's timing, if anywhere.
-  Server(SimAdapter& adapter, tarvex::Clock& clock, int master, int slave, std::optional<speed_t> speed,
-         LineTimes* times)
-      : adapter_(adapter), clock_(clock), master_(master), slave_(slave), speed_(speed), times_(times) {
-    // Woken to the microsecond at the adapter's next event: a millisecond timer
-    // would deliver each character up to a millisecond late, more than a whole
-    // character takes at 38400 baud and above. The timer's clock is the steady
-    // clock that clock_ reads.
-    wake_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (wake_ < 0) fail(QStringLiteral("no timer"));
-    waker_ = new QSocketNotifier(wake_, QSocketNotifier::Read);
-    QObject::connect(waker_, &QSocketNotifier::activated, [this] {
-      std::uint64_t expirations = 0;
-      [[maybe_unused]] const auto n = ::read(wake_, &expirations, sizeof expirations);
-      deliver();
-    });
-    reader_ = new QSocketNotifier(master_, QSocketNotifier::Read);
-    QObject::connect(reader_, &QSocketNotifier::activated, [this] { take(); });
-  }
-  ~Server() {
-    delete reader_;
-    delete waker_;
-    ::close(wake_);
-    closeDevice();
-  }
-
- private:
-  // One bufferful per wake, so that a flood cannot keep the timer from
-  // delivering; the notifier wakes again while more is waiting.
-  void take() {
-    char buf[4096];
-    const ssize_t n = ::read(master_, buf, sizeof buf);
-    if (n > 0) {
-      if (times_) times_->read(clock_.now(), n);
-      const QByteArray bytes(buf, int(n));
-      clientAtOurSpeed() ? adapter_.receive(bytes, clock_.now())
-                         : adapter_.receiveAtWrongSpeed(bytes, clock_.now());
-    }
-    arm();
-  }
-
-  // The client sets its speed on the terminal whose slave side is held open
-  // here; it may change it between chunks, as when it probes for the adapter.
-  bool clientAtOurSpeed() const {
-    termios tio{};
-    if (!speed_ || ::tcgetattr(slave_, &tio) != 0) return true;
-    const speed_t in = ::cfgetispeed(&tio);
-    return ::cfgetospeed(&tio) == *speed_ && (in == *speed_ || in == B0);  // B0: as the output
-  }
-
-  void deliver() {
-    const Micros now = clock_.now();
-    QByteArray out = adapter_.takeOutputDue(now);
-    // The client hears them at the speed it is set to as they arrive: an
-    // answer to a probe at another speed is garbage, and a later one is text
-    // once the client has come to the adapter's speed.
-    if (!out.isEmpty() && !clientAtOurSpeed()) out = SimAdapter::heardAtAnotherSpeed(out);
-    // Nobody reading and the terminal full: the characters are lost, as on a line.
-    if (!out.isEmpty() && master_ >= 0) {
-      [[maybe_unused]] const auto n = ::write(master_, out.constData(), out.size());
-      if (times_) times_->wrote(clock_.now(), out);
-    }
-    if (adapter_.goneBy(now) && master_ >= 0) {
-      std::fprintf(stderr, "tarvex-sim: the device vanished\n");
-      reader_->setEnabled(false);
-      closeDevice();
-      return;
-    }
-    arm();
-  }
-
-  void arm() {
-    if (adapter_.stalledAt() && reader_->isEnabled()) {
-      // Hung but present: the terminal fills up and the client's writes stop going out.
-      std::fprintf(stderr, "tarvex-sim: the device stalled\n");
-      reader_->setEnabled(false);
-    }
-    std::optional<Micros> next = adapter_.nextEventTime();
-    if (auto gone = adapter_.vanishedAt()) next = next ? std::min(*next, *gone) : *gone;
-    itimerspec when{};  // all zero: disarmed
-    if (next) {
-      const auto us = std::max<std::int64_t>(1, next->count());
-      when.it_value = {time_t(us / 1'000'000), long(us % 1'000'000) * 1000};
-    }
-    ::timerfd_settime(wake_, TFD_TIMER_ABSTIME, &when, nullptr);
-  }
-
-  void closeDevice() {
-    if (master_ >= 0) ::close(master_);
-    if (slave_ >= 0) ::close(slave_);
-    master_ = slave_ = -1;
-  }
-
-  SimAdapter& adapter_;
-  tarvex::Clock& clock_;
-  int master_;
-  int slave_;
-  std::optional<speed_t> speed_;
-  LineTimes* times_;
-  int wake_ = -1;
-  QSocketNotifier* waker_ = nullptr;
-  QSocketNotifier* reader_ = nullptr;
-};
+// "[HOST:]PORT", the host 127.0.0.1 unless given.
+std::pair<QString, quint16> tcpOption(const QString& text) {
+  const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+  QString host = colon >= 0 ? text.left(colon) : QStringLiteral("127.0.0.1");
+  if (host == QLatin1String("localhost")) host = QStringLiteral("127.0.0.1");
+  bool ok = false;
+  const uint port = text.mid(colon + 1).toUInt(&ok);
+  if (!ok || port > 65535 || host.isEmpty())
+    fail(QStringLiteral("--tcp wants [HOST:]PORT, as 127.0.0.1:35000"));
+  return {host, quint16(port)};
+}
 
 }  // namespace
 
@@ -213,11 +70,16 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("tarvex-sim"));
 
+  QString profiles;
+  for (const QString& name : adapterProfileNames())
+    profiles += QStringLiteral("\n  %1: %2").arg(name, adapterProfile(name)->summary);
   QCommandLineParser p;
   p.setApplicationDescription(
-      QStringLiteral("Simulated ELM327 v1.5 adapter on a car (a J1850 VPW GM car, or a CAN car), served on a "
-                     "pseudo-terminal.\n"
-                     "Prints the device path on its first line, then runs until interrupted."));
+      QStringLiteral("Simulated ELM327 adapter on a car (a J1850 VPW GM car, or a CAN car), served on a "
+                     "pseudo-terminal or over TCP.\n"
+                     "Prints the device path (or HOST:PORT) on its first line, then runs until interrupted.\n"
+                     "Adapters (--adapter):") +
+      profiles);
   p.addHelpOption();
   QList<QCommandLineOption> options = {
       {QStringLiteral("car"),
@@ -225,12 +87,20 @@ int main(int argc, char** argv) {
            "The car: vpw (a GM engine controller on J1850 VPW) or can (engine 7E8 and transmission "
            "7E9 on ISO 15765-4 CAN, 11-bit, 500 kbit/s; the adapter starts on automatic search)."),
        QStringLiteral("CAR"), QStringLiteral("vpw")},
+      {QStringLiteral("adapter"),
+       QStringLiteral("The adapter: %1 (see above).").arg(adapterProfileNames().join(QStringLiteral(", "))),
+       QStringLiteral("NAME"), QStringLiteral("clone")},
       {QStringLiteral("baud"),
        QStringLiteral(
            "Pace both directions as a serial line at N baud, 8N1, and hear only a client at that speed "
            "(at another, answer garbage): 9600, 19200, 38400, 57600, 115200, 230400 or 500000; "
-           "0: no pacing, any speed."),
-       QStringLiteral("N"), QStringLiteral("9600")},
+           "0: no pacing, any speed. Default: the adapter's (38400; clone-minimal 9600)."),
+       QStringLiteral("N")},
+      {QStringLiteral("tcp"),
+       QStringLiteral("Serve over TCP instead, as a Wi-Fi adapter, one client at a time; the host is "
+                      "127.0.0.1 unless given (many adapters are sold at 192.168.0.10:35000); port 0: "
+                      "any free one. Prints HOST:PORT on its first line."),
+       QStringLiteral("[HOST:]PORT")},
       {QStringLiteral("latency"), QStringLiteral("The car's answer latency, MIN-MAX milliseconds."),
        QStringLiteral("MIN-MAX"), QStringLiteral("10-40")},
       {QStringLiteral("turnaround-us"),
@@ -238,6 +108,10 @@ int main(int argc, char** argv) {
        QStringLiteral("2000")},
       {QStringLiteral("reset-ms"), QStringLiteral("Time an ATZ reset takes, milliseconds."),
        QStringLiteral("MS"), QStringLiteral("900")},
+      {QStringLiteral("no-listen"),
+       QStringLiteral(
+           "Prompt right after the last answer instead of listening for more as ATAT and ATST say: no "
+           "adapter does so; for measuring a client alone.")},
       {QStringLiteral("seed"), QStringLiteral("Seed of the car and of the adapter's random draws."),
        QStringLiteral("N"), QStringLiteral("1")},
       {QStringLiteral("drive-after"),
@@ -252,7 +126,13 @@ int main(int argc, char** argv) {
        QStringLiteral("How late a late answer comes, milliseconds after the command."), QStringLiteral("MS"),
        QStringLiteral("250")},
       {QStringLiteral("twice"), QStringLiteral("Send the car's answer line twice.")},
-      {QStringLiteral("inject"), QStringLiteral("Put searching, businit, canerror or noise into answers."),
+      {QStringLiteral("word"),
+       QStringLiteral("Say one of the adapter's own words instead of the car's answer to requests that begin "
+                      "with COMMAND (hex digits; none: every request), to a SHARE of them or only the Nth; "
+                      "may be given more than once, the first that applies wins. KIND: %1.")
+           .arg(adapterWordNames().join(QStringLiteral(", "))),
+       QStringLiteral("KIND[@COMMAND][/SHARE|#N]")},
+      {QStringLiteral("inject"), QStringLiteral("Say one of the words of --word to every request."),
        QStringLiteral("KIND")},
       {QStringLiteral("fault-share"),
        QStringLiteral("Share of requests that --late, --twice and --inject apply to."),
@@ -286,11 +166,12 @@ int main(int argc, char** argv) {
   p.addOptions(options);
   p.process(app);
 
-  SimAdapterConfig config;
-  config.timing.baud = int(numberOption(p, QStringLiteral("baud"), 0, 1'000'000'000));
-  const std::optional<speed_t> speed = lineSpeed(config.timing.baud);
-  if (config.timing.baud != 0 && !speed)
-    fail(QStringLiteral("--baud wants 0, 9600, 19200, 38400, 57600, 115200, 230400 or 500000"));
+  const auto profile = adapterProfile(p.value(QStringLiteral("adapter")));
+  if (!profile)
+    fail(QStringLiteral("--adapter wants %1").arg(adapterProfileNames().join(QStringLiteral(", "))));
+  SimAdapterConfig config = SimAdapterConfig::of(*profile);
+  if (p.isSet(QStringLiteral("baud")))
+    config.timing.baud = int(numberOption(p, QStringLiteral("baud"), 0, 1'000'000'000));
   const QStringList latency = p.value(QStringLiteral("latency")).split(QLatin1Char('-'));
   bool okMin = false, okMax = false;
   if (latency.size() == 2) {
@@ -303,6 +184,7 @@ int main(int argc, char** argv) {
   }
   config.timing.turnaround = Micros{numberOption(p, QStringLiteral("turnaround-us"), 0, 10'000'000)};
   config.timing.resetTime = Millis{numberOption(p, QStringLiteral("reset-ms"), 0, 60'000)};
+  config.timing.listening = !p.isSet(QStringLiteral("no-listen"));
   config.seed =
       std::uint64_t(numberOption(p, QStringLiteral("seed"), 0, std::numeric_limits<long long>::max()));
   const double share = shareOption(p, QStringLiteral("fault-share"));
@@ -311,19 +193,16 @@ int main(int argc, char** argv) {
   config.faults.lateBy = Millis{numberOption(p, QStringLiteral("late-ms"), 0, 60'000)};
   config.faults.twiceShare = p.isSet(QStringLiteral("twice")) ? share : 0;
   if (p.isSet(QStringLiteral("inject"))) {
-    const QString kind = p.value(QStringLiteral("inject"));
-    if (kind == QLatin1String("searching")) {
-      config.faults.inject = Injection::Searching;
-    } else if (kind == QLatin1String("businit")) {
-      config.faults.inject = Injection::BusInit;
-    } else if (kind == QLatin1String("canerror")) {
-      config.faults.inject = Injection::CanError;
-    } else if (kind == QLatin1String("noise")) {
-      config.faults.inject = Injection::Noise;
-    } else {
-      fail(QStringLiteral("--inject wants searching, businit, canerror or noise"));
-    }
+    const auto word = adapterWord(p.value(QStringLiteral("inject")));
+    if (!word) fail(QStringLiteral("--inject wants %1").arg(adapterWordNames().join(QStringLiteral(", "))));
+    config.faults.inject = *word;
     config.faults.injectShare = share;
+  }
+  for (const QString& text : p.values(QStringLiteral("word"))) {
+    QString why;
+    const auto rule = parseWordRule(text, &why);
+    if (!rule) fail(QStringLiteral("--word %1: %2").arg(text, why));
+    config.faults.words.push_back(*rule);
   }
   config.faults.silent = p.isSet(QStringLiteral("silent"));
   config.faults.resetEvery = int(numberOption(p, QStringLiteral("reset-every"), 0, 1'000'000'000));
@@ -341,6 +220,8 @@ int main(int argc, char** argv) {
   vehicleConfig.seed = config.seed;
   vehicleConfig.idleBeforeDrive = Millis{numberOption(p, QStringLiteral("drive-after"), 0, 86'400) * 1000};
   vehicleConfig.standStill = Millis{numberOption(p, QStringLiteral("stand"), 1, 86'400) * 1000};
+  std::optional<std::pair<QString, quint16>> tcp;
+  if (p.isSet(QStringLiteral("tcp"))) tcp = tcpOption(p.value(QStringLiteral("tcp")));
 
   QFile log;
   if (p.isSet(QStringLiteral("log"))) {
@@ -349,21 +230,6 @@ int main(int argc, char** argv) {
       fail(QStringLiteral("cannot open %1: %2").arg(log.fileName(), log.errorString()));
     }
   }
-
-  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
-    fail(QStringLiteral("no pseudo-terminal"));
-  char path[128];
-  if (::ptsname_r(master, path, sizeof path) != 0) fail(QStringLiteral("no pseudo-terminal name"));
-  // Held open here too, so the terminal does not hang up between clients.
-  const int slave = ::open(path, O_RDWR | O_NOCTTY);
-  if (slave < 0) fail(QStringLiteral("cannot open %1").arg(QString::fromLocal8Bit(path)));
-  termios tio{};
-  ::tcgetattr(slave, &tio);
-  ::cfmakeraw(&tio);  // no echo, no line-end translation: the adapter does its own
-  ::cfsetspeed(&tio, B9600);
-  ::tcsetattr(slave, TCSANOW, &tio);
-  ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
 
   if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) fail(QStringLiteral("no signal pipe"));
   QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
@@ -387,10 +253,21 @@ int main(int argc, char** argv) {
   }
   std::optional<LineTimes> times;
   if (p.isSet(QStringLiteral("line-times"))) times.emplace();
-  Server server(adapter, clock, master, slave, speed, times ? &*times : nullptr);
-
-  std::printf("%s\n", path);
-  std::fflush(stdout);
+  LineTimes* noted = times ? &*times : nullptr;
+  QString error;
+  const std::unique_ptr<SimServer> server =
+      tcp ? serveTcp(adapter, clock, tcp->first, tcp->second, noted, &error)
+          : servePty(adapter, clock,
+                     config.timing.baud == 0 ? std::nullopt : std::optional<int>(config.timing.baud), noted,
+                     &error);
+  if (!server) fail(error);
+  // Each new address on a line of its own: the first, then a terminal's after a dropped link.
+  auto print = [](const QString& address) {
+    std::printf("%s\n", qPrintable(address));
+    std::fflush(stdout);
+  };
+  print(server->address());
+  server->setAddressObserver(print);
   const int status = app.exec();
   if (times && !times->save(p.value(QStringLiteral("line-times"))))
     fail(QStringLiteral("cannot write %1").arg(p.value(QStringLiteral("line-times"))));

@@ -34,8 +34,10 @@ TEST(SimAdapter, InputDuringAnAnswerStopsItButALineFeedDoesNot) {
   EXPECT_EQ(rig.run(Millis{10}), "010D\r");
   rig.write("\n");
   EXPECT_EQ(rig.run(Millis{20}), "");
-  rig.write("22000D01\r");  // the first character stops the answer and is lost
-  EXPECT_EQ(rig.run(), "STOPPED\r\r>2000D01\rNO DATA\r\r>");
+  // The first character stops the answer and is lost; the odd digit left is a count digit,
+  // which the clone does not know.
+  rig.write("22000D01\r");
+  EXPECT_EQ(rig.run(), "STOPPED\r\r>2000D01\r?\r\r>");
 }
 
 TEST(SimAdapter, PacedAtNineThousandSixHundredBaud) {
@@ -45,11 +47,13 @@ TEST(SimAdapter, PacedAtNineThousandSixHundredBaud) {
   const Micros c{1042}, turnaround = config.timing.turnaround;  // ten bits a character
   EXPECT_EQ(config.timing.charTime(), c);
   for (const char* line : {"ATE0", "ATSH 6C 10 F1"}) rig.exchange(line);
-  // 9 characters to the CR, turnaround, 20 ms on the bus, then "62 00 0C hh ll \r\r>" character by character.
+  // 9 characters to the CR, turnaround, 20 ms on the bus, "62 00 0C hh ll \r" character by
+  // character; the adapter listens for twice the 20 ms (AT1) before "\r>".
   rig.write("22000C01\r\n");
-  const Micros prompt = rig.now + 9 * c + turnaround + Millis{20} + 18 * c;
-  EXPECT_EQ(rig.run(prompt - Micros{1}).size(), 17);
-  EXPECT_EQ(rig.run(prompt), ">");
+  const Micros answer = rig.now + 9 * c + turnaround + Millis{20};
+  EXPECT_EQ(rig.run(answer + 16 * c).size(), 16);
+  EXPECT_EQ(rig.run(answer + Millis{40}), "");
+  EXPECT_EQ(rig.run(answer + Millis{40} + 2 * c), "\r>");
 }
 
 // A flood keeps what the adapter's 4 KiB buffers hold: 1024 "ATI" lines are heard, the answers they
@@ -73,7 +77,7 @@ TEST(SimAdapter, FaultKnobs) {
       {{.lateShare = 1}, "41 0D 00 \r\r>ELM327 v1.5\r\r>", 250},
       {{.twiceShare = 1}, "41 0D 00 \r41 0D 00 \r\r>ELM327 v1.5\r\r>", 0},
       {{.inject = Injection::Searching}, "SEARCHING...\r41 0D 00 \r\r>ELM327 v1.5\r\r>", 0},
-      {{.inject = Injection::BusInit}, "BUS INIT: ...ERROR\r\r>ELM327 v1.5\r\r>", 200},
+      {{.inject = Injection::BusInit}, "BUS INIT: ...ERROR\r\r>ELM327 v1.5\r\r>", 2500},
       {{.inject = Injection::CanError}, "CAN ERROR\r\r>ELM327 v1.5\r\r>", 200},
       {{.inject = Injection::Noise}, "41 0D 00 \r\r>ELM327 v1.5\r\r>", 0},
       {{.silent = true}, "", 0},
@@ -93,6 +97,252 @@ TEST(SimAdapter, FaultKnobs) {
     EXPECT_EQ(std::pair(rig.adapter.goneBy(rig.now), rig.adapter.stalledAt().has_value()),
               std::pair(faults.vanishAfter > 0, faults.stallAfter > 0));  // a stalled device stays
     EXPECT_EQ(rig.adapter.settings().echo, faults.resetEvery + faults.lvResetEvery > 0);  // ATE0 forgotten
+  }
+}
+
+// When the prompt follows the car's answer (at `latency`, ms after the request): after the time-out
+// (ATST, 4 ms units, 0x32 by default) without adaptive timing (AT0); after twice the answer's
+// latency with AT1, never less than 20 ms nor more than the time-out; one and a half times with AT2,
+// never less than 8 ms. NO DATA comes after the whole time-out whatever the mode.
+TEST(SimAdapter, ListensAfterTheLastAnswerAsAtAndStSay) {
+  const std::tuple<const char*, QList<QByteArray>, QByteArray, int, int> cases[] = {
+      {"clone", {"ATAT0"}, "010D", 20, 20 + 200},
+      {"clone", {"ATAT0", "ATST 19"}, "010D", 20, 20 + 100},
+      {"clone", {"ATAT0", "ATST 19", "ATST 00"}, "010D", 20, 20 + 200},
+      {"clone", {}, "010D", 20, 20 + 40},
+      {"clone", {"ATST 06"}, "010D", 20, 20 + 24},
+      {"clone", {}, "010D", 2, 2 + 20},
+      {"clone", {"ATAT2"}, "010D", 20, 20 + 40},  // refused: still AT1
+      {"genuine", {"ATAT2"}, "010D", 20, 20 + 30},
+      {"genuine", {"ATAT2"}, "010D", 2, 2 + 8},
+      {"clone", {"010D"}, "0A", 20, 200},
+      {"genuine", {"ATAT2", "010D"}, "0A", 20, 200},
+  };
+  for (const auto& [profile, setup, request, latency, prompt] : cases) {
+    SimRig rig(SimRig::listening(Millis{latency}, SimRig::profile(profile)));
+    rig.exchange("ATE0");
+    for (const QByteArray& line : setup) rig.exchange(line);
+    const Micros start = rig.now;
+    const QByteArray out = rig.exchange(request);
+    EXPECT_EQ(out, request == "0A" ? "NO DATA\r\r>" : "41 0D 00 \r\r>");
+    EXPECT_EQ(rig.now - start, Millis{prompt}) << profile << " " << setup.join(' ').constData();
+  }
+}
+
+// The CAN car's engine answers at 10 ms, its transmission `lag` later: heard only while the
+// adapter still listens after the engine's answer (AT1: 20 ms).
+TEST(SimAdapter, ALaterControllerIsHeardOnlyWhileTheAdapterListens) {
+  const std::tuple<int, QByteArray, QByteArray, int> cases[] = {
+      {5, "ATAT1", "7E8 03 41 0D 00 \r7E9 03 41 0D 00 \r\r>", 15 + 20},
+      {30, "ATAT1", "7E8 03 41 0D 00 \r\r>", 10 + 20},
+      {30, "ATAT0", "7E8 03 41 0D 00 \r7E9 03 41 0D 00 \r\r>", 40 + 200},
+  };
+  for (const auto& [lag, mode, expected, prompt] : cases) {
+    auto config = SimRig::listening(Millis{10});
+    config.timing.transmissionLag = Millis{lag};
+    SimRig rig(config, {.car = sim::Car::Can});
+    for (const char* line : {"ATE0", "ATSP6", "ATH1"}) rig.exchange(line);
+    rig.exchange(mode);
+    EXPECT_EQ(rig.exchange("010D"), expected) << lag << mode.constData();
+    EXPECT_EQ(rig.now, Millis{prompt}) << lag << mode.constData();
+  }
+}
+
+// A trailing digit N returns right after the Nth answer; fewer, and the adapter listens as usual.
+// The engine answers at 10 ms, the transmission at 15; AT0 listens 200 ms.
+TEST(SimAdapter, CountDigitReturnsAfterThatManyAnswers) {
+  const QByteArray engine = "7E8 03 41 0D 00 \r", both = engine + "7E9 03 41 0D 00 \r";
+  const std::tuple<const char*, QByteArray, QByteArray, int> cases[] = {
+      {"genuine", "010D", both + "\r>", 15 + 200}, {"genuine", "010D1", engine + "\r>", 10},
+      {"genuine", "010D 2", both + "\r>", 15},     {"genuine", "010D3", both + "\r>", 15 + 200},
+      {"genuine", "010D0", "?\r\r>", 0},           {"clone", "010D1", "?\r\r>", 0},
+  };
+  for (const auto& [profile, request, expected, prompt] : cases) {
+    auto config = SimRig::listening(Millis{10}, SimRig::profile(profile));
+    config.timing.transmissionLag = Millis{5};
+    SimRig rig(config, {.car = sim::Car::Can});
+    for (const char* line : {"ATE0", "ATSP6", "ATH1", "ATAT0"}) rig.exchange(line);
+    EXPECT_EQ(rig.exchange(request), expected) << profile << " " << request.constData();
+    EXPECT_EQ(rig.now, Millis{prompt}) << profile << " " << request.constData();
+  }
+  // On J1850 each line is an answer: two of the VIN's five.
+  SimRig vpw(SimRig::listening(Millis{10}, SimRig::profile("genuine")));
+  vpw.exchange("ATE0");
+  EXPECT_EQ(vpw.exchange("09022"), "49 02 01 00 00 00 32 \r49 02 02 47 31 46 50 \r\r>");
+}
+
+// What each adapter answers "?" to (the rest it takes), and what it calls itself.
+TEST(SimAdapter, EachProfileRefusesItsOwnCommands) {
+  const QList<QByteArray> optional = {"ATAT2", "ATCAF0", "ATCAF1", "ATDPN",
+                                      "ATMA",  "ATJE",   "ATCSM1", "010D1"};
+  const std::tuple<const char*, QList<QByteArray>, QByteArray> cases[] = {
+      {"genuine", {}, "ELM327 v2.1"},
+      {"clone", {"ATAT2", "010D1"}, "ELM327 v1.5"},
+      {"clone-minimal", optional, "ELM327 v1.5"},
+      {"bluetooth", {"ATAT2", "010D1"}, "ELM327 v1.5"},
+      {"two-byte", {"ATAT2", "010D1"}, "ELM327 v1.5"},
+  };
+  EXPECT_EQ(sim::adapterProfileNames(),
+            QStringList({"genuine", "clone", "clone-minimal", "bluetooth", "two-byte"}));
+  EXPECT_FALSE(sim::adapterProfile(u"elm"));
+  for (const auto& [profile, refused, version] : cases) {
+    for (const QByteArray& line : optional + QList<QByteArray>{"ATAT1", "ATH1"}) {
+      SimRig rig(SimRig::listening(Millis{10}, SimRig::profile(profile)));
+      rig.exchange("ATE0");
+      EXPECT_EQ(rig.exchange(line) == "?\r\r>", refused.contains(line)) << profile << " " << line.constData();
+    }
+    SimRig rig(SimRig::listening(Millis{10}, SimRig::profile(profile)));
+    EXPECT_EQ(rig.exchange("ATI"), "ATI\r" + version + "\r\r>");
+  }
+}
+
+// ATMA prints what passes on the bus (nothing else talks on this car's) until a character stops it.
+TEST(SimAdapter, MonitoringGoesOnUntilACharacterArrives) {
+  SimRig rig(SimRig::listening(Millis{10}, SimRig::profile("genuine")));
+  EXPECT_EQ(rig.exchange("ATMA"), "ATMA\r");
+  rig.now += Millis{5000};
+  EXPECT_EQ(rig.exchange(""), "STOPPED\r\r>");
+}
+
+// A poor clone says OK to ATH1 and goes on without headers.
+TEST(SimAdapter, SomeClonesIgnoreHeadersOn) {
+  for (const char* profile : {"clone", "clone-minimal"}) {
+    SimRig rig(SimRig::instant(Millis{0}, SimRig::profile(profile)));
+    rig.exchange("ATE0");
+    EXPECT_EQ(rig.exchange("ATH1"), "OK\r\r>");
+    EXPECT_EQ(rig.exchange("010D"),
+              profile == std::string("clone") ? "48 6B 10 41 0D 00 CA \r\r>" : "41 0D 00 \r\r>");
+  }
+}
+
+// The search of a poor clone: "SEARCHING...", a dot a second for three seconds, and the answer
+// straight after the dots.
+TEST(SimAdapter, SlowSearchPrintsDots) {
+  SimRig rig(SimRig::instant(Millis{0}, SimRig::profile("clone-minimal")), {.car = sim::Car::Can});
+  rig.exchange("ATE0");
+  rig.write("010D\r");
+  EXPECT_EQ(rig.run(Millis{999}), "SEARCHING...\r");
+  EXPECT_EQ(rig.run(Millis{2999}), "..");
+  EXPECT_EQ(rig.run(), ".41 0D 00 \r41 0D 00 \r\r>");
+  EXPECT_EQ(rig.now, Millis{3000});
+}
+
+// Each of the adapter's words in place of the GM car's answer (at 20 ms; the time-out 200 ms).
+TEST(SimAdapter, WordsOnChosenRequests) {
+  const QByteArray vin =
+      "49 02 01 00 00 00 32 \r49 02 02 47 31 46 50 \r49 02 03 32 32 47 36 \r49 02 04 57 32 31 31 \r"
+      "49 02 05 32 33 34 35 ";
+  const std::tuple<const char*, QByteArray, QByteArray, int> cases[] = {
+      {"canerror@03", "03", "CAN ERROR\r\r>", 200},
+      {"canerror@03", "010D", "41 0D 00 \r\r>", 20},
+      {"nodata", "010D", "NO DATA\r\r>", 200},
+      {"unable", "010D", "UNABLE TO CONNECT\r\r>", 200},
+      {"businit", "010D", "BUS INIT: ...ERROR\r\r>", 2500},
+      {"busbusy", "010D", "BUS BUSY\r\r>", 0},
+      {"buserror", "010D", "BUS ERROR\r\r>", 20},
+      {"dataerror", "010D", "DATA ERROR\r\r>", 20},
+      {"datamark@0902", "0902", vin + "<DATA ERROR\r\r>", 20},
+      {"bufferfull@0902", "0902", "49 02 01 00 00 00 32 \rBUFFER FULL\r\r>", 20},
+      {"fberror", "010D", "FB ERROR\r\r>", 0},
+      {"err94", "010D", "ERR94\r\r\rELM327 v1.5\r\r>", 100},
+      {"lvreset", "010D", "LV RESET\r\r\rELM327 v1.5\r\r>", 100},
+      {"actalert", "010D", "ACT ALERT\r", 200},
+      {"stopped", "010D", "STOPPED\r\r>", 20},
+      {"question", "010D", "?\r\r>", 0},
+      {"searching", "010D", "SEARCHING...\r41 0D 00 \r\r>", 20},
+  };
+  for (const auto& [word, request, expected, ms] : cases) {
+    auto config = SimRig::instant(Millis{20});
+    config.timing.resetTime = Millis{100};
+    SimRig rig(config);
+    rig.exchange("ATE0");
+    rig.adapter.setFaults({.words = {*sim::parseWordRule(QString::fromLatin1(word))}});
+    EXPECT_EQ(rig.exchange(request), expected) << word;
+    EXPECT_EQ(rig.now, Millis{ms}) << word;
+  }
+}
+
+// The Nth matching request, a share of none, and the first rule that hits.
+TEST(SimAdapter, WordsByCountShareAndOrder) {
+  const std::tuple<QStringList, QList<QByteArray>, QList<QByteArray>> cases[] = {
+      {{"canerror@01#2"}, {"010D", "0100", "010D", "03"}, {"41", "CAN ERROR", "41", "43"}},
+      {{"canerror/0"}, {"010D", "010D"}, {"41", "41"}},
+      {{"nodata@01", "stopped"}, {"010D", "03"}, {"NO DATA", "STOPPED"}},
+  };
+  for (const auto& [rules, requests, starts] : cases) {
+    SimRig rig;
+    rig.exchange("ATE0");
+    sim::SimFaults faults;
+    for (const QString& rule : rules) faults.words.push_back(*sim::parseWordRule(rule));
+    rig.adapter.setFaults(faults);
+    QList<QByteArray> got;
+    for (const QByteArray& request : requests) got << rig.exchange(request).left(starts[got.size()].size());
+    EXPECT_EQ(got, starts) << rules.join(u' ').toStdString();
+  }
+}
+
+TEST(SimAdapter, WordRulesFromTheCommandLine) {
+  const std::tuple<const char*, std::optional<std::tuple<sim::AdapterWord, QByteArray, double, int>>>
+      cases[] = {
+          {"canerror@03", {{sim::AdapterWord::CanError, "03", 1, 0}}},
+          {"datamark@09 02#2", {{sim::AdapterWord::DataErrorMark, "0902", 1, 2}}},
+          {"err94/0.25", {{sim::AdapterWord::Err94, "", 0.25, 0}}},
+          {"question@0c", {{sim::AdapterWord::Question, "0C", 1, 0}}},
+          {"nodata@0x", std::nullopt},
+          {"nodata/2", std::nullopt},
+          {"nodata#0", std::nullopt},
+          {"nodata/0.5#2", std::nullopt},
+          {"silence", std::nullopt},
+      };
+  for (const auto& [text, expected] : cases) {
+    const auto rule = sim::parseWordRule(QString::fromLatin1(text));
+    ASSERT_EQ(rule.has_value(), expected.has_value()) << text;
+    if (rule) {
+      EXPECT_EQ(std::tuple(rule->word, rule->command, rule->share, rule->nth), *expected) << text;
+    }
+  }
+}
+
+// ERR94 resets the adapter and bars the CAN protocols from its searches until ATFE.
+TEST(SimAdapter, FatalCanErrorResetsAndBarsTheCanSearch) {
+  SimRig rig(SimRig::instant(), {.car = sim::Car::Can});
+  rig.exchange("ATE0");
+  rig.adapter.setFaults({.words = {{sim::AdapterWord::Err94, "", 1, 1}}});
+  EXPECT_EQ(rig.exchange("010D"), "ERR94\r\r\rELM327 v1.5\r\r>");
+  EXPECT_TRUE(rig.adapter.settings().echo);  // ATE0 forgotten
+  EXPECT_EQ(rig.exchange("ATZ"), "ATZ\r\r\rELM327 v1.5\r\r>");
+  EXPECT_EQ(rig.exchange("010D"), "010D\rSEARCHING...\rUNABLE TO CONNECT\r\r>");
+  EXPECT_EQ(rig.exchange("ATFE"), "ATFE\rOK\r\r>");
+  EXPECT_EQ(rig.exchange("010D"), "010D\rSEARCHING...\r41 0D 00 \r41 0D 00 \r\r>");
+}
+
+// After ACT ALERT the adapter sleeps: a character wakes it, and it and its line are lost while it
+// starts anew.
+TEST(SimAdapter, ActivityAlertThenLowPowerUntilACharacter) {
+  auto config = SimRig::instant();
+  config.timing.resetTime = Millis{100};
+  SimRig rig(config);
+  rig.exchange("ATE0");
+  rig.adapter.setFaults({.words = {{sim::AdapterWord::ActAlert, "", 1, 1}}});
+  EXPECT_EQ(rig.exchange("010D"), "ACT ALERT\r");
+  rig.now += Millis{60'000};
+  EXPECT_EQ(rig.exchange("ATI"), "\r\rELM327 v1.5\r\r>");
+  EXPECT_EQ(rig.exchange("ATI"), "ATI\rELM327 v1.5\r\r>");
+}
+
+// A clone that sends only two bytes of a request: an enhanced request is refused by the car as
+// malformed, and of several PIDs only the first is asked.
+TEST(SimAdapter, TwoByteCloneCutsRequests) {
+  const std::tuple<const char*, sim::Car, QByteArray, QByteArray, QByteArray> cases[] = {
+      {"clone", sim::Car::GmVpw, "ATSH 6C 10 F1", "22000D", "62 00 0D "},
+      {"two-byte", sim::Car::GmVpw, "ATSH 6C 10 F1", "22000D", "7F 22 12 \r"},
+      {"clone", sim::Car::Can, "ATSP6", "010D0C", "41 0D 00 0C "},
+      {"two-byte", sim::Car::Can, "ATSP6", "010D0C", "41 0D 00 \r"},
+  };
+  for (const auto& [profile, car, setup, request, start] : cases) {
+    SimRig rig(SimRig::instant(Millis{0}, SimRig::profile(profile)), {.car = car});
+    for (const QByteArray& line : {QByteArray("ATE0"), setup}) rig.exchange(line);
+    EXPECT_TRUE(rig.exchange(request).startsWith(start)) << profile << " " << request.constData();
   }
 }
 

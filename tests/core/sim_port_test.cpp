@@ -62,5 +62,33 @@ TEST(SimPort, VanishedDeviceReportsOnceAndCannotBeOpened) {
   EXPECT_FALSE(port->open());
 }
 
+// A Bluetooth adapter drops its link on ATZ, not on the warm start ATWS; the port tells once, and
+// opened again it talks to the adapter as it came up (its banner went with the link).
+TEST(SimPort, BluetoothLinkDropsOnResetAndIsMadeAgainByOpening) {
+  for (const char* reset : {"ATZ\r", "ATWS\r"}) {
+    const bool drops = reset == std::string("ATZ\r");
+    auto config = sim::SimAdapterConfig::of(*sim::adapterProfile(u"bluetooth"));
+    config.timing.resetTime = Millis{50};
+    Bench bench(config);
+    auto port = bench.port();
+    ASSERT_TRUE(port->open());
+    port->write(reset);
+    bench.clock.advance(Millis{100});
+    EXPECT_EQ(std::count(bench.kinds.begin(), bench.kinds.end(), PortEvent::kError), drops ? 1 : 0) << reset;
+    // The echo goes out as the characters come, up to the line end that drops the link.
+    EXPECT_EQ(bench.received, drops ? "ATZ" : QByteArray(reset) + "\r\rELM327 v1.5\r\r>") << reset;
+    EXPECT_EQ(port->write("ATI\r"), !drops);
+    if (drops) {
+      EXPECT_EQ(port->errorString(), QString(SimPortFactory::kDroppedError));
+      port->close();
+      ASSERT_TRUE(port->open());
+      bench.received.clear();
+      port->write("ATI\r");
+      bench.clock.advance(Millis{100});
+      EXPECT_EQ(bench.received, "ATI\rELM327 v1.5\r\r>");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tarvex
