@@ -36,7 +36,10 @@ QString columnNames() {
 
 ParamChoice parseParams(const QString& list) {
   ParamChoice choice;
-  if (list.trimmed().isEmpty()) return choice;
+  if (list.trimmed().isEmpty()) {
+    choice.error = QStringLiteral("give at least one of the log's columns: %1").arg(columnNames());
+    return choice;
+  }
   QStringList unknown;
   for (const QString& raw : list.split(QLatin1Char(','))) {
     const QString name = raw.trimmed();

@@ -22,7 +22,7 @@ struct ParamChoice {
   QString error;           // set: refused, with the names there are
 };
 // Reads a comma-separated list of log column names ("RPM,Speed,MAF"), any
-// letter case. An empty text is the window's starting selection.
+// letter case. An empty list is refused: it would scan nothing.
 ParamChoice parseParams(const QString& list);
 
 // The main window's value boxes in memory, as a fresh window shows them, with

@@ -1,9 +1,5 @@
 #include "codes/command_line.h"
 
-#include <unistd.h>
-
-#include <QCommandLineParser>
-#include <QEventLoop>
 #include <cstdio>
 
 #include "codes/report_text.h"
@@ -112,45 +108,6 @@ void CommandRun::finish(int status) {
   status_ = status;
   reader_.stop();
   if (finished_) finished_(status);
-}
-
-CodesOptions::CodesOptions(QCommandLineParser& parser)
-    : parser_(parser),
-      codes_(
-          QStringLiteral("codes"),
-          QStringLiteral("Prints the protocol, the MIL, every trouble code with its status and description, "
-                         "and readiness, then exits (no display needed).")),
-      vin_(QStringLiteral("vin"), QStringLiteral("Prints the vehicle identification number, then exits.")),
-      clear_(QStringLiteral("clear-codes"),
-             QStringLiteral("Clears the trouble codes and freeze frames after asking on the terminal, then "
-                            "prints the codes read again.")),
-      yes_(QStringLiteral("yes"), QStringLiteral("With --clear-codes: clear without asking.")) {
-  parser_.addOptions({codes_, vin_, clear_, yes_});
-}
-
-std::optional<CodesCommand> CodesOptions::command() const {
-  if (parser_.isSet(clear_)) return CodesCommand::kClearCodes;
-  if (parser_.isSet(codes_)) return CodesCommand::kCodes;
-  if (parser_.isSet(vin_)) return CodesCommand::kVin;
-  return std::nullopt;
-}
-
-bool CodesOptions::yes() const {
-  return parser_.isSet(yes_);
-}
-
-int runCodesCommand(CodesCommand command, PortFactory& ports, Clock& clock, bool yes) {
-  QTextStream in(stdin), out(stdout), err(stderr);
-  TerminalConfirm terminal(in, err, ::isatty(STDIN_FILENO) == 1);
-  AlwaysYes always;
-  std::unique_ptr<SerialPort> port = ports.createPort(PortUse{QStringLiteral("the command line"), true});
-  CommandRun run(command, *port, clock, ports.traits(), yes ? static_cast<Confirm&>(always) : terminal, out,
-                 err);
-  QEventLoop loop;
-  run.setFinished([&loop](int) { loop.quit(); });
-  run.start();
-  if (!run.status()) loop.exec();
-  return run.status().value_or(1);
 }
 
 }  // namespace tarvex

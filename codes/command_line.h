@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QCommandLineOption>
 #include <QString>
 #include <QTextStream>
 #include <functional>
@@ -11,8 +10,6 @@
 #include "codes/confirm.h"
 #include "core/clock.h"
 #include "link/serial_port.h"
-
-class QCommandLineParser;
 
 namespace tarvex {
 
@@ -67,23 +64,5 @@ class CommandRun {
   std::optional<int> status_;
   std::function<void(int)> finished_;
 };
-
-// --codes, --vin, --clear-codes and --yes, for main's parser.
-class CodesOptions {
- public:
-  explicit CodesOptions(QCommandLineParser& parser);
-  // The command asked for, if any, once the parser has parsed.
-  std::optional<CodesCommand> command() const;
-  bool yes() const;
-
- private:
-  QCommandLineParser& parser_;
-  QCommandLineOption codes_, vin_, clear_, yes_;
-};
-
-// Runs a command to its end on the port of `ports`, on the event loop of the
-// running QCoreApplication, with the standard streams; asks on the terminal
-// unless `yes`. Returns the exit status.
-int runCodesCommand(CodesCommand command, PortFactory& ports, Clock& clock, bool yes);
 
 }  // namespace tarvex

@@ -1,0 +1,55 @@
+// The main window and every window it opens, on the adapter the options name,
+// or playing a log back (--replay).
+#include <QApplication>
+#include <QPointer>
+#include <QSettings>
+#include <cstdio>
+
+#include "app/main_window.h"
+#include "app/program.h"
+#include "link/qt_serial_port.h"
+#include "ui/file_dialog.h"
+#include "ui/port_chooser.h"
+
+namespace tarvex {
+
+int runWindows(int& argc, char** argv, const Options& options) {
+  QApplication app(argc, argv);
+  const std::unique_ptr<QSocketNotifier> quit = onQuitSignal([] {
+    QApplication::closeAllWindows();
+    QApplication::quit();
+  });
+  QSettings settings;
+  RememberedLine remembered(settings);
+  SystemClock clock;
+  Result<Adapter> adapter = makeAdapter(options, clock, remembered);
+  if (!adapter) {
+    std::fprintf(stderr, "tarvex: %s\n", qPrintable(adapter.failure().reason));
+    return 2;
+  }
+  QtFileDialog fileDialog;
+  QtPortChooser portChooser([] {
+    QStringList busy;
+    for (const SerialDeviceInfo& d : serialDevices())
+      if (d.busy) busy << d.device;
+    return busy;
+  });
+  WindowRegistry windows(*adapter.value().ports, clock, fileDialog, {}, &portChooser);
+  QPointer<Tarvex> mainWindow = new Tarvex(windows);
+  mainWindow->setAttribute(Qt::WA_DeleteOnClose);
+  if (options.replay) {
+    if (const std::optional<QString> refused = mainWindow->openReplay(*options.replay)) {
+      std::fprintf(stderr, "tarvex: %s\n", qPrintable(*refused));
+      delete mainWindow.data();
+      return 2;
+    }
+  }
+  mainWindow->show();
+  const int status = QApplication::exec();
+  // A closed window's deletion may still be pending when the loop ends; its
+  // port and log are closed on the way out all the same.
+  delete mainWindow.data();
+  return status;
+}
+
+}  // namespace tarvex
