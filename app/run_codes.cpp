@@ -24,6 +24,8 @@ int runCodes(int& argc, char** argv, const Options& options) {
     return 2;
   }
   PortFactory& ports = *adapter.value().ports;
+  // The line speed found on a first run is worth a word; the output stays the codes'.
+  ports.setNotice([&err](const QString& text) { err << "tarvex: " << text << "\n" << Qt::flush; });
   TerminalConfirm terminal(in, err, ::isatty(STDIN_FILENO) == 1);
   AlwaysYes always;
   const CodesCommand command = options.mode == Mode::kVin          ? CodesCommand::kVin

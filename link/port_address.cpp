@@ -139,7 +139,7 @@ std::unique_ptr<PortFactory> makePortFactory(const std::optional<QString>& port,
         std::make_unique<TcpPortFactory>(*parseTcpAddress(line.device).address, clock),
         [] { return kDefaultBaud; }, remembered);
   }
-  auto device = std::make_unique<QtPortFactory>(line.device, line.baud);
+  auto device = std::make_unique<QtPortFactory>(line.device, line.baud, line.guessed);
   const QtPortFactory* speed = device.get();
   return std::make_unique<RememberingPortFactory>(
       std::move(device), [speed] { return speed->baud(); }, remembered);

@@ -17,9 +17,10 @@
 namespace tarvex {
 
 struct QtSerialPort::Line {
-  Line(QString name, qint32 speed) : device(std::move(name)), baud(speed) {}
+  Line(QString name, qint32 speed, bool guess) : device(std::move(name)), baud(speed), guessed(guess) {}
   QString device;
   qint32 baud;
+  bool guessed;  // the speed was neither given nor known to have worked: it may be looked for once
   const QtSerialPort* holder = nullptr;  // the port that has the device open
   std::function<void(const QString&)> notice;
   std::function<void(const QString&)> status;
@@ -83,7 +84,7 @@ class QtSerialPort::SearchPort final : public SearchLine {
 
 QtSerialPort::QtSerialPort(const QString& device, PortUse use, qint32 baud, std::shared_ptr<Line> line)
     : use_(std::move(use)),
-      line_(line ? std::move(line) : std::make_shared<Line>(device, baud)),
+      line_(line ? std::move(line) : std::make_shared<Line>(device, baud, false)),
       searchPort_(std::make_unique<SearchPort>(*this)),
       search_(std::make_unique<BaudSearch>(*searchPort_, line_->clock)) {
   port_.setReadBufferSize(0);
@@ -157,7 +158,7 @@ void QtSerialPort::searchEnded(std::optional<qint32> found) {
   QString message;
   if (found) {
     line_->baud = *found;
-    message = QStringLiteral("The adapter on %1 answers at %2 baud; Tarvex keeps that speed for this run.")
+    message = QStringLiteral("The adapter on %1 answers at %2 baud; Tarvex uses that speed from now on.")
                   .arg(line_->device)
                   .arg(*found);
   } else {
@@ -184,6 +185,13 @@ void QtSerialPort::whenReady(std::function<void(bool ready)> ready) {
 
 bool QtSerialPort::gettingReady() const {
   return search_->running();
+}
+
+bool QtSerialPort::searchSpeed() {
+  if (!port_.isOpen() || !line_->guessed || search_->running()) return false;
+  line_->guessed = false;  // once: a search in vain is not repeated for every request
+  startSearch();
+  return true;
 }
 
 // USB bridges (FTDI's above all) hold what they received for up to their
@@ -331,8 +339,8 @@ bool QtSerialPort::send(const QByteArray& data) {
   return port_.isOpen();
 }
 
-QtPortFactory::QtPortFactory(QString device, qint32 baud)
-    : line_(std::make_shared<QtSerialPort::Line>(std::move(device), baud)) {
+QtPortFactory::QtPortFactory(QString device, qint32 baud, bool guessed)
+    : line_(std::make_shared<QtSerialPort::Line>(std::move(device), baud, guessed)) {
   line_->notice = [this](const QString& text) { notice(text); };
   line_->status = [this](const QString& text) { status(text); };
 }

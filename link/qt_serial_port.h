@@ -53,6 +53,8 @@ class QtSerialPort final : public SerialPort {
   QString errorString() const override { return error_; }
   void whenReady(std::function<void(bool ready)> ready) override;
   bool gettingReady() const override;
+  // Where the speed was a guess, the first call looks for it (once).
+  bool searchSpeed() override;
 
  private:
   class SearchPort;
@@ -82,7 +84,9 @@ class QtSerialPort final : public SerialPort {
 // every port from then on.
 class QtPortFactory final : public PortFactory {
  public:
-  explicit QtPortFactory(QString device, qint32 baud = kDefaultBaud);
+  // `guessed`: the speed is the default, not one the user gave or that worked
+  // before; should the adapter not answer at it, a port may look once.
+  explicit QtPortFactory(QString device, qint32 baud = kDefaultBaud, bool guessed = false);
   ~QtPortFactory() override;
   std::unique_ptr<SerialPort> createPort(const PortUse& use) override;
   QString deviceName() const override;

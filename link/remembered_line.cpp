@@ -31,11 +31,14 @@ void RememberedLine::remember(const QString& device, qint32 baud) {
 LineChoice chooseLine(const std::optional<QString>& portOption, const std::optional<qint32>& baudOption,
                       const RememberedLine& remembered, const QString& defaultDevice) {
   const std::optional<QString> device = remembered.device();
-  LineChoice line{portOption.value_or(device.value_or(defaultDevice)), kDefaultBaud};
+  LineChoice line{portOption.value_or(device.value_or(defaultDevice)), kDefaultBaud, false};
+  const std::optional<qint32> known = line.device == device ? remembered.baud() : std::nullopt;
   if (baudOption) {
     line.baud = *baudOption;
-  } else if (line.device == device) {
-    line.baud = remembered.baud().value_or(kDefaultBaud);
+  } else if (known) {
+    line.baud = *known;
+  } else {
+    line.guessed = true;
   }
   return line;
 }
@@ -65,6 +68,7 @@ class RememberingPortFactory::Port final : public SerialPort {
   QString errorString() const override { return inner_->errorString(); }
   void whenReady(std::function<void(bool ready)> ready) override { inner_->whenReady(std::move(ready)); }
   bool gettingReady() const override { return inner_->gettingReady(); }
+  bool searchSpeed() override { return inner_->searchSpeed(); }
 
  private:
   void watch(const QByteArray& data) {

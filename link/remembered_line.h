@@ -32,6 +32,7 @@ class RememberedLine {
 struct LineChoice {
   QString device;
   qint32 baud;
+  bool guessed = false;  // the default speed, for want of a better one
 };
 LineChoice chooseLine(const std::optional<QString>& portOption, const std::optional<qint32>& baudOption,
                       const RememberedLine& remembered, const QString& defaultDevice);

@@ -35,5 +35,46 @@ TEST(CodesProgram, VinPrintsTheVin) {
   EXPECT_EQ(QString::fromLatin1(run.out).section(u"VIN: "_s, 1).trimmed().size(), 17) << run.told();
 }
 
+// The adapters users own: a Wi-Fi one over TCP, a clone that refuses what it
+// does not know, one at a speed nobody told the program (found on a first
+// run and said), and one that answers a read with its own word (told as
+// itself, the run failing).
+TEST(CodesProgram, WifiCloneAndUnknownSpeedAdaptersGiveTheCodes) {
+  const struct {
+    const char* what;
+    QStringList simulator;
+    bool tcp;
+    bool guessSpeed;
+    int status;
+    const char* said;
+  } cases[] = {
+      {"wi-fi", {"--tcp", "127.0.0.1:0", "--latency", "1-1"}, true, false, 0, "P0171  stored"},
+      {"clone refusing ATDPN",
+       {"--adapter", "clone-minimal", "--baud", "115200"},
+       false,
+       false,
+       0,
+       "P0300  stored"},
+      {"first run at 38400", {"--adapter", "clone"}, false, true, 0, "answers at 38400 baud"},
+      {"CAN ERROR on 03",
+       {"--baud", "115200", "--word", "canerror@03"},
+       false,
+       false,
+       1,
+       "answered \"CAN ERROR\" to stored trouble codes (03)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Simulator sim(c.simulator);
+    const QString port = c.tcp ? u"tcp://"_s + sim.device : sim.device;
+    QStringList arguments{u"--port"_s, port, u"--codes"_s};
+    if (!c.tcp && !c.guessSpeed) arguments << u"--baud"_s << u"115200"_s;
+    Tarvex run(arguments);
+    EXPECT_EQ(run.status(), c.status) << run.told();
+    EXPECT_TRUE((run.out + run.err).contains(c.said)) << run.told();
+    EXPECT_FALSE(run.out.contains("none")) << run.told();
+  }
+}
+
 }  // namespace
 }  // namespace tarvex
