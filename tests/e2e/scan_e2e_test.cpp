@@ -338,7 +338,7 @@ TEST(PortOverPty, LineSpeedFoundAtEverySpeed) {
     EXPECT_EQ(events, 0) << baud;
     EXPECT_EQ(ports.baud(), baud);
     const QString told = notices.join(QString());
-    EXPECT_TRUE(told.contains(QStringLiteral("answers at %1 baud; Tarvex keeps").arg(baud)))
+    EXPECT_TRUE(told.contains(QStringLiteral("answers at %1 baud; Tarvex uses").arg(baud)))
         << told.toStdString();
     EXPECT_EQ(status,
               (QStringList{QStringLiteral("Looking for the adapter's line speed on %1...").arg(sim.device),
