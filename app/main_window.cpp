@@ -15,7 +15,9 @@
 #include "app/scan_messages.h"
 #include "app/selection.h"
 #include "core/text.h"
+#include "link/qt_serial_port.h"
 #include "replay/replay_controls.h"
+#include "ui/adapter_dialog.h"
 
 namespace tarvex {
 
@@ -262,6 +264,8 @@ void Tarvex::buildMenus() {
   routed(file, tr("&Open log for replay..."), MenuEntry::kOpenReplay, QKeySequence(Qt::CTRL | Qt::Key_O));
   routed(file, tr("&Close replay"), MenuEntry::kCloseReplay, QKeySequence(Qt::CTRL | Qt::Key_W));
   file->addSeparator();
+  adapterAction_ = add(file, tr("&Adapter..."), QKeySequence(), [this] { chooseAdapter(); });
+  file->addSeparator();
   add(file, tr("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { quit(); });
 
   QMenu* view = menuBar_->addMenu(tr("&View"));
@@ -381,8 +385,9 @@ void Tarvex::showReplayLine(qsizetype line) {
 void Tarvex::setReplaying(bool replaying) {
   for (QWidget* w : std::initializer_list<QWidget*>{pb_StartScan, pb_StopScan, pb_DTCOpen, pb_drag, cb_log})
     w->setEnabled(!replaying);
-  for (QAction* a : {troubleCodesAction_, dragAction_, routed_[std::size_t(MenuEntry::kStandardData)],
-                     routed_[std::size_t(MenuEntry::kTroubleCodesInWords)]})
+  for (QAction* a :
+       {troubleCodesAction_, dragAction_, adapterAction_, routed_[std::size_t(MenuEntry::kStandardData)],
+        routed_[std::size_t(MenuEntry::kTroubleCodesInWords)]})
     a->setEnabled(!replaying);
   routed_[std::size_t(MenuEntry::kCloseReplay)]->setEnabled(replaying);
   handlers_[std::size_t(MenuEntry::kCloseReplay)] =
@@ -395,8 +400,19 @@ void Tarvex::setReplaying(bool replaying) {
 void Tarvex::setScanning(bool scanning) {
   pb_DTCOpen->setEnabled(!scanning);
   troubleCodesAction_->setEnabled(!scanning);
+  adapterAction_->setEnabled(!scanning);
   cb_log->setEnabled(!scanning);
   pb_StartScan->setEnabled(!scanning);
+}
+
+// Which adapter every window uses; the dialog tests it on the port, so the
+// window lets go of it first (the entry is greyed while a scan runs).
+void Tarvex::chooseAdapter() {
+  scan_->releasePort();
+  QStringList devices;
+  for (const SerialDeviceInfo& d : serialDevices()) devices << d.device;
+  AdapterDialog dialog(this, windows_.ports(), windows_.clock(), devices);
+  dialog.exec();
 }
 
 void Tarvex::pb_StartScan_Click() {

@@ -143,6 +143,7 @@ class Tarvex : public QWidget {
   void setReplaying(bool replaying);
   void showReplayLine(qsizetype line);
   void chooseReplay();
+  void chooseAdapter();
   void report(const Failure& failure);
 
   WindowRegistry& windows_;
@@ -168,6 +169,7 @@ class Tarvex : public QWidget {
   QPushButton* pb_drag = nullptr;
   QPushButton* pb_changedir = nullptr;
   QAction* troubleCodesAction_ = nullptr;
+  QAction* adapterAction_ = nullptr;
   QAction* dragAction_ = nullptr;
   std::unique_ptr<ReplaySession> replay_;
   QPointer<QWidget> replayWindow_;  // the player's controls, while a log plays

@@ -133,16 +133,17 @@ std::unique_ptr<PortFactory> makePortFactory(const std::optional<QString>& port,
     refusal = *refused;
     return nullptr;
   }
-  if (isTcpAddress(line.device)) {
-    // A network adapter has no speed; the one kept beside its address means nothing.
-    return std::make_unique<RememberingPortFactory>(
-        std::make_unique<TcpPortFactory>(*parseTcpAddress(line.device).address, clock),
-        [] { return kDefaultBaud; }, remembered);
-  }
-  auto device = std::make_unique<QtPortFactory>(line.device, line.baud, line.guessed);
-  const QtPortFactory* speed = device.get();
-  return std::make_unique<RememberingPortFactory>(
-      std::move(device), [speed] { return speed->baud(); }, remembered);
+  return std::make_unique<RememberingPortFactory>(adapterMaker(clock), line, remembered);
+}
+
+RememberingPortFactory::Maker adapterMaker(Clock& clock) {
+  return [&clock](const LineChoice& line) -> std::unique_ptr<PortFactory> {
+    if (!isTcpAddress(line.device))
+      return std::make_unique<QtPortFactory>(line.device, line.baud, line.guessed);
+    const TcpParse parsed = parseTcpAddress(line.device);
+    if (!parsed.address) return nullptr;
+    return std::make_unique<TcpPortFactory>(*parsed.address, clock);
+  };
 }
 
 }  // namespace tarvex

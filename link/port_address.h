@@ -5,11 +5,10 @@
 #include <optional>
 
 #include "core/clock.h"
+#include "link/remembered_line.h"
 #include "link/serial_port.h"
 
 namespace tarvex {
-
-class RememberedLine;
 
 // A Wi-Fi adapter's endpoint, given as tcp://HOST:PORT.
 struct TcpAddress {
@@ -39,6 +38,10 @@ std::optional<QString> portRefusal(const QString& device, bool baudGiven);
 // one that last answered (see chooseLine): a serial device, or a Wi-Fi adapter
 // at tcp://HOST:PORT. Whatever answers is remembered for the next run. Nothing
 // when the chosen port is refused (see portRefusal); `refusal` says why.
+// The factories of the adapters a user may pick: a serial device at a speed,
+// or a Wi-Fi adapter; nothing for a malformed tcp:// address.
+RememberingPortFactory::Maker adapterMaker(Clock& clock);
+
 std::unique_ptr<PortFactory> makePortFactory(const std::optional<QString>& port,
                                              const std::optional<qint32>& baud, RememberedLine& remembered,
                                              Clock& clock, QString& refusal);

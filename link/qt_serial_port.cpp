@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #endif
 
+#include <QDir>
 #include <QFile>
 #include <QSerialPortInfo>
 #include <algorithm>
@@ -67,6 +68,15 @@ QList<SerialDeviceInfo> serialDevices() {
     if (info.hasVendorIdentifier()) d.vendorId = info.vendorIdentifier();
     if (info.hasProductIdentifier()) d.productId = info.productIdentifier();
     devices << d;
+  }
+  // Bluetooth serial links bound with rfcomm have no driver the system lists them by.
+  for (const QString& name :
+       QDir(QStringLiteral("/dev")).entryList({QStringLiteral("rfcomm*")}, QDir::System)) {
+    const QString path = QStringLiteral("/dev/") + name;
+    if (std::none_of(devices.begin(), devices.end(),
+                     [&](const SerialDeviceInfo& d) { return d.device == path; }))
+      devices << SerialDeviceInfo{
+          path, QStringLiteral("Bluetooth serial link"), {}, {}, {}, lockedByLiveProcess(name)};
   }
   return devices;
 }

@@ -96,6 +96,7 @@ class QtPortFactory final : public PortFactory {
   // The speed in use; kFindBaud until a search found one. While one of its
   // ports looks for it, status() says so.
   qint32 baud() const;
+  std::optional<qint32> lineSpeed() const override { return baud(); }
 
  private:
   std::shared_ptr<QtSerialPort::Line> line_;

@@ -37,27 +37,38 @@ struct LineChoice {
 LineChoice chooseLine(const std::optional<QString>& portOption, const std::optional<qint32>& baudOption,
                       const RememberedLine& remembered, const QString& defaultDevice);
 
-// Ports that remember their line once the adapter has given a complete answer
-// on it: clean text up to its prompt, which only comes at the right speed.
-// Everything else is the inner factory's.
+// The ports of the adapter the user chose, whatever kind it is (a serial
+// device, a Wi-Fi adapter): they remember their line once the adapter has
+// given a complete answer on it (clean text up to its prompt, which only
+// comes at the right speed), and the line can be changed for another, of
+// another kind too, while no port holds the adapter: every port takes the new
+// one from its next open on. Everything else is the inner factory's, which
+// `make` builds for a line.
 class RememberingPortFactory final : public PortFactory {
  public:
-  // baud: the inner factory's speed now (kFindBaud while still to be found).
-  RememberingPortFactory(std::unique_ptr<PortFactory> inner, std::function<qint32()> baud,
-                         RememberedLine& remembered);
+  using Maker = std::function<std::unique_ptr<PortFactory>(const LineChoice& line)>;
+  RememberingPortFactory(Maker make, const LineChoice& line, RememberedLine& remembered);
   ~RememberingPortFactory() override;
   std::unique_ptr<SerialPort> createPort(const PortUse& use) override;
-  QString deviceName() const override { return inner_->deviceName(); }
-  QStringList devicesPresent() const override { return inner_->devicesPresent(); }
-  void setDeviceName(const QString& device) override { inner_->setDeviceName(device); }
-  bool isHeld() const override { return inner_->isHeld(); }
+  QString deviceName() const override;
+  QStringList devicesPresent() const override;
+  // A device picked by the user: of the same kind at the same speed, of
+  // another kind as it comes.
+  void setDeviceName(const QString& device) override;
+  bool isHeld() const override;
+  std::optional<qint32> lineSpeed() const override;
+  // Another line for every port from its next open on; refused (kOpen, with
+  // who holds it) while a port has the adapter open.
+  Status setLine(const LineChoice& line);
+  Status setLine(const QString& device, qint32 baud) override {
+    return setLine(LineChoice{device, baud, false});
+  }
 
  private:
   class Port;
-  std::unique_ptr<PortFactory> inner_;
-  // What a port calls when its adapter answered; shared, as ports may outlive
-  // their factory.
-  std::shared_ptr<std::function<void(const QString& device)>> answered_;
+  struct Shared;
+  std::shared_ptr<Shared> shared_;  // ports may outlive their factory
+  Maker make_;
 };
 
 }  // namespace tarvex

@@ -27,7 +27,9 @@ struct Request {
   // answer is then handed over as the check cut it, unjudged. Otherwise the
   // answer is what follows the request's echo, up to the prompt.
   std::optional<ReplyShape> shape;
-  bool resets = false;  // ATZ, ATWS: the banner is the answer
+  // ATZ, ATWS, ATI: the adapter's banner ("ELM327 v1.5") is the answer, no
+  // sign that the adapter reset itself.
+  bool resets = false;
 };
 
 struct Reply {

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "core/failure.h"
 #include "link/adapter_traits.h"
@@ -92,6 +93,16 @@ class PortFactory {
   virtual void setDeviceName(const QString&) {}
   // One of its ports has the device open.
   virtual bool isHeld() const = 0;
+  // The line speed in use, where the device has one (a network adapter has
+  // none); kFindBaud while it is still being looked for.
+  virtual std::optional<qint32> lineSpeed() const { return std::nullopt; }
+  // Every port of this factory uses another adapter from its next open on: a
+  // serial device at a speed (0: looked for), or tcp://HOST:PORT. Refused
+  // while a port holds the adapter, and by factories of one fixed adapter.
+  virtual Status setLine(const QString& device, qint32 baud) {
+    Q_UNUSED(baud);
+    return Failure{Failure::Kind::kInvalid, device, QStringLiteral("this adapter cannot be changed"), {}};
+  }
   // What has been learnt of the adapter behind the device, by every window.
   AdapterTraits& traits() { return traits_; }
 

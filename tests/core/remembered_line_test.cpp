@@ -71,7 +71,12 @@ TEST(RememberedLine, PortsRememberTheLineOnceTheAdapterGaveACompleteAnswer) {
     s.settings.setValue(QStringLiteral("port"), QStringLiteral("/dev/ttyS0"));
     testing::FakeSerialPort device(QStringLiteral("/dev/ttyUSB1"));
     RememberingPortFactory ports(
-        std::make_unique<testing::ProxyPortFactory>(device), [&] { return c.baud; }, s.line);
+        [&](const LineChoice&) {
+          auto factory = std::make_unique<testing::ProxyPortFactory>(device);
+          factory->speed = c.baud;
+          return factory;
+        },
+        {QStringLiteral("/dev/ttyUSB1"), c.baud}, s.line);
     const std::unique_ptr<SerialPort> port = ports.createPort({});
     QByteArray read;
     port->setNotify([&](PortEvent) { read += port->readAll(); });

@@ -50,11 +50,13 @@ class ProxyPortFactory final : public PortFactory {
   QStringList devicesPresent() const override { return present; }
   void setDeviceName(const QString& device) override { picked << device; }
   bool isHeld() const override { return device_.isOpen(); }
+  std::optional<qint32> lineSpeed() const override { return speed; }
   const std::vector<bool>& dataTerminalReady() const { return dataTerminalReady_; }
   // What the factory tells the user, as a real one does while a port opens.
   void tell(const QString& text) const { notice(text); }
 
   QStringList present, picked;  // the devices listed, and those the user picked
+  std::optional<qint32> speed;
 
  private:
   FakeSerialPort& device_;

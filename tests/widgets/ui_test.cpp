@@ -1,15 +1,22 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
 #include <QTimer>
 
 #include "app/main_window.h"
+#include "link/remembered_line.h"
 #include "tests/support/drag_ports.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/scripted_car.h"
+#include "ui/adapter_dialog.h"
 #include "ui/message.h"
 #include "ui/port_chooser.h"
 
@@ -168,6 +175,53 @@ TEST_F(UiTest, QtPortChooserReturnsTheTypedPathAndAskedWhichDevicesAreBusy) {
             QStringLiteral("/dev/rfcomm0"));
   EXPECT_EQ(asked, 1);
   EXPECT_EQ(shown, QStringLiteral("/dev/ttyUSB0 (busy: another program holds it)"));
+}
+
+// The adapter dialog puts the chosen adapter in place for every window, tests
+// it (what it says of itself, or why it cannot), and Cancel puts the one
+// before back.
+TEST(AdapterDialogTest, TestsTheChosenAdapterAndKeepsItOnlyOnOk) {
+  testing::FakeClock clock;
+  std::map<QString, std::unique_ptr<testing::FakeSerialPort>> devices;
+  auto fake = [&](const QString& name) -> testing::FakeSerialPort& {
+    auto& d = devices[name];
+    if (!d) d = std::make_unique<testing::FakeSerialPort>(name);
+    return *d;
+  };
+  QSettings settings(QDir::temp().filePath(u"tarvex-adapter-dialog.ini"_s), QSettings::IniFormat);
+  settings.clear();
+  RememberedLine remembered(settings);
+  RememberingPortFactory ports(
+      [&](const LineChoice& line) { return std::make_unique<testing::ProxyPortFactory>(fake(line.device)); },
+      {u"/dev/ttyS0"_s, 9600}, remembered);
+  testing::ScriptedCar car(fake(u"/dev/ttyUSB0"_s));
+  car.answers = {{u"ATI"_s, "ELM327 v2.1"}, {u"AT@1"_s, "OBDII to RS232 Interpreter"}, {u"ATRV"_s, "12.4V"}};
+  const struct {
+    const char* device;
+    std::function<void()> arrange;
+    const char* shown;
+  } cases[] = {
+      {"/dev/ttyUSB0", [] {}, "ELM327 v2.1, OBDII to RS232 Interpreter, battery 12.4V"},
+      {"/dev/ttyUSB0", [&] { car.answers[u"AT@1"_s] = "?"; }, "ELM327 v2.1, battery 12.4V"},
+      {"/dev/ttyUSB0", [&] { car.silent = true; }, "No answer from the adapter on /dev/ttyUSB0"},
+      {"/dev/ttyACM0", [&] { fake(u"/dev/ttyACM0"_s).failOpenWith(u"Permission denied"_s); }, "dialout"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.device);
+    c.arrange();
+    AdapterDialog dialog(nullptr, ports, clock, {u"/dev/ttyUSB0"_s, u"/dev/ttyACM0"_s});
+    dialog.findChild<QComboBox*>()->setCurrentText(QString::fromLatin1(c.device));
+    dialog.testButton()->click();
+    car.runUntil(
+        clock, [&] { return dialog.testButton()->isEnabled(); }, Millis{20'000});
+    EXPECT_TRUE(dialog.result().contains(QString::fromLatin1(c.shown))) << dialog.result().toStdString();
+    dialog.reject();
+    EXPECT_EQ(ports.deviceName(), u"/dev/ttyS0"_s);
+  }
+  AdapterDialog dialog(nullptr, ports, clock, {});
+  dialog.findChildren<QRadioButton*>().at(1)->setChecked(true);  // Wi-Fi, at its usual address
+  dialog.accept();
+  EXPECT_EQ(ports.deviceName(), u"tcp://192.168.0.10:35000"_s);
 }
 
 }  // namespace
