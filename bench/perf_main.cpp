@@ -227,7 +227,9 @@ class Simulator {
     process_.start(
         QStringLiteral(TARVEX_SIM_PATH),
         {"--baud", QString::number(baud), "--latency", QStringLiteral("%1-%1").arg(latencyMs),
-         "--turnaround-us", "0", "--reset-ms", "20", "--drive-after", "0", "--line-times", times_});
+         "--turnaround-us", "0", "--reset-ms", "20", "--drive-after", "0", "--line-times", times_,
+         // The program's own pace is measured here: no adapter time beyond the wire's and the car's.
+         "--no-listen"});
     QDeadlineTimer deadline(10'000);
     while (!process_.canReadLine() && !deadline.hasExpired()) process_.waitForReadyRead(100);
     device_ = QString::fromLocal8Bit(process_.readLine()).trimmed();

@@ -16,6 +16,9 @@ QList<AdapterProfile> profiles() {
   genuine.version = "ELM327 v2.1";
   genuine.countDigit = true;
   genuine.refused = {};
+  // With its memory on (the default) a genuine chip starts its search with the
+  // protocol it found last, which for an adapter left in its car is the car's.
+  genuine.searchTime = Millis{300};
 
   AdapterProfile clone;
   clone.summary = QStringLiteral("the common clone, ELM327 v1.5: \"?\" to the count digit and ATAT2");
