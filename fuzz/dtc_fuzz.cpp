@@ -14,18 +14,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   testing::FakeClock clock;
   testing::FakeSerialPort port;
   const std::unique_ptr<Timer> timer = clock.createTimer();
-  DTCSession session(port, *timer, clock, QStringLiteral("DTC Here"));
+  AdapterTraits traits;
+  DTCSession session(port, *timer, clock, traits, QStringLiteral("DTC Here"));
   port.setNotify([&](PortEvent event) { session.onPortEvent(event); });
-  session.open();
+  [[maybe_unused]] const Status opened = session.open();
   while (in.remaining_bytes() > 0) {
     const std::string piece = in.ConsumeRandomLengthString(4096);
     switch (in.ConsumeIntegralInRange(0, 9)) {
       case 0:
         session.setOutput(QString::fromUtf8(piece.data(), qsizetype(piece.size())));
         break;
-      case 1:
-        session.sendRead();
+      case 1: {
+        [[maybe_unused]] const Status sent = session.sendRead();
         break;
+      }
       case 2:
         clock.advance(DTCSession::kShowEvery);
         break;

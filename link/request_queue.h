@@ -93,7 +93,6 @@ class RequestQueue {
   AdapterTraits& traits_;
   std::deque<Entry> waiting_;
   std::optional<Entry> current_;
-  bool transmitting_ = false;
   int generation_ = 0;  // counts clear()s, so a handler that cleared is noticed
 };
 
