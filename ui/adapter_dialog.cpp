@@ -56,10 +56,14 @@ AdapterDialog::AdapterDialog(QWidget* parent, PortFactory& ports, Clock& clock, 
   form->addRow(tr("Line speed:"), speed_);
   form->addRow(wifi_);
   form->addRow(tr("Address:"), address_);
-  form->addRow(test_, result_);
+  form->addRow(test_);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  // Room for what an adapter says of itself, or why it could not, wrapped.
+  result_->setMinimumSize(fontMetrics().averageCharWidth() * 50, fontMetrics().lineSpacing() * 3);
+  result_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
+  layout->addWidget(result_);
   layout->addWidget(buttons);
   const auto kindChanged = [this] {
     device_->setEnabled(serial_->isChecked());
@@ -85,6 +89,10 @@ qint32 AdapterDialog::baud() const {
   return wifi_->isChecked() ? kDefaultBaud : speed_->currentData().toInt();
 }
 
+void AdapterDialog::showResult(const QString& text) {
+  result_->setText(text);
+}
+
 QString AdapterDialog::result() const {
   return result_->text();
 }
@@ -92,6 +100,9 @@ QString AdapterDialog::result() const {
 Status AdapterDialog::apply() {
   if (device() == kTcp || device().isEmpty())
     return Failure{Failure::Kind::kInvalid, tr("The adapter"), tr("give a device or an address"), {}};
+  // The adapter in use, unchanged, needs no new line (nor a factory that can make one).
+  const std::optional<qint32> speed = ports_.lineSpeed();
+  if (device() == ports_.deviceName() && (wifi_->isChecked() || !speed || *speed == baud())) return {};
   Status applied = ports_.setLine(device(), baud());
   changed_ = changed_ || applied.ok();
   return applied;
@@ -100,7 +111,7 @@ Status AdapterDialog::apply() {
 void AdapterDialog::test() {
   if (probe_) probe_->stop();
   if (Status applied = apply(); !applied) {
-    result_->setText(failureText(applied.failure()));
+    showResult(failureText(applied.failure()));
     return;
   }
   port_ = ports_.createPort({tr("the adapter dialog")});
@@ -109,11 +120,11 @@ void AdapterDialog::test() {
   port_->setNotify([this](PortEvent event) { probe_->session().onPortEvent(event); });
   timer_->setCallback([this] { probe_->session().onReplyTimeout(); });
   test_->setEnabled(false);
-  result_->setText(tr("Asking the adapter on %1...").arg(port_->deviceName()));
+  showResult(tr("Asking the adapter on %1...").arg(port_->deviceName()));
   const Status started = probe_->start([this](const Result<AdapterIdentity>& identity) {
     test_->setEnabled(true);
     if (!identity) {
-      result_->setText(failureText(identity.failure()));
+      showResult(failureText(identity.failure()));
       return;
     }
     QStringList said{identity->version};
@@ -122,18 +133,18 @@ void AdapterDialog::test() {
                                          : tr("battery %1").arg(identity->voltage));
     const std::optional<qint32> speed = ports_.lineSpeed();
     if (speed && *speed != kFindBaud) said << tr("at %1 baud").arg(*speed);
-    result_->setText(said.join(QStringLiteral(", ")));
+    showResult(said.join(QStringLiteral(", ")));
   });
   if (!started) {
     test_->setEnabled(true);
-    result_->setText(failureText(started.failure()));
+    showResult(failureText(started.failure()));
   }
 }
 
 void AdapterDialog::accept() {
   if (probe_) probe_->stop();
   if (Status applied = apply(); !applied) {
-    result_->setText(failureText(applied.failure()));
+    showResult(failureText(applied.failure()));
     return;
   }
   QDialog::accept();

@@ -43,6 +43,7 @@ class AdapterDialog final : public QDialog {
  private:
   void test();
   Status apply();
+  void showResult(const QString& text);
 
   PortFactory& ports_;
   Clock& clock_;
