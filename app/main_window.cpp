@@ -188,9 +188,11 @@ void WindowRegistry::importParameters(QWidget* parent) {
                     .arg(*path, read.failure),
                 title));
   setOwnParameters(read.kept, read.parameters);
-  QString text = QObject::tr("%n parameter(s) of %1 kept in the settings for Standard data.", nullptr,
-                             int(read.parameters.size()))
-                     .arg(*path);
+  const std::size_t count = read.parameters.size();
+  QString text =
+      (count == 1 ? QObject::tr("1 parameter of %1 is kept in the settings for Standard data.")
+                  : QObject::tr("%1 parameters of %2 are kept in the settings for Standard data.").arg(count))
+          .arg(*path);
   if (!read.leftOut.isEmpty()) text += QObject::tr("\n\nLeft out:\n") + read.leftOut.join(QLatin1Char('\n'));
   report_(parent, read.leftOut.isEmpty() ? Urgency::kNotice : Urgency::kError, Message(text, title));
 }
