@@ -293,11 +293,15 @@ void HeadlessStandardLog::finish() {
 void HeadlessStandardLog::fail(const Failure& failure) {
   if (ended_) return;
   // Told from inside the poller, which may go on with its round: it stops
-  // once that call is over.
+  // once that call is over, and writes nothing meanwhile.
+  poller_->setLogPath(std::nullopt);
   QTimer::singleShot(0, this, [this] { poller_->stop(); });
   if (options_.progress && output_.progress) output_.progress(QString());
   QString text;
-  if (failure.is(Failure::Kind::kCreate) || failure.is(Failure::Kind::kWrite)) {
+  if (failure.is(Failure::Kind::kInvalid)) {
+    text = failure.reason;
+    QFile::remove(options_.logPath);  // made empty by start(), and nothing will go in
+  } else if (failure.is(Failure::Kind::kCreate) || failure.is(Failure::Kind::kWrite)) {
     text = scanFailureText(failure, false);
   } else if (poller_->stage() == StandardStage::kNoCar) {
     text = QStringLiteral("no car answered through the adapter on %1: %2. Is the ignition on?")
@@ -327,9 +331,15 @@ void HeadlessStandardLog::supported() {
   for (const int pid : options_.chosen->pids)
     if (!std::ranges::binary_search(poller_->parameters(), pid))
       missing << QString::fromUtf8(obd::findPid(pid)->column);
-  if (!missing.isEmpty())
-    output_.error(QStringLiteral("tarvex: the car does not report %1; left out of the log.")
-                      .arg(missing.join(QStringLiteral(", "))));
+  if (missing.isEmpty()) return;
+  if (options_.chosen->own.empty() && missing.size() == qsizetype(options_.chosen->pids.size()))
+    return fail(Failure{
+        Failure::Kind::kInvalid,
+        port_->deviceName(),
+        QStringLiteral("the car reports none of %1: nothing to log.").arg(missing.join(QStringLiteral(", "))),
+        {}});
+  output_.error(QStringLiteral("tarvex: the car does not report %1; left out of the log.")
+                    .arg(missing.join(QStringLiteral(", "))));
 }
 
 void HeadlessStandardLog::roundEnded() {
