@@ -14,7 +14,7 @@ double seconds(Micros span) {
 
 const QString kAdaptiveTwo = QStringLiteral("AT2");
 
-// The figures the trip's log columns are written to.
+// The trip's log columns: economy to a tenth, fuel to a hundredth of their units.
 constexpr double kEconomyStep = 0.1;
 constexpr double kFuelStep = 0.01;
 
