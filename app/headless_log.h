@@ -2,16 +2,21 @@
 
 #include <QObject>
 #include <QString>
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "core/clock.h"
+#include "core/readings.h"
+#include "core/units.h"
 #include "link/serial_port.h"
+#include "obd/user_parameters.h"
 #include "scan/catalogue.h"
 #include "scan/scan_cycle.h"
 #include "scan/value_boxes.h"
+#include "standard/standard_poller.h"
 
 namespace tarvex {
 
@@ -29,10 +34,23 @@ ParamChoice parseParams(const QString& list);
 // `chosen` (if any) as the only parameters asked for.
 void setUpBoxes(MemoryBoxes& boxes, const std::vector<Box>& chosen);
 
+// Which parameters a standard-data run logs (--pids): standard ones by their
+// short names ("RPM,VSS"), the user's own by theirs, any letter case; or why
+// the names cannot be used, with the names there are.
+struct PidChoice {
+  std::vector<int> pids;
+  std::vector<std::size_t> own;  // indices into the own parameters
+  QString error;
+};
+PidChoice parsePids(const QString& list, const std::vector<obd::UserParameter>& own);
+
 // The scan without a window: the main window's scan cycle over boxes in
 // memory, writing the same log. It ends on its own after `rounds` log lines,
 // when asked to (a signal), or when a fault leaves it unable to go on; then
 // `finished` is emitted once with the exit status (0, or 1 after a fault).
+// A car that gave no value in the first kSilentRounds rounds (or in all of
+// fewer asked for) ends it with 1 and the log removed: a log of placeholders
+// helps nobody, and the reason names --standard.
 class HeadlessLog : public QObject {
   Q_OBJECT
  public:
@@ -48,6 +66,8 @@ class HeadlessLog : public QObject {
     std::function<void(const QString& line)> error;
     std::function<void(const QString& line)> progress;  // empty text: end the line
   };
+
+  static constexpr qint64 kSilentRounds = 3;
 
   HeadlessLog(PortFactory& ports, Clock& clock, Options options, Output output);
   ~HeadlessLog() override;
@@ -69,11 +89,14 @@ class HeadlessLog : public QObject {
   void end(int status);
   void afterEvent();
   void showProgress();
+  bool heardAnything() const;
 
   Clock& clock_;
   Options options_;
   Output output_;
   MemoryBoxes boxes_;
+  std::array<QString, kBoxCount> fresh_;  // what each box shows before any answer
+  std::optional<QString> protocol_;       // the adapter's answer to ATDPN after a silent round
   std::unique_ptr<SerialPort> port_;
   std::unique_ptr<Timer> timer_;
   std::unique_ptr<Timer> progressTimer_;
@@ -85,6 +108,55 @@ class HeadlessLog : public QObject {
   double rate_ = 0;
   bool ended_ = false;
   bool stopping_ = false;
+};
+
+// Standard data without a window (--log FILE --standard): the Standard data
+// poll and its log, with the same progress line, signals and faults as the
+// scan's: status 0 after `rounds` log lines or a signal, 1 (and why) when the
+// port, the car or the log fails. A named parameter the car does not report
+// is told and left out.
+class HeadlessStandardLog : public QObject {
+  Q_OBJECT
+ public:
+  struct Options {
+    QString logPath;
+    std::optional<qint64> rounds;
+    std::optional<PidChoice> chosen;  // none: every parameter the car reports, and all own ones
+    UnitChoice units;
+    std::vector<obd::UserParameter> own;
+    trip::Fuel fuel = trip::Fuel::kPetrol;
+    double calibration = 1.0;
+    bool progress = false;
+  };
+
+  HeadlessStandardLog(PortFactory& ports, Clock& clock, Options options, HeadlessLog::Output output);
+  ~HeadlessStandardLog() override;
+
+  bool start();
+  void finish();
+  qint64 linesWritten() const { return lines_; }
+  StandardPoller& poller() { return *poller_; }
+
+ signals:
+  void finished(int status);
+
+ private:
+  void fail(const Failure& failure);
+  void end(int status);
+  void supported();
+  void roundEnded();
+  void showProgress();
+
+  Clock& clock_;
+  Options options_;
+  HeadlessLog::Output output_;
+  Readings readings_;
+  std::unique_ptr<SerialPort> port_;
+  std::unique_ptr<Timer> timer_;
+  std::unique_ptr<Timer> progressTimer_;
+  std::unique_ptr<StandardPoller> poller_;
+  qint64 lines_ = 0;
+  bool ended_ = false;
 };
 
 }  // namespace tarvex

@@ -45,13 +45,27 @@ W& showWindow(QPointer<W>& slot, const std::function<W*()>& make) {
 
 }  // namespace
 
+// The gauge window may have been closed (and deleted) by the user; a closed
+// window counts as not visible.
+class WindowRegistry::Needles final : public GaugeSink {
+ public:
+  explicit Needles(WindowRegistry& windows) : windows_(windows) {}
+  bool gaugesVisible() const override { return windows_.gauges() && windows_.gauges()->gaugesVisible(); }
+  void UpdateSpeed(std::int16_t speed) override { windows_.gauges()->UpdateSpeed(speed); }
+  void UpdateTach(std::int16_t rpm) override { windows_.gauges()->UpdateTach(rpm); }
+
+ private:
+  WindowRegistry& windows_;
+};
+
 WindowRegistry::WindowRegistry(PortFactory& ports, Clock& clock, FileDialog& fileDialog, Reporter report,
                                PortChooser* portChooser)
     : ports_(ports),
       clock_(clock),
       fileDialog_(fileDialog),
       report_(orMessageBox(std::move(report))),
-      portChooser_(portChooser) {
+      portChooser_(portChooser),
+      needles_(std::make_unique<Needles>(*this)) {
   // A day of scanning at full rate, per channel; the oldest values go first.
   readings_.setLimit(2'000'000);
   // The window that opens the port is the one the user is working in.
@@ -91,18 +105,98 @@ DTCReader& WindowRegistry::showDtcReader() {
 
 StandardDataWindow& WindowRegistry::showStandardData() {
   return showWindow<StandardDataWindow>(standardData_, [this] {
-    return new StandardDataWindow(ports_, clock_, readings_, report_, portChooser_, &fileDialog_);
+    auto* w = new StandardDataWindow(ports_, clock_, readings_, report_, portChooser_, &fileDialog_);
+    w->setUnits(units_);
+    w->poller().setOwnParameters(own_);
+    w->poller().trip().setFuel(trip_.fuel);
+    w->poller().trip().setCalibration(trip_.calibration);
+    w->poller().setGaugeSink(needles_.get());
+    return w;
   });
 }
 
 CodesWindow& WindowRegistry::showCodesInWords() {
-  return showWindow<CodesWindow>(codesInWords_,
-                                 [this] { return new CodesWindow(ports_, clock_, report_, portChooser_); });
+  return showWindow<CodesWindow>(codesInWords_, [this] {
+    auto* w = new CodesWindow(ports_, clock_, report_, portChooser_);
+    w->setUnits(units_);
+    return w;
+  });
 }
 
 ChartsWindow& WindowRegistry::showCharts() {
-  return showWindow<ChartsWindow>(
-      charts_, [this] { return new ChartsWindow(readings_, clock_, fileDialog_, report_); });
+  return showWindow<ChartsWindow>(charts_, [this] {
+    auto* w = new ChartsWindow(readings_, clock_, fileDialog_, report_);
+    w->setUnits(units_);
+    return w;
+  });
+}
+
+GaugeSink& WindowRegistry::gaugeSink() {
+  return *needles_;
+}
+
+void WindowRegistry::usePreferences(Preferences& preferences) {
+  preferences_ = nullptr;  // what is read there need not be written back
+  setUnits(preferences.units());
+  const KeptParameters kept = preferences.parameters();
+  setOwnParameters(kept, obd::readUserParameters(kept.content).parameters);
+  setTrip(preferences.trip());
+  preferences_ = &preferences;
+}
+
+void WindowRegistry::setUnits(const UnitChoice& units) {
+  units_ = units;
+  if (preferences_) preferences_->setUnits(units);
+  if (standardData_) standardData_->setUnits(units);
+  if (charts_) charts_->setUnits(units);
+  if (codesInWords_) codesInWords_->setUnits(units);
+}
+
+void WindowRegistry::setOwnParameters(const KeptParameters& kept,
+                                      std::vector<obd::UserParameter> parameters) {
+  kept_ = kept;
+  own_ = std::move(parameters);
+  if (preferences_) preferences_->setParameters(kept);
+  if (standardData_) standardData_->poller().setOwnParameters(own_);
+}
+
+void WindowRegistry::setTrip(const TripSettings& trip) {
+  trip_ = trip;
+  if (preferences_) preferences_->setTrip(trip);
+  if (standardData_) {
+    standardData_->poller().trip().setFuel(trip.fuel);
+    standardData_->poller().trip().setCalibration(trip.calibration);
+  }
+}
+
+void WindowRegistry::chooseUnits(QWidget* parent) {
+  if (const std::optional<UnitChoice> chosen = asker_->chooseUnits(parent, units_)) setUnits(*chosen);
+}
+
+void WindowRegistry::chooseTrip(QWidget* parent) {
+  if (const std::optional<TripSettings> chosen = asker_->chooseTrip(parent, trip_)) setTrip(*chosen);
+}
+
+void WindowRegistry::importParameters(QWidget* parent) {
+  const QString title = QObject::tr("Import parameters");
+  const std::optional<QString> path = fileDialog_.chooseOpenFile(
+      parent, title, QObject::tr("Parameter files (*.csv *.txt)|*.csv *.txt|All files (*)|*"));
+  if (!path) return;
+  const ImportedParameters read = tarvex::importParameters(*path);
+  if (!read.failure.isEmpty())
+    return report_(
+        parent, Urgency::kError,
+        Message(QObject::tr("Cannot read the parameter file %1: %2. The parameters kept before stay.")
+                    .arg(*path, read.failure),
+                title));
+  setOwnParameters(read.kept, read.parameters);
+  const std::size_t count = read.parameters.size();
+  QString text =
+      (count == 1 ? QObject::tr("1 parameter of %1 is kept in the settings for Standard data.")
+                  : QObject::tr("%1 parameters of %2 are kept in the settings for Standard data.").arg(count))
+          .arg(*path);
+  if (!read.leftOut.isEmpty()) text += QObject::tr("\n\nLeft out:\n") + read.leftOut.join(QLatin1Char('\n'));
+  report_(parent, read.leftOut.isEmpty() ? Urgency::kNotice : Urgency::kError, Message(text, title));
 }
 
 void WindowRegistry::showLastDragRun() {
@@ -142,19 +236,6 @@ class Tarvex::WidgetBoxes final : public ValueBoxes {
   FilledSquare* lamp_ = nullptr;
 };
 
-// The gauge window may have been closed (and deleted) by the user; a closed
-// window counts as not visible.
-class Tarvex::GaugeForwarder final : public GaugeSink {
- public:
-  explicit GaugeForwarder(WindowRegistry& windows) : windows_(windows) {}
-  bool gaugesVisible() const override { return windows_.gauges() && windows_.gauges()->gaugesVisible(); }
-  void UpdateSpeed(std::int16_t speed) override { windows_.gauges()->UpdateSpeed(speed); }
-  void UpdateTach(std::int16_t rpm) override { windows_.gauges()->UpdateTach(rpm); }
-
- private:
-  WindowRegistry& windows_;
-};
-
 Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
     : QWidget(parent),
       windows_(windows),
@@ -181,11 +262,10 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
   placeClientArea();
 
   boxes_ = std::make_unique<WidgetBoxes>(controls_);
-  gaugeForwarder_ = std::make_unique<GaugeForwarder>(windows_);
   scan_ =
       std::make_unique<ScanCycle>(Comm1, Timer1, windows_.clock(), port_.traits(), *boxes_, RxText->text());
   port_.route([this](PortEvent event) { Comm1_OnComm(event); }, [this] { Timer1_Timer(); });
-  scan_->setGaugeSink(gaugeForwarder_.get());
+  scan_->setGaugeSink(&windows_.gaugeSink());
   scan_->setReadings(&windows_.readings());
   // The windows that poll on their own take the port as the drag strip does.
   setMenuHandler(MenuEntry::kStandardData, [this] {
@@ -206,7 +286,9 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
     report(failure);
   });
   scan_->setSilenceHandler([this](const Result<QString>& protocol) {
-    port_.report(Urgency::kNotice, silenceNotice(Comm1.deviceName(), protocol));
+    const QString text = silenceNotice(Comm1.deviceName(), protocol);
+    if (offersStandardData(protocol)) return offerStandardData(text);
+    port_.report(Urgency::kNotice, text);
   });
   // The hidden reply buffer box is set once an exchange, as the next command
   // goes out: setting it on every character cost most of the window's work.
@@ -265,6 +347,9 @@ void Tarvex::buildMenus() {
   routed(file, tr("&Close replay"), MenuEntry::kCloseReplay, QKeySequence(Qt::CTRL | Qt::Key_W));
   file->addSeparator();
   adapterAction_ = add(file, tr("&Adapter..."), QKeySequence(), [this] { chooseAdapter(); });
+  add(file, tr("&Import parameters..."), QKeySequence(), [this] {
+    windows_.importParameters(this);
+  })->setObjectName(QStringLiteral("actionImportParameters"));
   file->addSeparator();
   add(file, tr("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { quit(); });
 
@@ -273,6 +358,13 @@ void Tarvex::buildMenus() {
   routed(view, tr("&Charts"), MenuEntry::kCharts);
   add(view, tr("Last &drag run"), QKeySequence(), [this] { windows_.showLastDragRun(); });
   routed(view, tr("&Standard data"), MenuEntry::kStandardData);
+  view->addSeparator();
+  add(view, tr("&Units..."), QKeySequence(), [this] {
+    windows_.chooseUnits(this);
+  })->setObjectName(QStringLiteral("actionUnits"));
+  add(view, tr("T&rip computer..."), QKeySequence(), [this] {
+    windows_.chooseTrip(this);
+  })->setObjectName(QStringLiteral("actionTrip"));
 
   QMenu* tools = menuBar_->addMenu(tr("&Tools"));
   troubleCodesAction_ = add(tools, tr("&Trouble codes"), QKeySequence(), [this] { pb_DTCOpen_Click(); });
@@ -378,7 +470,7 @@ void Tarvex::closeReplay() {
 void Tarvex::showReplayLine(qsizetype line) {
   for (const auto& [box, text] : replay_->boxTexts(line)) {
     boxes_->setText(box, text);
-    showOnNeedles(gaugeForwarder_.get(), box, text, QLocale());
+    showOnNeedles(&windows_.gaugeSink(), box, text, QLocale());
   }
 }
 
@@ -419,6 +511,26 @@ void Tarvex::pb_StartScan_Click() {
   port_.withPort([this] { return scan_->start(cb_log->isChecked(), tb_logpath->text()); },
                  [this](const Failure& failure) { report(failure); });
   if (scan_->session().active()) setScanning(true);
+}
+
+void Tarvex::offerStandardData(const QString& text) {
+  if (offer_) offer_->close();
+  auto* box = new QMessageBox(QMessageBox::Information, tr("No answer to the GM scan"), text,
+                              QMessageBox::NoButton, this);
+  box->setObjectName(QStringLiteral("standardDataOffer"));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  QPushButton* open = box->addButton(tr("Open Standard data"), QMessageBox::AcceptRole);
+  open->setObjectName(QStringLiteral("pb_openStandardData"));
+  box->addButton(tr("Keep scanning"), QMessageBox::RejectRole);
+  box->setDefaultButton(open);
+  connect(open, &QPushButton::clicked, this, [this] {
+    scan_->stop();
+    setScanning(false);
+    windows_.showStandardData().start();
+  });
+  offer_ = box;
+  box->show();
 }
 
 void Tarvex::pb_StopScan_Click() {

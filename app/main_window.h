@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 #include <array>
 #include <functional>
 #include <memory>
+#include <vector>
 
+#include "app/preferences.h"
 #include "charts/charts_window.h"
 #include "codes/codes_window.h"
 #include "core/readings.h"
@@ -20,6 +23,7 @@
 #include "ui/message.h"
 #include "ui/port_chooser.h"
 #include "ui/port_window.h"
+#include "ui/settings_dialogs.h"
 #include "ui/window_builder.h"
 
 class QAction;
@@ -55,6 +59,30 @@ class WindowRegistry {
 
   // The decoded values of this run: the scan's and the standard data's, live.
   Readings& readings() { return readings_; }
+  // The needles, for whichever poll runs: the scan or Standard data.
+  GaugeSink& gaugeSink();
+
+  // Reads the units, the own parameters and the trip settings kept there, and
+  // keeps every later change there. Without it they hold for this run only.
+  void usePreferences(Preferences& preferences);
+  // The units Standard data (and its log), the charts and the trouble codes'
+  // freeze frames show values in; every open window follows at once.
+  const UnitChoice& units() const { return units_; }
+  void setUnits(const UnitChoice& units);
+  // The user's own parameters, polled by Standard data (from its next round).
+  const std::vector<obd::UserParameter>& ownParameters() const { return own_; }
+  void setOwnParameters(const KeptParameters& kept, std::vector<obd::UserParameter> parameters);
+  const KeptParameters& keptParameters() const { return kept_; }
+  const TripSettings& trip() const { return trip_; }
+  void setTrip(const TripSettings& trip);
+
+  // The menu entries: View > Units..., View > Trip computer..., File > Import
+  // parameters...: ask, apply, keep; what went wrong or was left out is told.
+  void chooseUnits(QWidget* parent);
+  void chooseTrip(QWidget* parent);
+  void importParameters(QWidget* parent);
+  // Tests answer the settings dialogs from a script.
+  void setSettingsAsker(SettingsAsker* asker) { asker_ = asker ? asker : &dialogs_; }
 
   PortFactory& ports() { return ports_; }
   Clock& clock() { return clock_; }
@@ -75,6 +103,15 @@ class WindowRegistry {
   QPointer<CodesWindow> codesInWords_;
   QPointer<ChartsWindow> charts_;
   Readings readings_;
+  class Needles;
+  std::unique_ptr<Needles> needles_;
+  Preferences* preferences_ = nullptr;
+  UnitChoice units_;
+  KeptParameters kept_;
+  std::vector<obd::UserParameter> own_;
+  TripSettings trip_;
+  DialogSettingsAsker dialogs_;
+  SettingsAsker* asker_ = &dialogs_;
 };
 
 // The menu entries whose work is done by windows the main window does not
@@ -129,6 +166,11 @@ class Tarvex : public QWidget {
   void closeReplay();
   ReplaySession& replay() { return *replay_; }
 
+  // After a silent round on a car that speaks no J1850 VPW: a box that says
+  // so and opens Standard data in one click ("Open Standard data": the scan
+  // stops, Standard data opens and starts). Null when none is shown.
+  QMessageBox* standardDataOffer() const { return offer_; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
@@ -136,8 +178,8 @@ class Tarvex : public QWidget {
 
  private:
   class WidgetBoxes;
-  class GaugeForwarder;
   void buildMenus();
+  void offerStandardData(const QString& text);
   void placeClientArea();
   void setScanning(bool scanning);
   void setReplaying(bool replaying);
@@ -151,7 +193,6 @@ class Tarvex : public QWidget {
   QWidget* client_;
   ControlMap controls_;
   std::unique_ptr<WidgetBoxes> boxes_;
-  std::unique_ptr<GaugeForwarder> gaugeForwarder_;
   PortWindow port_;
   SerialPort& Comm1;
   Timer& Timer1;
@@ -173,6 +214,7 @@ class Tarvex : public QWidget {
   QAction* dragAction_ = nullptr;
   std::unique_ptr<ReplaySession> replay_;
   QPointer<QWidget> replayWindow_;  // the player's controls, while a log plays
+  QPointer<QMessageBox> offer_;
   std::array<QAction*, kMenuEntryCount> routed_{};
   std::array<std::function<void()>, kMenuEntryCount> handlers_{};
 };

@@ -83,6 +83,28 @@ Result<Options> parseOptions(const QStringList& arguments) {
       QStringLiteral("With --log: the log columns to scan, separated by commas, e.g. RPM,Speed,MAF (default: "
                      "those the main window starts with)."),
       "LIST");
+  const QCommandLineOption standard = option(
+      "standard",
+      QStringLiteral("With --log: logs Standard data instead of the GM scan: any OBD-II car's standard "
+                     "parameters (and your own, see --parameters), the same CSV as the Standard data "
+                     "window's log (default: off)."));
+  const QCommandLineOption pids =
+      option("pids",
+             QStringLiteral(
+                 "With --log --standard: the parameters to log by their short names, separated by commas, "
+                 "e.g. RPM,VSS,ECT (default: every one the car reports)."),
+             "LIST");
+  const QCommandLineOption units = option(
+      "units",
+      QStringLiteral("The units of Standard data, its log, the charts and the freeze frames: metric, us or "
+                     "uk, then quantity=unit pairs, e.g. uk,temperature=F; kept for later runs (default: "
+                     "the units chosen last, else metric)."),
+      "SYSTEM");
+  const QCommandLineOption parameters =
+      option("parameters",
+             QStringLiteral("Your own parameters (a CSV of Name,ShortName,ModeAndPID,Equation,Min,Max,Units,"
+                            "Header) for Standard data; kept for later runs (default: those imported last)."),
+             "FILE");
   const QCommandLineOption codes = option(
       "codes",
       QStringLiteral("Prints the protocol, the MIL, every trouble code with its status and description, "
@@ -94,8 +116,8 @@ Result<Options> parseOptions(const QStringList& arguments) {
              QStringLiteral("Clears the trouble codes and freeze frames after asking on the terminal, "
                             "then prints the codes read again."));
   const QCommandLineOption yes = option("yes", QStringLiteral("With --clear-codes: clear without asking."));
-  parser.addOptions({help, version, port, baud, demo, car, adapter, replay, list, log, rounds, params, codes,
-                     vin, clear, yes});
+  parser.addOptions({help,   version, port,     baud, demo,  car,        adapter, replay, list,  log,
+                     rounds, params,  standard, pids, units, parameters, codes,   vin,    clear, yes});
 
   Options o;
   o.help = parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("tarvex"));
@@ -154,6 +176,35 @@ Result<Options> parseOptions(const QStringList& arguments) {
     return refused(QStringLiteral("--replay plays a log in the windows; it does not go with --%1.")
                        .arg(o.mode == Mode::kLog ? QStringLiteral("log")
                                                  : QStringLiteral("codes, --vin or --clear-codes")));
+
+  // Standard data's options, where they mean something.
+  o.standard = parser.isSet(standard);
+  if (o.standard && o.mode != Mode::kLog)
+    return refused(QStringLiteral("--standard goes with --log FILE (the window has View > Standard data)."));
+  if (parser.isSet(pids) && !o.standard)
+    return refused(QStringLiteral("--pids goes with --log FILE --standard."));
+  if (o.standard && parser.isSet(params))
+    return refused(
+        QStringLiteral("--params names the GM scan's columns; with --standard, name them with --pids."));
+  const bool gmLog = o.mode == Mode::kLog && !o.standard;
+  if (parser.isSet(units) && (gmLog || o.mode == Mode::kVin))
+    return refused(
+        QStringLiteral("--units goes with the windows, --log --standard, --codes or --clear-codes; the GM "
+                       "scan's log and the VIN keep their own."));
+  if (parser.isSet(parameters) && o.mode != Mode::kWindows && !o.standard)
+    return refused(QStringLiteral("--parameters goes with the windows or --log FILE --standard."));
+  if (parser.isSet(units)) {
+    QString why;
+    o.units = UnitChoice::fromText(parser.value(units), &why);
+    if (!o.units) return refused(QStringLiteral("--units: %1").arg(why));
+  }
+  if (parser.isSet(parameters)) {
+    o.parameters = importParameters(parser.value(parameters));
+    if (!o.parameters->failure.isEmpty())
+      return refused(QStringLiteral("cannot read the parameter file %1: %2")
+                         .arg(parser.value(parameters), o.parameters->failure));
+  }
+  if (parser.isSet(pids)) o.pids = parser.value(pids);
 
   if (o.mode == Mode::kLog) {
     o.logPath = parser.value(log);

@@ -5,7 +5,9 @@
 #include <optional>
 #include <vector>
 
+#include "app/preferences.h"
 #include "core/failure.h"
+#include "core/units.h"
 #include "scan/value_boxes.h"
 #include "sim/adapter_profile.h"
 #include "sim/vehicle.h"
@@ -42,7 +44,13 @@ struct Options {
 
   QString logPath;
   std::optional<qint64> rounds;
-  std::vector<Box> boxes;  // --params: the parameters to scan; empty: the window's first selection
+  std::vector<Box> boxes;       // --params: the parameters to scan; empty: the window's first selection
+  bool standard = false;        // --standard: the log is Standard data's, of any car
+  std::optional<QString> pids;  // --pids: the names as given (the own parameters are known at the run)
+
+  // Kept for later runs too (see Preferences).
+  std::optional<UnitChoice> units;               // --units
+  std::optional<ImportedParameters> parameters;  // --parameters FILE, read
 
   bool yes = false;  // --clear-codes without asking
 };

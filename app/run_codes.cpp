@@ -7,6 +7,7 @@
 #include <QSettings>
 #include <QTextStream>
 
+#include "app/preferences.h"
 #include "app/program.h"
 #include "codes/command_line.h"
 
@@ -34,6 +35,10 @@ int runCodes(int& argc, char** argv, const Options& options) {
   std::unique_ptr<SerialPort> port = ports.createPort(PortUse{QStringLiteral("the command line"), true});
   CommandRun run(command, *port, clock, ports.traits(),
                  options.yes ? static_cast<Confirm&>(always) : terminal, out, err);
+  // The units given are kept; without them, those kept before.
+  Preferences preferences(settings);
+  if (options.units) preferences.setUnits(*options.units);
+  run.setUnits(preferences.units());
   QEventLoop loop;
   run.setFinished([&loop](int) { loop.quit(); });
   const std::unique_ptr<QSocketNotifier> quit = onQuitSignal([&loop] { loop.quit(); });

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/main_window.h"
+#include "app/preferences.h"
 #include "app/program.h"
 #include "link/qt_serial_port.h"
 #include "ui/file_dialog.h"
@@ -35,6 +36,15 @@ int runWindows(int& argc, char** argv, const Options& options) {
     return busy;
   });
   WindowRegistry windows(*adapter.value().ports, clock, fileDialog, {}, &portChooser);
+  // What the user chose before, then what the command line says (kept too).
+  Preferences preferences(settings);
+  windows.usePreferences(preferences);
+  if (options.units) windows.setUnits(*options.units);
+  if (options.parameters) {
+    for (const QString& line : options.parameters->leftOut)
+      std::fprintf(stderr, "tarvex: left out %s\n", qPrintable(line));
+    windows.setOwnParameters(options.parameters->kept, options.parameters->parameters);
+  }
   QPointer<Tarvex> mainWindow = new Tarvex(windows);
   mainWindow->setAttribute(Qt::WA_DeleteOnClose);
   if (options.replay) {

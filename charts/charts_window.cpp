@@ -28,11 +28,6 @@ constexpr int kAxisHeight = 22;
 constexpr int kLaneGap = 6;
 constexpr Millis kLiveLatency{250};
 
-QString channelLabel(const Channel& channel) {
-  return channel.unit.isEmpty() ? channel.name
-                                : channel.name + QStringLiteral(" (") + channel.unit + QLatin1Char(')');
-}
-
 QString valueText(float value) {
   return QString::number(double(value), 'g', 6);
 }
@@ -104,6 +99,16 @@ class ChartsWindow::Plot : public QWidget {
       const Series& s = readings.series(c);
       const QRectF frame(kLeftMargin, double(lane) * (laneHeight + kLaneGap), width, laneHeight);
       decimate(s.ms, s.values, view.from(), view.to(), columns, points_);
+      // In the unit chosen: every conversion keeps the order of values or
+      // reverses it (an economy's inverse), so the kept peaks stay the peaks.
+      const QByteArray unit = readings.channels()[c].unit.toUtf8();
+      if (!unit.isEmpty())
+        for (PlotPoint& point : points_) {
+          const double v =
+              convert(point.value, std::string_view(unit.constData(), std::size_t(unit.size())), w_.units_)
+                  .value;
+          point.value = std::isfinite(v) ? float(v) : std::nanf("");
+        }
       const ValueRange scale =
           laneScale(rangeWithin(points_, view.from(), view.to()).value_or(ValueRange{0, 1}));
       const auto yOf = [&](float v) {
@@ -140,7 +145,7 @@ class ChartsWindow::Plot : public QWidget {
       p.restore();
       p.setPen(Qt::black);
       p.drawText(frame.adjusted(6, 2, -6, -2), Qt::AlignLeft | Qt::AlignTop,
-                 channelLabel(readings.channels()[c]));
+                 w_.channelLabel(readings.channels()[c]));
     }
     const double bottom = double(lanes.size()) * (laneHeight + kLaneGap) - kLaneGap;
     // Marks and the cursor cross every lane.
@@ -261,6 +266,17 @@ ChartsWindow::~ChartsWindow() {
 
 QWidget* ChartsWindow::plot() const {
   return plot_;
+}
+
+QString ChartsWindow::channelLabel(const Channel& channel) const {
+  const QString unit = convert(0.0, channel.unit, units_).label;
+  return unit.isEmpty() ? channel.name : channel.name + QStringLiteral(" (") + unit + QLatin1Char(')');
+}
+
+void ChartsWindow::setUnits(const UnitChoice& units) {
+  units_ = units;
+  fillChannelList();
+  redraw();
 }
 
 QStringList ChartsWindow::shownChannels() const {
@@ -432,9 +448,10 @@ QStringList ChartsWindow::readout() const {
     const Channel& channel = shown().channels()[c];
     const std::optional<float> value = cursor_ ? valueAt(shown().series(c), *cursor_) : std::nullopt;
     QString text = channel.name + QLatin1Char(' ');
-    if (value) {
-      text += valueText(*value);
-      if (!channel.unit.isEmpty()) text += QLatin1Char(' ') + channel.unit;
+    const Converted shownValue = convert(double(value.value_or(0)), channel.unit, units_);
+    if (value && std::isfinite(shownValue.value)) {
+      text += valueText(float(shownValue.value));
+      if (!shownValue.label.isEmpty()) text += QLatin1Char(' ') + shownValue.label;
     } else {
       text += QLatin1Char('-');
     }

@@ -9,6 +9,7 @@
 #include "charts/time_view.h"
 #include "core/clock.h"
 #include "core/readings.h"
+#include "core/units.h"
 #include "ui/file_dialog.h"
 #include "ui/message.h"
 
@@ -56,6 +57,11 @@ class ChartsWindow : public QWidget {
   QStringList shownChannels() const;
   void setShownChannels(const QStringList& names);
 
+  // The lanes, their labels and the readout in these units (the readings keep
+  // their own; an export writes those).
+  void setUnits(const UnitChoice& units);
+  const UnitChoice& units() const { return units_; }
+
   const TimeView& view() const { return view_; }
   void resetZoom();
   const QList<ChartMark>& marks() const { return marks_; }
@@ -88,6 +94,7 @@ class ChartsWindow : public QWidget {
   void redraw();
   void updateReadout();
   bool writeFile(const QString& path, const QByteArray& bytes);
+  QString channelLabel(const Channel& channel) const;
 
   Readings& live_;
   FileDialog& files_;
@@ -102,6 +109,7 @@ class ChartsWindow : public QWidget {
   QList<ChartMark> marks_;
   std::optional<std::int32_t> cursor_;
   RedrawPacer pacer_;
+  UnitChoice units_;
   int redrawRequests_ = 0;
   bool filling_ = false;
 

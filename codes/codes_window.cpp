@@ -124,7 +124,18 @@ void CodesWindow::busy(bool on) {
   if (!on) status_->clear();
 }
 
+void CodesWindow::setUnits(const UnitChoice& units) {
+  units_ = units;
+  if (shown_) {
+    const CodesReport report = *shown_;
+    const bool reading = reader_->busy();
+    showReport(report);
+    if (reading) busy(true);
+  }
+}
+
 void CodesWindow::showReport(const CodesReport& report) {
+  shown_ = report;
   busy(false);
   protocol_->setText(tr("Protocol: %1").arg(report.protocol ? text(report.protocol->name) : tr("unknown")));
   mil_->setText(milText(report).trimmed());
@@ -135,7 +146,8 @@ void CodesWindow::showReport(const CodesReport& report) {
   freeze_->setRowCount(0);
   if (report.freezeFrame) {
     addRow(freeze_, {tr("Stored by"), report.freezeFrame->code});
-    for (const auto& [name, value] : freezeFrameRows(*report.freezeFrame)) addRow(freeze_, {name, value});
+    for (const auto& [name, value] : freezeFrameRows(*report.freezeFrame, units_))
+      addRow(freeze_, {name, value});
   }
   freeze_->resizeColumnsToContents();
   QString monitors;

@@ -2,9 +2,11 @@
 
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 #include "codes/codes_reader.h"
 #include "codes/confirm.h"
+#include "core/units.h"
 #include "link/serial_port.h"
 #include "ui/message.h"
 #include "ui/port_chooser.h"
@@ -44,6 +46,8 @@ class CodesWindow : public QWidget {
   // otherwise.
   void setConfirm(Confirm* confirm) { confirm_ = confirm ? confirm : &boxConfirm_; }
   CodesReader& reader() { return *reader_; }
+  // The freeze frame's values in these units (shown again at once).
+  void setUnits(const UnitChoice& units);
 
   QLabel* protocolLabel() const { return protocol_; }
   QLabel* milLabel() const { return mil_; }
@@ -72,6 +76,8 @@ class CodesWindow : public QWidget {
   QPlainTextEdit* readiness_;
   QPushButton* read_;
   QPushButton* clear_;
+  UnitChoice units_;
+  std::optional<CodesReport> shown_;
 };
 
 }  // namespace tarvex

@@ -90,12 +90,12 @@ void CommandRun::done(const CodesReport& report) {
       err_ << "tarvex: the car did not acknowledge clearing the trouble codes"
            << (f ? QStringLiteral(": ") + failureText(*f) : QString()) << "\n"
            << Qt::flush;
-      out_ << reportText(report) << Qt::flush;
+      out_ << reportText(report, units_) << Qt::flush;
       return finish(1);
     }
     out_ << "Trouble codes and freeze frames cleared.\n";
   }
-  out_ << reportText(report) << Qt::flush;
+  out_ << reportText(report, units_) << Qt::flush;
   if (report.incomplete()) {
     err_ << "tarvex: not everything could be read (see \"Not read\")\n" << Qt::flush;
     return finish(1);

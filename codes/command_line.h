@@ -9,6 +9,7 @@
 #include "codes/codes_reader.h"
 #include "codes/confirm.h"
 #include "core/clock.h"
+#include "core/units.h"
 #include "link/serial_port.h"
 
 namespace tarvex {
@@ -48,6 +49,8 @@ class CommandRun {
   void start();
   std::optional<int> status() const { return status_; }
   void setFinished(std::function<void(int status)> finished) { finished_ = std::move(finished); }
+  // The freeze frame's values in these units.
+  void setUnits(const UnitChoice& units) { units_ = units; }
 
  private:
   void finish(int status);
@@ -63,6 +66,7 @@ class CommandRun {
   CodesReader reader_;
   std::optional<int> status_;
   std::function<void(int)> finished_;
+  UnitChoice units_;
 };
 
 }  // namespace tarvex

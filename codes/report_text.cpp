@@ -69,22 +69,24 @@ QString codesText(const CodesReport& report) {
   return out;
 }
 
-// A value of a freeze frame with its unit: "35.5 °C".
-QString frozenText(const obd::Value& value) {
+// A value of a freeze frame with its unit: "35.5 °C", "95.9 °F".
+QString frozenText(const obd::Value& value, const UnitChoice& units) {
   QStringList parts;
-  for (const obd::Reading& r : value.readings)
-    parts << (numberText(r.value) + (r.unit.empty() ? QString() : QLatin1Char(' ') + toQString(r.unit)));
+  for (const obd::Reading& r : value.readings) {
+    const Converted c = convert(r.value, r.unit, units);
+    parts << (numberText(c.value) + (c.label.isEmpty() ? QString() : QLatin1Char(' ') + c.label));
+  }
   if (!value.text.isEmpty()) parts << value.text;
   return parts.join(QStringLiteral(", "));
 }
 
 }  // namespace
 
-QList<std::pair<QString, QString>> freezeFrameRows(const FreezeFrame& frame) {
+QList<std::pair<QString, QString>> freezeFrameRows(const FreezeFrame& frame, const UnitChoice& units) {
   QList<std::pair<QString, QString>> rows;
   for (const obd::FrozenValue& v : frame.values) {
     const obd::Pid* pid = obd::findPid(v.pid);
-    rows.append({pid ? toQString(pid->name) : QString::number(v.pid, 16), frozenText(v.value)});
+    rows.append({pid ? toQString(pid->name) : QString::number(v.pid, 16), frozenText(v.value, units)});
   }
   return rows;
 }
@@ -109,7 +111,7 @@ QString failuresText(const CodesReport& report) {
   return out;
 }
 
-QString reportText(const CodesReport& report) {
+QString reportText(const CodesReport& report, const UnitChoice& units) {
   QString out;
   out += QStringLiteral("Protocol: %1\n")
              .arg(report.protocol ? toQString(report.protocol->name) : QStringLiteral("unknown"));
@@ -119,7 +121,8 @@ QString reportText(const CodesReport& report) {
   if (report.freezeFrame) {
     const FreezeFrame& f = *report.freezeFrame;
     out += QStringLiteral("Freeze frame of %1 (%2):\n").arg(f.code, obd::controllerName(f.source));
-    for (const auto& [name, value] : freezeFrameRows(f)) out += QStringLiteral("  %1: %2\n").arg(name, value);
+    for (const auto& [name, value] : freezeFrameRows(f, units))
+      out += QStringLiteral("  %1: %2\n").arg(name, value);
   }
   for (const ControllerReadiness& r : report.readiness) out += readinessText(r);
   return out + failuresText(report);

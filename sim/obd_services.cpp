@@ -1,6 +1,7 @@
 #include "sim/obd_services.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace tarvex::sim {
 
@@ -8,6 +9,10 @@ namespace {
 
 // On CAN a request carries at most six PIDs (seven data bytes in a single frame).
 constexpr int kMostPids = 6;
+
+// The CAN car's transmission has one parameter of its own behind service 22:
+// its fluid temperature, A - 40 in degrees Celsius, for users' parameter files.
+constexpr std::uint16_t kFluidTemperatureId = 0x1940;
 
 std::uint8_t at(const QByteArray& b, qsizetype i) {
   return std::uint8_t(b[i]);
@@ -106,6 +111,20 @@ std::vector<EcuMessage> standardAnswers(Vehicle& car, const QByteArray& request,
       case 0x04:
         add(head);
         break;
+      case 0x22: {
+        if (!can) break;
+        const bool known = ecu == Ecu::Transmission && request.size() == 3 &&
+                           (at(request, 1) << 8 | at(request, 2)) == kFluidTemperatureId;
+        if (!known) {
+          add(QByteArray::fromHex("7F2231"));  // request out of range
+          break;
+        }
+        // The fluid follows the coolant a little behind it, never below the air around.
+        const VehicleState s = car.stateAt(time);
+        const double fluid = std::max(s.ambientC, s.coolantC - 6);
+        add(head + request.mid(1, 2) + char(std::clamp(int(std::lround(fluid + 40)), 0, 255)));
+        break;
+      }
       case 0x09: {
         if (request.size() < 2) break;
         const std::uint8_t pid = at(request, 1);

@@ -21,10 +21,12 @@ QByteArray numberText(double value, int decimals) {
 }
 
 // A column's decimals in the chosen unit: the step converted as a
-// difference, so an offset (°F) does not count.
+// difference, so an offset (°F) does not count. An inverse unit (mpg from
+// L/100 km) has no step of its own: its figures keep the resolution they had.
 int columnDecimals(const LogColumn& column, const UnitChoice& units) {
-  const double converted =
+  double converted =
       std::abs(convert(column.step, column.unit, units).value - convert(0.0, column.unit, units).value);
+  if (!std::isfinite(converted)) converted = column.step;
   return decimalsForStep(converted).value_or(kUnknownDecimals);
 }
 

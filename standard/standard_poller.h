@@ -20,8 +20,11 @@
 #include "obd/answer.h"
 #include "obd/pids.h"
 #include "obd/readiness.h"
+#include "obd/user_parameters.h"
 #include "obd/vehicle_info.h"
+#include "scan/gauge_sink.h"
 #include "standard/standard_log.h"
+#include "trip/trip_computer.h"
 
 namespace tarvex {
 
@@ -46,6 +49,24 @@ struct PollRates {
   double parametersPerSecond = 0;
 };
 
+// The last answer to one of the user's own parameters: its value and the
+// controller that gave it; no value when the car did not answer it (NO DATA,
+// a refusal, an answer its equation cannot read).
+struct OwnValue {
+  std::optional<double> value;
+  QString source;
+};
+
+// The trip computer's channels and log columns, in its own units.
+inline constexpr char kEconomyChannel[] = "Fuel economy";  // L/100 km
+inline constexpr char kFuelUsedChannel[] = "Fuel used";    // L
+
+// The header the adapter sends requests to every controller with, which
+// ATSH gives back after a user's parameter was asked of one: 7DF on 11-bit
+// CAN; DB 33 F1 on 29-bit CAN (its priority byte stays 18); 61 6A F1 on
+// J1850 PWM, C1 33 F1 on ISO 14230-4, 68 6A F1 on J1850 VPW and ISO 9141-2.
+QString functionalHeader(const obd::Protocol& protocol);
+
 // The standard OBD-II poll without widgets, at the adapter's real limit. It
 // connects through the car link (set-up line by line, each after its prompt;
 // adaptive timing AT2 tried), reads which controller supports which
@@ -59,6 +80,13 @@ struct PollRates {
 // refresh(). A parameter that did not come back in a request of several is
 // asked alone from then on. Should answers get lost under AT2, it goes back to
 // AT1 for good.
+//
+// The user's own parameters (obd/user_parameters) go in the same rounds:
+// those of service 01 without a header of their own with the standard ones,
+// those of services 21 and 22 (or with a header) each alone after them, the
+// header set by ATSH before and the functional one set again after. The trip
+// computer follows road speed and the fuel rate (or the air flow) and adds
+// the economy and the fuel used to every round.
 class StandardPoller {
  public:
   static constexpr int kMostPerRequest = 6;
@@ -92,6 +120,26 @@ class StandardPoller {
   void setLogPath(std::optional<QString> path);
   // The units the log's columns are written in, from the next log on.
   void setUnits(const UnitChoice& units) { units_ = units; }
+  // The needles follow engine and road speed (01 0C, 01 0D) as they come.
+  void setGaugeSink(GaugeSink* gauges) { gauges_ = gauges; }
+
+  // The user's own parameters, polled from the next round on (a poll that
+  // runs tells onSupported when they changed). Each goes to the readings and
+  // the log under ownChannel(): its short name, or "NAME (own)" when that is
+  // one of the standard parameters' or the trip's.
+  void setOwnParameters(std::vector<obd::UserParameter> parameters);
+  const std::vector<obd::UserParameter>& ownParameters() const { return own_; }
+  const QString& ownChannel(std::size_t index) const { return ownChannels_[index]; }
+  void setOwnPolled(std::size_t index, bool polled);
+  bool isOwnPolled(std::size_t index) const { return !ownUnpolled_.contains(index); }
+  // Nothing until the parameter was asked.
+  const OwnValue* ownValue(std::size_t index) const;
+
+  // Fuel, calibration and the figures of the trip since the last start.
+  trip::TripComputer& trip() { return trip_; }
+  const trip::TripComputer& trip() const { return trip_; }
+  // Road speed and a fuel rate or air flow are polled: the trip has figures.
+  bool tripRuns() const;
   // Where the log's time comes from (tests pin it); each line's time is the
   // start's plus the time the poll measured since.
   void setDateTimeSource(std::function<QDateTime()> now) { now_ = std::move(now); }
@@ -123,7 +171,8 @@ class StandardPoller {
     std::function<void()> onSupported;  // the parameters are known
     std::function<void()> onIdentity;   // identity or readiness changed
     std::function<void(int pid)> onValue;
-    std::function<void()> onRound;  // a round ended
+    std::function<void(std::size_t index)> onOwnValue;  // a user parameter was answered, or not
+    std::function<void()> onRound;                      // a round ended
   };
   Handlers& handlers() { return handlers_; }
   // The device failed or no car answered (the poll has stopped: see
@@ -146,6 +195,12 @@ class StandardPoller {
   void nextRequest();
   void takePoll(const std::vector<int>& asked, const Result<CarAnswer>& answer);
   void takeValue(const obd::PidAnswer& answer, Micros at);
+  void askOwn(std::size_t index);
+  void setHeader(const std::optional<QString>& header, std::function<void()> then);
+  void takeOwn(std::size_t index, std::optional<double> value, const QString& source, Micros at);
+  bool polledStandard(int pid) const;
+  bool inRound(const obd::UserParameter& parameter) const;
+  void applyOwn();
   void endRound();
   void setStage(StandardStage stage);
   void fail(const Failure& failure);
@@ -178,7 +233,19 @@ class StandardPoller {
   std::vector<std::vector<int>> round_;
   std::size_t next_ = 0;
   int rounds_ = 0;
-  std::map<int, double> roundValues_;  // the first reading of each parameter this round
+  std::map<QString, double> roundValues_;  // by log column: the first reading of each this round
+
+  std::vector<obd::UserParameter> own_;
+  std::optional<std::vector<obd::UserParameter>> ownComing_;  // set while a round runs
+  std::vector<QString> ownChannels_;
+  std::set<std::size_t> ownUnpolled_;
+  std::map<std::size_t, OwnValue> ownValues_;
+  std::vector<std::size_t> ownRound_;  // asked alone after the standard requests
+  std::size_t nextOwn_ = 0;
+  std::optional<QString> header_;  // set by ATSH; nothing: the functional one
+
+  trip::TripComputer trip_;
+  GaugeSink* gauges_ = nullptr;
   struct Exchange {
     Micros at;
     int parameters;

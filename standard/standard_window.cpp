@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "ui/failure_text.h"
 
@@ -33,6 +35,9 @@ QString items(const std::vector<obd::InfoItems>& infos) {
   return lines.isEmpty() ? QStringLiteral("-") : lines.join(QLatin1Char('\n'));
 }
 
+// Where a user parameter's row keeps its index.
+constexpr int kOwnRole = Qt::UserRole + 1;
+
 QLabel* named(QLabel* label, const char* name) {
   label->setObjectName(QString::fromLatin1(name));
   label->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -41,15 +46,34 @@ QLabel* named(QLabel* label, const char* name) {
 
 }  // namespace
 
-QString valueText(const obd::Value& value) {
+QString valueText(const obd::Value& value, const UnitChoice& units) {
   QStringList parts;
   for (std::size_t i = 0; i < value.readings.size(); ++i) {
-    const obd::Reading& r = value.readings[i];
-    parts << (i == 0 ? number(r.value)
-                     : QStringLiteral("%1 %2").arg(number(r.value), QString::fromUtf8(r.unit)));
+    const Converted c = convert(value.readings[i].value, value.readings[i].unit, units);
+    parts << (i == 0 ? number(c.value) : QStringLiteral("%1 %2").arg(number(c.value), c.label));
   }
   if (!value.text.isEmpty()) parts << value.text;
   return parts.join(QStringLiteral("; "));
+}
+
+QString tripText(const StandardPoller& poller, const UnitChoice& units) {
+  if (!poller.tripRuns())
+    return QCoreApplication::translate("StandardDataWindow",
+                                       "- (needs road speed and the fuel rate or the air flow)");
+  const trip::TripComputer& t = poller.trip();
+  const auto figure = [&units](std::optional<double> value, std::string_view unit, int decimals) {
+    const Converted c = convert(value.value_or(0), unit, units);
+    if (!value || !std::isfinite(c.value)) return QStringLiteral("- %1").arg(c.label);
+    return QStringLiteral("%1 %2").arg(QString::number(c.value, 'f', decimals), c.label);
+  };
+  return QCoreApplication::translate("StandardDataWindow",
+                                     "%1 now, %2 on average; %3 used over %4 (from %5, %6)")
+      .arg(figure(t.litresPer100Km(), "L/100 km", 1), figure(t.averageLitresPer100Km(), "L/100 km", 1),
+           figure(t.fuelLitres(), "L", 2), figure(t.distanceKm(), "km", 1),
+           t.usesFuelRate() ? QCoreApplication::translate("StandardDataWindow", "the fuel rate")
+                            : QCoreApplication::translate("StandardDataWindow", "the air flow"),
+           t.fuel() == trip::Fuel::kDiesel ? QCoreApplication::translate("StandardDataWindow", "diesel")
+                                           : QCoreApplication::translate("StandardDataWindow", "petrol"));
 }
 
 QString readinessText(const obd::Readiness& r) {
@@ -95,6 +119,7 @@ StandardDataWindow::StandardDataWindow(PortFactory& ports, Clock& clock, Reading
   calibrations_ = named(new QLabel(QStringLiteral("-")), "lb_calibrations");
   ecuNames_ = named(new QLabel(QStringLiteral("-")), "lb_ecu");
   readiness_ = named(new QLabel(QStringLiteral("-")), "lb_readiness");
+  trip_ = named(new QLabel(QStringLiteral("-")), "lb_trip");
   auto* facts = new QFormLayout;
   facts->addRow(tr("Protocol:"), protocol_);
   facts->addRow(tr("Achieved:"), rates_);
@@ -102,6 +127,7 @@ StandardDataWindow::StandardDataWindow(PortFactory& ports, Clock& clock, Reading
   facts->addRow(tr("Calibration IDs:"), calibrations_);
   facts->addRow(tr("ECU name:"), ecuNames_);
   facts->addRow(tr("Readiness:"), readiness_);
+  facts->addRow(tr("Trip:"), trip_);
 
   log_ = new QCheckBox(tr("Log to file"));
   log_->setObjectName(QStringLiteral("cb_log"));
@@ -134,10 +160,17 @@ StandardDataWindow::StandardDataWindow(PortFactory& ports, Clock& clock, Reading
               [this] { poller_->session().onReplyTimeout(); });
   StandardPoller::Handlers& h = poller_->handlers();
   h.onStage = [this] { showStage(); };
-  h.onSupported = [this] { fillTable(); };
+  h.onSupported = [this] {
+    fillTable();
+    showTrip();
+  };
   h.onIdentity = [this] { showIdentity(); };
   h.onValue = [this](int pid) { showValue(pid); };
-  h.onRound = [this] { showRates(); };
+  h.onOwnValue = [this](std::size_t index) { showOwnValue(index); };
+  h.onRound = [this] {
+    showRates();
+    showTrip();
+  };
   poller_->setFailureHandler([this](const Failure& failure) {
     if (poller_->stage() == StandardStage::kPolling) {
       // The log failed: it is off until the user ticks it again; the poll goes on.
@@ -148,14 +181,16 @@ StandardDataWindow::StandardDataWindow(PortFactory& ports, Clock& clock, Reading
     port_.report(Urgency::kError, failureText(failure));
   });
 
-  connect(start, &QPushButton::clicked, this,
-          [this] { port_.withPort([this] { return poller_->start(); }); });
+  connect(start, &QPushButton::clicked, this, [this] { this->start(); });
   connect(stop, &QPushButton::clicked, this, [this] { poller_->stop(); });
   connect(log_, &QCheckBox::toggled, this, [this](bool on) { logToggled(on); });
   connect(choose, &QPushButton::clicked, this, [this] { chooseLogFile(); });
   connect(table_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
     if (filling_ || item->column() != kName) return;
-    poller_->setPolled(item->data(Qt::UserRole).toInt(), item->checkState() == Qt::Checked);
+    const bool on = item->checkState() == Qt::Checked;
+    if (const QVariant own = item->data(kOwnRole); own.isValid())
+      return poller_->setOwnPolled(own.toUInt(), on);
+    poller_->setPolled(item->data(Qt::UserRole).toInt(), on);
   });
   showStage();
 }
@@ -164,6 +199,19 @@ StandardDataWindow::~StandardDataWindow() {
   poller_->handlers() = {};
   poller_->setFailureHandler({});
   poller_->stop();
+}
+
+void StandardDataWindow::start() {
+  port_.withPort([this] { return poller_->start(); });
+}
+
+void StandardDataWindow::setUnits(const UnitChoice& units) {
+  units_ = units;
+  poller_->setUnits(units);
+  fillTable();
+  for (const auto& [pid, row] : rowOf_) showValue(pid);
+  for (const auto& [index, row] : ownRowOf_) showOwnValue(index);
+  showTrip();
 }
 
 void StandardDataWindow::closeEvent(QCloseEvent* event) {
@@ -201,21 +249,38 @@ void StandardDataWindow::showStage() {
 void StandardDataWindow::fillTable() {
   filling_ = true;
   rowOf_.clear();
+  ownRowOf_.clear();
   const std::vector<int>& pids = poller_->parameters();
-  table_->setRowCount(int(pids.size()));
-  for (int row = 0; row < int(pids.size()); ++row) {
-    const int pid = pids[std::size_t(row)];
-    const obd::Pid* p = obd::findPid(pid);
-    auto* name = new QTableWidgetItem(QString::fromUtf8(p->name));
+  const std::vector<obd::UserParameter>& own = poller_->ownParameters();
+  table_->setRowCount(int(pids.size() + own.size()));
+  const auto addRow = [this](int row, const QString& text, const QString& tip, bool polled,
+                             const QString& unit) {
+    auto* name = new QTableWidgetItem(text);
     name->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
-    name->setCheckState(poller_->isPolled(pid) ? Qt::Checked : Qt::Unchecked);
-    name->setData(Qt::UserRole, pid);
-    name->setToolTip(QString::asprintf("01 %02X ", pid) + QString::fromUtf8(p->column));
+    name->setCheckState(polled ? Qt::Checked : Qt::Unchecked);
+    name->setToolTip(tip);
     table_->setItem(row, kName, name);
     table_->setItem(row, kValue, new QTableWidgetItem);
-    table_->setItem(row, kUnit, new QTableWidgetItem(QString::fromUtf8(p->unit)));
+    table_->setItem(row, kUnit, new QTableWidgetItem(convert(0.0, unit, units_).label));
     table_->setItem(row, kController, new QTableWidgetItem);
-    rowOf_[pid] = row;
+    return name;
+  };
+  int row = 0;
+  for (const int pid : pids) {
+    const obd::Pid* p = obd::findPid(pid);
+    addRow(row, QString::fromUtf8(p->name), QString::asprintf("01 %02X ", pid) + QString::fromUtf8(p->column),
+           poller_->isPolled(pid), QString::fromUtf8(p->unit))
+        ->setData(Qt::UserRole, pid);
+    rowOf_[pid] = row++;
+  }
+  for (std::size_t i = 0; i < own.size(); ++i) {
+    const obd::UserParameter& p = own[i];
+    QString tip =
+        p.requestText() + QLatin1Char(' ') + poller_->ownChannel(i) + QLatin1String(": ") + p.equation();
+    if (!p.header().isEmpty()) tip += tr(" (asked of %1)").arg(p.header());
+    addRow(row, p.name().isEmpty() ? p.shortName() : p.name(), tip, poller_->isOwnPolled(i), p.unit())
+        ->setData(kOwnRole, uint(i));
+    ownRowOf_[i] = row++;
   }
   filling_ = false;
 }
@@ -225,9 +290,26 @@ void StandardDataWindow::showValue(int pid) {
   const obd::Value* value = poller_->value(pid);
   if (it == rowOf_.end() || !value) return;
   filling_ = true;
-  table_->item(it->second, kValue)->setText(valueText(*value));
+  table_->item(it->second, kValue)->setText(valueText(*value, units_));
   table_->item(it->second, kController)->setText(obd::controllerName(poller_->valueSource(pid)));
   filling_ = false;
+}
+
+void StandardDataWindow::showOwnValue(std::size_t index) {
+  const auto it = ownRowOf_.find(index);
+  const OwnValue* value = poller_->ownValue(index);
+  if (it == ownRowOf_.end() || !value) return;
+  filling_ = true;
+  const QString unit = poller_->ownParameters()[index].unit();
+  table_->item(it->second, kValue)
+      ->setText(value->value ? number(convert(*value->value, unit, units_).value) : tr("not answered"));
+  table_->item(it->second, kController)
+      ->setText(value->source.isEmpty() ? QString() : obd::controllerName(value->source));
+  filling_ = false;
+}
+
+void StandardDataWindow::showTrip() {
+  trip_->setText(tripText(*poller_, units_));
 }
 
 void StandardDataWindow::showIdentity() {

@@ -41,6 +41,11 @@ class StandardDataWindow : public QWidget {
   ~StandardDataWindow() override;
 
   StandardPoller& poller() { return *poller_; }
+  // As "Start" does: opens the port (offering another where it cannot) and polls.
+  void start();
+  // Values, units and the trip in these units; the log from its next opening.
+  void setUnits(const UnitChoice& units);
+  const UnitChoice& units() const { return units_; }
 
   // The value table's columns.
   enum Column { kName, kValue, kUnit, kController, kColumnCount };
@@ -52,8 +57,10 @@ class StandardDataWindow : public QWidget {
   void showStage();
   void fillTable();
   void showValue(int pid);
+  void showOwnValue(std::size_t index);
   void showIdentity();
   void showRates();
+  void showTrip();
   void logToggled(bool on);
   void chooseLogFile();
 
@@ -71,13 +78,20 @@ class StandardDataWindow : public QWidget {
   QLabel* calibrations_ = nullptr;
   QLabel* ecuNames_ = nullptr;
   QLabel* readiness_ = nullptr;
-  std::map<int, int> rowOf_;  // PID to table row
+  QLabel* trip_ = nullptr;
+  std::map<int, int> rowOf_;             // PID to table row
+  std::map<std::size_t, int> ownRowOf_;  // a user parameter's index to its row
+  UnitChoice units_;
   bool filling_ = false;
 };
 
-// A decoded value for the table: the first reading without its unit (the unit
-// has its own column), further readings with theirs, words as they are.
-QString valueText(const obd::Value& value);
+// A decoded value for the table in the units chosen: the first reading
+// without its unit (the unit has its own column), further readings with
+// theirs, words as they are.
+QString valueText(const obd::Value& value, const UnitChoice& units = UnitChoice());
+// The trip computer's figures in the units chosen, on one line; what it needs
+// when the car does not report it.
+QString tripText(const StandardPoller& poller, const UnitChoice& units);
 // The readiness as lines: lamp and count, ignition, then each monitor.
 QString readinessText(const obd::Readiness& readiness);
 

@@ -168,6 +168,10 @@ TEST_F(CodesFixture, ReadinessAndTheFreezeFrameOfTheCodeThatStoredItFromItsOwnCo
   // 0x7B - 40 °C; 0x1AF8 / 4 rpm; 0x32 km/h. PID 02 (the code itself) is not a value.
   EXPECT_EQ(values, (std::vector<std::pair<int, double>>{{0x05, 83.0}, {0x0C, 1726.0}, {0x0D, 50.0}}));
   EXPECT_TRUE(reportText(*report).contains(QLatin1String("Freeze frame of P0171 (engine (10))")));
+  // In US units: 83 * 1.8 + 32 = 181.4 °F, 50 / 1.609344 = 31.07 mph; engine speed as it is.
+  const QString us = reportText(*report, UnitChoice::us());
+  for (const char* value : {": 181.4 \u00B0F\n", ": 31.07 mph\n", ": 1726 rpm\n"})
+    EXPECT_TRUE(us.contains(QString::fromUtf8(value))) << value << us.toStdString();
 }
 
 TEST_F(CodesFixture, ClearingAsksFirstAndReadsAgainARefusalSendsNothing) {

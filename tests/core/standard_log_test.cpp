@@ -7,6 +7,8 @@
 #include <QTimeZone>
 #include <cmath>
 
+#include "replay/log_reader.h"
+
 namespace tarvex {
 namespace {
 
@@ -99,6 +101,28 @@ TEST(StandardLog, FileOfHeaderAndLinesFromItsStart) {
             "\xEF\xBB\xBFTime,UTC offset,VSS [mph],RPM [rpm]\r\n"
             "2026-06-01 23:59:59.950,+01:00,37.28,800\r\n"
             "2026-06-02 00:00:00.050,+01:00,,812.5\r\n");
+}
+
+// A user's own parameter (TFT, its equation's unit) is a column like the
+// standard ones: replay reads it back under its short name, in the unit written.
+TEST(StandardLog, OwnColumnsReplayLikeTheStandardOnes) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("standard.csv"));
+  StandardLog log;
+  const QDateTime start(QDate(2026, 6, 1), QTime(8, 0), QTimeZone(7200));
+  ASSERT_FALSE(log.open(path, {kColumns[2], {QStringLiteral("TFT"), QStringLiteral("\u00B0C"), 1}},
+                        UnitChoice::us(), start));
+  ASSERT_FALSE(log.write(0.05, {800, 80}));
+  ASSERT_FALSE(log.write(0.15, {812.5, std::nullopt}));
+  log.close();
+  Readings readings;
+  LogReader reader;
+  ASSERT_EQ(reader.load(path, readings), std::nullopt);
+  const int tft = readings.find(QStringLiteral("TFT"));
+  ASSERT_NE(tft, Readings::kNoChannel);
+  EXPECT_EQ(readings.channels()[tft].unit, QStringLiteral("\u00B0F"));
+  EXPECT_EQ(readings.series(tft).values, std::vector<float>{176});  // 80 °C; none in the second line
+  EXPECT_EQ(readings.series(readings.find(QStringLiteral("RPM"))).values, (std::vector<float>{800, 812.5}));
 }
 
 }  // namespace

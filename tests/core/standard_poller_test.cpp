@@ -286,9 +286,103 @@ TEST(StandardPoller, ValuesGoToReadingsAndTheLogAndRatesAreCounted) {
   EXPECT_EQ(lines[0],
             "\xEF\xBB\xBFTime,UTC offset,LOAD [%],ECT [\xC2\xB0"
             "C],MAP [kPa],RPM [rpm],VSS [km/h],IAT [\xC2\xB0"
-            "C],MAF [g/s],TP [%],FLI [%],BARO [kPa]\r");
-  EXPECT_EQ(lines[1], "2026-12-06 20:00:00.050,+00:00,50.2,50,33,1726,60,25,4,20,50.2,100\r");
-  EXPECT_EQ(lines[3], "2026-12-06 20:00:00.100,+00:00,50.2,,33,1726,,,,,,\r");
+            "C],MAF [g/s],TP [%],FLI [%],BARO [kPa],Fuel economy [L/100 km],Fuel used [L]\r");
+  // The trip from the air flow: 4 g/s of air at 14.7:1 is 979.6 g/h of petrol, 1.315 L/h at 0.745 kg/L;
+  // at 60 km/h 2.19 L/100 km. The 25 ms between the air flows burn 9 microlitres: 0.00 L.
+  EXPECT_EQ(lines[1], "2026-12-06 20:00:00.050,+00:00,50.2,50,33,1726,60,25,4,20,50.2,100,2.2,0\r");
+  EXPECT_EQ(lines[3], "2026-12-06 20:00:00.100,+00:00,50.2,,33,1726,,,,,,,2.2,0\r");
+}
+
+// The user's own parameters: 01 ones in the round's requests, 22 ones alone
+// after them, the header set before and the functional one set again after;
+// a parameter that is not answered is no value anywhere.
+TEST(StandardPoller, OwnParametersAreAskedWithTheirHeaderAndDecodedByTheirEquations) {
+  const QByteArray file =
+      "Trans temp,TFT,221940,A-40,-40,215,\xC2\xB0"
+      "C,7E1\n"
+      "Twice the speed,RPM2,010C,(A*256+B)/2,0,20000,rpm,\n"
+      "Gear,GEAR,221941,A,0,8,,\n";
+  const struct {
+    const char* what;
+    QByteArray answer;  // to 221940
+    std::optional<double> tft;
+  } cases[] = {
+      {"answered", can("7E9", {0x62, 0x19, 0x40, 0x78}), 80},  // 0x78 = 120, less 40
+      {"no data", "NO DATA", std::nullopt},
+      {"refused", can("7E9", {0x7F, 0x22, 0x31}), std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("own.csv"));
+    Rig rig;
+    rig.poller.setOwnParameters(obd::readUserParameters(file).parameters);
+    rig.poller.setUnits(UnitChoice::us());
+    rig.poller.setLogPath(path);
+    rig.discoverCan();
+    ASSERT_EQ(rig.last(), "010104050B0C0D2\r");  // 0C once, for RPM and RPM2 alike
+    rig.reply(kFirstSix);
+    rig.reply(kLastFive);
+    EXPECT_EQ(rig.last(), "221941\r");  // no header of its own: asked of all, no count digit
+    rig.reply("NO DATA");
+    EXPECT_EQ(rig.last(), "ATSH 7E1\r");
+    rig.reply("OK");
+    EXPECT_EQ(rig.last(), "2219401\r");
+    rig.reply(c.answer);
+    EXPECT_EQ(rig.last(), "ATSH 7DF\r");
+    rig.reply("OK");
+    EXPECT_EQ(rig.last(), "0900\r");
+
+    const std::vector<obd::UserParameter>& own = rig.poller.ownParameters();
+    ASSERT_EQ(own.size(), 3u);
+    ASSERT_TRUE(rig.poller.ownValue(0));
+    EXPECT_EQ(rig.poller.ownValue(0)->value, c.tft);
+    EXPECT_EQ(rig.poller.ownValue(1)->value, 3452);  // 0x1AF8 = 6904, halved
+    EXPECT_EQ(rig.poller.ownValue(2)->value, std::nullopt);
+    EXPECT_EQ(rig.readings.find(QStringLiteral("GEAR")), Readings::kNoChannel);
+    const int tft = rig.readings.find(QStringLiteral("TFT"));
+    EXPECT_EQ(tft == Readings::kNoChannel, !c.tft);
+    QFile log(path);
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = log.readAll().split('\n');
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].contains("VSS [mph],") && lines[0].contains(",TFT [\xC2\xB0"
+                                                                     "F],RPM2 [rpm],GEAR,"))
+        << lines[0].data();
+    // 80 degrees Celsius are 176 Fahrenheit; 60 km/h 37.28 mph (a count, 1 km/h, is 0.62 mph); the
+    // trip's 2.19 L/100 km are 235.2 / 2.19 = 107.3 mpg.
+    EXPECT_TRUE(lines[1].contains(c.tft ? ",176,3452,," : ",,3452,,")) << lines[1].data();
+    EXPECT_TRUE(lines[1].contains(",1726,37.28,")) << lines[1].data();
+    EXPECT_TRUE(lines[1].endsWith(",107.3,0\r")) << lines[1].data();
+  }
+}
+
+TEST(StandardPoller, FunctionalHeaderOfEachProtocol) {
+  // The headers the adapter sends to every controller by default, by protocol number.
+  const std::pair<const char*, const char*> cases[] = {
+      {"1", "616AF1"}, {"2", "686AF1"}, {"3", "686AF1"}, {"4", "C133F1"}, {"5", "C133F1"},
+      {"6", "7DF"},    {"7", "DB33F1"}, {"8", "7DF"},    {"9", "DB33F1"},
+  };
+  for (const auto& [number, header] : cases)
+    EXPECT_EQ(functionalHeader(*obd::protocolFromDpn(QString::fromLatin1(number))),
+              QString::fromLatin1(header))
+        << number;
+}
+
+// Engine and road speed move the needles as they come, whichever poll runs.
+TEST(StandardPoller, GaugesFollowEngineAndRoadSpeed) {
+  struct Needles : GaugeSink {
+    bool gaugesVisible() const override { return true; }
+    void UpdateSpeed(std::int16_t v) override { speed = v; }
+    void UpdateTach(std::int16_t v) override { rpm = v; }
+    int speed = -1, rpm = -1;
+  } needles;
+  Rig rig;
+  rig.poller.setGaugeSink(&needles);
+  rig.discoverCan();
+  rig.reply(kFirstSix);  // 1A F8: 1726 rpm; 3C: 60 km/h
+  EXPECT_EQ(needles.rpm, 1726);
+  EXPECT_EQ(needles.speed, 60);
 }
 
 TEST(StandardPoller, StopSendsNothingMoreAndAPortFaultStops) {

@@ -115,6 +115,14 @@ TEST(Headless, BadOptionsAreRefusedWithStatusTwo) {
       {"--log", log, "--params", "RPM,Boost"},
       {"--log", log, "--baud", "1234"},
       {"--log", log, "--params", "Boost"},
+      {"--standard"},  // without --log
+      {"--log", log, "--pids", "RPM"},
+      {"--log", log, "--standard", "--params", "RPM"},
+      {"--log", log, "--units", "us"},  // the GM log keeps its own
+      {"--log", log, "--standard", "--units", "imperial"},
+      {"--log", log, "--standard", "--parameters", dir.filePath("missing.csv")},
+      {"--codes", "--parameters", dir.filePath("missing.csv")},
+      {"--log", log, "--standard", "--pids", "RPM,Boost"},
   };
   for (const QStringList& arguments : cases) {
     SCOPED_TRACE(arguments.join(' ').toStdString());
@@ -125,7 +133,69 @@ TEST(Headless, BadOptionsAreRefusedWithStatusTwo) {
     if (arguments.last() == "Boost") {
       EXPECT_TRUE(run.err.contains("Boost") && run.err.contains("RPM,Speed,IAT"));  // the names there are
     }
+    if (arguments.contains("--pids") && arguments.last() == "RPM,Boost") {
+      EXPECT_TRUE(run.err.contains("Boost") && run.err.contains("MAP,RPM,VSS"));  // the standard ones
+    }
   }
+}
+
+// Any car without a window: Standard data's log, in the units asked for, with
+// the user's own parameter asked of the transmission and read by its equation.
+TEST(Headless, StandardDataOfACanCarInTheUnitsAskedForWithOwnParameters) {
+  Simulator sim(testing::kQuickSim + QStringList{"--car", "can"});
+  const QString log = sim.dir.filePath("standard.csv"), own = sim.dir.filePath("own.csv");
+  QFile file(own);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(
+      "Fluid,TFT,221940,A-40,-40,215,\xC2\xB0"
+      "C,7E1\nFluid raw,RAW,221940,A,0,255,,7E1\n");
+  file.close();
+  Tarvex run(
+      headless(sim.device, log, {"--standard", "--rounds", "5", "--units", "us", "--parameters", own}));
+  ASSERT_EQ(run.status(), 0) << run.told();
+  EXPECT_EQ(run.out + run.err, QByteArray());
+  const QList<QByteArray> lines = contents(log).split('\n');
+  ASSERT_EQ(lines.size(), 7);  // header, five lines, nothing after the last CRLF
+  const QList<QByteArray> header = lines[0].chopped(1).split(',');
+  for (const char* column : {"VSS [mph]",
+                             "ECT [\xC2\xB0"
+                             "F]",
+                             "TFT [\xC2\xB0"
+                             "F]",
+                             "RAW", "Fuel economy [mpg (US)]"})
+    EXPECT_TRUE(header.contains(column)) << column << " in " << lines[0].data();
+  const auto at = [&header](const QByteArray& line, const char* name) {
+    bool number = false;
+    const double value = line.chopped(1).split(',').value(header.indexOf(name)).toDouble(&number);
+    return number ? std::optional(value) : std::nullopt;
+  };
+  for (qsizetype i = 1; i <= 5; ++i) {
+    SCOPED_TRACE(lines[i].data());
+    EXPECT_TRUE(at(lines[i], "VSS [mph]") && at(lines[i], "RPM [rpm]"));
+    const std::optional<double> raw = at(lines[i], "RAW"), tft = at(lines[i],
+                                                                    "TFT [\xC2\xB0"
+                                                                    "F]");
+    ASSERT_TRUE(raw && tft);
+    EXPECT_NEAR(*tft, (*raw - 40) * 1.8 + 32, 0.05);  // its own equation, then Celsius to Fahrenheit
+  }
+  const QStringList commands = sim.commands();
+  const qsizetype asked = commands.indexOf(QStringLiteral("221940"));
+  ASSERT_GT(asked, 0);
+  EXPECT_EQ(commands[asked - 1], QStringLiteral("ATSH 7E1"));
+  EXPECT_EQ(commands[asked + 2], QStringLiteral("ATSH 7DF"));  // after the second, from the same header
+}
+
+// The GM scan on a car it cannot hear logs no placeholders: it says so, names
+// --standard and ends with status 1.
+TEST(Headless, GmScanThatHearsNothingSaysSoAndEndsWithStatusOne) {
+  Simulator sim(testing::kQuickSim + QStringList{"--car", "can"});
+  const QString log = sim.dir.filePath("log.csv");
+  Tarvex run(headless(sim.device, log));
+  EXPECT_EQ(run.status(), 1);
+  EXPECT_TRUE(run.err.contains("no value from the car in its first 3 rounds") &&
+              run.err.contains("--standard"))
+      << run.told();
+  EXPECT_FALSE(QFile::exists(log));
 }
 
 // Faults of the field: told on stderr with what failed, status 1, and a log

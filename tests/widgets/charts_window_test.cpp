@@ -144,6 +144,12 @@ TEST_F(ChartsWindowTest, CursorReadsOutEveryLane) {
   live.add(speed, start + 71s, 55);
   window.setCursorTime(70'500);
   EXPECT_EQ(window.readout(), (QStringList{QStringLiteral("RPM 1234 rpm"), QStringLiteral("Speed 60 km/h")}));
+  // In the units chosen, the label from the same conversion as the number: 60 / 1.609344.
+  window.setUnits(UnitChoice::us());
+  EXPECT_EQ(window.readout(),
+            (QStringList{QStringLiteral("RPM 1234 rpm"), QStringLiteral("Speed 37.2823 mph")}));
+  EXPECT_FALSE(
+      window.findChild<QListWidget*>()->findItems(QStringLiteral("Speed (mph)"), Qt::MatchExactly).isEmpty());
   window.setCursorTime(-1);
   EXPECT_EQ(window.readout(), (QStringList{QStringLiteral("RPM -"), QStringLiteral("Speed -")}));
 }

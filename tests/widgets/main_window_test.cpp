@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include "app/scan_messages.h"
@@ -34,6 +35,10 @@ struct ScriptedFileDialog final : FileDialog {
     calls << QStringList{title, filter, extension, initialName}.join(';');
     return answers.isEmpty() ? std::nullopt : answers.takeFirst();
   }
+  std::optional<QString> chooseOpenFile(QWidget*, const QString&, const QString&) override {
+    return openAnswer;
+  }
+  std::optional<QString> openAnswer;
   QStringList calls;                      // each call's title;filter;extension;initial name
   QList<std::optional<QString>> answers;  // none left: cancelled
 };
@@ -46,6 +51,12 @@ struct ScriptedPortChooser final : PortChooser {
   QStringList offered;  // each call's message, then the devices
   QStringList answers;  // none left: cancelled
 };
+
+QWidget* windowNamed(const char* name) {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->objectName() == QLatin1String(name)) return w;
+  return nullptr;
+}
 
 void click(QWidget* w) {
   for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
@@ -209,6 +220,110 @@ TEST_F(MainWindowTest, SilenceIsNoticedAndAFailingPortStopsTheScan) {
       messages[1].startsWith(QStringLiteral("Lost the adapter on /dev/ttyUSB7: Input/output error.")));
   EXPECT_TRUE(buttonsShowAScan(false));
   EXPECT_FALSE(device.isOpen());
+}
+
+// A silent round on a car that is no GM on J1850 VPW (or on no protocol the
+// adapter found) offers Standard data; one click stops the scan and starts it.
+TEST_F(MainWindowTest, SilenceOnAnotherCarOffersStandardDataInOneClick) {
+  const auto silentRound = [this](const char* protocol) {
+    click(control("pb_StartScan"));
+    for (int i = 0; i < 200 && device.writes().value(device.writes().size() - 1) != "ATDPN\r"; ++i)
+      clock.advance(50ms);
+    device.receive("ATDPN\r" + QByteArray(protocol) + "\r\r>");
+  };
+  const struct {
+    const char* protocol;
+    bool offered;
+  } cases[] = {{"A2", false}, {"0", true}, {"A6", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.protocol);
+    messages.clear();
+    silentRound(c.protocol);
+    QMessageBox* offer = window->standardDataOffer();
+    ASSERT_EQ(offer != nullptr, c.offered);
+    EXPECT_EQ(messages.size(), c.offered ? 0 : 1);  // the plain notice instead
+    if (!offer) {
+      click(control("pb_StopScan"));
+      continue;
+    }
+    EXPECT_TRUE(offer->isVisible());
+    EXPECT_TRUE(offer->text().contains(QStringLiteral("Standard data")));
+    if (c.protocol[0] == '0') {  // "Keep scanning": the box goes, the scan goes on
+      offer->close();
+      EXPECT_TRUE(buttonsShowAScan(true));
+      click(control("pb_StopScan"));
+      continue;
+    }
+    device.clearWrites();
+    offer->findChild<QPushButton*>(QStringLiteral("pb_openStandardData"))->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(window->standardDataOffer(), nullptr);  // gone with its click
+    EXPECT_TRUE(buttonsShowAScan(false));
+    auto* standard = qobject_cast<StandardDataWindow*>(windowNamed("StandardData"));
+    ASSERT_NE(standard, nullptr);
+    EXPECT_TRUE(standard->isVisible());
+    EXPECT_EQ(standard->poller().stage(), StandardStage::kSettingUp);
+    EXPECT_EQ(device.writes(), QList<QByteArray>{"ATZ\r"});  // the scan's port closed, Standard data's opened
+  }
+}
+
+// The needles follow Standard data's engine and road speed as they follow the scan.
+TEST_F(MainWindowTest, GaugesFollowStandardData) {
+  windows.showStandardData().start();
+  for (const char* answer : {"ELM327 v2.1", "OK", "OK", "OK", "OK", "7E8 06 41 00 00 18 00 00", "6"}) {
+    QByteArray echo = device.writes().back();
+    echo.chop(1);
+    device.receive(echo + '\r' + answer + "\r\r>");
+  }
+  ASSERT_EQ(device.writes().back(), "010C0D1\r");
+  device.receive("010C0D1\r7E8 06 41 0C 1A F8 0D 3C\r\r>");
+  // 1726 rpm and 60 km/h on the faces' own geometry (gauges/needle.h): 4200 - 720 cos(28.48 deg) and
+  // 1590 - 1010 cos(50.9 deg).
+  EXPECT_NEAR(windows.gauges()->tachNeedle().x2, 3567.16, 0.01);
+  EXPECT_NEAR(windows.gauges()->speedoNeedle().x2, 953.02, 0.01);
+}
+
+// View > Units... and View > Trip computer...: what is chosen reaches the open
+// windows and the settings; a parameter file imported is kept there whole.
+TEST_F(MainWindowTest, UnitsTripAndOwnParametersReachTheWindowsAndTheSettings) {
+  struct Asker : SettingsAsker {
+    std::optional<UnitChoice> chooseUnits(QWidget*, const UnitChoice&) override { return UnitChoice::uk(); }
+    std::optional<TripSettings> chooseTrip(QWidget*, const TripSettings&) override {
+      return TripSettings{trip::Fuel::kDiesel, 1.06};
+    }
+  } asker;
+  QSettings settings(dir.filePath(QStringLiteral("tarvex.conf")), QSettings::IniFormat);
+  Preferences preferences(settings);
+  windows.usePreferences(preferences);
+  windows.setSettingsAsker(&asker);
+  StandardDataWindow& standard = windows.showStandardData();
+  ChartsWindow& charts = windows.showCharts();
+  window->findChild<QAction*>(QStringLiteral("actionUnits"))->trigger();
+  window->findChild<QAction*>(QStringLiteral("actionTrip"))->trigger();
+  EXPECT_EQ(standard.units(), UnitChoice::uk());
+  EXPECT_EQ(charts.units(), UnitChoice::uk());
+  EXPECT_EQ(standard.poller().trip().fuel(), trip::Fuel::kDiesel);
+  EXPECT_EQ(standard.poller().trip().calibration(), 1.06);
+
+  const QString file = dir.filePath(QStringLiteral("own.csv"));
+  QFile out(file);
+  ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+  out.write("Trans temp,TFT,221940,A-40,-40,215,C,7E1\nBad,BAD,991940,A,0,1,,\n");
+  out.close();
+  dialog.openAnswer = file;
+  window->findChild<QAction*>(QStringLiteral("actionImportParameters"))->trigger();
+  ASSERT_EQ(standard.poller().ownParameters().size(), 1u);
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_TRUE(messages[0].contains(QStringLiteral("own.csv line 2: the request \"991940\" is of service 99")))
+      << messages[0].toStdString();
+  QFile::remove(file);  // moved away: nothing is lost
+
+  WindowRegistry later(ports, clock, dialog, [](QWidget*, Urgency, const QString&) {});
+  later.usePreferences(preferences);
+  EXPECT_EQ(later.units(), UnitChoice::uk());
+  EXPECT_EQ(later.trip(), (TripSettings{trip::Fuel::kDiesel, 1.06}));
+  ASSERT_EQ(later.ownParameters().size(), 1u);
+  EXPECT_EQ(later.ownParameters()[0].shortName(), QStringLiteral("TFT"));
 }
 
 TEST_F(MainWindowTest, ScanGoesOnAfterTheGaugeWindowWasClosed) {
@@ -402,6 +517,9 @@ TEST(SilenceNotice, NamesTheProtocolAndPointsOtherCarsToStandardData) {
        "No answer from the car through the adapter on /dev/ttyUSB0 (protocol: SAE J1850 VPW", false},
       {QStringLiteral("A6"),
        "No answer from the car through the adapter on /dev/ttyUSB0 (protocol: ISO 15765-4 CAN", true},
+      // The search found nothing that answers the GM requests: maybe no car, maybe another bus.
+      {QStringLiteral("A0"), "No answer from the car through the adapter on /dev/ttyUSB0: it found no car",
+       true},
       {QStringLiteral("?"), "No answer from the car through the adapter on /dev/ttyUSB0.", false},
       // The adapter itself said nothing: it is not the car.
       {Failure{Failure::Kind::kSilent, device, {}, QStringLiteral("ATDPN")},
@@ -410,8 +528,9 @@ TEST(SilenceNotice, NamesTheProtocolAndPointsOtherCarsToStandardData) {
   for (const auto& c : cases) {
     const QString notice = silenceNotice(device, c.answer);
     EXPECT_TRUE(notice.startsWith(QString::fromLatin1(c.says))) << notice.toStdString();
-    EXPECT_EQ(notice.contains(QStringLiteral("GM engine controller on J1850 VPW")), c.otherCar) << c.says;
+    EXPECT_EQ(notice.contains(QStringLiteral("GM")), c.otherCar) << c.says;
     EXPECT_EQ(notice.contains(QStringLiteral("Standard data")), c.otherCar) << c.says;
+    EXPECT_EQ(offersStandardData(c.answer), c.otherCar) << c.says;
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
@@ -81,6 +82,46 @@ TEST_F(StandardWindowTest, ShowsProtocolTableIdentityReadinessAndRatesAndTakesRo
   w->findChild<QPushButton*>("pb_Stop")->click();
   EXPECT_FALSE(device.isOpen());
   EXPECT_EQ(label(w, "lb_status"), QStringLiteral("Stopped"));
+  EXPECT_TRUE(reported.isEmpty());
+}
+
+// Values and units follow the choice, the label from the same conversion as
+// the number; a user's parameter the car did not answer says so.
+TEST_F(StandardWindowTest, UnitsFollowTheChoiceAndAnUnansweredOwnParameterSaysSo) {
+  auto* w = new StandardDataWindow(
+      factory, clock, readings, [this](QWidget*, Urgency, const Message& m) { reported << m.text; }, nullptr,
+      &files);
+  w->poller().setOwnParameters(obd::readUserParameters("Trans temp,TFT,221940,A-40,-40,215,\xC2\xB0"
+                                                       "C,7E1\n")
+                                   .parameters);
+  w->setUnits(UnitChoice::us());
+  QTemporaryDir dir;
+  files.answer = dir.filePath(QStringLiteral("s.csv"));
+  w->findChild<QCheckBox*>("cb_log")->setChecked(true);
+  w->start();
+  for (const char* answer : {"ELM327 v2.1", "OK", "OK", "OK", "OK", "7E8 06 41 00 00 18 00 00", "A6"})
+    reply(answer);
+  reply("7E8 06 41 0C 1A F8 0D 3C");
+  EXPECT_EQ(device.writes().back(), "ATSH 7E1\r");
+  reply("OK");
+  reply("NO DATA");  // 221940
+  auto* table = w->findChild<QTableWidget*>("tw_values");
+  ASSERT_EQ(table->rowCount(), 3);  // 0C, 0D, TFT
+  const auto cell = [table](int row, int column) { return table->item(row, column)->text(); };
+  EXPECT_EQ(cell(1, StandardDataWindow::kValue), QStringLiteral("37.28"));  // 60 km/h
+  EXPECT_EQ(cell(1, StandardDataWindow::kUnit), QStringLiteral("mph"));
+  EXPECT_EQ(cell(2, StandardDataWindow::kName), QStringLiteral("Trans temp"));
+  EXPECT_EQ(cell(2, StandardDataWindow::kValue), QStringLiteral("not answered"));
+  EXPECT_EQ(cell(2, StandardDataWindow::kUnit), QStringLiteral("\u00B0F"));
+  QFile log(*files.answer);
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(
+      log.readLine().endsWith(",UTC offset,RPM [rpm],VSS [mph],TFT [\xC2\xB0"
+                              "F]\r\n"));
+  w->setUnits(UnitChoice::metric());
+  EXPECT_EQ(cell(1, StandardDataWindow::kValue), QStringLiteral("60"));
+  EXPECT_EQ(cell(1, StandardDataWindow::kUnit), QStringLiteral("km/h"));
+  EXPECT_EQ(cell(2, StandardDataWindow::kUnit), QStringLiteral("\u00B0C"));
   EXPECT_TRUE(reported.isEmpty());
 }
 
