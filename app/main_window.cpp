@@ -72,6 +72,8 @@ WindowRegistry::~WindowRegistry() {
   ports_.setStatus({});
   delete charts_.data();
   delete codesInWords_.data();
+  delete monitorTests_.data();
+  delete reportWindow_.data();
   delete standardData_.data();
   delete dragstrip_.data();
   delete dtcReader_.data();
@@ -96,6 +98,20 @@ StandardDataWindow& WindowRegistry::showStandardData() {
 CodesWindow& WindowRegistry::showCodesInWords() {
   return showWindow<CodesWindow>(codesInWords_,
                                  [this] { return new CodesWindow(ports_, clock_, report_, portChooser_); });
+}
+
+MonitorsWindow& WindowRegistry::showMonitorTests() {
+  return showWindow<MonitorsWindow>(
+      monitorTests_, [this] { return new MonitorsWindow(ports_, clock_, report_, portChooser_); });
+}
+
+ReportWindow& WindowRegistry::showReport(const QString& path) {
+  const bool made = !reportWindow_;
+  ReportWindow& window = showWindow<ReportWindow>(reportWindow_, [&] {
+    return new ReportWindow(ports_, clock_, fileDialog_, path, report_, portChooser_);
+  });
+  if (!made) window.saveTo(path);
+  return window;
 }
 
 ChartsWindow& WindowRegistry::showCharts() {
@@ -194,6 +210,11 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
     scan_->releasePort();
     windows_.showCodesInWords();
   });
+  setMenuHandler(MenuEntry::kOnBoardTests, [this] {
+    scan_->releasePort();
+    windows_.showMonitorTests();
+  });
+  setMenuHandler(MenuEntry::kSaveReport, [this] { saveReport(); });
   replay_ = std::make_unique<ReplaySession>(windows_.clock(), windows_.readings());
   connect(&replay_->player(), &ReplayPlayer::lineChanged, this,
           [this](qsizetype line) { showReplayLine(line); });
@@ -262,6 +283,8 @@ void Tarvex::buildMenus() {
   routed(file, tr("&Open log for replay..."), MenuEntry::kOpenReplay, QKeySequence(Qt::CTRL | Qt::Key_O));
   routed(file, tr("&Close replay"), MenuEntry::kCloseReplay, QKeySequence(Qt::CTRL | Qt::Key_W));
   file->addSeparator();
+  routed(file, tr("Save &report..."), MenuEntry::kSaveReport);
+  file->addSeparator();
   add(file, tr("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { quit(); });
 
   QMenu* view = menuBar_->addMenu(tr("&View"));
@@ -269,6 +292,7 @@ void Tarvex::buildMenus() {
   routed(view, tr("&Charts"), MenuEntry::kCharts);
   add(view, tr("Last &drag run"), QKeySequence(), [this] { windows_.showLastDragRun(); });
   routed(view, tr("&Standard data"), MenuEntry::kStandardData);
+  routed(view, tr("&On-board tests"), MenuEntry::kOnBoardTests);
 
   QMenu* tools = menuBar_->addMenu(tr("&Tools"));
   troubleCodesAction_ = add(tools, tr("&Trouble codes"), QKeySequence(), [this] { pb_DTCOpen_Click(); });
@@ -381,8 +405,10 @@ void Tarvex::showReplayLine(qsizetype line) {
 void Tarvex::setReplaying(bool replaying) {
   for (QWidget* w : std::initializer_list<QWidget*>{pb_StartScan, pb_StopScan, pb_DTCOpen, pb_drag, cb_log})
     w->setEnabled(!replaying);
-  for (QAction* a : {troubleCodesAction_, dragAction_, routed_[std::size_t(MenuEntry::kStandardData)],
-                     routed_[std::size_t(MenuEntry::kTroubleCodesInWords)]})
+  for (QAction* a :
+       {troubleCodesAction_, dragAction_, routed_[std::size_t(MenuEntry::kStandardData)],
+        routed_[std::size_t(MenuEntry::kTroubleCodesInWords)], routed_[std::size_t(MenuEntry::kOnBoardTests)],
+        routed_[std::size_t(MenuEntry::kSaveReport)]})
     a->setEnabled(!replaying);
   routed_[std::size_t(MenuEntry::kCloseReplay)]->setEnabled(replaying);
   handlers_[std::size_t(MenuEntry::kCloseReplay)] =
@@ -435,6 +461,17 @@ void Tarvex::pb_changedir_Click() {
   if (!chosen) return;
   commDialFileName_ = *chosen;
   tb_logpath->setText(commDialFileName_);
+}
+
+// The file first, then the car: the report window reads and saves, holding
+// the port as the trouble-code windows do.
+void Tarvex::saveReport() {
+  const std::optional<QString> chosen = windows_.fileDialog().chooseSaveFile(
+      this, tr("Save report"), QStringLiteral("HTML (*.html)|*.html|PDF (*.pdf)|*.pdf"),
+      QStringLiteral("html"), QStringLiteral("tarvex-report.html"));
+  if (!chosen) return;
+  scan_->releasePort();
+  windows_.showReport(*chosen);
 }
 
 void Tarvex::pb_drag_Click() {

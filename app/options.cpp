@@ -26,9 +26,11 @@ Failure refused(const QString& reason) {
 
 Result<Options> parseOptions(const QStringList& arguments) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Tarvex: reads any OBD-II car through an ELM327 adapter (standard data, trouble codes in words), and "
-      "scans the enhanced parameters of a GM engine controller."));
+  parser.setApplicationDescription(
+      QStringLiteral("Tarvex: reads any OBD-II car through an ELM327 adapter (standard data, trouble codes "
+                     "in words, on-board "
+                     "tests, a report for the mechanic), and "
+                     "scans the enhanced parameters of a GM engine controller."));
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                 QStringLiteral("Displays help on command line options."));
   const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
@@ -94,8 +96,20 @@ Result<Options> parseOptions(const QStringList& arguments) {
              QStringLiteral("Clears the trouble codes and freeze frames after asking on the terminal, "
                             "then prints the codes read again."));
   const QCommandLineOption yes = option("yes", QStringLiteral("With --clear-codes: clear without asking."));
+  const QCommandLineOption monitorTests =
+      option("monitor-tests",
+             QStringLiteral(
+                 "Prints the on-board test results (service 06) of every controller: each test's value, "
+                 "limits and verdict, the failed ones first, and the misfire counts, then exits (no display "
+                 "needed). Exits 1 when a read failed."));
+  const QCommandLineOption report = option(
+      "report",
+      QStringLiteral("Reads the car and writes a report for the mechanic to FILE: adapter, protocol, VIN, "
+                     "calibration IDs, MIL, trouble codes, freeze frame, readiness and on-board tests. HTML, "
+                     "or PDF when FILE ends in .pdf (no display needed). Exits 1 when a read failed."),
+      "FILE");
   parser.addOptions({help, version, port, baud, demo, car, adapter, replay, list, log, rounds, params, codes,
-                     vin, clear, yes});
+                     vin, clear, yes, monitorTests, report});
 
   Options o;
   o.help = parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("tarvex"));
@@ -117,6 +131,20 @@ Result<Options> parseOptions(const QStringList& arguments) {
   else if (parser.isSet(log))
     o.mode = Mode::kLog;
   if (o.mode == Mode::kHelp || o.mode == Mode::kVersion || o.mode == Mode::kListPorts) return o;
+  // The car's own results and the report are runs of their own.
+  for (const QCommandLineOption* own : {&monitorTests, &report}) {
+    if (!parser.isSet(*own)) continue;
+    for (const QCommandLineOption* other : {&clear, &codes, &vin, &log, &monitorTests, &report})
+      if (other != own && parser.isSet(*other))
+        return refused(QStringLiteral("--%1 does not go with --%2: one run at a time.")
+                           .arg(own->names().first(), other->names().first()));
+    o.mode = own == &monitorTests ? Mode::kMonitorTests : Mode::kReport;
+  }
+  if (o.mode == Mode::kReport) {
+    o.reportPath = parser.value(report);
+    if (o.reportPath.isEmpty())
+      return refused(QStringLiteral("--report needs the name of the file to write."));
+  }
 
   if (parser.isSet(baud)) {
     o.baud = parseBaud(parser.value(baud));
@@ -152,8 +180,10 @@ Result<Options> parseOptions(const QStringList& arguments) {
   o.yes = parser.isSet(yes);
   if (parser.isSet(replay) && o.mode != Mode::kWindows)
     return refused(QStringLiteral("--replay plays a log in the windows; it does not go with --%1.")
-                       .arg(o.mode == Mode::kLog ? QStringLiteral("log")
-                                                 : QStringLiteral("codes, --vin or --clear-codes")));
+                       .arg(o.mode == Mode::kLog            ? QStringLiteral("log")
+                            : o.mode == Mode::kMonitorTests ? QStringLiteral("monitor-tests")
+                            : o.mode == Mode::kReport       ? QStringLiteral("report")
+                                                      : QStringLiteral("codes, --vin or --clear-codes")));
 
   if (o.mode == Mode::kLog) {
     o.logPath = parser.value(log);

@@ -14,11 +14,13 @@ namespace tarvex {
 
 // What the program was asked to do.
 enum class Mode {
-  kWindows,     // the main window (and a replay, with --replay)
-  kLog,         // --log without a window
-  kCodes,       // --codes
-  kVin,         // --vin
-  kClearCodes,  // --clear-codes
+  kWindows,       // the main window (and a replay, with --replay)
+  kLog,           // --log without a window
+  kCodes,         // --codes
+  kVin,           // --vin
+  kClearCodes,    // --clear-codes
+  kMonitorTests,  // --monitor-tests
+  kReport,        // --report FILE
   kHelp,
   kVersion,
   kListPorts,
@@ -45,6 +47,8 @@ struct Options {
   std::vector<Box> boxes;  // --params: the parameters to scan; empty: the window's first selection
 
   bool yes = false;  // --clear-codes without asking
+
+  QString reportPath;  // --report: HTML, or PDF when it ends in .pdf
 };
 
 // Reads the arguments (the program's name first). A refusal is a kInvalid
