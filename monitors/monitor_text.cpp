@@ -60,7 +60,7 @@ TestRow canRow(const obd::TestResult& r, const UnitChoice& units) {
     row.value = QString::number(std::lround(r.value.value));
     row.minimum = QString::number(std::lround(r.min.value));
     row.maximum = QString::number(std::lround(r.max.value));
-    row.unit = QString::asprintf("raw (unit and scaling 0x%02X unknown)", r.scalingId);
+    row.unit = QString::asprintf("raw (scaling 0x%02X unknown)", r.scalingId);
     return row;
   }
   const Converted value = convert(r.value.value, r.value.unit, units);
@@ -81,7 +81,7 @@ TestRow legacyRow(const obd::LegacyTestResult& r) {
   row.test = QString::asprintf("component 0x%02X", r.component);
   row.value = QString::number(r.value);
   (r.limitIsMinimum ? row.minimum : row.maximum) = QString::number(r.limit);
-  row.unit = QStringLiteral("raw (the maker's own scaling)");
+  row.unit = QStringLiteral("raw (maker's scaling)");
   row.verdict = r.passed ? Verdict::kPassed : Verdict::kFailed;
   return row;
 }

@@ -26,7 +26,7 @@ struct TestRow {
   QString value;
   QString minimum;  // empty: no lower limit
   QString maximum;  // empty: no upper limit
-  QString unit;     // "V", "°F", "raw (unit and scaling 0x3A unknown)"
+  QString unit;     // "V", "°F", "raw (scaling 0x3A unknown)"
   Verdict verdict = Verdict::kNotRun;
 };
 std::vector<TestRow> testRows(const MonitorReport& report, const UnitChoice& units = {});

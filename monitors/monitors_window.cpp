@@ -8,6 +8,7 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "core/text.h"
 #include "monitors/monitor_text.h"
@@ -80,7 +81,7 @@ MonitorsWindow::MonitorsWindow(PortFactory& ports, Clock& clock, Reporter report
   layout->addWidget(misfires_, 1);
   layout->addWidget(status_);
   layout->addLayout(buttons);
-  resize(980, 640);
+  resize(1180, 720);
 
   car_ = std::make_unique<CarLink>(port_.port(), port_.timer(), clock, port_.traits());
   reader_ = std::make_unique<MonitorReader>(*car_);
@@ -128,7 +129,8 @@ void MonitorsWindow::showReport(const MonitorReport& report) {
   summary_->setText(
       (QStringList{monitorSummary(report)} + controllersWithout(report)).join(QLatin1Char('\n')));
   tests_->setRowCount(0);
-  for (const TestRow& r : testRows(report, units_))
+  // The failed tests first: what the user opened the window for.
+  for (const TestRow& r : failuresFirst(testRows(report, units_)))
     addRow(tests_,
            {r.controller, r.monitor, r.test, r.value, r.minimum, r.maximum, r.unit, verdictText(r.verdict)},
            r.verdict, 3, 5);
@@ -139,6 +141,11 @@ void MonitorsWindow::showReport(const MonitorReport& report) {
            {m.controller, QString::number(m.cylinder), m.current, m.recent, verdictText(m.verdict)},
            m.verdict, 1, 3);
   misfires_->resizeColumnsToContents();
+  // Every cylinder at a glance, up to eight of them.
+  misfires_->setMinimumHeight(misfires_->horizontalHeader()->sizeHint().height() +
+                              std::min(misfires_->rowCount(), 8) *
+                                  misfires_->verticalHeader()->defaultSectionSize() +
+                              2 * misfires_->frameWidth());
   QStringList notRead;
   for (const Failure& f : report.failed) notRead << failureText(f);
   status_->setText(notRead.isEmpty() ? QString() : tr("Not read:\n%1").arg(notRead.join(QLatin1Char('\n'))));

@@ -20,7 +20,8 @@ namespace tarvex {
 
 // "On-board tests": every controller's service 06 results with the monitor's
 // and the test's names, value, limits, unit and verdict, the failed ones
-// marked, and the misfire counts per cylinder in a small table of their own.
+// first and marked, and the misfire counts per cylinder in a small table of
+// their own.
 // It reads the car when it opens and on "Read again". It holds the port while
 // it is open; a closed window deletes itself.
 class MonitorsWindow : public QWidget {

@@ -63,7 +63,10 @@ QString itemsHtml(const std::vector<obd::InfoItems>& items, const QString& reque
   for (const Failure& f : report.failed)
     if (f.request == request) return esc(QStringLiteral("not read: %1").arg(failureText(f)));
   QStringList lines;
-  for (const obd::InfoItems& i : items)
+  std::vector<obd::InfoItems> sorted = items;  // the engine first, whoever answered first
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const obd::InfoItems& a, const obd::InfoItems& b) { return a.source < b.source; });
+  for (const obd::InfoItems& i : sorted)
     lines << esc(QStringLiteral("%1: %2").arg(who(i.source), i.items.join(QStringLiteral(", "))));
   return lines.isEmpty() ? esc(QStringLiteral("none given")) : lines.join(QStringLiteral("<br>"));
 }

@@ -111,17 +111,17 @@ TEST_F(MonitorFixture, EveryFormGivesEachControllersTestsScaledWithTheirVerdicts
         "transmission (7E9) | O2 sensor bank 1 sensor 1 (01) | rich to lean sensor threshold voltage (01) | "
         "0.6000 | 0.4000 | 0.5000 | V | FAILED",
         "engine (7E8) | EVAP, 0.020\" leak (3C) | manufacturer test 0x80 | - | - | - | Pa | not run",
-        "engine (7E8) | monitor 0x5E | manufacturer test 0x81 | 4660 | 0 | 65535 | raw (unit and scaling "
-        "0x7E "
-        "unknown) | passed"}},
+        "engine (7E8) | monitor 0x5E | manufacturer test 0x81 | 4660 | 0 | 65535 | raw (scaling 0x7E "
+        "unknown) | "
+        "passed"}},
       // The older form: the maker's scaling, one limit, its kind from the component's top bit.
       {"VPW",
        vpwCar(),
        {"0600", "0601", "0602", "0603"},
-       {"engine (10) | test 0x01 | component 0x01 | 16 |  | 64 | raw (the maker's own scaling) | passed",
-        "engine (10) | test 0x02 | component 0x11 | 3 |  | 100 | raw (the maker's own scaling) | passed",
-        "engine (10) | test 0x02 | component 0x12 | 112 |  | 100 | raw (the maker's own scaling) | FAILED",
-        "engine (10) | test 0x03 | component 0x01 | 24 | 32 |  | raw (the maker's own scaling) | FAILED"}},
+       {"engine (10) | test 0x01 | component 0x01 | 16 |  | 64 | raw (maker's scaling) | passed",
+        "engine (10) | test 0x02 | component 0x11 | 3 |  | 100 | raw (maker's scaling) | passed",
+        "engine (10) | test 0x02 | component 0x12 | 112 |  | 100 | raw (maker's scaling) | FAILED",
+        "engine (10) | test 0x03 | component 0x01 | 24 | 32 |  | raw (maker's scaling) | FAILED"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.car);

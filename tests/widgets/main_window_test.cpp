@@ -383,7 +383,7 @@ TEST_F(MainWindowTest, OnBoardTestsAndTheReportTakeThePortTheReportAfterItsFile)
     dialog.answers << dir.filePath(QStringLiteral("car.html"));
     entry->trigger();
     EXPECT_FALSE(window->scan().session().active());  // as for the drag strip: halted
-    QCoreApplication::processEvents();                 // it reads once it is up
+    QCoreApplication::processEvents();                // it reads once it is up
     EXPECT_TRUE(opened(title));
     EXPECT_TRUE(device.isOpen());
   }

@@ -62,13 +62,14 @@ TEST_F(WindowsTest, OnBoardTestsShowsEveryTestTheFailedOneMarkedAndTheMisfireCou
   QCoreApplication::processEvents();  // it reads once it is up
   car.runUntil(clock, [&] { return w->readButton()->isEnabled(); });
   ASSERT_EQ(w->testsTable()->rowCount(), 3);
-  EXPECT_EQ(row(w->testsTable(), 0), (QStringList{"engine (7E8)", "O2 sensor bank 1 sensor 1 (01)",
-                                                  "rich to lean sensor threshold voltage (01)", "0.4500",
-                                                  "0.4000", "0.5000", "V", "passed"}));
-  EXPECT_EQ(row(w->testsTable(), 2), (QStringList{"engine (7E8)", "misfire cylinder 3 (A4)",
+  // The failed one first, then the others in the order the car gave them.
+  EXPECT_EQ(row(w->testsTable(), 0), (QStringList{"engine (7E8)", "misfire cylinder 3 (A4)",
                                                   "misfire counts, last or current driving cycle (0C)", "71",
                                                   "0", "50", "", "FAILED"}));
-  EXPECT_NE(w->testsTable()->item(2, 0)->background(), w->testsTable()->item(0, 0)->background());
+  EXPECT_EQ(row(w->testsTable(), 1), (QStringList{"engine (7E8)", "O2 sensor bank 1 sensor 1 (01)",
+                                                  "rich to lean sensor threshold voltage (01)", "0.4500",
+                                                  "0.4000", "0.5000", "V", "passed"}));
+  EXPECT_NE(w->testsTable()->item(0, 0)->background(), w->testsTable()->item(1, 0)->background());
   EXPECT_EQ(row(w->misfireTable(), 0), (QStringList{"engine (7E8)", "3", "71", "38", "FAILED"}));
   EXPECT_TRUE(w->summaryLabel()->text().startsWith("On-board tests: 3 results from engine (7E8): 1 failed"));
   EXPECT_TRUE(reported.isEmpty()) << reported.join('|').toStdString();
