@@ -179,7 +179,7 @@ QString monitorsHtml(const MonitorReport& monitors, const UnitChoice& units) {
                  {QStringLiteral("Monitor"), QStringLiteral("Test"), QStringLiteral("Value"),
                   QStringLiteral("Minimum"), QStringLiteral("Maximum"), QStringLiteral("Unit"),
                   QStringLiteral("Result")},
-                 body, {19, 27, 9, 10, 10, 15, 10});
+                 body, {18, 23, 9, 12, 12, 16, 10});
   }
   const std::vector<MisfireRow> misfires = misfireRows(monitors);
   if (!misfires.empty()) {
