@@ -135,6 +135,23 @@ TEST_F(MonitorFixture, EveryFormGivesEachControllersTestsScaledWithTheirVerdicts
   EXPECT_TRUE(text.contains(QLatin1String("2 failed, 0 not run, 2 passed"))) << text.toStdString();
 }
 
+// Values and limits in the units chosen, with the decimals a step needs:
+// EVAP at -300, -1000 and -100 steps of 0.25 Pa; a psi is 6894.757 Pa.
+TEST_F(MonitorFixture, ValuesFollowTheUnitsChosen) {
+  QHash<QString, QByteArray> answers = canCar();
+  answers[QStringLiteral("063C")] = "7E8 10 0A 46 3C 80 FE FE D4\r7E8 21 FC 18 FF 9C 00 00 00";
+  read(answers);
+  const std::pair<UnitChoice, const char*> cases[] = {
+      {UnitChoice::metric(), "-75.00 -250.00 -25.00 Pa"},
+      {UnitChoice::us(), "-0.0109 -0.0363 -0.0036 psi"},
+  };
+  for (const auto& [units, shown] : cases) {
+    const std::vector<TestRow> rows = testRows(*report, units);
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(QStringList({rows[3].value, rows[3].minimum, rows[3].maximum, rows[3].unit}).join(' '), shown);
+  }
+}
+
 // The engine's misfire counts of cylinders 1 and 3 (monitors A2 and A4; 0B the
 // average, 0C this cycle; at most 50); cylinder 3's count of 71 fails.
 TEST_F(MonitorFixture, MisfireCountsPerCylinderWithTheirVerdict) {
