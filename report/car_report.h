@@ -33,7 +33,8 @@ struct CarReport {
   std::vector<Failure> allFailures() const;
   // Something failed that the report cannot do without. A controller's NO
   // DATA to what older cars lack (the VIN and calibration IDs came about 2000,
-  // like pending and permanent codes) is no failure.
+  // like pending and permanent codes) is no failure, nor is an adapter that
+  // does not tell its name.
   bool incomplete() const;
 };
 

@@ -2,6 +2,7 @@
 
 #include <QStringList>
 #include <algorithm>
+#include <cstdlib>
 
 #include "codes/report_text.h"
 #include "core/text.h"
@@ -86,7 +87,12 @@ QString header(const CarReport& report) {
   QString mil = milText(report.codes).trimmed();
   if (mil.startsWith(QLatin1String("MIL: "))) mil = mil.mid(5);
   QString rows;
-  rows += fact(QStringLiteral("Date"), esc(report.date.toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
+  // The offset from UTC too: a report may be read far from where it was made.
+  const int offset = report.date.offsetFromUtc() / 60;
+  const QString zone = QString::asprintf("UTC%c%02d:%02d", offset < 0 ? '-' : '+', std::abs(offset) / 60,
+                                         std::abs(offset) % 60);
+  rows += fact(QStringLiteral("Date"),
+               esc(report.date.toString(QStringLiteral("yyyy-MM-dd HH:mm")) + QLatin1Char(' ') + zone));
   rows += fact(QStringLiteral("Adapter"), esc(adapter));
   rows += fact(QStringLiteral("Protocol"),
                esc(report.protocol ? toQString(report.protocol->name) : QStringLiteral("unknown")));

@@ -144,25 +144,28 @@ TEST_F(ReportFixture, EveryPartIsThereForACarWithCodesAndForOneWithout) {
 }
 
 // The run writes what it read and says where; a read that failed is in the
-// file and makes the status 1, as does a file that cannot be written.
+// file and makes the status 1, as does a file that cannot be written. An
+// adapter that does not know ATI fails nothing of the car.
 TEST_F(ReportFixture, TheRunWritesTheFileAndEndsWithItsStatus) {
   const struct {
     const char* what;
-    const char* request;  // answered with CAN ERROR, if any
+    const char* request;  // answered with `answer` instead, if any
+    const char* answer;
     bool writable;
     int status;
     const char* said;
   } cases[] = {
-      {"all read", nullptr, true, 0, "Report written to report.html"},
-      {"a read failed", "0101", true, 1, "not everything could be read"},
-      {"cannot write", nullptr, false, 1, "Cannot create report.html: Permission denied"},
+      {"all read", nullptr, nullptr, true, 0, "Report written to report.html"},
+      {"a read failed", "0101", "CAN ERROR", true, 1, "not everything could be read"},
+      {"no adapter name", "ATI", "?", true, 0, "Report written to report.html"},
+      {"cannot write", nullptr, nullptr, false, 1, "Cannot create report.html: Permission denied"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     FakeSerialPort device;
     ScriptedCar scripted{device};
     scripted.answers = carWithCodes();
-    if (c.request) scripted.answers[QString::fromLatin1(c.request)] = "CAN ERROR";
+    if (c.request) scripted.answers[QString::fromLatin1(c.request)] = c.answer;
     QString out, err, written;
     QTextStream outStream(&out), errStream(&err);
     const ReportWriter write = [&](const QString& html, const QString& path) -> Status {
@@ -178,7 +181,9 @@ TEST_F(ReportFixture, TheRunWritesTheFileAndEndsWithItsStatus) {
     EXPECT_EQ(*run.status(), c.status);
     EXPECT_TRUE((out + err).contains(QLatin1String(c.said))) << (out + err).toStdString();
     if (c.request) {
-      EXPECT_TRUE(written.contains(QLatin1String("CAN ERROR")));
+      EXPECT_TRUE(
+          written.contains(QStringLiteral("answered \"%1\" to").arg(QLatin1String(c.answer)).toHtmlEscaped()))
+          << written.toStdString();
     }
     EXPECT_FALSE(device.isOpen());  // the port is let go
   }
