@@ -10,7 +10,6 @@ namespace tarvex {
 namespace {
 
 constexpr int kFirstCylinder = 0xA2;  // misfire cylinder 1
-constexpr int kLastCylinder = 0xAD;
 
 QString who(const QString& source) {
   return source.isEmpty() ? QStringLiteral("the car") : obd::controllerName(source);
@@ -149,7 +148,6 @@ std::vector<MisfireRow> misfireRows(const MonitorReport& report) {
                              : Verdict::kNotRun});
     }
   }
-  static_assert(kLastCylinder - kFirstCylinder == 11);  // twelve cylinders at most
   return rows;
 }
 
