@@ -26,11 +26,9 @@ Failure refused(const QString& reason) {
 
 Result<Options> parseOptions(const QStringList& arguments) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(
-      QStringLiteral("Tarvex: reads any OBD-II car through an ELM327 adapter (standard data, trouble codes "
-                     "in words, on-board "
-                     "tests, a report for the mechanic), and "
-                     "scans the enhanced parameters of a GM engine controller."));
+  parser.setApplicationDescription(QStringLiteral(
+      "Tarvex: reads any OBD-II car through an ELM327 adapter (standard data, trouble codes in words), and "
+      "scans the enhanced parameters of a GM engine controller."));
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                 QStringLiteral("Displays help on command line options."));
   const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},

@@ -13,6 +13,7 @@ std::vector<Failure> CarReport::allFailures() const {
 
 bool CarReport::incomplete() const {
   const bool own = std::any_of(failed.begin(), failed.end(), [](const Failure& f) {
+    if (f.request == QLatin1String("ATI")) return false;  // the adapter's name, not the car's
     const bool optional = f.request == QLatin1String("0902") || f.request == QLatin1String("0904");
     return !(optional && f.is(Failure::Kind::kNoAnswer));
   });
