@@ -37,6 +37,10 @@ int main(int argc, char** argv) {
     case tarvex::Mode::kVin:
     case tarvex::Mode::kClearCodes:
       return tarvex::runCodes(argc, argv, *options);
+    case tarvex::Mode::kMonitorTests:
+      return tarvex::runMonitorTests(argc, argv, *options);
+    case tarvex::Mode::kReport:
+      return tarvex::runReport(argc, argv, *options);
     case tarvex::Mode::kWindows:
       break;
   }

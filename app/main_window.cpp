@@ -88,6 +88,8 @@ WindowRegistry::~WindowRegistry() {
   ports_.setStatus({});
   delete charts_.data();
   delete codesInWords_.data();
+  delete monitorTests_.data();
+  delete reportWindow_.data();
   delete standardData_.data();
   delete dragstrip_.data();
   delete dtcReader_.data();
@@ -123,6 +125,20 @@ CodesWindow& WindowRegistry::showCodesInWords() {
   });
 }
 
+MonitorsWindow& WindowRegistry::showMonitorTests() {
+  return showWindow<MonitorsWindow>(
+      monitorTests_, [this] { return new MonitorsWindow(ports_, clock_, report_, portChooser_, units_); });
+}
+
+ReportWindow& WindowRegistry::showReport(const QString& path) {
+  const bool made = !reportWindow_;
+  ReportWindow& window = showWindow<ReportWindow>(reportWindow_, [&] {
+    return new ReportWindow(ports_, clock_, fileDialog_, path, report_, portChooser_, units_);
+  });
+  if (!made) window.saveTo(path);
+  return window;
+}
+
 ChartsWindow& WindowRegistry::showCharts() {
   return showWindow<ChartsWindow>(charts_, [this] {
     auto* w = new ChartsWindow(readings_, clock_, fileDialog_, report_);
@@ -150,6 +166,7 @@ void WindowRegistry::setUnits(const UnitChoice& units) {
   if (standardData_) standardData_->setUnits(units);
   if (charts_) charts_->setUnits(units);
   if (codesInWords_) codesInWords_->setUnits(units);
+  if (monitorTests_) monitorTests_->setUnits(units);
 }
 
 void WindowRegistry::setOwnParameters(const KeptParameters& kept,
@@ -276,6 +293,11 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
     scan_->releasePort();
     windows_.showCodesInWords();
   });
+  setMenuHandler(MenuEntry::kOnBoardTests, [this] {
+    scan_->releasePort();
+    windows_.showMonitorTests();
+  });
+  setMenuHandler(MenuEntry::kSaveReport, [this] { saveReport(); });
   replay_ = std::make_unique<ReplaySession>(windows_.clock(), windows_.readings());
   connect(&replay_->player(), &ReplayPlayer::lineChanged, this,
           [this](qsizetype line) { showReplayLine(line); });
@@ -350,6 +372,7 @@ void Tarvex::buildMenus() {
   add(file, tr("&Import parameters..."), QKeySequence(), [this] {
     windows_.importParameters(this);
   })->setObjectName(QStringLiteral("actionImportParameters"));
+  routed(file, tr("Save &report..."), MenuEntry::kSaveReport);
   file->addSeparator();
   add(file, tr("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { quit(); });
 
@@ -365,6 +388,7 @@ void Tarvex::buildMenus() {
   add(view, tr("T&rip computer..."), QKeySequence(), [this] {
     windows_.chooseTrip(this);
   })->setObjectName(QStringLiteral("actionTrip"));
+  routed(view, tr("&On-board tests"), MenuEntry::kOnBoardTests);
 
   QMenu* tools = menuBar_->addMenu(tr("&Tools"));
   troubleCodesAction_ = add(tools, tr("&Trouble codes"), QKeySequence(), [this] { pb_DTCOpen_Click(); });
@@ -479,7 +503,8 @@ void Tarvex::setReplaying(bool replaying) {
     w->setEnabled(!replaying);
   for (QAction* a :
        {troubleCodesAction_, dragAction_, adapterAction_, routed_[std::size_t(MenuEntry::kStandardData)],
-        routed_[std::size_t(MenuEntry::kTroubleCodesInWords)]})
+        routed_[std::size_t(MenuEntry::kTroubleCodesInWords)], routed_[std::size_t(MenuEntry::kOnBoardTests)],
+        routed_[std::size_t(MenuEntry::kSaveReport)]})
     a->setEnabled(!replaying);
   routed_[std::size_t(MenuEntry::kCloseReplay)]->setEnabled(replaying);
   handlers_[std::size_t(MenuEntry::kCloseReplay)] =
@@ -563,6 +588,17 @@ void Tarvex::pb_changedir_Click() {
   if (!chosen) return;
   commDialFileName_ = *chosen;
   tb_logpath->setText(commDialFileName_);
+}
+
+// The file first, then the car: the report window reads and saves, holding
+// the port as the trouble-code windows do.
+void Tarvex::saveReport() {
+  const std::optional<QString> chosen = windows_.fileDialog().chooseSaveFile(
+      this, tr("Save report"), QStringLiteral("HTML (*.html)|*.html|PDF (*.pdf)|*.pdf"),
+      QStringLiteral("html"), QStringLiteral("tarvex-report.html"));
+  if (!chosen) return;
+  scan_->releasePort();
+  windows_.showReport(*chosen);
 }
 
 void Tarvex::pb_drag_Click() {

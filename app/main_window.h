@@ -15,7 +15,9 @@
 #include "drag/obd_dragstrip.h"
 #include "dtc/dtc_reader.h"
 #include "gauges/gauges_window.h"
+#include "monitors/monitors_window.h"
 #include "replay/replay_session.h"
+#include "report/report_window.h"
 #include "scan/scan_cycle.h"
 #include "standard/standard_window.h"
 #include "ui/box_mirror.h"
@@ -52,6 +54,9 @@ class WindowRegistry {
   OBDDragstrip& showDragstrip();
   StandardDataWindow& showStandardData();
   CodesWindow& showCodesInWords();
+  MonitorsWindow& showMonitorTests();
+  // Reads the car for the report and saves it to `path`.
+  ReportWindow& showReport(const QString& path);
   ChartsWindow& showCharts();
   ChartsWindow* charts() const { return charts_; }
   // The drag strip's last run as speed over time, with its marks.
@@ -101,6 +106,8 @@ class WindowRegistry {
   QPointer<OBDDragstrip> dragstrip_;
   QPointer<StandardDataWindow> standardData_;
   QPointer<CodesWindow> codesInWords_;
+  QPointer<MonitorsWindow> monitorTests_;
+  QPointer<ReportWindow> reportWindow_;
   QPointer<ChartsWindow> charts_;
   Readings readings_;
   class Needles;
@@ -122,8 +129,10 @@ enum class MenuEntry {
   kCharts,               // View > Charts
   kStandardData,         // View > Standard data
   kTroubleCodesInWords,  // Tools > Trouble codes in words
+  kOnBoardTests,         // View > On-board tests
+  kSaveReport,           // File > Save report...
 };
-inline constexpr int kMenuEntryCount = 5;
+inline constexpr int kMenuEntryCount = 7;
 
 // The main window: a menu bar over the client area, which holds the value boxes and their selection labels,
 // the log file controls, the scan buttons and the buttons that hand the port to the other windows.
@@ -186,6 +195,7 @@ class Tarvex : public QWidget {
   void showReplayLine(qsizetype line);
   void chooseReplay();
   void chooseAdapter();
+  void saveReport();
   void report(const Failure& failure);
 
   WindowRegistry& windows_;

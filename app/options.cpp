@@ -96,7 +96,8 @@ Result<Options> parseOptions(const QStringList& arguments) {
              "LIST");
   const QCommandLineOption units = option(
       "units",
-      QStringLiteral("The units of Standard data, its log, the charts and the freeze frames: metric, us or "
+      QStringLiteral("The units of Standard data, its log, the charts, the freeze frames, the on-board tests "
+                     "and the report: metric, us or "
                      "uk, then quantity=unit pairs, e.g. uk,temperature=F; kept for later runs (default: "
                      "the units chosen last, else metric)."),
       "SYSTEM");
@@ -116,8 +117,21 @@ Result<Options> parseOptions(const QStringList& arguments) {
              QStringLiteral("Clears the trouble codes and freeze frames after asking on the terminal, "
                             "then prints the codes read again."));
   const QCommandLineOption yes = option("yes", QStringLiteral("With --clear-codes: clear without asking."));
-  parser.addOptions({help,   version, port,     baud, demo,  car,        adapter, replay, list,  log,
-                     rounds, params,  standard, pids, units, parameters, codes,   vin,    clear, yes});
+  const QCommandLineOption monitorTests =
+      option("monitor-tests",
+             QStringLiteral(
+                 "Prints the on-board test results (service 06) of every controller: each test's value, "
+                 "limits and verdict, the failed ones first, and the misfire counts, then exits (no display "
+                 "needed). Exits 1 when a read failed."));
+  const QCommandLineOption report = option(
+      "report",
+      QStringLiteral("Reads the car and writes a report for the mechanic to FILE: adapter, protocol, VIN, "
+                     "calibration IDs, MIL, trouble codes, freeze frame, readiness and on-board tests. HTML, "
+                     "or PDF when FILE ends in .pdf (no display needed). Exits 1 when a read failed."),
+      "FILE");
+  parser.addOptions({help,  version, port,   baud,   demo,         car,   adapter, replay,
+                     list,  log,     rounds, params, standard,     pids,  units,   parameters,
+                     codes, vin,     clear,  yes,    monitorTests, report});
 
   Options o;
   o.help = parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("tarvex"));
@@ -139,6 +153,20 @@ Result<Options> parseOptions(const QStringList& arguments) {
   else if (parser.isSet(log))
     o.mode = Mode::kLog;
   if (o.mode == Mode::kHelp || o.mode == Mode::kVersion || o.mode == Mode::kListPorts) return o;
+  // The car's own results and the report are runs of their own.
+  for (const QCommandLineOption* own : {&monitorTests, &report}) {
+    if (!parser.isSet(*own)) continue;
+    for (const QCommandLineOption* other : {&clear, &codes, &vin, &log, &monitorTests, &report})
+      if (other != own && parser.isSet(*other))
+        return refused(QStringLiteral("--%1 does not go with --%2: one run at a time.")
+                           .arg(own->names().first(), other->names().first()));
+    o.mode = own == &monitorTests ? Mode::kMonitorTests : Mode::kReport;
+  }
+  if (o.mode == Mode::kReport) {
+    o.reportPath = parser.value(report);
+    if (o.reportPath.isEmpty())
+      return refused(QStringLiteral("--report needs the name of the file to write."));
+  }
 
   if (parser.isSet(baud)) {
     o.baud = parseBaud(parser.value(baud));
@@ -174,8 +202,10 @@ Result<Options> parseOptions(const QStringList& arguments) {
   o.yes = parser.isSet(yes);
   if (parser.isSet(replay) && o.mode != Mode::kWindows)
     return refused(QStringLiteral("--replay plays a log in the windows; it does not go with --%1.")
-                       .arg(o.mode == Mode::kLog ? QStringLiteral("log")
-                                                 : QStringLiteral("codes, --vin or --clear-codes")));
+                       .arg(o.mode == Mode::kLog            ? QStringLiteral("log")
+                            : o.mode == Mode::kMonitorTests ? QStringLiteral("monitor-tests")
+                            : o.mode == Mode::kReport       ? QStringLiteral("report")
+                                                      : QStringLiteral("codes, --vin or --clear-codes")));
 
   // Standard data's options, where they mean something.
   o.standard = parser.isSet(standard);
@@ -189,8 +219,8 @@ Result<Options> parseOptions(const QStringList& arguments) {
   const bool gmLog = o.mode == Mode::kLog && !o.standard;
   if (parser.isSet(units) && (gmLog || o.mode == Mode::kVin))
     return refused(
-        QStringLiteral("--units goes with the windows, --log --standard, --codes or --clear-codes; the GM "
-                       "scan's log and the VIN keep their own."));
+        QStringLiteral("--units goes with the windows, --log --standard, --codes, --clear-codes, "
+                       "--monitor-tests or --report; the GM scan's log and the VIN keep their own."));
   if (parser.isSet(parameters) && o.mode != Mode::kWindows && !o.standard)
     return refused(QStringLiteral("--parameters goes with the windows or --log FILE --standard."));
   if (parser.isSet(units)) {

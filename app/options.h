@@ -16,11 +16,13 @@ namespace tarvex {
 
 // What the program was asked to do.
 enum class Mode {
-  kWindows,     // the main window (and a replay, with --replay)
-  kLog,         // --log without a window
-  kCodes,       // --codes
-  kVin,         // --vin
-  kClearCodes,  // --clear-codes
+  kWindows,       // the main window (and a replay, with --replay)
+  kLog,           // --log without a window
+  kCodes,         // --codes
+  kVin,           // --vin
+  kClearCodes,    // --clear-codes
+  kMonitorTests,  // --monitor-tests
+  kReport,        // --report FILE
   kHelp,
   kVersion,
   kListPorts,
@@ -53,6 +55,8 @@ struct Options {
   std::optional<ImportedParameters> parameters;  // --parameters FILE, read
 
   bool yes = false;  // --clear-codes without asking
+
+  QString reportPath;  // --report: HTML, or PDF when it ends in .pdf
 };
 
 // Reads the arguments (the program's name first). A refusal is a kInvalid

@@ -55,5 +55,7 @@ class Console {
 int runWindows(int& argc, char** argv, const Options& options);
 int runLog(int& argc, char** argv, const Options& options);
 int runCodes(int& argc, char** argv, const Options& options);
+int runMonitorTests(int& argc, char** argv, const Options& options);
+int runReport(int& argc, char** argv, const Options& options);
 
 }  // namespace tarvex

@@ -42,7 +42,11 @@ QStringList CodesReport::countMismatches() const {
 }
 
 CodesReader::CodesReader(SerialPort& port, Timer& replyTimer, Clock& clock, AdapterTraits& traits)
-    : car_(port, replyTimer, clock, traits) {
+    : own_(std::make_unique<CarLink>(port, replyTimer, clock, traits)), car_(*own_) {
+  car_.setFailureHandler([this](const Failure& failure) { fail(failure); });
+}
+
+CodesReader::CodesReader(CarLink& car) : car_(car) {
   car_.setFailureHandler([this](const Failure& failure) { fail(failure); });
 }
 

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -73,6 +74,9 @@ class CodesReader {
   static constexpr char kClearQuestion[] = "Clear all trouble codes and freeze frames?";
 
   CodesReader(SerialPort& port, Timer& replyTimer, Clock& clock, AdapterTraits& traits);
+  // Over a link shared with other readers, one after the other (a report):
+  // what it connected stays connected for the next.
+  explicit CodesReader(CarLink& car);
   ~CodesReader();
 
   // Readiness, stored, pending and permanent codes and the freeze frame. A
@@ -107,7 +111,8 @@ class CodesReader {
   void addFreezeFrameSteps(const QString& source, int base);
   void addCodes(const CarAnswer& answer, int service);
 
-  CarLink car_;
+  std::unique_ptr<CarLink> own_;
+  CarLink& car_;
   bool busy_ = false;
   std::deque<Step> steps_;
   CodesReport report_;

@@ -2,7 +2,8 @@
 # Takes the README's pictures again: runs the demo (tarvex --demo) on a virtual
 # display, presses its buttons as a user would and saves each window as a PNG
 # in docs/. It follows the simulated car's timetable (warm-up idle 30 s, first
-# launch at 40 s, the next about 41 s later), so it takes about two minutes.
+# launch at 40 s, the next about 41 s later), so it takes about two minutes;
+# then the CAN car (tarvex --demo --car can) for its on-board tests and report.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 if [ "${1:-}" != --on-display ]; then
@@ -97,3 +98,29 @@ press "$player" 30 20 # Play
 sleep 4
 shot "$charts" charts-replay
 
+
+# The CAN car's own results: View > On-board tests; then, in a fresh demo (the
+# tests window holds the adapter), File > Save report... to a PDF, whose
+# window shows the report as it prints.
+kill "$tarvex_pid"
+wait "$tarvex_pid" 2>/dev/null || true
+"$TARVEX_BUILD/app/tarvex" --demo --car can &
+tarvex_pid=$!
+main=$(window "Tarvex - Mode 22" 380 0)
+menu "$main" alt+v o # View > On-board tests
+tests=$(window "On-board tests" 0 420)
+sleep 9 # the adapter's set-up, the protocol search and the reads
+shot "$tests" on-board-tests
+kill "$tarvex_pid"
+wait "$tarvex_pid" 2>/dev/null || true
+"$TARVEX_BUILD/app/tarvex" --demo --car can &
+tarvex_pid=$!
+main=$(window "Tarvex - Mode 22" 380 0)
+menu "$main" alt+f r # File > Save report...
+window "Save report" 100 100 >/dev/null
+xdotool key ctrl+a
+xdotool type --delay 5 "$(mktemp -d)/report.pdf"
+xdotool key Return
+report=$(window Report 0 0)
+sleep 12
+shot "$report" report

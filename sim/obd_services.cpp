@@ -143,6 +143,24 @@ std::vector<EcuMessage> standardAnswers(Vehicle& car, const QByteArray& request,
         }
         break;
       }
+      case 0x06: {
+        if (request.size() < 2) break;
+        const std::uint8_t id = at(request, 1);
+        if (!can) {
+          // The older form: one line a component of the test asked.
+          if (ecu == Ecu::Engine)
+            for (const QByteArray& line : car.legacyTests(id)) add(head + line);
+          break;
+        }
+        if (auto tests = car.monitorTests(ecu, id, time)) {
+          add(head + *tests);
+        } else if (addressed.size() == 1) {
+          // Asked alone, a controller without the monitor refuses; asked with the others
+          // (functionally) it keeps quiet, as ISO 15765-4 wants.
+          add(QByteArray::fromHex("7F0612"));
+        }
+        break;
+      }
       default:
         break;
     }

@@ -608,6 +608,99 @@ QByteArray Vehicle::readiness(Ecu ecu, Millis sinceStart) const {
   return b;
 }
 
+namespace {
+
+// The CAN engine's on-board tests as its last completed runs left them (words as sent; the
+// values worked out from the steps of their unit-and-scaling IDs). `cruises`: the drive cycles
+// after a clear the monitor needs to run again, as its readiness does; the small-leak test
+// needs a cold soak the demo's drive never gives.
+struct MonitorTest {
+  std::uint8_t mid, tid, scaling;
+  std::uint16_t value, minimum, maximum;
+  int cruises;
+};
+constexpr int kNever = 1 << 20;
+constexpr MonitorTest kEngineTests[] = {
+    {0x01, 0x01, 0x0A, 0x0E66, 0x0CCD, 0x1000, 2},       // O2 B1S1 rich to lean threshold 0.45 V (0.40-0.50)
+    {0x01, 0x02, 0x0A, 0x0E66, 0x0CCD, 0x1000, 2},       // lean to rich threshold, the same
+    {0x01, 0x05, 0x10, 0x0050, 0x0000, 0x0096, 2},       // rich to lean switch 80 ms (up to 150)
+    {0x01, 0x06, 0x10, 0x0046, 0x0000, 0x0096, 2},       // lean to rich switch 70 ms
+    {0x02, 0x07, 0x0A, 0x0333, 0x0000, 0x0666, 2},       // O2 B1S2 lowest voltage 0.10 V (up to 0.20)
+    {0x02, 0x08, 0x0A, 0x1B33, 0x1666, 0x2000, 2},       // highest voltage 0.85 V (0.70-1.00)
+    {0x21, 0x80, 0x20, 0x005A, 0x0000, 0x00C0, 3},       // catalyst B1 storage ratio 0.35 (up to 0.75)
+    {0x31, 0x80, 0x32, 0x0123, 0x0050, 0x0400, 2},       // EGR B1 flow, an ID the program's table lacks
+    {0x3B, 0x80, 0xFE, 0xFED4, 0xFC18, 0xFF9C, 4},       // EVAP 0.040": -75 Pa (-250 to -25)
+    {0x3C, 0x80, 0xFE, 0xFED4, 0xFC18, 0xFF9C, kNever},  // EVAP 0.020"
+    {0x41, 0x81, 0x0E, 0x0ACB, 0x07D0, 0x0FA0, 1},       // O2 heater B1S1 2.763 A (2-4)
+    // Misfire counts of cylinders 1-4: the average of ten cycles (0B) and this one (0C), at
+    // most 50. Cylinder 3 misfires more than that now (P0300 is stored).
+    {0xA2, 0x0B, 0x24, 2, 0, 50, 1},
+    {0xA2, 0x0C, 0x24, 0, 0, 50, 1},
+    {0xA3, 0x0B, 0x24, 1, 0, 50, 1},
+    {0xA3, 0x0C, 0x24, 3, 0, 50, 1},
+    {0xA4, 0x0B, 0x24, 38, 0, 50, 1},
+    {0xA4, 0x0C, 0x24, 71, 0, 50, 1},
+    {0xA5, 0x0B, 0x24, 0, 0, 50, 1},
+    {0xA5, 0x0C, 0x24, 1, 0, 50, 1},
+};
+
+// The GM car's tests in the older form: a test ID, then one line per component with value
+// and limit in GM's own scaling. Component 0x81's top bit makes its limit a minimum.
+struct LegacyTest {
+  std::uint8_t tid, cid;
+  std::uint16_t value, limit;
+};
+constexpr LegacyTest kGmTests[] = {
+    {0x01, 0x01, 0x0010, 0x0040}, {0x02, 0x11, 0x0003, 0x0064}, {0x02, 0x12, 0x0002, 0x0064},
+    {0x02, 0x13, 0x0005, 0x0064}, {0x02, 0x14, 0x0001, 0x0064}, {0x03, 0x81, 0x0018, 0x0020},
+};
+
+template <class Rows, class Id>
+QByteArray idBitmap(std::uint8_t base, const Rows& rows, Id id) {
+  return bitmap(base, [&](int p) {
+    return std::any_of(std::begin(rows), std::end(rows),
+                       [&](const auto& r) { return id(r) == p || (p % 0x20 == 0 && id(r) > p); });
+  });
+}
+
+}  // namespace
+
+std::optional<QByteArray> Vehicle::monitorTests(Ecu ecu, std::uint8_t mid, Millis sinceStart) const {
+  if (config_.car != Car::Can || ecu != Ecu::Engine) return std::nullopt;
+  const auto midOf = [](const MonitorTest& t) { return int(t.mid); };
+  if (mid % 0x20 == 0) {
+    if (mid != 0 && std::none_of(std::begin(kEngineTests), std::end(kEngineTests),
+                                 [&](const MonitorTest& t) { return t.mid > mid; }))
+      return std::nullopt;
+    return QByteArray(1, char(mid)) + idBitmap(mid, kEngineTests, midOf);
+  }
+  const int cruises = clearedAt_ ? cruisesBetween(clearedAt_->count(), sinceStart.count()) : kNever;
+  QByteArray records;
+  for (const MonitorTest& t : kEngineTests) {
+    if (t.mid != mid) continue;
+    const bool ran = t.cruises != kNever && cruises >= t.cruises;
+    records += QByteArray(1, char(t.mid)) + char(t.tid) + char(t.scaling) + two(ran ? t.value : 0) +
+               two(ran ? t.minimum : 0) + two(ran ? t.maximum : 0);
+  }
+  if (records.isEmpty()) return std::nullopt;
+  return records;
+}
+
+std::vector<QByteArray> Vehicle::legacyTests(std::uint8_t tid) const {
+  std::vector<QByteArray> lines;
+  if (config_.car != Car::GmVpw) return lines;
+  if (tid % 0x20 == 0) {
+    const auto tidOf = [](const LegacyTest& t) { return int(t.tid); };
+    if (tid == 0 || std::any_of(std::begin(kGmTests), std::end(kGmTests),
+                                [&](const LegacyTest& t) { return t.tid > tid; }))
+      lines.push_back(QByteArray(1, char(tid)) + idBitmap(tid, kGmTests, tidOf));
+    return lines;
+  }
+  for (const LegacyTest& t : kGmTests)
+    if (t.tid == tid) lines.push_back(QByteArray(1, char(t.tid)) + char(t.cid) + two(t.value) + two(t.limit));
+  return lines;
+}
+
 QByteArray Vehicle::vehicleInfo(Ecu ecu, std::uint8_t pid) const {
   const bool can = config_.car == Car::Can;
   const bool engine = ecu == Ecu::Engine;

@@ -127,6 +127,17 @@ class Vehicle {
   // driven since the codes were cleared (or since the start).
   QByteArray readiness(Ecu ecu, Millis sinceStart) const;
 
+  // Service 06 on CAN, the bytes after "46": for a bitmap (00, 20 ...) the bitmap's ID and
+  // the four bytes naming the monitors; for a monitor its tests, nine bytes each (the monitor,
+  // the test, the unit-and-scaling ID, value, minimum and maximum). A monitor that has not
+  // completed since the codes were cleared reports its tests as zeros. nullopt when the
+  // controller lacks it (the transmission has none).
+  std::optional<QByteArray> monitorTests(Ecu ecu, std::uint8_t mid, Millis sinceStart) const;
+  // The older form on J1850, the bytes after "46" of each line: for test 00 (20 ...) the
+  // bitmap of tests; else a line a component: the test, the component (its top bit set when the
+  // limit is a minimum), value and limit in GM's own scaling. Empty when there is no such test.
+  std::vector<QByteArray> legacyTests(std::uint8_t tid) const;
+
   LaunchFigures launchFigures() const;
 
  private:

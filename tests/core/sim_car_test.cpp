@@ -276,5 +276,39 @@ TEST(SimVpwCar, StandardServicesInTheOlderForms) {
   EXPECT_EQ(car.ask("020200"), "NO DATA");
 }
 
+// Service 06: the CAN engine's monitors over chained bitmaps (0600 names 01 and 02 and the next
+// bitmap, 0620 names 21, 31, 3B and 3C and the next), several tests in one answer, the
+// transmission quiet unless asked alone, tests zero after a clear until their monitor ran again
+// (EVAP after four drive cycles); the GM car in the older form, a line a component.
+TEST(SimCars, OnBoardTestsInEachCarsForm) {
+  CanCar can;
+  for (const char* line : {"ATSP6", "ATH1"}) can.ask(line);
+  const std::tuple<QByteArray, Millis, QByteArray> cases[] = {
+      {"0600", Millis{1000}, "7E8 06 46 00 C0 00 00 01 "},
+      {"0620", Millis{1000}, "7E8 06 46 20 80 00 80 31 "},
+      // Cylinder 3: an average of 0x26 = 38, this cycle 0x47 = 71, each at most 0x32 = 50.
+      {"06A4", Millis{1000},
+       "7E8 10 13 46 A4 0B 24 00 26 \r7E8 21 00 00 00 32 A4 0C 24 \r7E8 22 00 47 00 00 00 32 00 "},
+      {"063B", Millis{1000}, "7E8 10 0A 46 3B 80 FE FE D4 \r7E8 21 FC 18 FF 9C 00 00 00 "},
+      {"04", Millis{300'000}, "7E8 01 44 \r7E9 01 44 "},
+      {"063B", Millis{300'000}, "7E8 10 0A 46 3B 80 FE 00 00 \r7E8 21 00 00 00 00 00 00 00 "},
+      {"063B", Millis{600'000}, "7E8 10 0A 46 3B 80 FE FE D4 \r7E8 21 FC 18 FF 9C 00 00 00 "},
+      {"063C", Millis{600'000}, "7E8 10 0A 46 3C 80 FE 00 00 \r7E8 21 00 00 00 00 00 00 00 "},  // never run
+      {"ATSH 7E1", Millis{600'000}, "OK"},
+      {"0600", Millis{600'000}, "7E9 03 7F 06 12 "},
+  };
+  for (const auto& [request, at, expected] : cases)
+    EXPECT_EQ(can.ask(request, at), expected) << request.constData();
+
+  VpwCar vpw;
+  const std::tuple<QByteArray, QByteArray> older[] = {
+      {"0600", "46 00 E0 00 00 00 "},
+      {"0602", "46 02 11 00 03 00 64 \r46 02 12 00 02 00 64 \r46 02 13 00 05 00 64 \r46 02 14 00 01 00 64 "},
+      {"0603", "46 03 81 00 18 00 20 "},
+      {"0604", "NO DATA"},
+  };
+  for (const auto& [request, expected] : older) EXPECT_EQ(vpw.ask(request), expected) << request.constData();
+}
+
 }  // namespace
 }  // namespace tarvex

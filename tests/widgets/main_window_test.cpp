@@ -408,10 +408,12 @@ TEST_F(MainWindowTest, MenuBarHoldsItsEntriesWithTheirShortcuts) {
   const Entry entries[] = {
       {"File", "Open log for replay...", QKeySequence(QStringLiteral("Ctrl+O")), true},
       {"File", "Close replay", QKeySequence(QStringLiteral("Ctrl+W")), false},
+      {"File", "Save report...", {}, true},
       {"File", "Quit", QKeySequence(QStringLiteral("Ctrl+Q")), true},
       {"View", "Gauges", {}, true},
       {"View", "Charts", {}, true},
       {"View", "Standard data", {}, true},
+      {"View", "On-board tests", {}, true},
       {"Tools", "Trouble codes", {}, true},
       {"Tools", "Drag strip", {}, true},
       {"Tools", "Trouble codes in words", {}, true},
@@ -467,6 +469,39 @@ TEST_F(MainWindowTest, MenuEntriesDoWhatTheirButtonsDoAndRoutedOnesCallTheirHand
   EXPECT_FALSE(window->isVisible());
   EXPECT_TRUE(!gauges || !gauges->isVisible());
   EXPECT_FALSE(device.isOpen());
+}
+
+// The windows that read the car take the port from a scan; the report asks
+// for its file first, and nothing opens when the question is cancelled.
+TEST_F(MainWindowTest, OnBoardTestsAndTheReportTakeThePortTheReportAfterItsFile) {
+  window->show();
+  QAction* report = menuEntry(*window, QStringLiteral("File"), QStringLiteral("Save report..."));
+  report->trigger();
+  EXPECT_EQ(dialog.calls,
+            QStringList{"Save report;HTML (*.html)|*.html|PDF (*.pdf)|*.pdf;html;tarvex-report.html"});
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(device.isOpen());
+  const auto opened = [](const char* title) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->isVisible() && w->windowTitle() == QLatin1String(title)) return true;
+    return false;
+  };
+  EXPECT_FALSE(opened("Report"));
+  for (const auto& [entry, title] :
+       {std::pair{report, "Report"},
+        std::pair{menuEntry(*window, QStringLiteral("View"), QStringLiteral("On-board tests")),
+                  "On-board tests"}}) {
+    SCOPED_TRACE(title);
+    click(control("pb_StopScan"));
+    click(control("pb_StartScan"));
+    ASSERT_TRUE(window->scan().session().active());
+    dialog.answers << dir.filePath(QStringLiteral("car.html"));
+    entry->trigger();
+    EXPECT_FALSE(window->scan().session().active());  // as for the drag strip: halted
+    QCoreApplication::processEvents();                // it reads once it is up
+    EXPECT_TRUE(opened(title));
+    EXPECT_TRUE(device.isOpen());
+  }
 }
 
 // A log plays back through the window: the boxes and the needles show the

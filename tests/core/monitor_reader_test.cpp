@@ -1,0 +1,231 @@
+// On-board test results over a scripted adapter: the answer forms of CAN
+// (several tests in an answer, over several frames, from several
+// controllers, IDs the standard does not name) and of the older buses, and
+// every way a read fails, which is told and never "passed".
+#include "monitors/monitor_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+
+#include "monitors/monitor_text.h"
+#include "tests/support/scripted_car.h"
+
+namespace tarvex {
+namespace {
+
+using testing::FakeClock;
+using testing::FakeSerialPort;
+using testing::ScriptedCar;
+
+// ISO 15765-4 CAN 11-bit, headers on. The engine (7E8) names monitors 01, 3C
+// and 5E over three chained bitmaps, the transmission (7E9) monitor 01 alone.
+// 0601: the engine's two tests in one answer over three frames, the
+// transmission's one over two; 063C has not run; 065E is a monitor and
+// 0x7E a unit-and-scaling ID that no table names.
+QHash<QString, QByteArray> canCar() {
+  return {
+      {QStringLiteral("ATDPN"), "A6"},
+      {QStringLiteral("0100"), "7E8 06 41 00 BE 3E B8 11 00\r7E9 06 41 00 80 00 00 00 00"},
+      {QStringLiteral("0600"), "7E8 06 46 00 80 00 00 01 00\r7E9 06 46 00 80 00 00 00 00"},
+      {QStringLiteral("0620"), "7E8 06 46 20 00 00 00 11 00"},
+      {QStringLiteral("0640"), "7E8 06 46 40 00 00 00 04 00"},
+      {QStringLiteral("0601"),
+       "7E8 10 13 46 01 01 0A 0E 66\r7E9 10 0A 46 01 01 0A 13 33\r7E8 21 0C CD 10 00 01 05 10\r"
+       "7E9 21 0C CD 10 00 00 00 00\r7E8 22 00 50 00 00 00 96 00"},
+      {QStringLiteral("063C"), "7E8 10 0A 46 3C 80 FE 00 00\r7E8 21 00 00 00 00 00 00 00"},
+      {QStringLiteral("065E"), "7E8 10 0A 46 5E 81 7E 12 34\r7E8 21 00 00 FF FF 00 00 00"},
+  };
+}
+
+// J1850 VPW, the engine (10): tests 01, 02 and 03 from the bitmap, a line a
+// component; component 0x81's limit is a minimum.
+QHash<QString, QByteArray> vpwCar() {
+  return {
+      {QStringLiteral("ATDPN"), "A2"},
+      {QStringLiteral("0100"), "48 6B 10 41 00 BE 1F B8 10 C5"},
+      {QStringLiteral("0600"), "48 6B 10 46 00 E0 00 00 00 4E"},
+      {QStringLiteral("0601"), "48 6B 10 46 01 01 00 10 00 40 11"},
+      {QStringLiteral("0602"), "48 6B 10 46 02 11 00 03 00 64 22\r48 6B 10 46 02 12 00 70 00 64 33"},
+      {QStringLiteral("0603"), "48 6B 10 46 03 81 00 18 00 20 44"},
+  };
+}
+
+// "controller | monitor | test | value | min | max | unit | verdict", a row a line.
+QStringList shown(const MonitorReport& report) {
+  QStringList lines;
+  for (const TestRow& r : testRows(report))
+    lines << QStringList{r.controller, r.monitor, r.test, r.value,
+                         r.minimum,    r.maximum, r.unit, verdictText(r.verdict)}
+                 .join(QStringLiteral(" | "));
+  return lines;
+}
+
+struct MonitorFixture : ::testing::Test {
+  MonitorFixture() {
+    port.setNotify([this](PortEvent e) { link.session().onPortEvent(e); });
+    timer->setCallback([this] { link.session().onReplyTimeout(); });
+    reader.setDone([this](const MonitorReport& r) { report = r; });
+    reader.setFailureHandler([this](const Failure& f) { ended = f; });
+  }
+  void read(const QHash<QString, QByteArray>& answers) {
+    reader.stop();
+    car.answers = answers;
+    car.sent.clear();
+    report.reset();
+    ASSERT_TRUE(reader.read());
+    car.runUntil(clock, [this] { return report.has_value() || ended.has_value(); });
+    ASSERT_TRUE(report) << car.sent.join(QLatin1Char(' ')).toStdString();
+  }
+  QStringList requests() const { return car.sent.filter(QRegularExpression(QStringLiteral("^06"))); }
+
+  FakeClock clock;
+  FakeSerialPort port;
+  ScriptedCar car{port};
+  std::unique_ptr<Timer> timer = clock.createTimer();
+  AdapterTraits traits;
+  CarLink link{port, *timer, clock, traits};
+  MonitorReader reader{link};
+  std::optional<MonitorReport> report;
+  std::optional<Failure> ended;
+};
+
+TEST_F(MonitorFixture, EveryFormGivesEachControllersTestsScaledWithTheirVerdicts) {
+  const struct {
+    const char* car;
+    QHash<QString, QByteArray> answers;
+    QStringList asked;
+    QStringList rows;
+  } cases[] = {
+      // 0x0E66 / 8192 = 0.44995 V, 0x0CCD / 8192 = 0.40002, 0x1000 / 8192 = 0.5, 0x1333 / 8192 =
+      // 0.59998 (over its maximum); 0x50 and 0x96 ms; 0x1234 = 4660 and 0xFFFF unscaled.
+      {"CAN",
+       canCar(),
+       {"0600", "0620", "0640", "0601", "063C", "065E"},
+       {"engine (7E8) | O2 sensor bank 1 sensor 1 (01) | rich to lean sensor threshold voltage (01) | 0.4500 "
+        "| "
+        "0.4000 | 0.5000 | V | passed",
+        "engine (7E8) | O2 sensor bank 1 sensor 1 (01) | rich to lean sensor switch time (05) | 0.080 | "
+        "0.000 | "
+        "0.150 | s | passed",
+        "transmission (7E9) | O2 sensor bank 1 sensor 1 (01) | rich to lean sensor threshold voltage (01) | "
+        "0.6000 | 0.4000 | 0.5000 | V | FAILED",
+        "engine (7E8) | EVAP, 0.020\" leak (3C) | manufacturer test 0x80 | - | - | - | Pa | not run",
+        "engine (7E8) | monitor 0x5E | manufacturer test 0x81 | 4660 | 0 | 65535 | raw (scaling 0x7E "
+        "unknown) | "
+        "passed"}},
+      // The older form: the maker's scaling, one limit, its kind from the component's top bit.
+      {"VPW",
+       vpwCar(),
+       {"0600", "0601", "0602", "0603"},
+       {"engine (10) | test 0x01 | component 0x01 | 16 |  | 64 | raw (maker's scaling) | passed",
+        "engine (10) | test 0x02 | component 0x11 | 3 |  | 100 | raw (maker's scaling) | passed",
+        "engine (10) | test 0x02 | component 0x12 | 112 |  | 100 | raw (maker's scaling) | FAILED",
+        "engine (10) | test 0x03 | component 0x01 | 24 | 32 |  | raw (maker's scaling) | FAILED"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.car);
+    read(c.answers);
+    EXPECT_EQ(requests(), c.asked);
+    EXPECT_EQ(shown(*report), c.rows);
+    EXPECT_TRUE(report->supported);
+    EXPECT_FALSE(report->incomplete());
+  }
+  const QString text = monitorReportText(*report);
+  EXPECT_TRUE(text.contains(QLatin1String("2 failed, 0 not run, 2 passed"))) << text.toStdString();
+}
+
+// Values and limits in the units chosen, with the decimals a step needs:
+// EVAP at -300, -1000 and -100 steps of 0.25 Pa; a psi is 6894.757 Pa.
+TEST_F(MonitorFixture, ValuesFollowTheUnitsChosen) {
+  QHash<QString, QByteArray> answers = canCar();
+  answers[QStringLiteral("063C")] = "7E8 10 0A 46 3C 80 FE FE D4\r7E8 21 FC 18 FF 9C 00 00 00";
+  read(answers);
+  const std::pair<UnitChoice, const char*> cases[] = {
+      {UnitChoice::metric(), "-75.00 -250.00 -25.00 Pa"},
+      {UnitChoice::us(), "-0.0109 -0.0363 -0.0036 psi"},
+  };
+  for (const auto& [units, shown] : cases) {
+    const std::vector<TestRow> rows = testRows(*report, units);
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(QStringList({rows[3].value, rows[3].minimum, rows[3].maximum, rows[3].unit}).join(' '), shown);
+  }
+}
+
+// The engine's misfire counts of cylinders 1 and 3 (monitors A2 and A4; 0B the
+// average, 0C this cycle; at most 50); cylinder 3's count of 71 fails.
+TEST_F(MonitorFixture, MisfireCountsPerCylinderWithTheirVerdict) {
+  QHash<QString, QByteArray> answers = canCar();
+  answers[QStringLiteral("0600")] = "7E8 06 46 00 00 00 00 01 00";
+  answers[QStringLiteral("0620")] = "7E8 06 46 20 00 00 00 01 00";
+  answers[QStringLiteral("0640")] = "7E8 06 46 40 00 00 00 01 00";
+  answers[QStringLiteral("0660")] = "7E8 06 46 60 00 00 00 01 00";
+  answers[QStringLiteral("0680")] = "7E8 06 46 80 00 00 00 01 00";
+  answers[QStringLiteral("06A0")] = "7E8 06 46 A0 50 00 00 00 00";
+  answers[QStringLiteral("06A2")] =
+      "7E8 10 13 46 A2 0B 24 00 02\r7E8 21 00 00 00 32 A2 0C 24\r7E8 22 00 00 00 00 00 32 00";
+  answers[QStringLiteral("06A4")] =
+      "7E8 10 13 46 A4 0B 24 00 26\r7E8 21 00 00 00 32 A4 0C 24\r7E8 22 00 47 00 00 00 32 00";
+  read(answers);
+  QStringList rows;
+  for (const MisfireRow& m : misfireRows(*report))
+    rows << QStringLiteral("%1 %2: %3 now, %4 on average, %5")
+                .arg(m.controller)
+                .arg(m.cylinder)
+                .arg(m.current, m.recent, verdictText(m.verdict));
+  EXPECT_EQ(rows, (QStringList{"engine (7E8) 1: 0 now, 2 on average, passed",
+                               "engine (7E8) 3: 71 now, 38 on average, FAILED"}));
+}
+
+// A read that fails is told with its reason; nothing of it is shown as a
+// verdict. A car that refuses the first bitmap or does not answer it has no
+// results to give: told so, and that is no failure.
+TEST_F(MonitorFixture, AFailedReadIsToldNeverPassed) {
+  const struct {
+    const char* request;
+    const char* answer;
+    std::optional<Failure::Kind> unsupported;  // else a failure of the request
+    Failure::Kind kind;
+    const char* reason;
+  } cases[] = {
+      {"0600", "NO DATA", Failure::Kind::kNoAnswer, Failure::Kind::kNoAnswer, "NO DATA"},
+      {"0600", "7E8 03 7F 06 12 00 00 00 00\r7E9 03 7F 06 11 00 00 00 00", Failure::Kind::kRefused,
+       Failure::Kind::kRefused, "11"},
+      {"0600", "CAN ERROR", std::nullopt, Failure::Kind::kAdapter, "CAN ERROR"},
+      {"0601", "NO DATA", std::nullopt, Failure::Kind::kNoAnswer, "NO DATA"},
+      {"0601", "7E8 03 7F 06 31 00 00 00 00", std::nullopt, Failure::Kind::kRefused, "31"},
+      {"0601", "BUS BUSY", std::nullopt, Failure::Kind::kAdapter, "BUS BUSY"},
+      {"0601", "?", std::nullopt, Failure::Kind::kAdapter, "?"},
+      {"0601", "7E8 10 13 46 01 01 0A 0E 66\r7E8 21 0C CD 10 00 01 05 10", std::nullopt,
+       Failure::Kind::kBroken, "a frame is missing"},
+      // A record cut after its minimum: nine bytes of one, two of the next.
+      {"0601", "7E8 10 0C 46 01 01 0A 0E 66\r7E8 21 0C CD 10 00 01 05 00", std::nullopt,
+       Failure::Kind::kBroken, "engine (7E8) cut a test's record short"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.request) + ": " + c.answer);
+    QHash<QString, QByteArray> answers = canCar();
+    answers[QString::fromLatin1(c.request)] = c.answer;
+    read(answers);
+    const QString text = monitorReportText(*report);
+    if (c.unsupported) {
+      ASSERT_TRUE(report->unsupported);
+      EXPECT_EQ(report->unsupported->kind, *c.unsupported);
+      EXPECT_FALSE(report->incomplete());
+      EXPECT_TRUE(text.contains(QLatin1String("not supported by this car"))) << text.toStdString();
+      EXPECT_TRUE(report->tests.empty());
+      continue;
+    }
+    const Failure* failure = report->failure(QString::fromLatin1(c.request));
+    ASSERT_TRUE(failure) << text.toStdString();
+    EXPECT_EQ(failure->kind, c.kind);
+    EXPECT_EQ(failure->reason, QString::fromLatin1(c.reason));
+    EXPECT_TRUE(report->incomplete());
+    EXPECT_TRUE(text.contains(QLatin1String("Not read:"))) << text.toStdString();
+    // Monitor 01's tests are those of the transmission at most, never the engine's.
+    for (const obd::TestResult& r : report->tests) EXPECT_FALSE(r.mid == 0x01 && r.source == "7E8");
+  }
+}
+
+}  // namespace
+}  // namespace tarvex
