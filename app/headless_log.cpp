@@ -127,13 +127,10 @@ HeadlessLog::HeadlessLog(PortFactory& ports, Clock& clock, Options options, Outp
                                       buffer ? toQString(buffer->text) : QString());
   port_->setNotify([this](PortEvent event) { scan_->session().onPortEvent(event); });
   timer_->setCallback([this] { scan_->session().onReplyTimeout(); });
-  // The log's time column is read once a line, as the line is written: the
-  // count of lines comes from there, and the check waits until the line is
-  // whole on disk (or failed).
-  scan_->setDateTimeSource([this] {
+  // Whether to end is decided once the scan's own handler has run to its end.
+  scan_->setLineHandler([this] {
     ++lines_;
     QTimer::singleShot(0, this, [this] { afterEvent(); });
-    return QDateTime::currentDateTime();
   });
   scan_->setFailureHandler([this](const Failure& failure) { fail(failure); });
   scan_->setSilenceHandler([this](const Result<QString>& protocol) {
@@ -191,7 +188,6 @@ void HeadlessLog::afterEvent() {
 }
 
 void HeadlessLog::fail(const Failure& failure) {
-  if (failure.is(Failure::Kind::kWrite) && !stopping_) --lines_;  // the line being written did not make it
   const QString message = scanFailureText(failure, scan_->logWasOpen());
   if (options_.progress && output_.progress) output_.progress(QString());
   output_.error(QStringLiteral("tarvex: ") + message);
@@ -206,7 +202,7 @@ void HeadlessLog::end(int status) {
     showProgress();
     output_.progress(QString());
   }
-  emit finished(status);
+  if (finished_) finished_(status);
 }
 
 void HeadlessLog::showProgress() {
@@ -321,7 +317,7 @@ void HeadlessStandardLog::end(int status) {
     showProgress();
     output_.progress(QString());
   }
-  emit finished(status);
+  if (finished_) finished_(status);
 }
 
 // Parameters named that the car does not report have no column: told once.

@@ -47,12 +47,11 @@ PidChoice parsePids(const QString& list, const std::vector<obd::UserParameter>& 
 // The scan without a window: the main window's scan cycle over boxes in
 // memory, writing the same log. It ends on its own after `rounds` log lines,
 // when asked to (a signal), or when a fault leaves it unable to go on; then
-// `finished` is emitted once with the exit status (0, or 1 after a fault).
+// the finished handler is told once the exit status (0, or 1 after a fault).
 // A car that gave no value in the first kSilentRounds rounds (or in all of
 // fewer asked for) ends it with 1 and the log removed: a log of placeholders
 // helps nobody, and the reason names --standard.
 class HeadlessLog : public QObject {
-  Q_OBJECT
  public:
   struct Options {
     QString logPath;
@@ -72,17 +71,13 @@ class HeadlessLog : public QObject {
   HeadlessLog(PortFactory& ports, Clock& clock, Options options, Output output);
   ~HeadlessLog() override;
 
-  // Opens the port and the log and starts the scan; false (told, and
-  // `finished` emitted with 1) when it could not.
+  // Opens the port and the log and starts the scan; false (told, and the
+  // finished handler told 1) when it could not.
   bool start();
-  // Stops on a whole line: port and log closed, `finished` with 0 unless the
-  // log could not be closed properly.
+  // Stops on a whole line: port and log closed, the finished handler told 0
+  // unless the log could not be closed properly.
   void finish();
-
-  qint64 linesWritten() const { return lines_; }
-
- signals:
-  void finished(int status);
+  void setFinished(std::function<void(int status)> finished) { finished_ = std::move(finished); }
 
  private:
   void fail(const Failure& failure);
@@ -108,6 +103,7 @@ class HeadlessLog : public QObject {
   double rate_ = 0;
   bool ended_ = false;
   bool stopping_ = false;
+  std::function<void(int)> finished_;
 };
 
 // Standard data without a window (--log FILE --standard): the Standard data
@@ -116,7 +112,6 @@ class HeadlessLog : public QObject {
 // port, the car or the log fails. A named parameter the car does not report
 // is told and left out.
 class HeadlessStandardLog : public QObject {
-  Q_OBJECT
  public:
   struct Options {
     QString logPath;
@@ -134,11 +129,8 @@ class HeadlessStandardLog : public QObject {
 
   bool start();
   void finish();
-  qint64 linesWritten() const { return lines_; }
+  void setFinished(std::function<void(int status)> finished) { finished_ = std::move(finished); }
   StandardPoller& poller() { return *poller_; }
-
- signals:
-  void finished(int status);
 
  private:
   void fail(const Failure& failure);
@@ -157,6 +149,7 @@ class HeadlessStandardLog : public QObject {
   std::unique_ptr<StandardPoller> poller_;
   qint64 lines_ = 0;
   bool ended_ = false;
+  std::function<void(int)> finished_;
 };
 
 }  // namespace tarvex

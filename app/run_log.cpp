@@ -15,7 +15,7 @@ namespace {
 // Runs a logger until it finishes; its exit status.
 template <class Logger>
 int runLogger(Logger& logger) {
-  QObject::connect(&logger, &Logger::finished, [](int status) { QCoreApplication::exit(status); });
+  logger.setFinished([](int status) { QCoreApplication::exit(status); });
   const std::unique_ptr<QSocketNotifier> quit = onQuitSignal([&logger] { logger.finish(); });
   return logger.start() ? QCoreApplication::exec() : 1;
 }

@@ -137,8 +137,9 @@ void ScanCycle::endOfRound() {
   if (Status written = log_.writeRow(boxes_, now_(), locale_); !written) {
     logWasOpen_ = true;
     stop();
-    fail(written.failure());
+    return fail(written.failure());
   }
+  if (onLine_) onLine_();
 }
 
 // A reply timer that ran out is no failure: the next request goes out.

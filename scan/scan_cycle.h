@@ -50,6 +50,8 @@ class ScanCycle {
     onSilence_ = std::move(handler);
   }
   static constexpr char kProtocolQuestion[] = "ATDPN";
+  // Told after each log line is whole on disk.
+  void setLineHandler(std::function<void()> handler) { onLine_ = std::move(handler); }
   // Every decoded number goes here too, with the time it came.
   void setReadings(Readings* readings) { readings_ = readings; }
 
@@ -99,6 +101,7 @@ class ScanCycle {
   QLocale locale_;
   std::function<QDateTime()> now_ = [] { return QDateTime::currentDateTime(); };
   FailureHandler onFailure_;
+  std::function<void()> onLine_;
   std::function<void(const Result<QString>&)> onSilence_;
   bool logWasOpen_ = false;
   Readings* readings_ = nullptr;
