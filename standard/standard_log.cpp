@@ -78,22 +78,29 @@ QByteArray standardLogLine(const QDateTime& when, const std::vector<LogColumn>& 
   return line + "\r\n";
 }
 
-std::optional<QString> StandardLog::open(const QString& path, std::vector<LogColumn> columns,
-                                         const UnitChoice& units, const QDateTime& start) {
+Status StandardLog::open(const QString& path, std::vector<LogColumn> columns, const UnitChoice& units,
+                         const QDateTime& start) {
   close();
   file_.setFileName(path);
   if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-    return file_.errorString();
+    return Failure{Failure::Kind::kCreate, path, file_.errorString(), {}};
   columns_ = std::move(columns);
   units_ = units;
   start_ = start;
   complete_ = 0;
-  return append(standardLogHeader(columns_, units_));
+  if (std::optional<QString> reason = append(standardLogHeader(columns_, units_)))
+    return Failure{Failure::Kind::kCreate, path, *reason, {}};
+  return {};
 }
 
-std::optional<QString> StandardLog::write(double seconds, const std::vector<std::optional<double>>& values) {
-  if (!file_.isOpen()) return QStringLiteral("the log is not open");
-  return append(standardLogLine(start_.addMSecs(std::llround(seconds * 1000)), columns_, values, units_));
+Status StandardLog::write(double seconds, const std::vector<std::optional<double>>& values) {
+  if (!file_.isOpen())
+    return Failure{Failure::Kind::kWrite, path(), QStringLiteral("the log is not open"), {}};
+  const QString name = path();
+  if (std::optional<QString> reason =
+          append(standardLogLine(start_.addMSecs(std::llround(seconds * 1000)), columns_, values, units_)))
+    return Failure{Failure::Kind::kWrite, name, *reason, {}};
+  return {};
 }
 
 std::optional<QString> StandardLog::append(const QByteArray& bytes) {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/failure.h"
 #include "core/units.h"
 
 namespace tarvex {
@@ -48,14 +49,14 @@ QByteArray standardLogLine(const QDateTime& when, const std::vector<LogColumn>& 
 // The standard-data log of one run: created with its header, a line a round,
 // each line handed to the system before the next. A line that cannot be
 // written whole is cut away again, so the file ends with a complete line; the
-// log is closed then and the reason returned.
+// log is closed then and the failure returned (kCreate, kWrite).
 class StandardLog {
  public:
   // `start` is the wall-clock time of the log's beginning; each line's time
   // is that and the seconds given to write().
-  std::optional<QString> open(const QString& path, std::vector<LogColumn> columns, const UnitChoice& units,
-                              const QDateTime& start);
-  std::optional<QString> write(double seconds, const std::vector<std::optional<double>>& values);
+  Status open(const QString& path, std::vector<LogColumn> columns, const UnitChoice& units,
+              const QDateTime& start);
+  Status write(double seconds, const std::vector<std::optional<double>>& values);
   void close();
   bool isOpen() const { return file_.isOpen(); }
   const std::vector<LogColumn>& columns() const { return columns_; }

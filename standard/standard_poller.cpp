@@ -384,8 +384,8 @@ void StandardPoller::openLog() {
     columns.push_back({QString::fromLatin1(kFuelUsedChannel), QStringLiteral("L"), kFuelStep});
   }
   logFrom_ = clock_.now();
-  if (std::optional<QString> reason = log_.open(*logPath_, std::move(columns), units_, now_())) {
-    told(Failure{Failure::Kind::kCreate, *logPath_, *reason, {}});
+  if (Status opened = log_.open(*logPath_, std::move(columns), units_, now_()); !opened) {
+    told(opened.failure());
     logPath_.reset();
   }
 }
@@ -560,8 +560,8 @@ void StandardPoller::endRound() {
       const auto it = roundValues_.find(c.name);
       values.push_back(it == roundValues_.end() ? std::nullopt : std::optional(it->second));
     }
-    if (std::optional<QString> reason = log_.write(seconds(clock_.now() - logFrom_), values)) {
-      told(Failure{Failure::Kind::kWrite, log_.path(), *reason, {}});
+    if (Status written = log_.write(seconds(clock_.now() - logFrom_), values); !written) {
+      told(written.failure());
       logPath_.reset();
     }
   }

@@ -91,9 +91,9 @@ TEST(StandardLog, FileOfHeaderAndLinesFromItsStart) {
   const QString path = dir.filePath(QStringLiteral("standard.csv"));
   StandardLog log;
   const QDateTime start(QDate(2026, 6, 1), QTime(23, 59, 59, 900), QTimeZone(3600));
-  ASSERT_FALSE(log.open(path, {kColumns[0], kColumns[2]}, UnitChoice::uk(), start));
-  ASSERT_FALSE(log.write(0.05, {60, 800}));
-  ASSERT_FALSE(log.write(0.15, {std::nullopt, 812.5}));
+  ASSERT_TRUE(log.open(path, {kColumns[0], kColumns[2]}, UnitChoice::uk(), start));
+  ASSERT_TRUE(log.write(0.05, {60, 800}));
+  ASSERT_TRUE(log.write(0.15, {std::nullopt, 812.5}));
   log.close();
   QFile file(path);
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -110,10 +110,10 @@ TEST(StandardLog, OwnColumnsReplayLikeTheStandardOnes) {
   const QString path = dir.filePath(QStringLiteral("standard.csv"));
   StandardLog log;
   const QDateTime start(QDate(2026, 6, 1), QTime(8, 0), QTimeZone(7200));
-  ASSERT_FALSE(log.open(path, {kColumns[2], {QStringLiteral("TFT"), QStringLiteral("\u00B0C"), 1}},
-                        UnitChoice::us(), start));
-  ASSERT_FALSE(log.write(0.05, {800, 80}));
-  ASSERT_FALSE(log.write(0.15, {812.5, std::nullopt}));
+  ASSERT_TRUE(log.open(path, {kColumns[2], {QStringLiteral("TFT"), QStringLiteral("\u00B0C"), 1}},
+                       UnitChoice::us(), start));
+  ASSERT_TRUE(log.write(0.05, {800, 80}));
+  ASSERT_TRUE(log.write(0.15, {812.5, std::nullopt}));
   log.close();
   Readings readings;
   LogReader reader;
