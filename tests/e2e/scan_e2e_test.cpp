@@ -13,6 +13,7 @@
 
 #include "core/text.h"
 #include "link/qt_serial_port.h"
+#include "obd/formulas.h"
 #include "scan/scan_cycle.h"
 #include "sim/vehicle.h"
 #include "tests/support/e2e_rig.h"
@@ -185,7 +186,7 @@ const struct {
                 {Box::kSpeed, &State::speedKmh, 1},
                 {Box::kCoolant, &State::coolantC, 1},
                 {Box::kIAT, &State::intakeAirC, 1},
-                {Box::kTPS, &State::throttlePct, 1 / 2.55},
+                {Box::kTPS, &State::throttlePct, 1 / obd::kCountsPerPercent},
                 {Box::kVolts, &State::batteryVolts, 0.1},
                 {Box::kMAF, &State::mafGramsPerSec, 0.01}};
 
