@@ -1,5 +1,7 @@
 #include "link/adapter_link.h"
 
+#include "link/adapter_words.h"
+
 namespace tarvex {
 
 namespace {
@@ -137,6 +139,18 @@ bool AdapterLink::unaskedBanner(qsizetype from) {
   return true;
 }
 
+// "LV RESET" (a supply dip) and "ERR94" (a fatal CAN error) come just before
+// the adapter restarts, unless a prompt follows them.
+bool AdapterLink::restartAnnounced(qsizetype from) const {
+  if (!std::holds_alternative<Awaiting>(state_) && !std::holds_alternative<SettingUpAgain>(state_))
+    return false;
+  for (const AdapterWord word : {AdapterWord::kLowVoltageReset, AdapterWord::kFatalCan}) {
+    const QString text = adapterWordText(word);
+    if (buffer_.indexOf(text, std::max<qsizetype>(0, from - text.size() + 1)) >= 0) return true;
+  }
+  return false;
+}
+
 void AdapterLink::bufferChanged(qsizetype from) {
   if (hooks_.onBufferChanged) hooks_.onBufferChanged(buffer_);
   if (unaskedBanner(from)) {
@@ -146,7 +160,17 @@ void AdapterLink::bufferChanged(qsizetype from) {
   ReplyCheck* c = check();
   if (!c) return;
   const std::optional<QString> out = c->check(buffer_);
-  if (!out) return;
+  if (!out) {
+    // Whatever is written while it restarts is lost, or heard in part once it
+    // is back: nothing goes out before the banner and its prompt.
+    if (restartAnnounced(from)) {
+      buffer_.clear();
+      if (hooks_.onBufferChanged) hooks_.onBufferChanged(buffer_);
+      timer_.setInterval(kResetPatience);
+      setUpAgain();
+    }
+    return;
+  }
   // Everything up to and after the reply goes; the emptied buffer holds nothing to check.
   Reply reply{*out, std::exchange(buffer_, QString())};
   if (hooks_.onBufferChanged) hooks_.onBufferChanged(buffer_);

@@ -26,6 +26,9 @@ QStringList setupCommands(Setup setup);
 inline constexpr char kResetCommand[] = "ATZ";
 // The reset and each setting but the last get this long before the next line.
 inline constexpr Millis kSetupWait{1000};
+// How long a reset may take until its banner and prompt: a genuine chip needs
+// about a second, some clones more.
+inline constexpr Millis kResetPatience{3000};
 
 // The command/reply mechanism of every window that polls the adapter: a
 // command goes out, everything received gathers in the reply buffer, every
@@ -57,7 +60,9 @@ class AdapterLink {
     bool ownReset = false;
   };
   // The adapter reset itself; the settings go out again, each after the last
-  // one's prompt (or its time-out), and then the owner is told to go on.
+  // one's prompt (or its time-out), and then the owner is told to go on. When
+  // it said it restarts ("LV RESET"), the first prompt awaited is its banner's:
+  // it hears nothing before, so nothing is written before.
   struct SettingUpAgain {
     QStringList left;
     ReplyCheck check;
@@ -129,6 +134,7 @@ class AdapterLink {
  private:
   void bufferChanged(qsizetype newFrom);
   bool unaskedBanner(qsizetype from);
+  bool restartAnnounced(qsizetype from) const;
   void setUpAgain();
   Status nextSetupLine();
   Status await(const QString& command, ReplyShape expected, bool ownReset);

@@ -162,6 +162,24 @@ TEST_F(LinkFixture, AdapterThatResetsItselfIsSetUpAgainLineByLine) {
   EXPECT_EQ(timeouts, 1);
 }
 
+// An adapter that says it restarts ("LV RESET") hears nothing until its
+// banner's prompt: nothing is written before it, not even when the request's
+// time runs out; then it is set up again.
+TEST_F(LinkFixture, AdapterThatSaysItRestartsIsWrittenToOnlyAfterItsBanner) {
+  link.rememberSetUp(setupCommands(Setup::kEnhanced));
+  ASSERT_TRUE(link.SendCom(QStringLiteral("22000C01"), kRpm));
+  port.clearWrites();
+  port.receive("22000C01\rLV RESET\r");
+  clock.advance(900ms);  // the simulated adapter's restart
+  EXPECT_EQ(port.writes(), QList<QByteArray>());
+  EXPECT_EQ(timeouts, 0);
+  port.receive("\r\rELM327 v1.5\r\r>");
+  EXPECT_EQ(port.writes(), QList<QByteArray>{"ATE1\r"});
+  for (const char* answer : {"ATE1\rOK\r\r>", "ATSH 6C 10 F1\rOK\r\r>", "ATST 10\rOK\r\r>"})
+    port.receive(answer);
+  EXPECT_EQ(setUpAgain, 1);
+}
+
 TEST_F(LinkFixture, BufferNeverGrowsWithoutBound) {
   ASSERT_TRUE(link.SendCom(QStringLiteral("22000C01"), kRpm));
   const QByteArray noise(1000, 'x');
