@@ -10,9 +10,11 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "charts/chart_data.h"
@@ -28,9 +30,14 @@ constexpr int kAxisHeight = 22;
 constexpr int kLaneGap = 6;
 constexpr Millis kLiveLatency{250};
 
-QString channelLabel(const Channel& channel) {
-  return channel.unit.isEmpty() ? channel.name
-                                : channel.name + QStringLiteral(" (") + channel.unit + QLatin1Char(')');
+QString unitSuffix(const Channel& channel) {
+  return channel.unit.isEmpty() ? QString() : QStringLiteral(" (") + channel.unit + QLatin1Char(')');
+}
+
+// The channel's name in words, with its short name where `room` pixels allow.
+QString channelLabel(const Channel& channel, int room, const QFontMetrics& metrics) {
+  return channelLabel(channel, unitSuffix(channel), room,
+                      [&metrics](const QString& text) { return metrics.horizontalAdvance(text); });
 }
 
 QString valueText(float value) {
@@ -139,8 +146,9 @@ class ChartsWindow::Plot : public QWidget {
       if (line_.size() == 1) p.drawEllipse(line_.front(), 1.5, 1.5);
       p.restore();
       p.setPen(Qt::black);
-      p.drawText(frame.adjusted(6, 2, -6, -2), Qt::AlignLeft | Qt::AlignTop,
-                 channelLabel(readings.channels()[c]));
+      const QRectF labelRoom = frame.adjusted(6, 2, -6, -2);
+      p.drawText(labelRoom, Qt::AlignLeft | Qt::AlignTop,
+                 channelLabel(readings.channels()[c], int(labelRoom.width()), metrics));
     }
     const double bottom = double(lanes.size()) * (laneHeight + kLaneGap) - kLaneGap;
     // Marks and the cursor cross every lane.
@@ -251,7 +259,7 @@ ChartsWindow::ChartsWindow(Readings& live, Clock& clock, FileDialog& files, Repo
   watchKey_ = live_.watch([this](const QList<int>& channels) { liveChanged(channels); });
   chooseFirstChannels();
   fillChannelList();
-  if (const auto newest = newestOf(live_, shownIndices())) view_.follow(*newest);
+  if (const auto extent = extentOf(live_, shownIndices())) view_.follow(extent->first, extent->newest);
   updateReadout();
 }
 
@@ -281,7 +289,7 @@ void ChartsWindow::setShownChannels(const QStringList& names) {
   if (!showingRun_) liveChoiceMade_ = true;
   fillChannelList();
   if (view_.following())
-    if (const auto newest = newestOf(shown(), shownIndices())) view_.follow(*newest);
+    if (const auto extent = extentOf(shown(), shownIndices())) view_.follow(extent->first, extent->newest);
   redraw();
 }
 
@@ -308,10 +316,14 @@ void ChartsWindow::fillChannelList() {
   filling_ = true;
   list_->clear();
   const QStringList& chosen = showingRun_ ? runChosen_ : liveChosen_;
+  // The list's width less its check boxes and a scroll bar.
+  const QStyle* style = list_->style();
+  const int room = list_->maximumWidth() - style->pixelMetric(QStyle::PM_IndicatorWidth) -
+                   style->pixelMetric(QStyle::PM_ScrollBarExtent) - 4 * list_->frameWidth() - 8;
   for (const Channel& channel : shown().channels()) {
-    auto* item = new QListWidgetItem(channelLabel(channel), list_);
+    auto* item = new QListWidgetItem(channelLabel(channel, room, list_->fontMetrics()), list_);
     item->setData(Qt::UserRole, channel.name);
-    item->setToolTip(channel.title);
+    item->setToolTip(channelLabel(channel, std::numeric_limits<int>::max(), list_->fontMetrics()));
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
     item->setCheckState(chosen.contains(channel.name) ? Qt::Checked : Qt::Unchecked);
   }
@@ -334,7 +346,7 @@ void ChartsWindow::listItemChanged(QListWidgetItem* item) {
 
 void ChartsWindow::redraw() {
   if (view_.following())
-    if (const auto newest = newestOf(shown(), shownIndices())) view_.follow(*newest);
+    if (const auto extent = extentOf(shown(), shownIndices())) view_.follow(extent->first, extent->newest);
   // Following, the next redraw waits until the view has moved by a pixel, but
   // the newest value shows within a quarter second.
   pacer_.setInterval(view_.following()
