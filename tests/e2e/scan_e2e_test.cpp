@@ -240,6 +240,16 @@ TEST(ScanOverPty, AdapterThatResetsItselfIsSetUpAgainAndTheScanGoesOn) {
   EXPECT_NE(run.logLines.last().split(QLatin1Char(','))[0], QStringLiteral("RPM"));
 }
 
+// A car slower than the reply timer: each next request waits for the prompt
+// of the adapter still answering the last one, so none loses its first
+// character to the adapter as an order to stop.
+TEST(ScanOverPty, CarSlowerThanTheReplyTimerHasNoRequestCut) {
+  const ScanRun run = scanOverPty({"--latency", "40-40", "--turnaround-us", "60000"}, 2);
+  EXPECT_TRUE(run.failures.isEmpty());
+  ASSERT_GE(run.commands.size(), 4 + 22);
+  expectSetUpThenRounds(run.commands);
+}
+
 // A window that opens the port does not see what came for another window's
 // request; while one window holds the device, another is told who has it. A
 // device picked after a failed open holds for every port of the factory.
