@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::unique_ptr<Timer> timer = clock.createTimer();
   testing::DragBoxTexts boxes;
   boxes.setText(DragBox::kWeight, QString::fromStdString(in.ConsumeRandomLengthString(12)));
-  DragPoller poller(port, *timer, clock, boxes, QLocale::c());
+  AdapterTraits traits;
+  DragPoller poller(port, *timer, clock, traits, boxes, QLocale::c());
   testing::route(port, *timer, poller.session());
   poller.start();
   while (in.remaining_bytes() > 0) {

@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   testing::FakeClock clock;
   testing::FakeSerialPort port;
   const std::unique_ptr<Timer> timer = clock.createTimer();
-  DTCSession session(port, *timer, clock, QStringLiteral("DTC Here"));
+  AdapterTraits traits;
+  DTCSession session(port, *timer, clock, traits, QStringLiteral("DTC Here"));
   port.setNotify([&](PortEvent event) { session.onPortEvent(event); });
   session.open();
   while (in.remaining_bytes() > 0) {
