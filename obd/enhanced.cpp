@@ -34,7 +34,7 @@ std::optional<EnhancedValue> decodeEnhanced(Conversion conversion, Bytes data) {
       first = timingAdvance(count);
       break;
     case Conversion::kTenth:
-      first = count / 10;
+      first = tenths(count);
       break;
     case Conversion::kTroubleCodes: {
       const LampAndCount lamp = lampAndCount(data[0]);

@@ -16,6 +16,7 @@ inline constexpr double kCountsPerGramPerSecond = 100;
 inline constexpr double kCountsPerDegree = 2;  // A / 2 - 64 ° before TDC
 inline constexpr double kTimingOffset = 64;
 inline constexpr double kCountsPerOxygenVolt = 200;  // A / 200 V
+inline constexpr double kCountsPerTenth = 10;        // GM volts and air-fuel ratio; catalysts' 0.1 °C
 inline constexpr std::uint8_t kLampBit = 0x80;       // the MIL, beside a 7-bit code count
 
 // A / 2.55 rather than A * 100 / 255: the GM scan has always shown (and
@@ -41,6 +42,9 @@ constexpr double timingAdvance(double counts) {
 }
 constexpr double oxygenVolts(double counts) {
   return counts / kCountsPerOxygenVolt;
+}
+constexpr double tenths(double counts) {
+  return counts / kCountsPerTenth;
 }
 
 // Byte A of the monitor status: the lamp, and how many codes are stored.

@@ -77,7 +77,7 @@ std::optional<Value> railGauge(Bytes b) {
   return one(word(b) * 10.0, kKpa);
 }
 std::optional<Value> catalyst(Bytes b) {
-  return one(celsius(word(b) / 10.0), kCelsius);
+  return one(celsius(tenths(word(b))), kCelsius);
 }
 std::optional<Value> moduleVolts(Bytes b) {
   return one(word(b) / 1000.0, kVolt);

@@ -421,9 +421,9 @@ std::optional<QByteArray> Vehicle::enhancedData(std::uint16_t identifier, Millis
     case 0x19F5:
       return one(s.gear);
     case 0x1141:
-      return one(s.batteryVolts * 10);
+      return one(s.batteryVolts * obd::kCountsPerTenth);
     case 0x119E:
-      return one(s.airFuelRatio * 10);
+      return one(s.airFuelRatio * obd::kCountsPerTenth);
     case 0x0014:
       return o2(0);
     case 0x0015:
@@ -542,7 +542,7 @@ std::optional<QByteArray> Vehicle::pidData(std::uint8_t pid, const VehicleState&
     case 0x33:
       return one(kBaroKpa);
     case 0x3C:
-      return two((s.catalystC + obd::kTemperatureOffset) * 10);
+      return two((s.catalystC + obd::kTemperatureOffset) * obd::kCountsPerTenth);
     case 0x42:
       return two(s.batteryVolts * 1000);
     case 0x43:
