@@ -12,4 +12,6 @@ QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 "$@"
 # The fuzz targets, briefly, so they cannot rot; longer runs: scripts/fuzz.sh.
 if command -v clang++ >/dev/null; then
   "$TARVEX_ROOT/scripts/fuzz.sh" 5
+else
+  echo "Fuzz runs skipped: clang++ is not installed (the fuzz targets need clang with libFuzzer)."
 fi

@@ -415,13 +415,15 @@ void Tarvex::setMenuHandler(MenuEntry entry, std::function<void()> handler) {
 }
 
 void Tarvex::showAbout() {
-  const QString log = tb_logpath->text();
+  // The file being written, not a path chosen since for the next scan.
+  const bool logging = scan_->logging();
+  const QString log = logging ? scan_->logPath() : tb_logpath->text();
   const QString text =
       tr("Tarvex %1\n\nScans the enhanced parameters of a GM engine controller through an ELM327 "
          "adapter.\n\nLicence: GPL-3.0-or-later (GNU General Public License, version 3 or any later "
          "version). This program comes with no warranty.\n\nThe log goes to: %2%3")
           .arg(QStringLiteral(TARVEX_VERSION), log,
-               cb_log->isChecked() ? QString() : tr(" (when \"Log to file\" is ticked)"));
+               logging || cb_log->isChecked() ? QString() : tr(" (when \"Log to file\" is ticked)"));
   windows_.report()(this, Urgency::kNotice, Message(text, tr("About Tarvex")));
 }
 

@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "bench/offscreen_main.h"
 #include "core/number_text.h"
+#include "obd/formulas.h"
 #include "scan/decode.h"
 #include "scan/scan_cycle.h"
 #include "tests/support/drag_ports.h"
@@ -115,7 +116,7 @@ void DecimalText(benchmark::State& state) {
   const QLocale locale = QLocale::c();
   double x = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(decimalText(x / 2.55, locale));
+    benchmark::DoNotOptimize(decimalText(obd::percent(x), locale));
     x = x < 255 ? x + 1 : 0;
   }
 }

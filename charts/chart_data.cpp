@@ -12,14 +12,22 @@ std::optional<float> valueAt(const Series& series, std::int32_t atMs) {
   return series.values[std::size_t(after - series.ms.begin() - 1)];
 }
 
-std::optional<std::int32_t> newestOf(const Readings& readings, const QList<int>& channels) {
-  std::optional<std::int32_t> newest;
+std::optional<Extent> extentOf(const Readings& readings, const QList<int>& channels) {
+  std::optional<Extent> extent;
   for (const int c : channels) {
     if (c < 0 || c >= readings.channels().size() || readings.series(c).isEmpty()) continue;
-    newest =
-        std::max(newest.value_or(std::numeric_limits<std::int32_t>::min()), readings.series(c).ms.back());
+    const Series& s = readings.series(c);
+    extent = extent ? Extent{std::min(extent->first, s.ms.front()), std::max(extent->newest, s.ms.back())}
+                    : Extent{s.ms.front(), s.ms.back()};
   }
-  return newest;
+  return extent;
+}
+
+QString channelLabel(const Channel& channel, const QString& suffix, int room,
+                     const std::function<int(const QString&)>& widthOf) {
+  if (channel.title.isEmpty() || channel.title == channel.name) return channel.name + suffix;
+  const QString both = channel.title + QStringLiteral(" \u00B7 ") + channel.name + suffix;
+  return widthOf(both) <= room ? both : channel.title + suffix;
 }
 
 namespace {

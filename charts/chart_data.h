@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "core/readings.h"
@@ -13,8 +15,21 @@ namespace tarvex {
 // nothing before its first.
 std::optional<float> valueAt(const Series& series, std::int32_t atMs);
 
-// The newest time any of these channels has a value for; nothing when none has.
-std::optional<std::int32_t> newestOf(const Readings& readings, const QList<int>& channels);
+// The first and the newest time any of these channels has a value for;
+// nothing when none has.
+struct Extent {
+  std::int32_t first;
+  std::int32_t newest;
+};
+std::optional<Extent> extentOf(const Readings& readings, const QList<int>& channels);
+
+// How a chart names a channel (its lanes, its pick list) in `room`, as
+// `widthOf` measures text: its title in words with its short name where both
+// fit ("Vehicle speed \u00B7 VSS"), else the title alone; a channel without a
+// title (another program's column) by its short name. `suffix` (the unit)
+// follows either.
+QString channelLabel(const Channel& channel, const QString& suffix, int room,
+                     const std::function<int(const QString&)>& widthOf);
 
 // The shown range as CSV: a header, then one line for each time any of the
 // channels has a sample within [fromMs, toMs], in time order. The first column

@@ -10,9 +10,11 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "charts/chart_data.h"
@@ -144,8 +146,9 @@ class ChartsWindow::Plot : public QWidget {
       if (line_.size() == 1) p.drawEllipse(line_.front(), 1.5, 1.5);
       p.restore();
       p.setPen(Qt::black);
-      p.drawText(frame.adjusted(6, 2, -6, -2), Qt::AlignLeft | Qt::AlignTop,
-                 w_.channelLabel(readings.channels()[c]));
+      const QRectF labelRoom = frame.adjusted(6, 2, -6, -2);
+      p.drawText(labelRoom, Qt::AlignLeft | Qt::AlignTop,
+                 w_.channelLabel(readings.channels()[c], int(labelRoom.width()), metrics));
     }
     const double bottom = double(lanes.size()) * (laneHeight + kLaneGap) - kLaneGap;
     // Marks and the cursor cross every lane.
@@ -256,7 +259,7 @@ ChartsWindow::ChartsWindow(Readings& live, Clock& clock, FileDialog& files, Repo
   watchKey_ = live_.watch([this](const QList<int>& channels) { liveChanged(channels); });
   chooseFirstChannels();
   fillChannelList();
-  if (const auto newest = newestOf(live_, shownIndices())) view_.follow(*newest);
+  if (const auto extent = extentOf(live_, shownIndices())) view_.follow(extent->first, extent->newest);
   updateReadout();
 }
 
@@ -268,9 +271,13 @@ QWidget* ChartsWindow::plot() const {
   return plot_;
 }
 
-QString ChartsWindow::channelLabel(const Channel& channel) const {
+// The channel's name in words, with its short name where `room` pixels allow,
+// and its unit as the user's units show it.
+QString ChartsWindow::channelLabel(const Channel& channel, int room, const QFontMetrics& metrics) const {
   const QString unit = convert(0.0, channel.unit, units_).label;
-  return unit.isEmpty() ? channel.name : channel.name + QStringLiteral(" (") + unit + QLatin1Char(')');
+  const QString suffix = unit.isEmpty() ? QString() : QStringLiteral(" (") + unit + QLatin1Char(')');
+  return tarvex::channelLabel(channel, suffix, room,
+                              [&metrics](const QString& text) { return metrics.horizontalAdvance(text); });
 }
 
 void ChartsWindow::setUnits(const UnitChoice& units) {
@@ -297,7 +304,7 @@ void ChartsWindow::setShownChannels(const QStringList& names) {
   if (!showingRun_) liveChoiceMade_ = true;
   fillChannelList();
   if (view_.following())
-    if (const auto newest = newestOf(shown(), shownIndices())) view_.follow(*newest);
+    if (const auto extent = extentOf(shown(), shownIndices())) view_.follow(extent->first, extent->newest);
   redraw();
 }
 
@@ -324,10 +331,14 @@ void ChartsWindow::fillChannelList() {
   filling_ = true;
   list_->clear();
   const QStringList& chosen = showingRun_ ? runChosen_ : liveChosen_;
+  // The list's width less its check boxes and a scroll bar.
+  const QStyle* style = list_->style();
+  const int room = list_->maximumWidth() - style->pixelMetric(QStyle::PM_IndicatorWidth) -
+                   style->pixelMetric(QStyle::PM_ScrollBarExtent) - 4 * list_->frameWidth() - 8;
   for (const Channel& channel : shown().channels()) {
-    auto* item = new QListWidgetItem(channelLabel(channel), list_);
+    auto* item = new QListWidgetItem(channelLabel(channel, room, list_->fontMetrics()), list_);
     item->setData(Qt::UserRole, channel.name);
-    item->setToolTip(channel.title);
+    item->setToolTip(channelLabel(channel, std::numeric_limits<int>::max(), list_->fontMetrics()));
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
     item->setCheckState(chosen.contains(channel.name) ? Qt::Checked : Qt::Unchecked);
   }
@@ -350,7 +361,7 @@ void ChartsWindow::listItemChanged(QListWidgetItem* item) {
 
 void ChartsWindow::redraw() {
   if (view_.following())
-    if (const auto newest = newestOf(shown(), shownIndices())) view_.follow(*newest);
+    if (const auto extent = extentOf(shown(), shownIndices())) view_.follow(extent->first, extent->newest);
   // Following, the next redraw waits until the view has moved by a pixel, but
   // the newest value shows within a quarter second.
   pacer_.setInterval(view_.following()

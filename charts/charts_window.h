@@ -18,6 +18,8 @@ class QListWidget;
 class QListWidgetItem;
 class QPushButton;
 
+class QFontMetrics;
+
 namespace tarvex {
 
 // A vertical line across every lane at a moment of the shown readings.
@@ -94,7 +96,7 @@ class ChartsWindow : public QWidget {
   void redraw();
   void updateReadout();
   bool writeFile(const QString& path, const QByteArray& bytes);
-  QString channelLabel(const Channel& channel) const;
+  QString channelLabel(const Channel& channel, int room, const QFontMetrics& metrics) const;
 
   Readings& live_;
   FileDialog& files_;

@@ -15,9 +15,17 @@ void TimeView::setRange(std::int64_t from, std::int64_t to) {
   to_ = std::int32_t(from + span);
 }
 
-void TimeView::follow(std::int32_t newestMs) {
+void TimeView::follow(std::int32_t firstMs, std::int32_t newestMs) {
+  first_ = firstMs;
   newest_ = newestMs;
-  if (following_) setRange(std::int64_t(newestMs) - span(), newestMs);
+  if (following_) showNewest(span());
+}
+
+// No empty stretch before the first value: it starts the view until the
+// values are wider than the view.
+void TimeView::showNewest(std::int64_t span) {
+  const std::int64_t from = std::max<std::int64_t>(first_, std::int64_t(newest_) - span);
+  setRange(from, from + span);
 }
 
 void TimeView::zoom(std::int32_t aroundMs, double scale) {
@@ -45,7 +53,7 @@ void TimeView::reset() {
     setRange(home_->first, home_->second);
   } else {
     following_ = true;
-    setRange(std::int64_t(newest_) - kDefaultSpanMs, newest_);
+    showNewest(kDefaultSpanMs);
   }
 }
 

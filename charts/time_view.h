@@ -7,9 +7,9 @@
 namespace tarvex {
 
 // The stretch of time the chart shows, in milliseconds of the readings.
-// Live, it follows the newest value with a fixed width; zooming or panning
-// stops that, and reset() goes back home: following again, or the whole of a
-// recorded run.
+// Live, it starts at the first value and, once the values are wider than
+// it, follows the newest with a fixed width; zooming or panning stops that,
+// and reset() goes back home: following again, or the whole of a recorded run.
 class TimeView {
  public:
   static constexpr std::int32_t kDefaultSpanMs = 10 * 60 * 1000;
@@ -23,8 +23,9 @@ class TimeView {
   std::int32_t span() const { return to_ - from_; }
   bool following() const { return following_; }
 
-  // The newest value came at this time: while following, the view ends there.
-  void follow(std::int32_t newestMs);
+  // The values run from firstMs to newestMs: while following, the view starts
+  // at the first, or ends at the newest when they are wider than it.
+  void follow(std::int32_t firstMs, std::int32_t newestMs);
   // Makes the width `scale` times as wide (below 1: zooms in), keeping the
   // time under the mouse where it is. Stops following.
   void zoom(std::int32_t aroundMs, double scale);
@@ -40,9 +41,11 @@ class TimeView {
 
  private:
   void setRange(std::int64_t from, std::int64_t to);
+  void showNewest(std::int64_t span);
 
   std::int32_t from_ = 0;
   std::int32_t to_ = 0;
+  std::int32_t first_ = 0;
   std::int32_t newest_ = 0;
   bool following_ = true;
   std::optional<std::pair<std::int32_t, std::int32_t>> home_;

@@ -100,7 +100,7 @@ QString readinessText(const ControllerReadiness& r) {
     out += QStringLiteral("  %1: %2\n")
                .arg(toQString(m.name), !m.supported ? QStringLiteral("not supported")
                                        : m.complete ? QStringLiteral("complete")
-                                                    : QStringLiteral("not complete"));
+                                                    : QStringLiteral("incomplete"));
   return out;
 }
 

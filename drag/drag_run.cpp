@@ -37,26 +37,26 @@ void DragRun::addSample(std::int16_t speed, std::uint32_t ticks) {
   const std::optional<double> previous = read(DragBox::kSpeed);
 
   if (previous && *previous == 0) {
+    if (quarterDone_) completed_ = std::move(run_);
     runDistance_ = 0;
     startTicks_ = ticks;
     lastTicks_ = ticks;
     hit100_ = false;
     quarterDone_ = false;
-    run_.clear();
-    run_.setOrigin(Micros{0});
-    hundredAt_.reset();
-    quarterAt_.reset();
+    run_ = Run{};
+    run_.speed.setOrigin(Micros{0});
   }
   const Micros sinceStart = Millis{std::int64_t(std::uint32_t(ticks - startTicks_))};
-  run_.add(run_.channel(QStringLiteral("Speed"), QStringLiteral("Vehicle speed"), QStringLiteral("km/h")),
-           sinceStart, speed);
+  run_.speed.add(
+      run_.speed.channel(QStringLiteral("Speed"), QStringLiteral("Vehicle speed"), QStringLiteral("km/h")),
+      sinceStart, speed);
 
   if (speed >= 1 && speed < kHundred && !hit100_) {
     boxes_.setText(DragBox::kET, seconds(startTicks_, ticks));
   }
   if (speed >= kHundred && !hit100_) {
     hit100_ = true;
-    hundredAt_ = sinceStart;
+    run_.hundredAt = sinceStart;
     boxes_.setText(DragBox::kLastET, boxes_.text(DragBox::kET));
     boxes_.setText(DragBox::kET, seconds(startTicks_, ticks));
   }
@@ -72,7 +72,7 @@ void DragRun::addSample(std::int16_t speed, std::uint32_t ticks) {
 
   if (runDistance_ > kQuarterMileKm && !quarterDone_) {
     quarterDone_ = true;
-    quarterAt_ = sinceStart;
+    run_.quarterAt = sinceStart;
     boxes_.setText(DragBox::kTrapSpeed, wholeText(speed));
     boxes_.setText(DragBox::kQET, seconds(startTicks_, ticks));
     estimatePower(double(ticks - startTicks_) / kMillisPerSecond, speed);

@@ -43,18 +43,26 @@ class DragRun {
   // One sample: the speed in km/h and the tick count it was taken at.
   void addSample(std::int16_t speed, std::uint32_t ticks);
 
-  // The run since the car last stood still, as speed over time from its start
-  // (channel "Speed", km/h), and when it passed 100 km/h and the quarter mile:
-  // what the charts show of it.
-  const Readings& lastRun() const { return run_; }
-  std::optional<Micros> hundredAt() const { return hundredAt_; }
-  std::optional<Micros> quarterAt() const { return quarterAt_; }
+  // The last run that reached the quarter mile, from standstill to standstill,
+  // as speed over time from its start (channel "Speed", km/h), and when it
+  // passed 100 km/h and the quarter mile: what the charts show of it. A run
+  // given up before the quarter mile does not replace it; until a run reached
+  // it, the run since the car last stood still.
+  const Readings& lastRun() const { return shown().speed; }
+  std::optional<Micros> hundredAt() const { return shown().hundredAt; }
+  std::optional<Micros> quarterAt() const { return shown().quarterAt; }
 
  private:
   std::optional<double> read(DragBox box) const;
   QString seconds(std::uint32_t from, std::uint32_t to) const;
   // From the quarter-mile time (s) and trap speed (km/h) just measured, and the weight box.
   void estimatePower(double quarterTime, double trapSpeed);
+
+  struct Run {
+    Readings speed;
+    std::optional<Micros> hundredAt, quarterAt;
+  };
+  const Run& shown() const { return quarterDone_ || !completed_ ? run_ : *completed_; }
 
   DragBoxes& boxes_;
   Clock& clock_;
@@ -64,8 +72,8 @@ class DragRun {
   double runDistance_ = 0;
   bool hit100_ = false;
   bool quarterDone_ = false;
-  Readings run_;
-  std::optional<Micros> hundredAt_, quarterAt_;
+  Run run_;                       // since the car last stood still
+  std::optional<Run> completed_;  // the last one that reached the quarter mile
 };
 
 }  // namespace tarvex

@@ -1,5 +1,7 @@
 #include "link/adapter_link.h"
 
+#include "link/adapter_words.h"
+
 namespace tarvex {
 
 namespace {
@@ -17,7 +19,11 @@ QStringList setupCommands(Setup setup) {
 }
 
 AdapterLink::AdapterLink(SerialPort& port, Timer& replyTimer, Clock& clock, QString initialBuffer)
-    : port_(port), timer_(replyTimer), pause_(clock.createTimer()), buffer_(std::move(initialBuffer)) {
+    : port_(port),
+      timer_(replyTimer),
+      pause_(clock.createTimer()),
+      hold_(clock.createTimer()),
+      buffer_(std::move(initialBuffer)) {
   timer_.setInterval(kReplyTimeout);
   timer_.setSingleShot(true);
   pause_->setInterval(kSetupWait);
@@ -26,18 +32,44 @@ AdapterLink::AdapterLink(SerialPort& port, Timer& replyTimer, Clock& clock, QStr
   pause_->setCallback([this] {
     if (Status sent = nextSetupLine(); !sent) fault(sent.failure());
   });
+  hold_->setInterval(kBusyPatience);
+  hold_->setSingleShot(true);
+  hold_->setCallback([this] { release(); });  // it does not stop: written anyway
 }
 
 AdapterLink::~AdapterLink() {
   pause_->setCallback({});
+  hold_->setCallback({});
 }
 
 Status AdapterLink::writeLine(const QString& command) {
   if (!port_.write(command.toLatin1() + kLineEnd)) return lostFailure(port_);
+  heard_ = false;
+  prompted_ = false;
   return {};
 }
 
 Status AdapterLink::send(const QString& command) {
+  // A reply timer that ran out does not mean the adapter is done: one still
+  // answering would lose the next command's first character.
+  if (heard_ && !prompted_) {
+    held_ = command;
+    hold_->start();
+    return {};
+  }
+  held_.reset();
+  hold_->stop();
+  return transmit(command);
+}
+
+void AdapterLink::release() {
+  hold_->stop();
+  if (!held_) return;
+  const QString command = *std::exchange(held_, std::nullopt);
+  if (Status sent = transmit(command); !sent) fault(sent.failure());
+}
+
+Status AdapterLink::transmit(const QString& command) {
   // Armed before the write: a reply the write brings at once finds the link
   // waiting for it.
   timer_.start();
@@ -88,6 +120,8 @@ void AdapterLink::fault(const Failure& failure) {
 void AdapterLink::stop() {
   timer_.stop();
   pause_->stop();
+  hold_->stop();
+  held_.reset();
   state_ = Idle{};
 }
 
@@ -102,6 +136,8 @@ void AdapterLink::onPortEvent(PortEvent event) {
     case PortEvent::kReceived: {
       const QByteArray waiting = port_.readAll();
       if (waiting.isEmpty()) return;
+      heard_ = true;
+      if (waiting.contains('>')) prompted_ = true;
       qsizetype from = buffer_.size();
       buffer_.append(QLatin1String(waiting));
       if (buffer_.size() > kMaxBuffer) {
@@ -110,6 +146,7 @@ void AdapterLink::onPortEvent(PortEvent event) {
         if (ReplyCheck* c = check()) c->restart();
       }
       bufferChanged(from);
+      if (held_ && prompted_) release();
       return;
     }
     case PortEvent::kError:
@@ -137,6 +174,18 @@ bool AdapterLink::unaskedBanner(qsizetype from) {
   return true;
 }
 
+// "LV RESET" (a supply dip) and "ERR94" (a fatal CAN error) come just before
+// the adapter restarts, unless a prompt follows them.
+bool AdapterLink::restartAnnounced(qsizetype from) const {
+  if (!std::holds_alternative<Awaiting>(state_) && !std::holds_alternative<SettingUpAgain>(state_))
+    return false;
+  for (const AdapterWord word : {AdapterWord::kLowVoltageReset, AdapterWord::kFatalCan}) {
+    const QString text = adapterWordText(word);
+    if (buffer_.indexOf(text, std::max<qsizetype>(0, from - text.size() + 1)) >= 0) return true;
+  }
+  return false;
+}
+
 void AdapterLink::bufferChanged(qsizetype from) {
   if (hooks_.onBufferChanged) hooks_.onBufferChanged(buffer_);
   if (unaskedBanner(from)) {
@@ -145,8 +194,19 @@ void AdapterLink::bufferChanged(qsizetype from) {
   }
   ReplyCheck* c = check();
   if (!c) return;
-  const std::optional<QString> out = c->check(buffer_);
-  if (!out) return;
+  // Nothing answers a command still waiting to be written.
+  const std::optional<QString> out = held_ ? std::nullopt : c->check(buffer_);
+  if (!out) {
+    // Whatever is written while it restarts is lost, or heard in part once it
+    // is back: nothing goes out before the banner and its prompt.
+    if (restartAnnounced(from)) {
+      buffer_.clear();
+      if (hooks_.onBufferChanged) hooks_.onBufferChanged(buffer_);
+      timer_.setInterval(kResetPatience);
+      setUpAgain();
+    }
+    return;
+  }
   // Everything up to and after the reply goes; the emptied buffer holds nothing to check.
   Reply reply{*out, std::exchange(buffer_, QString())};
   if (hooks_.onBufferChanged) hooks_.onBufferChanged(buffer_);
@@ -158,6 +218,8 @@ void AdapterLink::bufferChanged(qsizetype from) {
 void AdapterLink::setUpAgain() {
   // The banner's own prompt first: the adapter hears nothing before it.
   pause_->stop();
+  hold_->stop();
+  held_.reset();
   state_ = SettingUpAgain{setup_.mid(1), ReplyCheck(promptOnly())};
   timer_.start();
 }

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <variant>
 
 #include "core/clock.h"
@@ -26,6 +27,13 @@ QStringList setupCommands(Setup setup);
 inline constexpr char kResetCommand[] = "ATZ";
 // The reset and each setting but the last get this long before the next line.
 inline constexpr Millis kSetupWait{1000};
+// The longest a command waits for the prompt of an adapter still answering
+// the last one: more than an answer takes at the time-outs this program sets,
+// and short of the second an adapter's longest time-out is.
+inline constexpr Millis kBusyPatience{750};
+// How long a reset may take until its banner and prompt: a genuine chip needs
+// about a second, some clones more.
+inline constexpr Millis kResetPatience{3000};
 
 // The command/reply mechanism of every window that polls the adapter: a
 // command goes out, everything received gathers in the reply buffer, every
@@ -57,7 +65,9 @@ class AdapterLink {
     bool ownReset = false;
   };
   // The adapter reset itself; the settings go out again, each after the last
-  // one's prompt (or its time-out), and then the owner is told to go on.
+  // one's prompt (or its time-out), and then the owner is told to go on. When
+  // it said it restarts ("LV RESET"), the first prompt awaited is its banner's:
+  // it hears nothing before, so nothing is written before.
   struct SettingUpAgain {
     QStringList left;
     ReplyCheck check;
@@ -95,7 +105,10 @@ class AdapterLink {
   // Writes a command with its line end and switches the reply timer on,
   // awaiting `expected` (armed before the write: a write may bring the reply
   // at once). `reset`: the command resets the adapter, so its banner is the
-  // answer and no sign that the adapter reset itself.
+  // answer and no sign that the adapter reset itself. While the adapter is
+  // still answering the last line (it said something since, but not yet its
+  // prompt), the command waits for that prompt, at most kBusyPatience: the
+  // adapter would take its first character as an order to stop, and lose it.
   Status SendCom(const QString& command, ReplyShape expected, bool reset = false);
   // Writes a command with its line end, leaving the reply timer alone.
   Status writeLine(const QString& command);
@@ -129,17 +142,24 @@ class AdapterLink {
  private:
   void bufferChanged(qsizetype newFrom);
   bool unaskedBanner(qsizetype from);
+  bool restartAnnounced(qsizetype from) const;
   void setUpAgain();
   Status nextSetupLine();
   Status await(const QString& command, ReplyShape expected, bool ownReset);
   void nextSetupAgainLine();
   Status send(const QString& command);
+  Status transmit(const QString& command);
+  void release();
   void fault(const Failure& failure);
   ReplyCheck* check();
 
   SerialPort& port_;
   Timer& timer_;
   std::unique_ptr<Timer> pause_;  // the set-up's wait between lines
+  std::unique_ptr<Timer> hold_;   // the longest a command waits for a busy adapter's prompt
+  bool heard_ = false;            // the adapter said something since the last line went out
+  bool prompted_ = true;          // ... and its prompt came
+  std::optional<QString> held_;   // a command waiting for that prompt
   QString buffer_;
   State state_;
   QStringList setup_;  // the lines of the last set-up, for setting up again

@@ -21,9 +21,6 @@ struct SetupLine {
   bool optional = false;
 };
 
-// How long a reset may take until its banner and prompt: a genuine chip needs
-// about a second, some clones more.
-inline constexpr Millis kResetPatience{3000};
 inline constexpr Millis kSettingPatience{1000};
 
 // One window's conversation with the adapter: its port, its reply timer, the

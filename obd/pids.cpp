@@ -5,6 +5,7 @@
 #include <array>
 
 #include "core/text.h"
+#include "obd/formulas.h"
 #include "obd/readiness.h"
 #include "obd/trouble_codes.h"
 
@@ -30,14 +31,14 @@ Value words(QString text) {
 }
 
 // The formulas, named by what they do to the data bytes A, B, C, D.
-std::optional<Value> percent(Bytes b) {
-  return one(b[0] * 100.0 / 255.0, kPercent);
+std::optional<Value> percentOfByte(Bytes b) {
+  return one(percent(b[0]), kPercent);
 }
 std::optional<Value> trim(Bytes b) {
-  return one((b[0] - 128) * 100.0 / 128.0, kPercent);
+  return one(fuelTrim(b[0]), kPercent);
 }
-std::optional<Value> celsius(Bytes b) {
-  return one(b[0] - 40.0, kCelsius);
+std::optional<Value> temperature(Bytes b) {
+  return one(celsius(b[0]), kCelsius);
 }
 std::optional<Value> kpa(Bytes b) {
   return one(b[0], kKpa);
@@ -45,17 +46,17 @@ std::optional<Value> kpa(Bytes b) {
 std::optional<Value> fuelPressure(Bytes b) {
   return one(b[0] * 3.0, kKpa);
 }
-std::optional<Value> rpm(Bytes b) {
-  return one(word(b) / 4.0, "rpm"sv);
+std::optional<Value> engineSpeed(Bytes b) {
+  return one(rpm(word(b)), "rpm"sv);
 }
 std::optional<Value> speed(Bytes b) {
   return one(b[0], "km/h"sv);
 }
 std::optional<Value> timing(Bytes b) {
-  return one(b[0] / 2.0 - 64.0, "° before TDC"sv);
+  return one(timingAdvance(b[0]), "° before TDC"sv);
 }
 std::optional<Value> airFlow(Bytes b) {
-  return one(word(b) / 100.0, "g/s"sv);
+  return one(gramsPerSecond(word(b)), "g/s"sv);
 }
 std::optional<Value> seconds(Bytes b) {
   return one(word(b), "s"sv);
@@ -75,17 +76,14 @@ std::optional<Value> railVacuum(Bytes b) {
 std::optional<Value> railGauge(Bytes b) {
   return one(word(b) * 10.0, kKpa);
 }
-std::optional<Value> egrError(Bytes b) {
-  return one(b[0] * 100.0 / 128.0 - 100.0, kPercent);
-}
 std::optional<Value> catalyst(Bytes b) {
-  return one(word(b) / 10.0 - 40.0, kCelsius);
+  return one(celsius(tenths(word(b))), kCelsius);
 }
 std::optional<Value> moduleVolts(Bytes b) {
   return one(word(b) / 1000.0, kVolt);
 }
 std::optional<Value> absoluteLoad(Bytes b) {
-  return one(word(b) * 100.0 / 255.0, kPercent);
+  return one(percent(word(b)), kPercent);
 }
 std::optional<Value> lambda(Bytes b) {
   return one(word(b) * 2.0 / 65536.0, kLambda);
@@ -119,8 +117,8 @@ std::optional<Value> vapour(Bytes b) {
 // Narrow-band oxygen sensor: volts, and the trim it drives; a trim byte of
 // FF says the sensor takes no part in trimming.
 std::optional<Value> narrowOxygen(Bytes b) {
-  Value v = one(b[0] / 200.0, kVolt);
-  if (b[1] != 0xFF) v.readings.push_back({(b[1] - 128) * 100.0 / 128.0, kPercent});
+  Value v = one(oxygenVolts(b[0]), kVolt);
+  if (b[1] != 0xFF) v.readings.push_back({fuelTrim(b[1]), kPercent});
   return v;
 }
 std::optional<Value> wideOxygenVolts(Bytes b) {
@@ -131,7 +129,7 @@ std::optional<Value> wideOxygenCurrent(Bytes b) {
 }
 // Secondary oxygen sensor trims: bank 1 (or 2) in A, bank 3 (or 4) in B.
 std::optional<Value> trimPair(Bytes b) {
-  return Value{{{(b[0] - 128) * 100.0 / 128.0, kPercent}, {(b[1] - 128) * 100.0 / 128.0, kPercent}}, {}};
+  return Value{{{fuelTrim(b[0]), kPercent}, {fuelTrim(b[1]), kPercent}}, {}};
 }
 std::optional<Value> maxima(Bytes b) {
   return Value{{{b[0] * 1.0, kLambda}, {b[1] * 1.0, kVolt}, {b[2] * 1.0, "mA"sv}, {b[3] * 10.0, kKpa}}, {}};
@@ -147,16 +145,16 @@ std::optional<Value> bitmap(Bytes b) {
   return words(QString::asprintf("%02X%02X%02X%02X", b[0], b[1], b[2], b[3]));
 }
 
+// Told in words only: the lamp and the count are no quantities to chart.
 std::optional<Value> monitorStatus(Bytes b) {
   const auto r = readReadiness(b);
   if (!r) return std::nullopt;
-  Value v{{{r->milOn ? 1.0 : 0.0, ""sv}, {r->storedCodes * 1.0, ""sv}}, {}};
-  v.text =
-      QStringLiteral("MIL %1, %2 stored code(s), %3 ignition")
+  return words(
+      QStringLiteral("MIL %1, %2 stored code%3, %4 ignition")
           .arg(r->milOn ? QStringLiteral("on") : QStringLiteral("off"))
           .arg(r->storedCodes)
-          .arg(r->ignition == Ignition::kSpark ? QStringLiteral("spark") : QStringLiteral("compression"));
-  return v;
+          .arg(r->storedCodes == 1 ? QString() : QStringLiteral("s"))
+          .arg(r->ignition == Ignition::kSpark ? QStringLiteral("spark") : QStringLiteral("compression")));
 }
 
 std::optional<Value> freezeCode(Bytes b) {
@@ -164,21 +162,28 @@ std::optional<Value> freezeCode(Bytes b) {
   return words(codeText(b[0], b[1]));
 }
 
+// A fuel system's states, one bit each: the short name the GM scan shows and
+// logs, and what it means.
+struct FuelState {
+  int bit;
+  std::string_view name;
+  std::string_view meaning;
+};
+constexpr FuelState kFuelStates[] = {
+    {1, "Open Loop"sv, "open loop, engine not yet warm"sv},
+    {2, "Closed Loop"sv, "closed loop on the oxygen sensors"sv},
+    {4, "Open Loop Driving"sv, "open loop for load or fuel cut while slowing"sv},
+    {8, "Open Loop Fault"sv, "open loop for a fault"sv},
+    {16, "Closed Loop Fault"sv, "closed loop with a fault in an oxygen sensor"sv},
+};
+const FuelState* fuelState(int state) {
+  for (const FuelState& s : kFuelStates)
+    if (s.bit == state) return &s;
+  return nullptr;
+}
 QString fuelSystemText(int state) {
-  switch (state) {
-    case 1:
-      return QStringLiteral("open loop, engine not yet warm");
-    case 2:
-      return QStringLiteral("closed loop on the oxygen sensors");
-    case 4:
-      return QStringLiteral("open loop for load or fuel cut while slowing");
-    case 8:
-      return QStringLiteral("open loop for a fault");
-    case 16:
-      return QStringLiteral("closed loop with a fault in an oxygen sensor");
-    default:
-      return {};
-  }
+  const FuelState* s = fuelState(state);
+  return s ? toQString(s->meaning) : QString();
 }
 std::optional<Value> fuelSystem(Bytes b) {
   QStringList banks;
@@ -294,20 +299,20 @@ const Pid kTable[] = {
     {0x01, "Monitor status since codes cleared", "STATUS", ""sv, 4, monitorStatus},
     {0x02, "Code that stored the freeze frame", "FREEZE_DTC", ""sv, 2, freezeCode},
     {0x03, "Fuel system status", "FUEL_STATUS", ""sv, 2, fuelSystem},
-    {0x04, "Calculated engine load", "LOAD", kPercent, 1, percent},
-    {0x05, "Engine coolant temperature", "ECT", kCelsius, 1, celsius},
+    {0x04, "Calculated engine load", "LOAD", kPercent, 1, percentOfByte},
+    {0x05, "Engine coolant temperature", "ECT", kCelsius, 1, temperature},
     {0x06, "Short term fuel trim bank 1", "STFT1", kPercent, 1, trim},
     {0x07, "Long term fuel trim bank 1", "LTFT1", kPercent, 1, trim},
     {0x08, "Short term fuel trim bank 2", "STFT2", kPercent, 1, trim},
     {0x09, "Long term fuel trim bank 2", "LTFT2", kPercent, 1, trim},
     {0x0A, "Fuel pressure (gauge)", "FP", kKpa, 1, fuelPressure},
     {0x0B, "Intake manifold absolute pressure", "MAP", kKpa, 1, kpa},
-    {0x0C, "Engine speed", "RPM", "rpm"sv, 2, rpm},
+    {0x0C, "Engine speed", "RPM", "rpm"sv, 2, engineSpeed},
     {0x0D, "Vehicle speed", "VSS", "km/h"sv, 1, speed},
     {0x0E, "Timing advance (cylinder 1)", "SPARKADV", "° before TDC"sv, 1, timing},
-    {0x0F, "Intake air temperature", "IAT", kCelsius, 1, celsius},
+    {0x0F, "Intake air temperature", "IAT", kCelsius, 1, temperature},
     {0x10, "Mass air flow", "MAF", "g/s"sv, 2, airFlow},
-    {0x11, "Throttle position", "TP", kPercent, 1, percent},
+    {0x11, "Throttle position", "TP", kPercent, 1, percentOfByte},
     {0x12, "Commanded secondary air status", "AIR_STAT", ""sv, 1, secondaryAir},
     {0x13, "O2 sensors present (2 banks)", "O2SLOC", ""sv, 1, sensorsOfTwoBanks},
     TARVEX_O2(0x14, "voltage and trim", "O2", 2, narrowOxygen),
@@ -320,10 +325,10 @@ const Pid kTable[] = {
     {0x22, "Fuel rail pressure (relative to manifold)", "FRP", kKpa, 2, railVacuum},
     {0x23, "Fuel rail gauge pressure", "FRP_G", kKpa, 2, railGauge},
     TARVEX_O2(0x24, "lambda and voltage", "WO2V", 4, wideOxygenVolts),
-    {0x2C, "Commanded EGR", "EGR_PCT", kPercent, 1, percent},
-    {0x2D, "EGR error", "EGR_ERR", kPercent, 1, egrError},
-    {0x2E, "Commanded evaporative purge", "EVAP_PCT", kPercent, 1, percent},
-    {0x2F, "Fuel tank level", "FLI", kPercent, 1, percent},
+    {0x2C, "Commanded EGR", "EGR_PCT", kPercent, 1, percentOfByte},
+    {0x2D, "EGR error", "EGR_ERR", kPercent, 1, trim},
+    {0x2E, "Commanded evaporative purge", "EVAP_PCT", kPercent, 1, percentOfByte},
+    {0x2F, "Fuel tank level", "FLI", kPercent, 1, percentOfByte},
     {0x30, "Warm-ups since codes cleared", "WARM_UPS", ""sv, 1, count},
     {0x31, "Distance travelled since codes cleared", "CLR_DIST", "km"sv, 2, km},
     {0x32, "Evaporative system vapour pressure", "EVAP_VP", "Pa"sv, 2, vapour},
@@ -337,29 +342,29 @@ const Pid kTable[] = {
     {0x42, "Control module voltage", "VPWR", kVolt, 2, moduleVolts},
     {0x43, "Absolute load", "LOAD_ABS", kPercent, 2, absoluteLoad},
     {0x44, "Commanded equivalence ratio", "LAMBDA", kLambda, 2, lambda},
-    {0x45, "Relative throttle position", "TP_R", kPercent, 1, percent},
-    {0x46, "Ambient air temperature", "AAT", kCelsius, 1, celsius},
-    {0x47, "Absolute throttle position B", "TP_B", kPercent, 1, percent},
-    {0x48, "Absolute throttle position C", "TP_C", kPercent, 1, percent},
-    {0x49, "Accelerator pedal position D", "APP_D", kPercent, 1, percent},
-    {0x4A, "Accelerator pedal position E", "APP_E", kPercent, 1, percent},
-    {0x4B, "Accelerator pedal position F", "APP_F", kPercent, 1, percent},
-    {0x4C, "Commanded throttle actuator", "TAC_PCT", kPercent, 1, percent},
+    {0x45, "Relative throttle position", "TP_R", kPercent, 1, percentOfByte},
+    {0x46, "Ambient air temperature", "AAT", kCelsius, 1, temperature},
+    {0x47, "Absolute throttle position B", "TP_B", kPercent, 1, percentOfByte},
+    {0x48, "Absolute throttle position C", "TP_C", kPercent, 1, percentOfByte},
+    {0x49, "Accelerator pedal position D", "APP_D", kPercent, 1, percentOfByte},
+    {0x4A, "Accelerator pedal position E", "APP_E", kPercent, 1, percentOfByte},
+    {0x4B, "Accelerator pedal position F", "APP_F", kPercent, 1, percentOfByte},
+    {0x4C, "Commanded throttle actuator", "TAC_PCT", kPercent, 1, percentOfByte},
     {0x4D, "Time run with MIL on", "MIL_TIME", "min"sv, 2, minutes},
     {0x4E, "Time since codes cleared", "CLR_TIME", "min"sv, 2, minutes},
     {0x4F, "Largest lambda, O2 voltage, O2 current and MAP", "MAX_VALUES", kLambda, 4, maxima},
     {0x50, "Largest air flow rate from the MAF sensor", "MAF_MAX", "g/s"sv, 4, maxAirFlow},
     {0x51, "Fuel type", "FUEL_TYP", ""sv, 1, fuelType},
-    {0x52, "Ethanol fuel", "ALCH_PCT", kPercent, 1, percent},
+    {0x52, "Ethanol fuel", "ALCH_PCT", kPercent, 1, percentOfByte},
     {0x53, "Absolute evaporative system vapour pressure", "EVAP_VPA", kKpa, 2, absoluteVapour},
     {0x55, "Short term secondary O2 trim banks 1 and 3", "STSO2FT1", kPercent, 2, trimPair},
     {0x56, "Long term secondary O2 trim banks 1 and 3", "LTSO2FT1", kPercent, 2, trimPair},
     {0x57, "Short term secondary O2 trim banks 2 and 4", "STSO2FT2", kPercent, 2, trimPair},
     {0x58, "Long term secondary O2 trim banks 2 and 4", "LTSO2FT2", kPercent, 2, trimPair},
     {0x59, "Fuel rail absolute pressure", "FRP_A", kKpa, 2, railGauge},
-    {0x5A, "Relative accelerator pedal position", "APP_R", kPercent, 1, percent},
-    {0x5B, "Hybrid battery pack remaining life", "BAT_PWR", kPercent, 1, percent},
-    {0x5C, "Engine oil temperature", "EOT", kCelsius, 1, celsius},
+    {0x5A, "Relative accelerator pedal position", "APP_R", kPercent, 1, percentOfByte},
+    {0x5B, "Hybrid battery pack remaining life", "BAT_PWR", kPercent, 1, percentOfByte},
+    {0x5C, "Engine oil temperature", "EOT", kCelsius, 1, temperature},
     {0x5D, "Fuel injection timing", "FUEL_TIMING", "°"sv, 2, injectionTiming},
     {0x5E, "Engine fuel rate", "FUEL_RATE", "L/h"sv, 2, fuelRate},
     {0x60, "PIDs supported 61-80", "PIDS_D", ""sv, 4, bitmap},
@@ -375,6 +380,11 @@ const Pid kTable[] = {
 #undef TARVEX_O2
 
 }  // namespace
+
+QString fuelSystemName(int state) {
+  const FuelState* s = fuelState(state);
+  return s ? toQString(s->name) : QString();
+}
 
 std::span<const Pid> service01() {
   return kTable;

@@ -51,6 +51,11 @@ const Pid* findPid(int pid);
 enum class Pace { kFast, kSlow, kOnce };
 Pace paceOf(int pid);
 
+// A fuel system's state by its bit (PID 03, and the GM enhanced parameter of
+// the same number) as the GM scan names it ("Closed Loop"); empty for a byte
+// that is no single known state.
+QString fuelSystemName(int state);
+
 // The value of a parameter from its data bytes (after "41 PID"). Nothing for
 // an unknown PID or fewer bytes than it has; bytes beyond its count are not
 // read.

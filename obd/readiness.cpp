@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "obd/formulas.h"
+
 namespace tarvex::obd {
 namespace {
 
@@ -22,7 +24,8 @@ constexpr std::array<std::string_view, 8> kCompression{
 std::optional<Readiness> readReadiness(Bytes abcd) {
   if (abcd.size() < 4) return std::nullopt;
   const std::uint8_t a = abcd[0], b = abcd[1], c = abcd[2], d = abcd[3];
-  Readiness r{(a & 0x80) != 0, a & 0x7F, (b & 0x08) ? Ignition::kCompression : Ignition::kSpark, {}};
+  const LampAndCount lamp = lampAndCount(a);
+  Readiness r{lamp.milOn, lamp.storedCodes, (b & 0x08) ? Ignition::kCompression : Ignition::kSpark, {}};
   // Byte B: bits 0-2 supported, bits 4-6 not complete, for the continuous three.
   for (int i = 0; i < 3; ++i)
     r.monitors.push_back({kContinuous[static_cast<std::size_t>(i)], (b & (1 << i)) != 0, !(b & (0x10 << i))});

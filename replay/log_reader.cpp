@@ -1,10 +1,14 @@
 #include "replay/log_reader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QBuffer>
 #include <QFile>
-#include <QFileInfo>
 #include <QStringDecoder>
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -230,17 +234,27 @@ struct LogReader::Parsed {
     return true;
   }
 
-  // The next record; false at the end. Too long a record is kOpenQuote.
+  // The next record; false at the end. Too long a record is kOpenQuote, and
+  // one line however long: it is passed over to its line end a chunk at a
+  // time, never held whole.
   bool next(Record& r, Split& status) {
     for (;;) {
       if (pos >= buffer.size() && atEof) return false;
       status = splitRecord(buffer.constData(), pos, buffer.size(), atEof, r);
       if (status != Split::kMore) return true;
       if (buffer.size() - pos > kLongestLine) {
-        r.end = nextLine(buffer.constData(), pos, buffer.size());
-        r.newlines = 1;
         status = Split::kOpenQuote;
-        return true;
+        r.newlines = 1;
+        for (;;) {
+          const qsizetype end = nextLine(buffer.constData(), pos, buffer.size());
+          const bool found = end < buffer.size() || (end > pos && buffer[end - 1] == '\n');
+          if (found || atEof) {
+            r.end = end;
+            return true;
+          }
+          pos = buffer.size();
+          more();
+        }
       }
       more();
     }
@@ -250,13 +264,40 @@ struct LogReader::Parsed {
 LogReader::~LogReader() = default;
 
 std::optional<QString> LogReader::load(const QString& path, Readings& readings) {
+  // Opened without waiting: a named pipe without a writer would hold the open
+  // (and the program) for good. Only a regular file is a log.
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ENOENT) return QStringLiteral("%1 does not exist.").arg(quoted(path));
+    return QStringLiteral("%1 cannot be read: %2.")
+        .arg(quoted(path), QString::fromLocal8Bit(std::strerror(error)));
+  }
+  struct stat opened {};
+  const char* kind = nullptr;
+  if (::fstat(fd, &opened) != 0)
+    kind = "cannot be looked at";
+  else if (S_ISDIR(opened.st_mode))
+    kind = "is a folder";
+  else if (S_ISFIFO(opened.st_mode))
+    kind = "is a named pipe (FIFO)";
+  else if (S_ISSOCK(opened.st_mode))
+    kind = "is a socket";
+  else if (S_ISCHR(opened.st_mode) || S_ISBLK(opened.st_mode))
+    kind = "is a device";
+  else if (!S_ISREG(opened.st_mode))
+    kind = "is a special file";
+  if (kind) {
+    ::close(fd);
+    return QStringLiteral("%1 %2, not a log.").arg(quoted(path), QLatin1String(kind));
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   auto file = std::make_unique<QFile>(path);
-  const QFileInfo info(path);
-  if (!info.exists()) return QStringLiteral("%1 does not exist.").arg(quoted(path));
-  if (info.isDir()) return QStringLiteral("%1 is a folder, not a log.").arg(quoted(path));
   // Unbuffered: the reader reads in large chunks of its own.
-  if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+  if (!file->open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
     return QStringLiteral("%1 cannot be read: %2.").arg(quoted(path), file->errorString());
+  }
   return load(std::move(file), path, readings);
 }
 

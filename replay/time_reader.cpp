@@ -1,6 +1,7 @@
 #include "replay/time_reader.h"
 
 #include <QDateTime>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -10,11 +11,33 @@ namespace {
 
 using Token = TimeReader::Token;
 
+// Marks that set the direction of right-to-left text (ar_EG writes them into
+// its dates): they show nothing and mean nothing to the time.
+bool isDirectionMark(char16_t c) {
+  return c == 0x200E || c == 0x200F || c == 0x061C || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2066 && c <= 0x2069);
+}
+
+// The text without direction marks, and with any script's decimal digits
+// (Arabic-Indic, Devanagari, ...) as ASCII ones.
+QString plainDigits(const QString& text) {
+  QString plain;
+  plain.reserve(text.size());
+  for (const QChar c : text) {
+    if (isDirectionMark(c.unicode())) continue;
+    plain += c.category() == QChar::Number_DecimalDigit && c.unicode() >= 0x80
+                 ? QChar(char16_t(u'0' + c.digitValue()))
+                 : c;
+  }
+  return plain;
+}
+
 // Splits a QLocale date-time form into pieces; false when it holds names
 // (of months or days) that only QLocale reads.
 bool tokenize(const QString& format, const QLocale& locale, std::vector<Token>& tokens) {
   const bool twelveHour = format.contains(QLatin1Char('a'), Qt::CaseInsensitive);
   const auto literal = [&tokens](QChar c) {
+    if (isDirectionMark(c.unicode())) return;
     if (tokens.empty() || tokens.back().type != Token::kLiteral) tokens.push_back({Token::kLiteral, {}, {}});
     tokens.back().literal += c;
   };
@@ -126,6 +149,8 @@ TimeReader TimeReader::forLocale(const QLocale& locale) {
   reader.format_ = locale.dateFormat(QLocale::ShortFormat) + QLatin1Char(' ') +
                    timeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat));
   reader.slow_ = !tokenize(reader.format_, locale, reader.tokens_);
+  reader.amText_ = plainDigits(locale.amText());
+  reader.pmText_ = plainDigits(locale.pmText());
   return reader;
 }
 
@@ -145,7 +170,7 @@ std::optional<TimeReader> TimeReader::detect(const QStringList& samples, const Q
   for (const char* name :
        {"en_US", "en_GB", "de_DE", "fr_FR", "es_ES", "it_IT", "nl_NL", "pt_BR", "pt_PT", "sv_SE",
         "da_DK", "nb_NO", "fi_FI", "pl_PL", "cs_CZ", "hu_HU", "ru_RU", "uk_UA", "tr_TR", "el_GR",
-        "ro_RO", "ja_JP", "zh_CN", "ko_KR", "en_AU", "en_CA", "fr_CA", "de_CH", "en_IN"})
+        "ro_RO", "ja_JP", "zh_CN", "ko_KR", "en_AU", "en_CA", "fr_CA", "de_CH", "en_IN", "ar_EG"})
     candidates.emplace_back(QString::fromLatin1(name));
   for (const QLocale& locale : candidates) {
     TimeReader reader = forLocale(locale);
@@ -184,7 +209,10 @@ std::optional<std::int64_t> TimeReader::read(const QString& text) const {
     case Kind::kLocaleDateTime:
       break;
   }
-  if (!slow_) return readTokens(text);
+  if (!slow_) {
+    const bool ascii = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+    return readTokens(ascii ? text : plainDigits(text));
+  }
   QDateTime when = locale_.toDateTime(text.trimmed(), format_);
   if (!when.isValid()) return std::nullopt;
   // Two-digit years are read as 19xx; a log is younger than that.
@@ -229,12 +257,12 @@ std::optional<std::int64_t> TimeReader::readTokens(const QString& text) const {
         continue;
       }
       case Token::kAmPm:
-        if (startsWithAt(text, at, locale_.amText())) {
+        if (startsWithAt(text, at, amText_)) {
           pm = 0;
-          at += locale_.amText().size();
-        } else if (startsWithAt(text, at, locale_.pmText())) {
+          at += amText_.size();
+        } else if (startsWithAt(text, at, pmText_)) {
           pm = 1;
-          at += locale_.pmText().size();
+          at += pmText_.size();
         } else if (startsWithAt(text, at, QStringLiteral("AM")) ||
                    startsWithAt(text, at, QStringLiteral("PM"))) {
           pm = text[at].toUpper() == QLatin1Char('P') ? 1 : 0;

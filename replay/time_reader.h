@@ -15,7 +15,8 @@ namespace tarvex {
 // Reads a log's time column. The log writes the date and time as the locale
 // of the machine that logged wrote them, so the reader finds that form from
 // the first lines: the system's locale first, then common ones, then ISO 8601
-// and plain seconds (logs of other programs). Times are milliseconds since
+// and plain seconds (logs of other programs). Digits of any script (ar_EG
+// writes Arabic-Indic ones) read as digits, and direction marks are passed by. Times are milliseconds since
 // the epoch, the written wall-clock time taken as local time here.
 class TimeReader {
  public:
@@ -68,7 +69,8 @@ class TimeReader {
   QString format_;
   bool slow_ = false;  // a form this reader does not know piece by piece: read by QLocale
   std::vector<Token> tokens_;
-  double scale_ = 1000.0;  // ms per unit of plain numbers
+  QString amText_, pmText_;  // the locale's, without direction marks
+  double scale_ = 1000.0;    // ms per unit of plain numbers
   // Local time's offset for the last hour looked at: the offset changes only
   // at whole hours, and a log's lines come hour after hour.
   mutable std::int64_t cachedHour_ = std::numeric_limits<std::int64_t>::min();

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string_view>
 
+#include "obd/enhanced.h"
+
 namespace tarvex {
 
 // The value boxes of the main window that the scan fills: one per parameter,
@@ -48,20 +50,8 @@ inline constexpr int kBoxCount = static_cast<int>(Box::kCount);
 // The control name of a box on the main window ("RPM", "FuelSysStatusB2", ...).
 std::string_view boxName(Box box);
 
-// How a parameter's data bytes become its shown value.
-enum class Conversion {
-  kQuarter,       // N / 4
-  kWhole,         // N
-  kMinus40,       // N - 40
-  kPercent,       // N / 2.55
-  kHundredth,     // N / 100
-  kFuelTrim,      // N / 1.28 - 100
-  kHalfMinus64,   // N / 2 - 64
-  kTroubleCodes,  // bit 7: lamp, the rest: count
-  kTenth,         // N / 10
-  kOxygen,        // A / 200 volts, (B * 100) / 128 - 100 trim
-  kFuelStatus,    // status texts of A and B
-};
+// How a parameter's data bytes become its value: obd/ decodes every answer.
+using obd::Conversion;
 
 struct Parameter {
   int position;  // scan order, 1..27

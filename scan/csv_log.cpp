@@ -58,6 +58,23 @@ QByteArray csvLine(const ValueBoxes& boxes, const QString& timeText) {
   return line.toUtf8() + "\r\n";
 }
 
+ssize_t LogFileCalls::write(int fd, const char* data, std::size_t size) {
+  return ::write(fd, data, size);
+}
+
+int LogFileCalls::sync(int fd) {
+  return ::fsync(fd);
+}
+
+int LogFileCalls::truncate(int fd, off_t length) {
+  return ::ftruncate(fd, length);
+}
+
+LogFileCalls& LogFileCalls::system() {
+  static LogFileCalls calls;
+  return calls;
+}
+
 CsvLog::~CsvLog() {
   finish();
 }
@@ -126,7 +143,7 @@ std::optional<QString> CsvLog::create(const QString& path) {
                       ? QStringLiteral("it is in use by another program (another Tarvex logging to it?)")
                       : systemReason(errno));
   }
-  if (::ftruncate(fd, 0) != 0) return refuse(systemReason(errno));
+  if (calls_.truncate(fd, 0) != 0) return refuse(systemReason(errno));
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   fd_ = fd;
   path_ = path;
@@ -163,21 +180,21 @@ std::optional<QString> CsvLog::append(const QByteArray& bytes) {
   const char* at = bytes.constData();
   qsizetype left = bytes.size();
   while (left > 0) {
-    const ssize_t n = ::write(fd_, at, std::size_t(left));
+    const ssize_t n = calls_.write(fd_, at, std::size_t(left));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return abandon(errno);
     at += n;
     left -= n;
   }
   // On disk before the next round: a pulled cable or a crash loses no finished line.
-  if (::fsync(fd_) != 0 && errno != EINVAL) return abandon(errno);
+  if (calls_.sync(fd_) != 0 && errno != EINVAL) return abandon(errno);
   complete_ += bytes.size();
   return std::nullopt;
 }
 
 std::optional<QString> CsvLog::abandon(int error) {
   // The file keeps its complete lines only; nothing more goes into it.
-  [[maybe_unused]] const int cut = ::ftruncate(fd_, complete_);
+  [[maybe_unused]] const int cut = calls_.truncate(fd_, complete_);
   drop();
   return systemReason(error);
 }
@@ -189,7 +206,7 @@ void CsvLog::drop() {
 
 std::optional<QString> CsvLog::finish() {
   if (!isOpen()) return std::nullopt;
-  const bool synced = ::fsync(fd_) == 0 || errno == EINVAL;
+  const bool synced = calls_.sync(fd_) == 0 || errno == EINVAL;
   const int syncError = errno;
   const int closed = ::close(fd_);
   const int closeError = errno;

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
+#include <cstddef>
 #include <optional>
 
 #include "core/failure.h"
@@ -27,6 +30,18 @@ QString timeFormatWithoutZone(const QString& format);
 // One data line of the logged boxes' texts and the time, CRLF.
 QByteArray csvLine(const ValueBoxes& boxes, const QString& timeText);
 
+// The calls the log makes on its open file, behind a seam so that a test can
+// count them (a sync for every line) or make them fail. By default the
+// system's own.
+class LogFileCalls {
+ public:
+  virtual ~LogFileCalls() = default;
+  virtual ssize_t write(int fd, const char* data, std::size_t size);
+  virtual int sync(int fd);
+  virtual int truncate(int fd, off_t length);
+  static LogFileCalls& system();
+};
+
 // The log file of one scan: created (replacing an old one) with its header at
 // the start, a line a round, every line on disk before the next round. A line
 // that cannot be written whole is cut away again, so the file always ends
@@ -35,7 +50,7 @@ QByteArray csvLine(const ValueBoxes& boxes, const QString& timeText);
 // Tarvex cannot interleave its lines with ours.
 class CsvLog {
  public:
-  CsvLog() = default;
+  explicit CsvLog(LogFileCalls& calls = LogFileCalls::system()) : calls_(calls) {}
   CsvLog(const CsvLog&) = delete;
   CsvLog& operator=(const CsvLog&) = delete;
   ~CsvLog();
@@ -63,6 +78,7 @@ class CsvLog {
   std::optional<QString> changedBehindUs() const;
   void drop();
 
+  LogFileCalls& calls_;
   int fd_ = -1;
   QString path_;
   qint64 complete_ = 0;  // the file's length up to its last complete line

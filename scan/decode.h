@@ -18,10 +18,8 @@ struct Decoded {
   std::optional<std::uint32_t> milColour;
 };
 
-// The fuel-system status text of a code, empty for codes that have none.
-QString fuelStatusText(int code);
-
-// Decodes the data text of an answer to a row's request. Nothing for a data
+// Puts the value obd/ reads from the data text of an answer to a row's request
+// on the row's boxes, numbers in the locale's number text. Nothing for a data
 // text that is not a blank and two upper-case hex digits per expected byte: a
 // short or garbled answer must not show a made-up value.
 std::optional<Decoded> decode(const Parameter& row, const QString& out, const QLocale& locale = QLocale());

@@ -71,6 +71,8 @@ class ScanCycle {
 
   int scanStep() const { return scanStep_; }
   bool logging() const { return log_.isOpen(); }
+  // The file the log goes to (the last one opened, once closed).
+  QString logPath() const { return log_.path(); }
   PollingSession& session() { return session_; }
   AdapterLink& link() { return session_.link(); }
   SerialPort& port() { return session_.port(); }

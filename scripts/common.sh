@@ -27,10 +27,11 @@ TARVEX_PACKAGE_PACKAGES=(
 TARVEX_SCREENSHOT_PACKAGES=(
   xvfb xdotool imagemagick
 )
-# What the tests, benchmarks and checks need on top.
+# What the tests, benchmarks and checks need on top; the fuzz targets are
+# built with clang, whose libFuzzer and sanitizer runtimes come apart.
 TARVEX_TEST_PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev libxcb1-dev
-  clang-format
+  clang-format clang libclang-rt-14-dev
 )
 # What the performance table needs on top: a virtual X server to time the
 # start-up on.

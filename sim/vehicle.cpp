@@ -6,6 +6,8 @@
 #include <numbers>
 #include <span>
 
+#include "obd/formulas.h"
+
 namespace tarvex::sim {
 
 namespace {
@@ -103,7 +105,7 @@ QByteArray pair(double a, double b) {
 }
 
 double trimByte(double pct) {
-  return (pct + 100) * 1.28;
+  return (pct + obd::kTrimOffset) * obd::kCountsPerTrimPercent;
 }
 
 }  // namespace
@@ -381,23 +383,23 @@ std::optional<QByteArray> Vehicle::enhancedData(std::uint16_t identifier, Millis
   // Downstream sensors take no part in the trim: the controller reports FF.
   auto o2 = [&](int sensor) {
     const double trim = sensor % 2 == 0 ? trimByte(s.shortTrimPct[sensor / 2]) : 255.0;
-    return pair(s.o2Volts[sensor] * 200, trim);
+    return pair(s.o2Volts[sensor] * obd::kCountsPerOxygenVolt, trim);
   };
   switch (identifier) {
     case 0x000C:
-      return two(s.rpm * 4);
+      return two(s.rpm * obd::kCountsPerRpm);
     case 0x000D:
       return one(s.speedKmh);
     case 0x000F:
-      return one(s.intakeAirC + 40);
+      return one(s.intakeAirC + obd::kTemperatureOffset);
     case 0x0011:
-      return one(s.throttlePct * 2.55);
+      return one(s.throttlePct * obd::kCountsPerPercent);
     case 0x0004:
-      return one(s.loadPct * 2.55);
+      return one(s.loadPct * obd::kCountsPerPercent);
     case 0x0010:
-      return two(s.mafGramsPerSec * 100);
+      return two(s.mafGramsPerSec * obd::kCountsPerGramPerSecond);
     case 0x0005:
-      return one(s.coolantC + 40);
+      return one(s.coolantC + obd::kTemperatureOffset);
     case 0x0006:
       return one(trimByte(s.shortTrimPct[0]));
     case 0x0007:
@@ -411,17 +413,17 @@ std::optional<QByteArray> Vehicle::enhancedData(std::uint16_t identifier, Millis
     case 0x000B:
       return one(s.mapKpa);
     case 0x000E:
-      return one((s.timingDeg + 64) * 2);
+      return one((s.timingDeg + obd::kTimingOffset) * obd::kCountsPerDegree);
     case 0x125D:
       return one(s.knockRetardDeg);
     case 0x0001:
-      return one(double(std::min<std::size_t>(storedCodes().size(), 127) | (milOn() ? 0x80 : 0)));
+      return one(double(std::min<std::size_t>(storedCodes().size(), 127) | (milOn() ? obd::kLampBit : 0)));
     case 0x19F5:
       return one(s.gear);
     case 0x1141:
-      return one(s.batteryVolts * 10);
+      return one(s.batteryVolts * obd::kCountsPerTenth);
     case 0x119E:
-      return one(s.airFuelRatio * 10);
+      return one(s.airFuelRatio * obd::kCountsPerTenth);
     case 0x0014:
       return o2(0);
     case 0x0015:
@@ -433,11 +435,11 @@ std::optional<QByteArray> Vehicle::enhancedData(std::uint16_t identifier, Millis
     case 0x0003:
       return pair(s.fuelStatus[0], s.fuelStatus[1]);
     case 0x119B:
-      return one(s.egrDesiredPct * 2.55);
+      return one(s.egrDesiredPct * obd::kCountsPerPercent);
     case 0x1152:
-      return one(s.egrActualPct * 2.55);
+      return one(s.egrActualPct * obd::kCountsPerPercent);
     case 0x1171:
-      return one(s.egrDutyPct * 2.55);
+      return one(s.egrDutyPct * obd::kCountsPerPercent);
     default:
       return std::nullopt;
   }
@@ -527,9 +529,9 @@ std::optional<QByteArray> Vehicle::pidData(std::uint8_t pid, const VehicleState&
     case 0x21:
       return two(milOn() ? kKmWithMilBefore + s.distanceKm : 0);
     case 0x2E:
-      return one(s.purgePct * 2.55);
+      return one(s.purgePct * obd::kCountsPerPercent);
     case 0x2F:
-      return one(s.fuelLevelPct * 2.55);
+      return one(s.fuelLevelPct * obd::kCountsPerPercent);
     case 0x30: {
       // A warm-up: the coolant up to 70 degrees from a cold start, counted since clearing.
       const bool warmedUp = s.coolantC >= 70 && (!cleared || stateAt(Millis{*cleared}).coolantC < 70);
@@ -540,25 +542,25 @@ std::optional<QByteArray> Vehicle::pidData(std::uint8_t pid, const VehicleState&
     case 0x33:
       return one(kBaroKpa);
     case 0x3C:
-      return two((s.catalystC + 40) * 10);
+      return two((s.catalystC + obd::kTemperatureOffset) * obd::kCountsPerTenth);
     case 0x42:
       return two(s.batteryVolts * 1000);
     case 0x43:
-      return two(s.loadPct * 0.92 * 2.55);
+      return two(s.loadPct * 0.92 * obd::kCountsPerPercent);
     case 0x44:
       return two(14.7 / s.airFuelRatio * 32768);
     case 0x45:
-      return one(std::clamp((s.throttlePct - 0.8) / 0.95, 0.0, 100.0) * 2.55);
+      return one(std::clamp((s.throttlePct - 0.8) / 0.95, 0.0, 100.0) * obd::kCountsPerPercent);
     case 0x46:
-      return one(s.ambientC + 40);
+      return one(s.ambientC + obd::kTemperatureOffset);
     case 0x47:
-      return one(std::min(100.0, 14 + s.throttlePct * 0.85) * 2.55);
+      return one(std::min(100.0, 14 + s.throttlePct * 0.85) * obd::kCountsPerPercent);
     case 0x49:
-      return one(std::min(100.0, 15 + s.throttlePct * 0.7) * 2.55);
+      return one(std::min(100.0, 15 + s.throttlePct * 0.7) * obd::kCountsPerPercent);
     case 0x4A:
-      return one(std::min(100.0, 7.5 + s.throttlePct * 0.35) * 2.55);
+      return one(std::min(100.0, 7.5 + s.throttlePct * 0.35) * obd::kCountsPerPercent);
     case 0x4C:
-      return one(s.throttlePct * 2.55);
+      return one(s.throttlePct * obd::kCountsPerPercent);
     case 0x4D:
       return two(milOn() ? kMinutesWithMilBefore + minutes : 0);
     case 0x4E:
@@ -588,7 +590,7 @@ void Vehicle::clearCodes(Millis at) {
 QByteArray Vehicle::readiness(Ecu ecu, Millis sinceStart) const {
   const auto& stored = codes(ecu, CodeList::Stored);
   const bool lamp = ecu == Ecu::Engine && milOn();
-  QByteArray b = one(double(std::min<std::size_t>(stored.size(), 127) | (lamp ? 0x80 : 0)));
+  QByteArray b = one(double(std::min<std::size_t>(stored.size(), 127) | (lamp ? obd::kLampBit : 0)));
   if (ecu == Ecu::Transmission) return b + QByteArray::fromHex("040000");  // components only, done
   // Spark ignition; misfire and components are checked all the time, the fuel system once it
   // ran closed loop on a drive. The others need drive cycles since clearing.

@@ -162,6 +162,56 @@ TEST_F(LinkFixture, AdapterThatResetsItselfIsSetUpAgainLineByLine) {
   EXPECT_EQ(timeouts, 1);
 }
 
+// A command for an adapter still answering the last one (it echoed that, and
+// no prompt came yet) waits for the prompt: the adapter would take its first
+// character as an order to stop, and lose it. One that never prompts gets the
+// command after kBusyPatience; a silent one at once.
+TEST_F(LinkFixture, CommandWaitsForTheBusyAdaptersPrompt) {
+  const ReplyShape kIat{QStringLiteral("62 00 0F"), 8, 1};
+  ASSERT_TRUE(link.SendCom(QStringLiteral("22000C01"), kRpm));
+  port.receive("22000C01\r");
+  clock.advance(kReplyTimeout);
+  ASSERT_EQ(timeouts, 1);
+  port.clearWrites();
+  ASSERT_TRUE(link.SendCom(QStringLiteral("22000D01"), kSpeed));
+  EXPECT_EQ(port.writes(), QList<QByteArray>());
+  port.receive("62 00 0C 1A F8 \r\r>");
+  EXPECT_EQ(port.writes(), QList<QByteArray>{"22000D01\r"});
+
+  port.receive("22000D01\r");
+  clock.advance(kReplyTimeout);
+  port.clearWrites();
+  ASSERT_TRUE(link.SendCom(QStringLiteral("22000F01"), kIat));
+  clock.advance(kBusyPatience - 1ms);
+  EXPECT_EQ(port.writes(), QList<QByteArray>());
+  clock.advance(1ms);
+  EXPECT_EQ(port.writes(), QList<QByteArray>{"22000F01\r"});
+
+  clock.advance(kReplyTimeout);  // nothing at all came back
+  port.clearWrites();
+  ASSERT_TRUE(link.SendCom(QStringLiteral("22001101"), kRpm));
+  EXPECT_EQ(port.writes(), QList<QByteArray>{"22001101\r"});
+  EXPECT_EQ(timeouts, 3);
+}
+
+// An adapter that says it restarts ("LV RESET") hears nothing until its
+// banner's prompt: nothing is written before it, not even when the request's
+// time runs out; then it is set up again.
+TEST_F(LinkFixture, AdapterThatSaysItRestartsIsWrittenToOnlyAfterItsBanner) {
+  link.rememberSetUp(setupCommands(Setup::kEnhanced));
+  ASSERT_TRUE(link.SendCom(QStringLiteral("22000C01"), kRpm));
+  port.clearWrites();
+  port.receive("22000C01\rLV RESET\r");
+  clock.advance(900ms);  // the simulated adapter's restart
+  EXPECT_EQ(port.writes(), QList<QByteArray>());
+  EXPECT_EQ(timeouts, 0);
+  port.receive("\r\rELM327 v1.5\r\r>");
+  EXPECT_EQ(port.writes(), QList<QByteArray>{"ATE1\r"});
+  for (const char* answer : {"ATE1\rOK\r\r>", "ATSH 6C 10 F1\rOK\r\r>", "ATST 10\rOK\r\r>"})
+    port.receive(answer);
+  EXPECT_EQ(setUpAgain, 1);
+}
+
 TEST_F(LinkFixture, BufferNeverGrowsWithoutBound) {
   ASSERT_TRUE(link.SendCom(QStringLiteral("22000C01"), kRpm));
   const QByteArray noise(1000, 'x');

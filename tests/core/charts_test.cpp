@@ -150,7 +150,11 @@ TEST(Decimate, LaneScaleFromTheVisiblePointsOnly) {
 
 TEST(TimeView, FollowsZoomsPansAndResets) {
   TimeView view;
-  view.follow(700'000);
+  // Live, the first value starts the view until the values are wider than it.
+  view.follow(40'000, 100'000);
+  EXPECT_EQ(view.from(), 40'000);
+  EXPECT_EQ(view.to(), 640'000);
+  view.follow(40'000, 700'000);
   EXPECT_TRUE(view.following());
   EXPECT_EQ(view.from(), 100'000);
   EXPECT_EQ(view.to(), 700'000);
@@ -162,7 +166,7 @@ TEST(TimeView, FollowsZoomsPansAndResets) {
   EXPECT_EQ(view.span(), 300'000);
   EXPECT_NEAR(view.xOf(400'000, 600), xBefore, 1e-6);
   EXPECT_EQ(view.timeAt(xBefore, 600), 400'000);
-  view.follow(800'000);
+  view.follow(40'000, 800'000);
   EXPECT_EQ(view.to(), 550'000);
 
   view.pan(-50'000);
@@ -185,6 +189,18 @@ TEST(TimeView, FollowsZoomsPansAndResets) {
   EXPECT_FALSE(view.following());
   EXPECT_EQ(view.from(), 1000);
   EXPECT_EQ(view.to(), 16000);
+}
+
+// In words with the short name where both fit, else in words; another
+// program's column by its name.
+TEST(ChartData, ChannelsAreNamedInWordsWithTheirShortNameWhereItFits) {
+  const auto characters = [](const QString& text) { return int(text.size()); };
+  const Channel vss{QStringLiteral("VSS"), QStringLiteral("Vehicle speed"), QStringLiteral("km/h")};
+  const QString unit = QStringLiteral(" (km/h)");
+  EXPECT_EQ(channelLabel(vss, unit, 26, characters), QStringLiteral("Vehicle speed \u00B7 VSS (km/h)"));
+  EXPECT_EQ(channelLabel(vss, unit, 25, characters), QStringLiteral("Vehicle speed (km/h)"));
+  EXPECT_EQ(channelLabel(Channel{QStringLiteral("Oil"), QString(), QString()}, QString(), 1, characters),
+            QStringLiteral("Oil"));
 }
 
 TEST(ChartData, ValueAtIsTheSampleAtOrBefore) {

@@ -94,6 +94,35 @@ TEST(CsvLog, OnlyARegularFileIsALogAndOpeningNeverWaits) {
   ::close(reader);
 }
 
+// Every line is on disk before the next round: synced right after its bytes
+// (the header too), and once more at the close.
+TEST(CsvLog, EveryLineIsSyncedAsSoonAsItIsWritten) {
+  struct Counting final : LogFileCalls {
+    QStringList calls;
+    ssize_t write(int fd, const char* data, std::size_t size) override {
+      calls << QStringLiteral("write");
+      return LogFileCalls::write(fd, data, size);
+    }
+    int sync(int fd) override {
+      calls << QStringLiteral("sync");
+      return LogFileCalls::sync(fd);
+    }
+    int truncate(int fd, off_t length) override {
+      calls << QStringLiteral("truncate");
+      return LogFileCalls::truncate(fd, length);
+    }
+  } counting;
+  QTemporaryDir dir;
+  const MemoryBoxes boxes = testing::boxesFromLayout();
+  CsvLog log(counting);
+  ASSERT_TRUE(log.open(dir.filePath(QStringLiteral("log.csv"))));
+  for (int line = 0; line < 2; ++line)
+    ASSERT_TRUE(log.writeRow(boxes, QDateTime(QDate(2026, 12, 6), QTime(20, 0))));
+  ASSERT_TRUE(log.close());
+  EXPECT_EQ(counting.calls,
+            (QStringList{"truncate", "write", "sync", "write", "sync", "write", "sync", "sync"}));
+}
+
 // A second writer is told the file is in use, and the first keeps writing
 // its lines into a file nobody emptied; once it closes, the file is free.
 TEST(CsvLog, SecondWriterIsToldTheLogIsInUse) {

@@ -45,5 +45,27 @@ TEST(DragRun, ShowsTheRunSampleBySample) {
   EXPECT_GT(samples, 40);
 }
 
+// A run given up before the quarter mile does not replace the last one that
+// reached it: that one stays what the charts show, from standstill to standstill.
+TEST(DragRun, LastRunIsTheLastCompletedOne) {
+  testing::FakeClock clock;
+  testing::DragBoxTexts boxes;
+  boxes.setText(DragBox::kWeight, QStringLiteral("1500"));
+  DragRun run(boxes, clock, QLocale::c());
+  std::uint32_t ticks = 0;
+  const auto drive = [&](std::initializer_list<int> speeds) {
+    for (const int speed : speeds) run.addSample(std::int16_t(speed), ticks += 1000);
+  };
+  // 150 km/h covers the quarter mile (402 m) in under 10 s.
+  drive({0, 50, 100, 150, 150, 150, 150, 150, 150, 150, 150, 150, 150, 150, 100, 0});
+  ASSERT_TRUE(run.quarterAt().has_value());
+  const std::vector<float> completed = run.lastRun().series(0).values;
+  drive({0, 30, 60, 30, 0});  // given up
+  drive({0, 20});             // the next one under way
+  EXPECT_EQ(run.lastRun().series(0).values, completed);
+  EXPECT_EQ(run.hundredAt(), Micros{Millis{1000}});  // timed from the first sample that moved
+  EXPECT_TRUE(run.quarterAt().has_value());
+}
+
 }  // namespace
 }  // namespace tarvex

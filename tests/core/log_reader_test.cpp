@@ -1,11 +1,15 @@
 #include "replay/log_reader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <cmath>
+#include <future>
 
 #include "core/number_text.h"
 #include "scan/csv_log.h"
@@ -27,13 +31,14 @@ std::vector<std::int32_t> timesOf(const Readings& readings, const char* name) {
 // What the window logs, read back in the locale it was written in: every
 // number, every time (the date's two-digit year, AM/PM past noon, a decimal
 // comma that gets the field quoted), placeholders as missing values and the
-// fuel status texts kept by line.
+// fuel status texts kept by line (and Arabic-Indic digits and direction marks
+// in ar_EG's dates).
 TEST(LogReader, ReadsBackWhatTheLogWriterWroteInEveryLocale) {
   const QDateTime first(QDate(2026, 12, 6), QTime(11, 59, 58));
   const std::vector<QDateTime> when{first, first.addSecs(1), first.addSecs(3663)};
   const std::vector<double> rpm{812.25, 2400.5, 6100};
   const std::vector<double> maf{3.5, 12.75, -0.25};
-  for (const char* name : {"C", "de_DE", "en_US", "fr_FR"}) {
+  for (const char* name : {"C", "de_DE", "en_US", "fr_FR", "ar_EG"}) {
     SCOPED_TRACE(name);
     const QLocale locale{QLatin1String(name)};
     QTemporaryDir dir;
@@ -74,6 +79,19 @@ TEST(LogReader, ReadsBackWhatTheLogWriterWroteInEveryLocale) {
     EXPECT_EQ(third[4], decimalText(maf[2], locale));
     EXPECT_EQ(reader.timeText(reader.lineTimes()[2]), logTimeText(when[2], locale));
   }
+}
+
+// ar_EG's times as other versions of the locale data may mark them: with
+// other direction marks, or none.
+TEST(TimeReader, ArabicIndicDigitsWithOrWithoutDirectionMarks) {
+  const TimeReader reader = TimeReader::forLocale(QLocale(QStringLiteral("ar_EG")));
+  const std::int64_t expected = QDateTime(QDate(2026, 12, 6), QTime(20, 5, 9)).toMSecsSinceEpoch();
+  for (const char16_t* text :
+       {u"\u0666\u200F/\u0661\u0662\u200F/\u0662\u0660\u0662\u0666 \u0668:\u0660\u0665:\u0660\u0669 \u0645",
+        u"\u0666/\u0661\u0662/\u0662\u0660\u0662\u0666 \u0668:\u0660\u0665:\u0660\u0669 \u0645",
+        u"\u061C\u0666/\u061C\u0661\u0662/\u0662\u0660\u0662\u0666 \u200F\u0668:\u0660\u0665:\u0660\u0669 "
+        u"\u0645"})
+    EXPECT_EQ(reader.read(QString::fromUtf16(text)), expected) << QString::fromUtf16(text).toStdString();
 }
 
 struct Loaded {
@@ -123,17 +141,20 @@ TEST(LogReader, SkipsAndCountsLinesThatCannotBeReadAndKeepsTheRest) {
             QStringLiteral("5 lines could not be read; the first is line 3, column MAF"));
 
   struct Case {
-    const char* body;
+    QByteArray body;
     const char* notice;
   };
   for (const Case& c : std::vector<Case>{
            {"1,2,3,4\n", "1 line could not be read: line 3, column 4"},
            {"1,\"x\"y,3\n", "1 line could not be read: line 3, column MAF"},
            {"1,2,yesterday\n", "1 line could not be read: line 3, column Time"},
+           // Many megabytes without a line end are one line, however many chunks they take.
+           {QByteArray("1,") + QByteArray(5 << 20, '9') + "\n1,2,3\n",
+            "1 line could not be read: line 3, column MAF"},
        }) {
     const auto one = loadBytes(QByteArray("RPM,MAF,Time\n1,2,3\n") + c.body);
-    ASSERT_EQ(one->refused, std::nullopt) << c.body;
-    EXPECT_EQ(one->reader.skippedNotice(), QLatin1String(c.notice)) << c.body;
+    ASSERT_EQ(one->refused, std::nullopt) << c.body.left(40).constData();
+    EXPECT_EQ(one->reader.skippedNotice(), QLatin1String(c.notice)) << c.body.left(40).constData();
   }
 }
 
@@ -174,6 +195,21 @@ TEST(LogReader, RefusesWhatIsNoLogSayingWhy) {
   EXPECT_EQ(reader.load(missing, readings), QStringLiteral("\u201C%1\u201D does not exist.").arg(missing));
   EXPECT_EQ(reader.load(dir.path(), readings),
             QStringLiteral("\u201C%1\u201D is a folder, not a log.").arg(dir.path()));
+  // Refused without waiting for a writer that never comes.
+  const QString fifo = dir.filePath(QStringLiteral("fifo"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  std::future<std::optional<QString>> opening = std::async(std::launch::async, [&] {
+    LogReader other;
+    Readings none;
+    return other.load(fifo, none);
+  });
+  if (opening.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
+    ::close(::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK));  // lets the open go
+    ADD_FAILURE() << "opening waited";
+  }
+  EXPECT_EQ(opening.get(), QStringLiteral("\u201C%1\u201D is a named pipe (FIFO), not a log.").arg(fifo));
+  EXPECT_EQ(reader.load(QStringLiteral("/dev/null"), readings),
+            QStringLiteral("\u201C/dev/null\u201D is a device, not a log."));
   const QString locked = dir.filePath(QStringLiteral("locked.csv"));
   {
     QFile f(locked);

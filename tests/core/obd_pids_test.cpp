@@ -22,7 +22,7 @@ std::vector<Message> answer(const char* text, Bus bus = Bus::kCan11, bool header
   return parseAnswer(QString::fromLatin1(text), bus, headers).messages;
 }
 
-// Compares a value with "reading unit, ..." or "\"words\"" from the table.
+// Compares a value with "reading unit, ..." or "\"words\"" (and no reading) from the table.
 void expectValue(const std::optional<Value>& value, const QString& expected, const QString& where) {
   SCOPED_TRACE(where.toStdString());
   if (expected == QLatin1String("not decodable")) {
@@ -32,6 +32,7 @@ void expectValue(const std::optional<Value>& value, const QString& expected, con
   ASSERT_TRUE(value.has_value());
   if (expected.startsWith(QLatin1Char('"'))) {
     EXPECT_EQ(value->text, expected.mid(1, expected.size() - 2));
+    EXPECT_TRUE(value->readings.empty());  // words alone: no number beside them
     return;
   }
   const QStringList readings = expected.split(QStringLiteral(", "));

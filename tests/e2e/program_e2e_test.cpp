@@ -3,6 +3,7 @@
 // tests/e2e/drive_plugin.cpp (ticks "Log to file", names the log, presses
 // Start Scan, prints each message box).
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -64,6 +65,17 @@ TEST(Program, OptionsAreCheckedBeforeAnythingStarts) {
     for (const QString& line : said.split('\n', Qt::SkipEmptyParts)) listed << line.section('\t', 0, 0);
     EXPECT_TRUE(ttys.isEmpty() ? said.startsWith("No serial ports found") : listed == ttys) << run.told();
   }
+}
+
+// A named pipe is no log: refused at once with status 2, not waited on for a
+// writer that never comes.
+TEST(Program, ReplayOfANamedPipeIsRefusedWithoutWaiting) {
+  QTemporaryDir dir;
+  const QString fifo = dir.filePath(QStringLiteral("drive.csv"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  Tarvex run({QStringLiteral("--replay"), fifo}, dir.filePath(QStringLiteral("unused.csv")));
+  EXPECT_EQ(run.status(), 2) << run.told();
+  EXPECT_TRUE(run.err.contains("is a named pipe (FIFO), not a log.")) << run.told();
 }
 
 // Qt's serial port locks a device with a file LCK..<name under /dev, '/' as

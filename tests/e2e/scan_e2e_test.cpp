@@ -13,6 +13,7 @@
 
 #include "core/text.h"
 #include "link/qt_serial_port.h"
+#include "obd/formulas.h"
 #include "scan/scan_cycle.h"
 #include "sim/vehicle.h"
 #include "tests/support/e2e_rig.h"
@@ -185,7 +186,7 @@ const struct {
                 {Box::kSpeed, &State::speedKmh, 1},
                 {Box::kCoolant, &State::coolantC, 1},
                 {Box::kIAT, &State::intakeAirC, 1},
-                {Box::kTPS, &State::throttlePct, 1 / 2.55},
+                {Box::kTPS, &State::throttlePct, 1 / obd::kCountsPerPercent},
                 {Box::kVolts, &State::batteryVolts, 0.1},
                 {Box::kMAF, &State::mafGramsPerSec, 0.01}};
 
@@ -237,6 +238,16 @@ TEST(ScanOverPty, AdapterThatResetsItselfIsSetUpAgainAndTheScanGoesOn) {
     EXPECT_EQ(run.commands.mid(line, 3), again) << "after line " << line;
   expectSetUpThenRounds(run.commands, again);
   EXPECT_NE(run.logLines.last().split(QLatin1Char(','))[0], QStringLiteral("RPM"));
+}
+
+// A car slower than the reply timer: each next request waits for the prompt
+// of the adapter still answering the last one, so none loses its first
+// character to the adapter as an order to stop.
+TEST(ScanOverPty, CarSlowerThanTheReplyTimerHasNoRequestCut) {
+  const ScanRun run = scanOverPty({"--latency", "40-40", "--turnaround-us", "60000"}, 2);
+  EXPECT_TRUE(run.failures.isEmpty());
+  ASSERT_GE(run.commands.size(), 4 + 22);
+  expectSetUpThenRounds(run.commands);
 }
 
 // A window that opens the port does not see what came for another window's

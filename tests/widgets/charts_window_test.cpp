@@ -82,6 +82,8 @@ TEST_F(ChartsWindowTest, ShowsALaneForEveryChosenChannel) {
   auto* list = window.findChild<QListWidget*>();
   ASSERT_NE(list, nullptr);
   ASSERT_EQ(list->count(), 3);
+  EXPECT_EQ(list->item(2)->text(),
+            QStringLiteral("Coolant \u00B7 ECT (C)"));  // in words, with its short name
   window.setShownChannels({});
   list->item(2)->setCheckState(Qt::Checked);
   list->item(0)->setCheckState(Qt::Checked);
@@ -94,7 +96,8 @@ TEST_F(ChartsWindowTest, FollowsLiveValuesAtAPacedRate) {
   window.setShownChannels({QStringLiteral("RPM")});
   settle();
   EXPECT_TRUE(window.view().following());
-  EXPECT_EQ(window.view().to(), 59'900);
+  EXPECT_EQ(window.view().from(), 0);  // the first value, not minutes before it
+  EXPECT_EQ(window.view().to(), TimeView::kDefaultSpanMs);
   const int before = window.redrawRequests();
   // Two seconds of values every 2 ms: 1000 additions, at most 60 redraws.
   for (int i = 0; i < 1000; ++i) {
@@ -107,7 +110,7 @@ TEST_F(ChartsWindowTest, FollowsLiveValuesAtAPacedRate) {
   // newest value is still drawn four times a second.
   EXPECT_LE(redraws, 9);
   EXPECT_GE(redraws, 6);
-  EXPECT_EQ(window.view().to(), 61'998);
+  EXPECT_EQ(window.view().from(), 0);
 
   // Zoomed in, new values are drawn up to 30 times a second.
   wheel(600);
@@ -129,12 +132,13 @@ TEST_F(ChartsWindowTest, WheelZoomsAroundThePointerAndResetFollowsAgain) {
   wheel(120);
   EXPECT_FALSE(window.view().following());
   EXPECT_LT(window.view().span(), TimeView::kDefaultSpanMs);
-  live.add(rpm, start + 5min, 1);
+  const std::int32_t zoomedTo = window.view().to();
+  live.add(rpm, start + 12min, 1);
   settle();
-  EXPECT_LT(window.view().to(), 60'000) << "a zoomed view stays put";
+  EXPECT_EQ(window.view().to(), zoomedTo) << "a zoomed view stays put";
   window.resetZoom();
   EXPECT_TRUE(window.view().following());
-  EXPECT_EQ(window.view().to(), 300'000);
+  EXPECT_EQ(window.view().to(), 720'000);
 }
 
 TEST_F(ChartsWindowTest, CursorReadsOutEveryLane) {
@@ -148,8 +152,9 @@ TEST_F(ChartsWindowTest, CursorReadsOutEveryLane) {
   window.setUnits(UnitChoice::us());
   EXPECT_EQ(window.readout(),
             (QStringList{QStringLiteral("RPM 1234 rpm"), QStringLiteral("Speed 37.2823 mph")}));
-  EXPECT_FALSE(
-      window.findChild<QListWidget*>()->findItems(QStringLiteral("Speed (mph)"), Qt::MatchExactly).isEmpty());
+  EXPECT_FALSE(window.findChild<QListWidget*>()
+                   ->findItems(QStringLiteral("Speed (mph)"), Qt::MatchEndsWith)
+                   .isEmpty());
   window.setCursorTime(-1);
   EXPECT_EQ(window.readout(), (QStringList{QStringLiteral("RPM -"), QStringLiteral("Speed -")}));
 }

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 
 #include "tests/support/drag_ports.h"
 #include "tests/support/fake_clock.h"
@@ -63,6 +66,8 @@ TEST(CodesWindowTest, ShowsCodesInWordsWithFreezeFrameAndClearsOnlyAfterAYes) {
   EXPECT_EQ(column(w->freezeTable(), 1).value(0), QStringLiteral("P0171"));
   EXPECT_EQ(column(w->freezeTable(), 1).value(1), QStringLiteral("83 °C"));
   EXPECT_TRUE(w->readinessText()->toPlainText().contains("  misfire: complete\n"));
+  // The word the standard data window uses too.
+  EXPECT_TRUE(w->readinessText()->toPlainText().contains("  evaporative system: incomplete\n"));
   EXPECT_TRUE(w->readButton()->isEnabled());
   EXPECT_TRUE(reported.isEmpty()) << reported.join("|").toStdString();
 
@@ -89,6 +94,24 @@ TEST(CodesWindowTest, ShowsCodesInWordsWithFreezeFrameAndClearsOnlyAfterAYes) {
   w->close();
   EXPECT_FALSE(device.isOpen());
   QCoreApplication::processEvents();
+}
+
+// Enter on the question answers No: clearing the car's codes takes a
+// deliberate Yes.
+TEST(CodesWindowTest, ClearQuestionAnswersNoToEnter) {
+  QWidget parent;
+  MessageBoxConfirm confirm(&parent);
+  bool asked = false;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    asked = true;
+    QWidget* target = box->focusWidget() ? box->focusWidget() : box;
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+  });
+  EXPECT_FALSE(confirm.ask(QStringLiteral("Clear the codes?")));
+  EXPECT_TRUE(asked);
 }
 
 }  // namespace

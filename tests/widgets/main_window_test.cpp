@@ -504,6 +504,25 @@ TEST_F(MainWindowTest, OnBoardTestsAndTheReportTakeThePortTheReportAfterItsFile)
   }
 }
 
+// About names the log being written; a file chosen meanwhile is the next scan's.
+TEST_F(MainWindowTest, AboutNamesTheLogBeingWritten) {
+  const QString first = dir.filePath(QStringLiteral("first.csv"));
+  const QString second = dir.filePath(QStringLiteral("second.csv"));
+  control<QCheckBox>("cb_log")->setChecked(true);
+  control<QLineEdit>("tb_logpath")->setText(first);
+  click(control("pb_StartScan"));
+  ASSERT_TRUE(window->scan().logging());
+  dialog.answers = {second};
+  click(control("pb_changedir"));
+  QAction* about = menuEntry(*window, QStringLiteral("Help"), QStringLiteral("About Tarvex"));
+  about->trigger();
+  click(control("pb_StopScan"));
+  about->trigger();
+  ASSERT_EQ(messages.size(), 2);
+  EXPECT_TRUE(messages[0].contains(first) && !messages[0].contains(second)) << messages[0].toStdString();
+  EXPECT_TRUE(messages[1].contains(second)) << messages[1].toStdString();
+}
+
 // A log plays back through the window: the boxes and the needles show the
 // line under the cursor, nothing opens the port, and closing the replay
 // gives the window back to the car.
