@@ -154,7 +154,7 @@ void CodesWindow::showReport(const CodesReport& report) {
   for (const ControllerReadiness& r : report.readiness) monitors += tarvex::readinessText(r);
   readiness_->setPlainText(monitors);
   // "none" where the controllers said so; every read that failed, with why.
-  status_->setText((codesSummary(report) + failuresText(report)).trimmed());
+  status_->setText(QString(codesSummary(report) + failuresText(report)).trimmed());
 }
 
 void CodesWindow::closeEvent(QCloseEvent* event) {

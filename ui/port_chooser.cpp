@@ -77,7 +77,7 @@ bool offerOtherPort(QWidget* window, const QString& message, PortFactory& ports,
         devices.isEmpty()
             ? QStringLiteral("No serial port was found on this computer.")
             : QStringLiteral("Serial ports on this computer: %1.").arg(devices.join(QStringLiteral(", ")));
-    report(window, Urgency::kError, message + QStringLiteral("\n\n") + present);
+    report(window, Urgency::kError, QString(message + QStringLiteral("\n\n") + present));
     return false;
   }
   // Even with none listed: the user may know the device's path.
