@@ -400,7 +400,7 @@ QList<QByteArray> SimAdapter::canLines(std::uint16_t id, const QByteArray& data)
   const QByteArray sep = settings_.spaces ? QByteArray(" ") : QByteArray();
   const QByteArray idText = QByteArray::number(id, 16).toUpper() + sep;
   const bool raw = settings_.headers || !settings_.canAutoFormat;
-  auto rawLine = [&](QByteArray frame) {
+  auto rawLine = [&](QByteArray frame) -> QByteArray {
     if (!settings_.canAutoFormat) frame.append(QByteArray(8 - frame.size(), '\0'));  // as on the bus
     return (settings_.headers ? idText : QByteArray()) + hexText(frame);
   };
