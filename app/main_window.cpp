@@ -18,6 +18,7 @@
 #include "link/qt_serial_port.h"
 #include "replay/replay_controls.h"
 #include "ui/adapter_dialog.h"
+#include "ui/failure_text.h"
 
 namespace tarvex {
 
@@ -451,15 +452,15 @@ void Tarvex::chooseReplay() {
   const std::optional<QString> path = windows_.fileDialog().chooseOpenFile(
       this, tr("Open log for replay"), QStringLiteral("Tarvex logs (*.csv)|*.csv|All files (*)|*"));
   if (!path) return;
-  if (const std::optional<QString> refused = openReplay(*path)) port_.report(Urgency::kError, *refused);
+  if (const Status opened = openReplay(*path); !opened) port_.report(Urgency::kError, failureText(opened.failure()));
 }
 
-std::optional<QString> Tarvex::openReplay(const QString& path) {
+Status Tarvex::openReplay(const QString& path) {
   // A scan stops first: its port and log are closed before the log plays.
   scan_->stop();
   setScanning(false);
   closeReplay();
-  if (std::optional<QString> refused = replay_->open(path)) return refused;
+  if (Status opened = replay_->open(path); !opened) return opened;
   setReplaying(true);
   auto* window = new QWidget;
   window->setAttribute(Qt::WA_DeleteOnClose);
@@ -482,7 +483,7 @@ std::optional<QString> Tarvex::openReplay(const QString& path) {
     charts.setCursorTime(r.toMs(Micros{std::chrono::milliseconds{ms}}));
   });
   showReplayLine(replay_->player().line());
-  return std::nullopt;
+  return {};
 }
 
 void Tarvex::closeReplay() {

@@ -170,8 +170,8 @@ class Tarvex : public QWidget {
 
   // Plays a log back through this window instead of the car: the boxes and
   // the gauges show the line under the cursor, no port is opened and the scan
-  // controls are disabled until closeReplay(). Why it was refused, if it was.
-  std::optional<QString> openReplay(const QString& path);
+  // controls are disabled until closeReplay(). Or why it cannot be played.
+  Status openReplay(const QString& path);
   void closeReplay();
   ReplaySession& replay() { return *replay_; }
 

@@ -9,6 +9,7 @@
 #include "app/preferences.h"
 #include "app/program.h"
 #include "link/qt_serial_port.h"
+#include "ui/failure_text.h"
 #include "ui/file_dialog.h"
 #include "ui/port_chooser.h"
 
@@ -48,8 +49,8 @@ int runWindows(int& argc, char** argv, const Options& options) {
   QPointer<Tarvex> mainWindow = new Tarvex(windows);
   mainWindow->setAttribute(Qt::WA_DeleteOnClose);
   if (options.replay) {
-    if (const std::optional<QString> refused = mainWindow->openReplay(*options.replay)) {
-      std::fprintf(stderr, "tarvex: %s\n", qPrintable(*refused));
+    if (const Status opened = mainWindow->openReplay(*options.replay); !opened) {
+      std::fprintf(stderr, "tarvex: %s\n", qPrintable(failureText(opened.failure())));
       delete mainWindow.data();
       return 2;
     }

@@ -119,11 +119,11 @@ int run(int argc, char** argv) {
   LogReader reader;
   timer.restart();
   const double cpuBefore = cpuSeconds();
-  const std::optional<QString> refused = reader.load(path, readings);
+  const Status loaded = reader.load(path, readings);
   const double seconds = double(timer.nsecsElapsed()) / 1e9;
   const double cpu = cpuSeconds() - cpuBefore;
-  if (refused) {
-    std::fprintf(stderr, "%s\n", qPrintable(*refused));
+  if (!loaded) {
+    std::fprintf(stderr, "%s\n", qPrintable(loaded.failure().reason));
     return 1;
   }
   qsizetype points = 0;

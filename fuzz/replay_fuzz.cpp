@@ -14,9 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   buffer->open(QIODevice::ReadOnly);
   LogReader reader;
   Readings readings;
-  const std::optional<QString> refused = reader.load(std::move(buffer), QStringLiteral("fuzz.csv"), readings);
-  if (refused) {
-    if (refused->isEmpty() || reader.lineCount() != 0) std::abort();
+  const Status loaded = reader.load(std::move(buffer), QStringLiteral("fuzz.csv"), readings);
+  if (!loaded) {
+    if (loaded.failure().reason.isEmpty() || reader.lineCount() != 0) std::abort();
     return 0;
   }
   const std::vector<std::int64_t>& times = reader.lineTimes();

@@ -202,8 +202,13 @@ bool isTimeName(const QString& name) {
   return false;
 }
 
-QString quoted(const QString& path) {
-  return QStringLiteral("\u201C") + path + QStringLiteral("\u201D");
+Failure unreadable(const QString& path, QString reason) {
+  return Failure{Failure::Kind::kRead, path, std::move(reason), {}};
+}
+
+// The file was read, but it is no log this reader can play.
+Failure notALog(const QString& path, QString why) {
+  return Failure{Failure::Kind::kInvalid, path, QStringLiteral("not a Tarvex log: ") + why, {}};
 }
 
 }  // namespace
@@ -263,15 +268,12 @@ struct LogReader::Parsed {
 
 LogReader::~LogReader() = default;
 
-std::optional<QString> LogReader::load(const QString& path, Readings& readings) {
+Status LogReader::load(const QString& path, Readings& readings) {
   // Opened without waiting: a named pipe without a writer would hold the open
   // (and the program) for good. Only a regular file is a log.
   const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
-    const int error = errno;
-    if (error == ENOENT) return QStringLiteral("%1 does not exist.").arg(quoted(path));
-    return QStringLiteral("%1 cannot be read: %2.")
-        .arg(quoted(path), QString::fromLocal8Bit(std::strerror(error)));
+    return unreadable(path, QString::fromLocal8Bit(std::strerror(errno)));
   }
   struct stat opened {};
   const char* kind = nullptr;
@@ -289,20 +291,19 @@ std::optional<QString> LogReader::load(const QString& path, Readings& readings) 
     kind = "is a special file";
   if (kind) {
     ::close(fd);
-    return QStringLiteral("%1 %2, not a log.").arg(quoted(path), QLatin1String(kind));
+    return unreadable(path, QStringLiteral("it %1, not a log").arg(QLatin1String(kind)));
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   auto file = std::make_unique<QFile>(path);
   // Unbuffered: the reader reads in large chunks of its own.
   if (!file->open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
     ::close(fd);
-    return QStringLiteral("%1 cannot be read: %2.").arg(quoted(path), file->errorString());
+    return unreadable(path, file->errorString());
   }
   return load(std::move(file), path, readings);
 }
 
-std::optional<QString> LogReader::load(std::unique_ptr<QIODevice> device, const QString& name,
-                                       Readings& readings) {
+Status LogReader::load(std::unique_ptr<QIODevice> device, const QString& name, Readings& readings) {
   device_ = std::move(device);
   columns_.clear();
   units_.clear();
@@ -316,14 +317,14 @@ std::optional<QString> LogReader::load(std::unique_ptr<QIODevice> device, const 
   firstSkippedLine_ = 0;
   firstSkippedColumn_.clear();
   readings.clear();
-  std::optional<QString> refused = read(name, readings);
-  if (refused) {
+  Status read = this->read(name, readings);
+  if (!read) {
     times_ = {};
     offsets_ = {};
     fileLines_ = {};
     device_.reset();
   }
-  return refused;
+  return read;
 }
 
 void LogReader::skip(qsizetype fileLine, QString column) {
@@ -340,24 +341,23 @@ QString LogReader::skippedNotice() const {
   return QStringLiteral("%1 lines could not be read; the first is %2").arg(skipped_).arg(place);
 }
 
-std::optional<QString> LogReader::read(const QString& name, Readings& readings) {
-  const QString notALog = QStringLiteral("%1 is not a Tarvex log: ").arg(quoted(name));
+Status LogReader::read(const QString& name, Readings& readings) {
   Parsed in(*device_);
   in.more();
-  if (in.failed) return QStringLiteral("%1 cannot be read: %2.").arg(quoted(name), device_->errorString());
+  if (in.failed) return unreadable(name, device_->errorString());
   if (in.buffer.startsWith("\xEF\xBB\xBF")) in.pos = 3;
-  if (in.buffer.size() <= in.pos) return notALog + QStringLiteral("it is empty.");
-  if (in.buffer.left(4096).contains('\0')) return notALog + QStringLiteral("it is not text.");
+  if (in.buffer.size() <= in.pos) return notALog(name, QStringLiteral("it is empty"));
+  if (in.buffer.left(4096).contains('\0')) return notALog(name, QStringLiteral("it is not text"));
 
   // The header.
   Record record;
   Split status = Split::kDone;
   in.next(record, status);
-  if (status != Split::kDone) return notALog + QStringLiteral("its first line is no column header.");
+  if (status != Split::kDone) return notALog(name, QStringLiteral("its first line is no column header"));
   {
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString header = utf8(QByteArrayView(in.buffer.constData() + in.pos, record.end - in.pos));
-    if (utf8.hasError() || header.isEmpty()) return notALog + QStringLiteral("it is not text.");
+    if (utf8.hasError() || header.isEmpty()) return notALog(name, QStringLiteral("it is not text"));
   }
   for (const FieldSpan& f : record.fields) {
     auto [column, unit] = nameAndUnit(fieldText(in.buffer.constData(), f));
@@ -371,7 +371,7 @@ std::optional<QString> LogReader::read(const QString& name, Readings& readings) 
   }
   for (qsizetype i = 0; i < columns_.size() && timeColumn_ < 0; ++i)
     if (isTimeName(columns_[i])) timeColumn_ = int(i);
-  if (timeColumn_ < 0) return notALog + QStringLiteral("its first line names no Time column.");
+  if (timeColumn_ < 0) return notALog(name, QStringLiteral("its first line names no Time column"));
   {
     QStringList written;
     for (const CsvColumn& column : csvColumns())
@@ -400,13 +400,13 @@ std::optional<QString> LogReader::read(const QString& name, Readings& readings) 
       peek.pos = r.end;
     }
     if (!device_->seek(in.bufferAt + in.buffer.size()))
-      return QStringLiteral("%1 cannot be read: %2.").arg(quoted(name), device_->errorString());
-    if (samples.isEmpty()) return QStringLiteral("%1 holds no line that could be read.").arg(quoted(name));
+      return unreadable(name, device_->errorString());
+    if (samples.isEmpty()) return notALog(name, QStringLiteral("it holds no line that could be read"));
     timeReader_ = TimeReader::detect(samples, units_[timeColumn_]);
     if (!timeReader_) timeReader_ = TimeReader::detect({samples.first()}, units_[timeColumn_]);
     if (!timeReader_)
-      return notALog + QStringLiteral("its Time column holds no time it can read (\u201C%1\u201D).")
-                           .arg(samples.first());
+      return notALog(name, QStringLiteral("its Time column holds no time it can read (\u201C%1\u201D)")
+                               .arg(samples.first()));
   }
 
   // Every line.
@@ -494,13 +494,12 @@ std::optional<QString> LogReader::read(const QString& name, Readings& readings) 
     }
   }
   readings.endBatch();
-  if (in.failed) return QStringLiteral("%1 cannot be read: %2.").arg(quoted(name), device_->errorString());
+  if (in.failed) return unreadable(name, device_->errorString());
   if (times_.empty()) {
-    return skipped_ > 0
-               ? QStringLiteral("%1 holds no line that could be read: %2.").arg(quoted(name), skippedNotice())
-               : QStringLiteral("%1 holds no line that could be read.").arg(quoted(name));
+    const QString none = QStringLiteral("it holds no line that could be read");
+    return notALog(name, skipped_ > 0 ? none + QStringLiteral(" (") + skippedNotice() + u')' : none);
   }
-  return std::nullopt;
+  return {};
 }
 
 QStringList LogReader::fields(qsizetype line) const {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/failure.h"
 #include "core/readings.h"
 #include "replay/time_reader.h"
 
@@ -27,13 +28,14 @@ class LogReader {
   LogReader& operator=(const LogReader&) = delete;
   ~LogReader();
 
-  // Reads the log at `path` into `readings` (cleared first). Returns why it
-  // was refused, naming the path: missing or unreadable, not a log, or a log
-  // without a line that could be read. The file stays open for fields().
-  std::optional<QString> load(const QString& path, Readings& readings);
+  // Reads the log at `path` into `readings` (cleared first). A refusal names
+  // the path: kRead when it is missing, unreadable or no regular file (a
+  // folder, a pipe, a device), kInvalid when it is no log or holds no line
+  // that could be read. The file stays open for fields().
+  Status load(const QString& path, Readings& readings);
   // The same from any device open for reading that can seek (a buffer in
-  // tests and the fuzz target); `name` stands for the path in the reasons.
-  std::optional<QString> load(std::unique_ptr<QIODevice> device, const QString& name, Readings& readings);
+  // tests and the fuzz target); `name` stands for the path in the failures.
+  Status load(std::unique_ptr<QIODevice> device, const QString& name, Readings& readings);
 
   // The lines that were read, in file order (lines that could not be read
   // are left out and counted).
@@ -63,15 +65,13 @@ class LogReader {
   // Lines that could not be read (a field too few or too many, an open
   // quote, a time that is no time): how many, and where the first was.
   qsizetype skippedLines() const { return skipped_; }
-  qsizetype firstSkippedLine() const { return firstSkippedLine_; }
-  QString firstSkippedColumn() const { return firstSkippedColumn_; }
   // "12 lines could not be read; the first is line 345, column MAF", or
   // empty when every line was read.
   QString skippedNotice() const;
 
  private:
   struct Parsed;
-  std::optional<QString> read(const QString& name, Readings& readings);
+  Status read(const QString& name, Readings& readings);
   void skip(qsizetype fileLine, QString column);
 
   std::unique_ptr<QIODevice> device_;

@@ -4,9 +4,9 @@
 
 namespace tarvex {
 
-std::optional<QString> ReplaySession::open(const QString& path) {
+Status ReplaySession::open(const QString& path) {
   close();
-  if (std::optional<QString> refused = log_.load(path, readings_)) return refused;
+  if (Status loaded = log_.load(path, readings_); !loaded) return loaded;
   columnBoxes_.clear();
   const QStringList& columns = log_.columns();
   for (qsizetype i = 0; i < columns.size(); ++i) {
@@ -16,7 +16,7 @@ std::optional<QString> ReplaySession::open(const QString& path) {
   path_ = path;
   open_ = true;
   player_.setLines(log_.lineTimes());
-  return std::nullopt;
+  return {};
 }
 
 void ReplaySession::close() {

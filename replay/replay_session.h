@@ -2,7 +2,6 @@
 
 #include <QString>
 #include <memory>
-#include <optional>
 #include <utility>
 #include <vector>
 
@@ -20,8 +19,8 @@ class ReplaySession {
  public:
   ReplaySession(Clock& clock, Readings& readings) : readings_(readings), player_(clock) {}
 
-  // Loads a log (the readings are cleared first). Why it was refused, if it was.
-  std::optional<QString> open(const QString& path);
+  // Loads a log (the readings are cleared first), or says why it cannot.
+  Status open(const QString& path);
   // Lets go of the log; the readings are emptied for the live values to come.
   void close();
   bool isOpen() const { return open_; }

@@ -59,7 +59,7 @@ TEST(LogReader, ReadsBackWhatTheLogWriterWroteInEveryLocale) {
     }
     LogReader reader;
     Readings readings;
-    ASSERT_EQ(reader.load(path, readings), std::nullopt);
+    ASSERT_TRUE(reader.load(path, readings).ok());
     EXPECT_TRUE(reader.isTarvexLog());
     EXPECT_EQ(reader.skippedLines(), 0);
     ASSERT_EQ(reader.lineCount(), 3);
@@ -97,7 +97,7 @@ TEST(TimeReader, ArabicIndicDigitsWithOrWithoutDirectionMarks) {
 struct Loaded {
   LogReader reader;
   Readings readings;
-  std::optional<QString> refused;
+  Status loaded;
 };
 
 std::unique_ptr<Loaded> loadBytes(const QByteArray& bytes) {
@@ -105,7 +105,7 @@ std::unique_ptr<Loaded> loadBytes(const QByteArray& bytes) {
   auto buffer = std::make_unique<QBuffer>();
   buffer->setData(bytes);
   buffer->open(QIODevice::ReadOnly);
-  loaded->refused = loaded->reader.load(std::move(buffer), QStringLiteral("x.csv"), loaded->readings);
+  loaded->loaded = loaded->reader.load(std::move(buffer), QStringLiteral("x.csv"), loaded->readings);
   return loaded;
 }
 
@@ -125,7 +125,7 @@ TEST(LogReader, SkipsAndCountsLinesThatCannotBeReadAndKeepsTheRest) {
       "1300,6,y,14\r\n"                        // 10
       "1400,\"7,\r\n";                         // 11: open quote to the end
   const auto loaded = loadBytes(log);
-  ASSERT_EQ(loaded->refused, std::nullopt);
+  ASSERT_TRUE(loaded->loaded.ok());
   const LogReader& reader = loaded->reader;
   EXPECT_FALSE(reader.isTarvexLog());
   EXPECT_EQ(reader.timeForm(), QStringLiteral("seconds"));
@@ -153,7 +153,7 @@ TEST(LogReader, SkipsAndCountsLinesThatCannotBeReadAndKeepsTheRest) {
             "1 line could not be read: line 3, column MAF"},
        }) {
     const auto one = loadBytes(QByteArray("RPM,MAF,Time\n1,2,3\n") + c.body);
-    ASSERT_EQ(one->refused, std::nullopt) << c.body.left(40).constData();
+    ASSERT_TRUE(one->loaded.ok()) << c.body.left(40).constData();
     EXPECT_EQ(one->reader.skippedNotice(), QLatin1String(c.notice)) << c.body.left(40).constData();
   }
 }
@@ -166,7 +166,7 @@ TEST(LogReader, HeaderOfNamesAndUnitsGivesTheChannelsTheirUnits) {
       "0,800,12,OL,1\n"
       "250,850.5,,CL,1e39\n"
       "500,-,14,CL,3\n");
-  ASSERT_EQ(loaded->refused, std::nullopt);
+  ASSERT_TRUE(loaded->loaded.ok());
   const Readings& readings = loaded->readings;
   EXPECT_EQ(loaded->reader.lineTimes(), (std::vector<std::int64_t>{0, 250, 500}));
   const int rpm = readings.find(QStringLiteral("Engine speed"));
@@ -180,36 +180,40 @@ TEST(LogReader, HeaderOfNamesAndUnitsGivesTheChannelsTheirUnits) {
 
   // ISO 8601 times, and a log dated backwards keeps the cursor's order.
   const auto iso = loadBytes("Timestamp,RPM\n2026-12-06T10:00:01Z,1\n2026-12-06T10:00:00Z,2\n");
-  ASSERT_EQ(iso->refused, std::nullopt);
+  ASSERT_TRUE(iso->loaded.ok());
   EXPECT_EQ(iso->reader.timeForm(), QStringLiteral("ISO 8601"));
   const std::int64_t t = QDateTime(QDate(2026, 12, 6), QTime(10, 0, 1), Qt::UTC).toMSecsSinceEpoch();
   EXPECT_EQ(iso->reader.lineTimes(), (std::vector<std::int64_t>{t, t}));
 }
 
-// Bad input gets one clear sentence, naming the file.
+// What is no log is refused naming the file and why: the system's reason, or
+// what the file is instead.
 TEST(LogReader, RefusesWhatIsNoLogSayingWhy) {
   QTemporaryDir dir;
   LogReader reader;
   Readings readings;
+  const auto refusal = [&](const QString& path) {
+    const Status loaded = reader.load(path, readings);
+    return loaded ? QString() : loaded.failure().subject + u'|' + loaded.failure().reason;
+  };
   const QString missing = dir.filePath(QStringLiteral("gone.csv"));
-  EXPECT_EQ(reader.load(missing, readings), QStringLiteral("\u201C%1\u201D does not exist.").arg(missing));
-  EXPECT_EQ(reader.load(dir.path(), readings),
-            QStringLiteral("\u201C%1\u201D is a folder, not a log.").arg(dir.path()));
+  EXPECT_EQ(refusal(missing), missing + QStringLiteral("|No such file or directory"));
+  EXPECT_EQ(refusal(dir.path()), dir.path() + QStringLiteral("|it is a folder, not a log"));
   // Refused without waiting for a writer that never comes.
   const QString fifo = dir.filePath(QStringLiteral("fifo"));
   ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-  std::future<std::optional<QString>> opening = std::async(std::launch::async, [&] {
+  std::future<QString> opening = std::async(std::launch::async, [&] {
     LogReader other;
     Readings none;
-    return other.load(fifo, none);
+    const Status loaded = other.load(fifo, none);
+    return loaded ? QString() : loaded.failure().reason;
   });
   if (opening.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
     ::close(::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK));  // lets the open go
     ADD_FAILURE() << "opening waited";
   }
-  EXPECT_EQ(opening.get(), QStringLiteral("\u201C%1\u201D is a named pipe (FIFO), not a log.").arg(fifo));
-  EXPECT_EQ(reader.load(QStringLiteral("/dev/null"), readings),
-            QStringLiteral("\u201C/dev/null\u201D is a device, not a log."));
+  EXPECT_EQ(opening.get(), QStringLiteral("it is a named pipe (FIFO), not a log"));
+  EXPECT_EQ(refusal(QStringLiteral("/dev/null")), QStringLiteral("/dev/null|it is a device, not a log"));
   const QString locked = dir.filePath(QStringLiteral("locked.csv"));
   {
     QFile f(locked);
@@ -218,10 +222,7 @@ TEST(LogReader, RefusesWhatIsNoLogSayingWhy) {
   }
   QFile::setPermissions(locked, QFileDevice::WriteOwner);
   if (!QFile(locked).open(QIODevice::ReadOnly)) {  // root reads anyway
-    const std::optional<QString> refused = reader.load(locked, readings);
-    ASSERT_TRUE(refused);
-    EXPECT_TRUE(refused->startsWith(QStringLiteral("\u201C%1\u201D cannot be read: ").arg(locked)))
-        << refused->toStdString();
+    EXPECT_EQ(refusal(locked), locked + QStringLiteral("|Permission denied"));
   }
 
   struct Case {
@@ -229,19 +230,17 @@ TEST(LogReader, RefusesWhatIsNoLogSayingWhy) {
     const char* reason;
   };
   for (const Case& c : std::vector<Case>{
-           {"", "\u201Cx.csv\u201D is not a Tarvex log: it is empty."},
-           {QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16),
-            "\u201Cx.csv\u201D is not a Tarvex log: it is not text."},
-           {"Name,Phone\nAnn,555\n",
-            "\u201Cx.csv\u201D is not a Tarvex log: its first line names no Time column."},
-           {"RPM,Time,\r\n", "\u201Cx.csv\u201D holds no line that could be read."},
-           {"RPM,Time,\r\n800\r\n", "\u201Cx.csv\u201D holds no line that could be read."},
-           {"RPM,Time\n1,soon\n2,later\n",
-            "\u201Cx.csv\u201D is not a Tarvex log: its Time column holds no time it can read "
-            "(\u201Csoon\u201D)."},
+           {"", "it is empty"},
+           {QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), "it is not text"},
+           {"Name,Phone\nAnn,555\n", "its first line names no Time column"},
+           {"RPM,Time,\r\n", "it holds no line that could be read"},
+           {"RPM,Time,\r\n800\r\n", "it holds no line that could be read"},
+           {"RPM,Time\n1,soon\n2,later\n", "its Time column holds no time it can read (\u201Csoon\u201D)"},
        }) {
     const auto loaded = loadBytes(c.bytes);
-    EXPECT_EQ(loaded->refused, QString::fromUtf8(c.reason)) << c.bytes.constData();
+    ASSERT_FALSE(loaded->loaded.ok()) << c.bytes.constData();
+    EXPECT_EQ(loaded->loaded.failure().kind, Failure::Kind::kInvalid);
+    EXPECT_EQ(loaded->loaded.failure().reason, QStringLiteral("not a Tarvex log: ") + QString::fromUtf8(c.reason));
     EXPECT_EQ(loaded->reader.lineCount(), 0);
   }
 }

@@ -117,7 +117,7 @@ TEST(StandardLog, OwnColumnsReplayLikeTheStandardOnes) {
   log.close();
   Readings readings;
   LogReader reader;
-  ASSERT_EQ(reader.load(path, readings), std::nullopt);
+  ASSERT_TRUE(reader.load(path, readings).ok());
   const int tft = readings.find(QStringLiteral("TFT"));
   ASSERT_NE(tft, Readings::kNoChannel);
   EXPECT_EQ(readings.channels()[tft].unit, QStringLiteral("\u00B0F"));
