@@ -452,7 +452,8 @@ void Tarvex::chooseReplay() {
   const std::optional<QString> path = windows_.fileDialog().chooseOpenFile(
       this, tr("Open log for replay"), QStringLiteral("Tarvex logs (*.csv)|*.csv|All files (*)|*"));
   if (!path) return;
-  if (const Status opened = openReplay(*path); !opened) port_.report(Urgency::kError, failureText(opened.failure()));
+  if (const Status opened = openReplay(*path); !opened)
+    port_.report(Urgency::kError, failureText(opened.failure()));
 }
 
 Status Tarvex::openReplay(const QString& path) {

@@ -176,7 +176,7 @@ Result<Options> parseOptions(const QStringList& arguments) {
   }
   if (parser.isSet(port)) {
     o.port = parser.value(port);
-    if (const std::optional<QString> why = portRefusal(*o.port, parser.isSet(baud))) return refused(*why);
+    if (Status usable = checkPort(*o.port, parser.isSet(baud)); !usable) return usable.failure();
   }
   o.demo = parser.isSet(demo);
   const QString carName = parser.value(car);

@@ -22,9 +22,9 @@ Result<Adapter> makeAdapter(const Options& options, Clock& clock, RememberedLine
     a.ports = std::make_unique<sim::SimPortFactory>(clock, *a.simulated);
     return a;
   }
-  QString refusal;
-  a.ports = makePortFactory(options.port, options.baud, remembered, clock, refusal);
-  if (!a.ports) return Failure{Failure::Kind::kInvalid, QStringLiteral("tarvex"), refusal, {}};
+  Result<std::unique_ptr<PortFactory>> ports = makePortFactory(options.port, options.baud, remembered, clock);
+  if (!ports) return ports.failure();
+  a.ports = std::move(ports.value());
   return a;
 }
 

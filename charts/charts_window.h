@@ -68,10 +68,9 @@ class ChartsWindow : public QWidget {
   void resetZoom();
   const QList<ChartMark>& marks() const { return marks_; }
 
-  // The cursor's time, and its readout: one text a lane ("RPM 2150 rpm"),
+  // Puts the cursor at a time; its readout is one text a lane ("RPM 2150 rpm"),
   // "-" for a channel with no value yet at that time.
   void setCursorTime(std::optional<std::int32_t> ms);
-  std::optional<std::int32_t> cursorTime() const { return cursor_; }
   QStringList readout() const;
 
   // Ask for a file name and write the shown range; false when cancelled or

@@ -111,29 +111,29 @@ TcpParse parseTcpAddress(const QString& text) {
   return {TcpAddress{host, static_cast<quint16>(*port)}, QString()};
 }
 
-std::optional<QString> portRefusal(const QString& device, bool baudGiven) {
-  if (!isTcpAddress(device)) return std::nullopt;
+Status checkPort(const QString& device, bool baudGiven) {
+  if (!isTcpAddress(device)) return {};
+  const auto refused = [&device](const QString& reason) {
+    return Failure{Failure::Kind::kInvalid, device, reason, {}};
+  };
   const TcpParse parsed = parseTcpAddress(device);
-  if (!parsed.address) return QStringLiteral("--port %1: %2.").arg(device, parsed.problem);
+  if (!parsed.address) return refused(QStringLiteral("--port %1: %2.").arg(device, parsed.problem));
   // Refused rather than ignored: a speed given for a network adapter shows the
   // user expects a serial device, perhaps the one a remembered address hides.
   if (baudGiven)
-    return QStringLiteral(
-               "--baud is for a serial device; %1 is a network adapter, which has no line speed. Leave "
-               "--baud out, or name the serial device with --port.")
-        .arg(device);
-  return std::nullopt;
+    return refused(QStringLiteral("--baud is for a serial device; %1 is a network adapter, which has no "
+                                  "line speed. Leave --baud out, or name the serial device with --port.")
+                       .arg(device));
+  return {};
 }
 
-std::unique_ptr<PortFactory> makePortFactory(const std::optional<QString>& port,
-                                             const std::optional<qint32>& baud, RememberedLine& remembered,
-                                             Clock& clock, QString& refusal) {
+Result<std::unique_ptr<PortFactory>> makePortFactory(const std::optional<QString>& port,
+                                                     const std::optional<qint32>& baud,
+                                                     RememberedLine& remembered, Clock& clock) {
   const LineChoice line = chooseLine(port, baud, remembered, defaultPortName());
-  if (const std::optional<QString> refused = portRefusal(line.device, baud.has_value())) {
-    refusal = *refused;
-    return nullptr;
-  }
-  return std::make_unique<RememberingPortFactory>(adapterMaker(clock), line, remembered);
+  if (Status usable = checkPort(line.device, baud.has_value()); !usable) return usable.failure();
+  return std::unique_ptr<PortFactory>(
+      std::make_unique<RememberingPortFactory>(adapterMaker(clock), line, remembered));
 }
 
 RememberingPortFactory::Maker adapterMaker(Clock& clock) {

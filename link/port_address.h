@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "core/clock.h"
+#include "core/failure.h"
 #include "link/remembered_line.h"
 #include "link/serial_port.h"
 
@@ -29,21 +30,22 @@ struct TcpParse {
 };
 TcpParse parseTcpAddress(const QString& text);
 
-// Why `device` cannot be used as it stands: a tcp:// address that is
-// malformed, or one given a line speed (`baudGiven`), which a network
-// connection does not have. Nothing for a serial device, which is tried as named.
-std::optional<QString> portRefusal(const QString& device, bool baudGiven);
+// Refuses (kInvalid, the device; the reason names the option) a `device` that
+// cannot be used as it stands: a tcp:// address that is malformed, or one
+// given a line speed (`baudGiven`), which a network connection does not have.
+// A serial device passes: it is tried as named.
+Status checkPort(const QString& device, bool baudGiven);
 
-// The ports of the adapter the command line names (--port, --baud), else the
-// one that last answered (see chooseLine): a serial device, or a Wi-Fi adapter
-// at tcp://HOST:PORT. Whatever answers is remembered for the next run. Nothing
-// when the chosen port is refused (see portRefusal); `refusal` says why.
 // The factories of the adapters a user may pick: a serial device at a speed,
 // or a Wi-Fi adapter; nothing for a malformed tcp:// address.
 RememberingPortFactory::Maker adapterMaker(Clock& clock);
 
-std::unique_ptr<PortFactory> makePortFactory(const std::optional<QString>& port,
-                                             const std::optional<qint32>& baud, RememberedLine& remembered,
-                                             Clock& clock, QString& refusal);
+// The ports of the adapter the command line names (--port, --baud), else the
+// one that last answered (see chooseLine): a serial device, or a Wi-Fi adapter
+// at tcp://HOST:PORT. Whatever answers is remembered for the next run. The
+// chosen port may be refused (see checkPort).
+Result<std::unique_ptr<PortFactory>> makePortFactory(const std::optional<QString>& port,
+                                                     const std::optional<qint32>& baud,
+                                                     RememberedLine& remembered, Clock& clock);
 
 }  // namespace tarvex

@@ -399,14 +399,14 @@ Status LogReader::read(const QString& name, Readings& readings) {
         samples.append(fieldText(peek.buffer.constData(), r.fields[std::size_t(timeColumn_)]).trimmed());
       peek.pos = r.end;
     }
-    if (!device_->seek(in.bufferAt + in.buffer.size()))
-      return unreadable(name, device_->errorString());
+    if (!device_->seek(in.bufferAt + in.buffer.size())) return unreadable(name, device_->errorString());
     if (samples.isEmpty()) return notALog(name, QStringLiteral("it holds no line that could be read"));
     timeReader_ = TimeReader::detect(samples, units_[timeColumn_]);
     if (!timeReader_) timeReader_ = TimeReader::detect({samples.first()}, units_[timeColumn_]);
     if (!timeReader_)
-      return notALog(name, QStringLiteral("its Time column holds no time it can read (\u201C%1\u201D)")
-                               .arg(samples.first()));
+      return notALog(
+          name,
+          QStringLiteral("its Time column holds no time it can read (\u201C%1\u201D)").arg(samples.first()));
   }
 
   // Every line.

@@ -240,7 +240,8 @@ TEST(LogReader, RefusesWhatIsNoLogSayingWhy) {
     const auto loaded = loadBytes(c.bytes);
     ASSERT_FALSE(loaded->loaded.ok()) << c.bytes.constData();
     EXPECT_EQ(loaded->loaded.failure().kind, Failure::Kind::kInvalid);
-    EXPECT_EQ(loaded->loaded.failure().reason, QStringLiteral("not a Tarvex log: ") + QString::fromUtf8(c.reason));
+    EXPECT_EQ(loaded->loaded.failure().reason,
+              QStringLiteral("not a Tarvex log: ") + QString::fromUtf8(c.reason));
     EXPECT_EQ(loaded->reader.lineCount(), 0);
   }
 }

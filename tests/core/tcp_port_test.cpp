@@ -67,10 +67,10 @@ TEST(TcpPort, ConnectsAndCarriesBytesBothWays) {
   Adapter adapter;
   FakeClock clock;
   Settings s;
-  QString refusal;
   const QString address = adapter.address().text();
-  std::unique_ptr<PortFactory> ports = makePortFactory(address, std::nullopt, s.line, clock, refusal);
-  ASSERT_TRUE(ports) << refusal.toStdString();
+  Result<std::unique_ptr<PortFactory>> made = makePortFactory(address, std::nullopt, s.line, clock);
+  ASSERT_TRUE(made);
+  std::unique_ptr<PortFactory> ports = std::move(made.value());
   QStringList statuses;
   ports->setStatus([&statuses](const QString& text) { statuses << text; });
   std::unique_ptr<SerialPort> port = ports->createPort({QStringLiteral("the main window")});
@@ -253,15 +253,17 @@ TEST(PortAddress, TheCommandLineOrTheRememberedLineChoosesTheKindOfPort) {
     Settings s;
     if (c.stored) s.settings.setValue(QStringLiteral("port"), QString::fromLatin1(c.stored));
     FakeClock clock;
-    QString refusal;
-    const std::unique_ptr<PortFactory> ports = makePortFactory(c.port, c.baud, s.line, clock, refusal);
+    const Result<std::unique_ptr<PortFactory>> made = makePortFactory(c.port, c.baud, s.line, clock);
     if (!c.device) {
-      EXPECT_FALSE(ports);
+      ASSERT_FALSE(made);
+      const QString& refusal = made.failure().reason;
       EXPECT_TRUE(refusal.contains(QLatin1String(c.problem))) << refusal.toStdString();
-      EXPECT_EQ(portRefusal(c.port.value_or(QString::fromLatin1(c.stored)), c.baud.has_value()), refusal);
+      const Status checked = checkPort(c.port.value_or(QString::fromLatin1(c.stored)), c.baud.has_value());
+      EXPECT_EQ(checked ? QString() : checked.failure().reason, refusal);
       continue;
     }
-    ASSERT_TRUE(ports) << refusal.toStdString();
+    ASSERT_TRUE(made) << made.failure().reason.toStdString();
+    const std::unique_ptr<PortFactory>& ports = made.value();
     EXPECT_EQ(ports->deviceName(), QLatin1String(c.device));
     if (isTcpAddress(ports->deviceName())) {
       // A network port: it opens at once and gets ready while it connects.
