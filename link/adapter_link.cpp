@@ -78,12 +78,14 @@ Status AdapterLink::transmit(const QString& command) {
 }
 
 Status AdapterLink::SendCom(const QString& command, ReplyShape expected, bool reset) {
-  return await(command, std::move(expected), reset);
+  // A reset opens a window's talk with an adapter it just opened, which may
+  // still be busy for the window that had it before: it may go out again.
+  return await(command, std::move(expected), reset, reset);
 }
 
-Status AdapterLink::await(const QString& command, ReplyShape expected, bool ownReset) {
+Status AdapterLink::await(const QString& command, ReplyShape expected, bool ownReset, bool mayResend) {
   pause_->stop();
-  state_ = Awaiting{ReplyCheck(std::move(expected)), ownReset};
+  state_ = Awaiting{ReplyCheck(std::move(expected)), ownReset, command, !mayResend};
   Status sent = send(command);
   if (!sent) stop();
   return sent;
@@ -102,7 +104,7 @@ Status AdapterLink::nextSetupLine() {
   if (!setting) return {};  // stopped since
   const QString line = setting->left.takeFirst();
   // A banner that comes as late as the last line still answers our own reset.
-  if (setting->left.isEmpty()) return await(line, setting->last, true);
+  if (setting->left.isEmpty()) return await(line, setting->last, true, false);
   Status sent = writeLine(line);
   if (!sent) {
     stop();
@@ -197,6 +199,7 @@ void AdapterLink::bufferChanged(qsizetype from) {
   // Nothing answers a command still waiting to be written.
   const std::optional<QString> out = held_ ? std::nullopt : c->check(buffer_);
   if (!out) {
+    if (cutShort()) return;
     // Whatever is written while it restarts is lost, or heard in part once it
     // is back: nothing goes out before the banner and its prompt.
     if (restartAnnounced(from)) {
@@ -213,6 +216,26 @@ void AdapterLink::bufferChanged(qsizetype from) {
   if (std::holds_alternative<SettingUpAgain>(state_)) return nextSetupAgainLine();
   stop();
   if (hooks_.onReply) hooks_.onReply(reply);
+}
+
+// An adapter still busy for an earlier client (a port opened again while it
+// searched or answered) takes our command's first character as an order to
+// stop: "STOPPED" and a prompt, then the rest of the line refused ("?") and a
+// second prompt, and no echo of the command. It is idle now: the command goes
+// out again, once.
+bool AdapterLink::cutShort() {
+  auto* awaiting = std::get_if<Awaiting>(&state_);
+  if (!awaiting || awaiting->resent || held_) return false;
+  const qsizetype stopped = buffer_.indexOf(adapterWordText(AdapterWord::kStopped));
+  if (stopped < 0) return false;
+  const qsizetype prompt = buffer_.indexOf(QLatin1Char('>'), stopped);
+  if (prompt < 0 || buffer_.indexOf(QLatin1Char('>'), prompt + 1) < 0) return false;
+  awaiting->resent = true;
+  buffer_.clear();
+  awaiting->check.restart();
+  if (hooks_.onBufferChanged) hooks_.onBufferChanged(buffer_);
+  if (Status sent = transmit(awaiting->command); !sent) fault(sent.failure());
+  return true;
 }
 
 void AdapterLink::setUpAgain() {

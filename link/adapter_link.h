@@ -60,9 +60,14 @@ class AdapterLink {
   };
   // A command is out and its reply timer runs. `ownReset`: the command closed
   // our own set-up, so a banner that comes late still answers our reset.
+  // A reset (`command`) goes out once more if its first character only
+  // stopped what the adapter still did for an earlier client; `resent` once
+  // it did, or for any other command.
   struct Awaiting {
     ReplyCheck check;
     bool ownReset = false;
+    QString command;
+    bool resent = false;
   };
   // The adapter reset itself; the settings go out again, each after the last
   // one's prompt (or its time-out), and then the owner is told to go on. When
@@ -143,9 +148,10 @@ class AdapterLink {
   void bufferChanged(qsizetype newFrom);
   bool unaskedBanner(qsizetype from);
   bool restartAnnounced(qsizetype from) const;
+  bool cutShort();
   void setUpAgain();
   Status nextSetupLine();
-  Status await(const QString& command, ReplyShape expected, bool ownReset);
+  Status await(const QString& command, ReplyShape expected, bool ownReset, bool mayResend);
   void nextSetupAgainLine();
   Status send(const QString& command);
   Status transmit(const QString& command);

@@ -378,6 +378,17 @@ TEST_F(SessionFixture, SetUpLineByLineOnPrompts) {
   answer("?");
   ASSERT_EQ(done.size(), 1);
   EXPECT_EQ(done[0].failure().request, QStringLiteral("ATH1"));
+
+  // An adapter still busy for another window stops at the reset's first
+  // character and refuses the rest: the reset goes out again, once.
+  done.clear();
+  port.clearWrites();
+  ASSERT_TRUE(session.start({{QStringLiteral("ATZ")}}, [&](const Status& s) { done << s; }));
+  port.receive("\rSTOPPED\r\r>TZ\r?\r\r>");
+  EXPECT_EQ(port.writes(), (QList<QByteArray>{"ATZ\r", "ATZ\r"}));
+  answer("ELM327 v1.5");
+  ASSERT_EQ(done.size(), 1);
+  EXPECT_TRUE(done[0]);
 }
 
 // A failure of something asked for comes back from the call and nowhere
