@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "app/preferences.h"
 #include "link/port_address.h"
 #include "link/qt_serial_port.h"
 #include "sim/sim_port.h"
@@ -26,6 +27,21 @@ Result<Adapter> makeAdapter(const Options& options, Clock& clock, RememberedLine
   if (!ports) return ports.failure();
   a.ports = std::move(ports.value());
   return a;
+}
+
+CarCommand::CarCommand(const Options& options) : adapter(makeAdapter(options, clock, remembered)) {
+  Preferences preferences(settings);
+  if (options.units) preferences.setUnits(*options.units);
+  units = preferences.units();
+  if (!adapter) return;
+  ports().setNotice([this](const QString& text) { err << "tarvex: " << text << "\n" << Qt::flush; });
+  port = ports().createPort(PortUse{QStringLiteral("the command line"), true});
+}
+
+bool CarCommand::refused() {
+  if (adapter) return false;
+  err << "tarvex: " << adapter.failure().reason << "\n" << Qt::flush;
+  return true;
 }
 
 void listPorts() {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QEventLoop>
+#include <QSettings>
 #include <QSocketNotifier>
 #include <QString>
+#include <QTextStream>
 #include <functional>
 #include <memory>
 
@@ -49,6 +52,37 @@ class Console {
   void endLine();
   bool terminal_;
   bool open_ = false;
+};
+
+// What the runs that read the car and end share (--codes, --vin,
+// --clear-codes, --monitor-tests, --report), made after the application
+// object: the settings, the adapter and the command line's port on it, the
+// units chosen (or kept from before) and the standard streams. A line speed
+// found on a first run is told on the error stream; the output stays the
+// run's own.
+struct CarCommand {
+  explicit CarCommand(const Options& options);
+  // The adapter refused: said on the error stream; the exit status is 2.
+  bool refused();
+  // Runs until `run` finishes or a quit signal comes; its exit status.
+  template <class Run>
+  int exec(Run& run, const std::function<void()>& start) {
+    QEventLoop loop;
+    run.setFinished([&loop](int) { loop.quit(); });
+    const std::unique_ptr<QSocketNotifier> quit = onQuitSignal([&loop] { loop.quit(); });
+    start();
+    if (!run.status()) loop.exec();
+    return run.status().value_or(1);
+  }
+  PortFactory& ports() { return *adapter.value().ports; }
+
+  QSettings settings;
+  RememberedLine remembered{settings};
+  SystemClock clock;
+  QTextStream out{stdout}, err{stderr};
+  Result<Adapter> adapter;
+  std::unique_ptr<SerialPort> port;
+  UnitChoice units;
 };
 
 // The runners, one a mode; each returns the exit status.

@@ -3,13 +3,9 @@
 // the offscreen platform, which needs no display either.
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QEventLoop>
 #include <QGuiApplication>
-#include <QSettings>
-#include <QTextStream>
 #include <memory>
 
-#include "app/preferences.h"
 #include "app/program.h"
 #include "report/command_line.h"
 #include "report/report_file.h"
@@ -24,26 +20,11 @@ int runReport(int& argc, char** argv, const Options& options) {
   } else {
     app = std::make_unique<QCoreApplication>(argc, argv);
   }
-  QSettings settings;
-  RememberedLine remembered(settings);
-  SystemClock clock;
-  QTextStream out(stdout), err(stderr);
-  Result<Adapter> adapter = makeAdapter(options, clock, remembered);
-  if (!adapter) {
-    err << "tarvex: " << adapter.failure().reason << "\n" << Qt::flush;
-    return 2;
-  }
-  PortFactory& ports = *adapter.value().ports;
-  std::unique_ptr<SerialPort> port = ports.createPort(PortUse{QStringLiteral("the command line"), true});
-  Preferences preferences(settings);
-  if (options.units) preferences.setUnits(*options.units);
-  ReportRun run(*port, clock, ports.traits(), options.reportPath, writeReport, out, err, preferences.units());
-  QEventLoop loop;
-  run.setFinished([&loop](int) { loop.quit(); });
-  const std::unique_ptr<QSocketNotifier> quit = onQuitSignal([&loop] { loop.quit(); });
-  run.start(QDateTime::currentDateTime());
-  if (!run.status()) loop.exec();
-  return run.status().value_or(1);
+  CarCommand car(options);
+  if (car.refused()) return 2;
+  ReportRun run(*car.port, car.clock, car.ports().traits(), options.reportPath, writeReport, car.out, car.err,
+                car.units);
+  return car.exec(run, [&run] { run.start(QDateTime::currentDateTime()); });
 }
 
 }  // namespace tarvex
