@@ -223,6 +223,8 @@ Answer parseAnswer(const QString& text, Bus bus, bool headers) {
     QString line = raw.toUpper();
     line.remove(QLatin1Char(' '));
     line.remove(QLatin1Char('>'));
+    // Some clones print their search's dots on the line of the first answer.
+    while (line.startsWith(QLatin1Char('.'))) line.remove(0, 1);
     if (line.isEmpty() || line.startsWith(QLatin1String("SEARCHING")) ||
         line.startsWith(QLatin1String("BUSINIT")))
       continue;

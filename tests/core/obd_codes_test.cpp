@@ -60,6 +60,10 @@ TEST(ObdCodes, LinesWithoutDataAreNotesAndControllersHaveNames) {
                                Bus::kLegacy, false);
   EXPECT_EQ(a.messages.size(), 1u);
   EXPECT_EQ(a.notes, (QStringList{"0100", "CAN ERROR", "?"}));
+  // A clone's search dots run into the first answer's line.
+  const Answer dots = parseAnswer(
+      QStringLiteral("0100\rSEARCHING...\r...41 00 BF BF B9 93 \r41 00 80 18 00 10 \r"), Bus::kCan11, false);
+  EXPECT_EQ(dots.messages.size(), 2u);
   const Answer j1850 = parseAnswer(QStringLiteral("48 6B 10 41 0D 3C 9A\r"), Bus::kLegacy, true);
   EXPECT_EQ(j1850.messages.at(0).data, (std::vector<std::uint8_t>{0x41, 0x0D, 0x3C}));  // no checksum
   EXPECT_EQ(controllerName(QStringLiteral("7E8")), "engine (7E8)");
