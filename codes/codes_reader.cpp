@@ -94,7 +94,7 @@ std::deque<CodesReader::Step> CodesReader::readSteps() {
                      for (const obd::Message& m : a.messages) {
                        if (m.data.size() < 6 || m.data[0] != 0x41 || m.data[1] != 0x01) continue;
                        if (auto r = obd::readReadiness(std::span(m.data).subspan(2)))
-                         report_.readiness.push_back({m.source, *r});
+                         addReadiness(m.source, *r);
                      }
                    }});
   steps.push_back({QStringLiteral("03"), [this](const CarAnswer& a) { addCodes(a, 0x03); }});
@@ -115,6 +115,22 @@ std::deque<CodesReader::Step> CodesReader::readSteps() {
 
 // The frame's PIDs from its support bitmap (02 base 00), each asked alone; the
 // last bit of a bitmap says the next one is there too.
+// Answers without addresses (an adapter that ignores ATH1) are one
+// controller's: its lamp is on if any says so, its codes are all of theirs,
+// and its monitors those of the answer that has the most.
+void CodesReader::addReadiness(const QString& source, const obd::Readiness& readiness) {
+  const auto same = std::ranges::find_if(report_.readiness,
+                                         [&](const ControllerReadiness& r) { return r.source == source; });
+  if (same == report_.readiness.end()) return report_.readiness.push_back({source, readiness});
+  const auto supported = [](const obd::Readiness& r) {
+    return std::ranges::count_if(r.monitors, [](const obd::Monitor& m) { return m.supported; });
+  };
+  obd::Readiness merged = supported(readiness) > supported(same->readiness) ? readiness : same->readiness;
+  merged.milOn = readiness.milOn || same->readiness.milOn;
+  merged.storedCodes = readiness.storedCodes + same->readiness.storedCodes;
+  same->readiness = merged;
+}
+
 void CodesReader::addFreezeFrameSteps(const QString& source, int base) {
   steps_.push_back({QString::asprintf("02%02X00", base), [this, source, base](const CarAnswer& a) {
                       for (const obd::Message& m : a.messages) {

@@ -108,6 +108,7 @@ class CodesReader {
   void next();
   void fail(const Failure& failure);
   std::deque<Step> readSteps();
+  void addReadiness(const QString& source, const obd::Readiness& readiness);
   void addFreezeFrameSteps(const QString& source, int base);
   void addCodes(const CarAnswer& answer, int service);
 

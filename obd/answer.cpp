@@ -235,6 +235,8 @@ Answer parseAnswer(const QString& text, Bus bus, bool headers) {
 }
 
 QString controllerName(const QString& source) {
+  // Answers without addresses are told as one controller's.
+  if (source.isEmpty()) return QStringLiteral("the car");
   bool ok = false;
   const uint address = source.toUInt(&ok, 16);
   if (!ok) return source;

@@ -294,14 +294,19 @@ TEST_F(CodesFixture, ClonesThatRefuseOrIgnoreCommandsStillGiveTheCodes) {
 
   reader.stop();
   traits = AdapterTraits{};
+  // Without addresses, the engine's and the gearbox's answers are one
+  // controller's (the search's dots before the first answer, as a clone prints them).
   read({{QStringLiteral("ATDPN"), "A6"},
-        {QStringLiteral("0100"), "SEARCHING...\r41 00 BE 3E B8 11"},
-        {QStringLiteral("0101"), "41 01 82 07 65 04"},
-        {QStringLiteral("03"), "43 02 01 71 03 00"}});
+        {QStringLiteral("0100"), "SEARCHING...\r...41 00 BE 3E B8 11\r41 00 80 18 00 10"},
+        {QStringLiteral("0101"), "41 01 82 07 65 04\r41 01 00 04 00 00"},
+        {QStringLiteral("03"), "43 02 01 71 03 00\r43 00"}});
   EXPECT_TRUE(traits.headersIgnored);
   ASSERT_EQ(report->codes.size(), 2u);
   EXPECT_EQ(report->codes[0].code, QStringLiteral("P0171"));
   EXPECT_EQ(report->codes[0].source, QString());
+  ASSERT_EQ(report->readiness.size(), 1u);
+  EXPECT_TRUE(report->readiness[0].readiness.milOn);
+  EXPECT_EQ(report->readiness[0].readiness.storedCodes, 2);
   EXPECT_TRUE(report->countMismatches().isEmpty());
 }
 
