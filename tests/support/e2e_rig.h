@@ -65,7 +65,7 @@ struct Simulator {
 // box); otherwise no display and no platform named, so a window would fail.
 // `inChild` runs in the new process before the program starts.
 struct Tarvex {
-  QTemporaryDir config;  // its XDG_CONFIG_HOME
+  QTemporaryDir config;  // its XDG_CONFIG_HOME and XDG_RUNTIME_DIR
   explicit Tarvex(const QStringList& arguments, const QString& windowLog = {},
                   std::function<void()> inChild = {}) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -74,6 +74,7 @@ struct Tarvex {
     // Settings of its own: the port and speed a run remembers must neither
     // come from the user's nor reach them.
     env.insert(u"XDG_CONFIG_HOME"_s, config.path());
+    env.insert(u"XDG_RUNTIME_DIR"_s, config.path());
     if (!windowLog.isEmpty()) {
       env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
       env.insert(u"QT_PLUGIN_PATH"_s, QStringLiteral(TARVEX_DRIVE_PLUGINS));
