@@ -10,24 +10,14 @@
 #include <QWheelEvent>
 #include <cmath>
 
-#include "tests/support/fake_clock.h"
+#include "tests/support/window_rig.h"
 
 namespace tarvex {
 namespace {
 
 using namespace std::chrono_literals;
 
-struct ScriptedSaveDialog final : FileDialog {
-  std::optional<QString> chooseSaveFile(QWidget*, const QString&, const QString&, const QString& extension,
-                                        const QString&) override {
-    extensions << extension;
-    return answers.isEmpty() ? std::nullopt : answers.takeFirst();
-  }
-  QStringList extensions;
-  QList<std::optional<QString>> answers;  // none left: cancelled
-};
-
-struct ChartsWindowTest : ::testing::Test {
+struct ChartsWindowTest : ::testing::Test, testing::WindowRig {
   ChartsWindowTest() {
     rpm = live.channel(QStringLiteral("RPM"), QStringLiteral("Engine speed"), QStringLiteral("rpm"));
     speed = live.channel(QStringLiteral("Speed"), QStringLiteral("Road speed"), QStringLiteral("km/h"));
@@ -68,11 +58,7 @@ struct ChartsWindowTest : ::testing::Test {
   Micros start = 100s;
   Readings live;
   int rpm = 0, speed = 0, ect = 0;
-  testing::FakeClock clock;
-  ScriptedSaveDialog dialog;
-  QStringList messages;
-  ChartsWindow window{live, clock, dialog,
-                      [this](QWidget*, Urgency, const Message& m) { messages << m.text; }};
+  ChartsWindow window{live, clock, files, reporter};
 };
 
 TEST_F(ChartsWindowTest, ShowsALaneForEveryChosenChannel) {
@@ -168,12 +154,13 @@ TEST_F(ChartsWindowTest, ExportsTheShownRange) {
   window.resetZoom();
   const QString csvPath = dir.filePath(QStringLiteral("a.csv"));
   const QString pngPath = dir.filePath(QStringLiteral("a.png"));
-  dialog.answers = {csvPath, pngPath, std::nullopt};
+  files.answers = {csvPath, pngPath, std::nullopt};
   EXPECT_TRUE(window.exportCsv());
   EXPECT_TRUE(window.exportPng());
   EXPECT_FALSE(window.exportCsv()) << "cancelled";
-  EXPECT_EQ(dialog.extensions,
-            (QStringList{QStringLiteral("csv"), QStringLiteral("png"), QStringLiteral("csv")}));
+  QStringList extensions;
+  for (const QString& asked : files.asked) extensions << asked.section(u';', 2, 2);
+  EXPECT_EQ(extensions, (QStringList{"csv", "png", "csv"}));
   QFile csv(csvPath);
   ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
   const QList<QByteArray> lines = csv.readAll().split('\n');
@@ -182,10 +169,10 @@ TEST_F(ChartsWindowTest, ExportsTheShownRange) {
   EXPECT_EQ(lines[1], "0.000,100\r");
   const QImage png(pngPath, "PNG");
   EXPECT_EQ(png.size(), window.plot()->size());
-  dialog.answers = {dir.filePath(QStringLiteral("no/such/dir/b.csv"))};
+  files.answers = {dir.filePath(QStringLiteral("no/such/dir/b.csv"))};
   EXPECT_FALSE(window.exportCsv());
-  ASSERT_EQ(messages.size(), 1);
-  EXPECT_TRUE(messages[0].contains(QStringLiteral("no/such/dir/b.csv")));
+  ASSERT_EQ(told.size(), 1);
+  EXPECT_TRUE(told[0].contains(QStringLiteral("no/such/dir/b.csv")));
 }
 
 TEST_F(ChartsWindowTest, DragRunWithItsMarks) {

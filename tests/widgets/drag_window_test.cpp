@@ -5,29 +5,20 @@
 #include <QPushButton>
 
 #include "drag/obd_dragstrip.h"
-#include "tests/support/drag_ports.h"
-#include "tests/support/fake_clock.h"
 #include "tests/support/layout_check.h"
+#include "tests/support/window_rig.h"
 
 namespace tarvex {
 namespace {
 
 using namespace std::chrono_literals;
 
-struct OBDDragstripTest : ::testing::Test {
+struct OBDDragstripTest : ::testing::Test, testing::WindowRig {
   OBDDragstripTest() { clock.setTickCount(20000); }
   ~OBDDragstripTest() override { qDeleteAll(QApplication::topLevelWidgets()); }
-  OBDDragstrip* open() {
-    return new OBDDragstrip(factory, clock,
-                            [this](QWidget*, Urgency, const QString& message) { reported << message; });
-  }
+  OBDDragstrip* open() { return new OBDDragstrip(ports, clock, reporter); }
   static QString text(QWidget* w, const char* box) { return w->findChild<QLineEdit*>(box)->text(); }
   static void click(QWidget* w, const char* button) { w->findChild<QPushButton*>(button)->click(); }
-
-  testing::FakeSerialPort device{QStringLiteral("/dev/ttyUSB0")};
-  testing::ProxyPortFactory factory{device};
-  testing::FakeClock clock;
-  QStringList reported;
 };
 
 TEST_F(OBDDragstripTest, StartPollsAndTheBoxesFollowTheRun) {
@@ -35,7 +26,7 @@ TEST_F(OBDDragstripTest, StartPollsAndTheBoxesFollowTheRun) {
   testing::expectBuiltFromLayout(*w, dragstripLayout());
   auto* rx = w->findChild<QLineEdit*>("RxText");
   EXPECT_EQ(w->focusWidget(), rx);
-  EXPECT_EQ(factory.dataTerminalReady(), std::vector<bool>{false});
+  EXPECT_EQ(ports.dataTerminalReady(), std::vector<bool>{false});
   click(w, "pb_Start");
   clock.advance(2s + 150ms);
   device.receive("41 0D 00>");
@@ -49,16 +40,16 @@ TEST_F(OBDDragstripTest, StartPollsAndTheBoxesFollowTheRun) {
   EXPECT_EQ(changes, 2);  // once an arrival, though the last one filled and emptied the buffer
   EXPECT_EQ(text(w, "Speed"), "10");
   EXPECT_EQ(text(w, "Ticks"), "22250");
-  EXPECT_TRUE(reported.isEmpty());
+  EXPECT_TRUE(told.isEmpty());
 }
 
 TEST_F(OBDDragstripTest, PortThatWillNotOpenIsReportedAndStopOrClosingLetGoOfThePort) {
   device.failOpenWith(QStringLiteral("No such file or directory"));
   OBDDragstrip* w = open();
   click(w, "pb_Start");
-  ASSERT_EQ(reported.size(), 1);
-  EXPECT_TRUE(reported[0].contains("/dev/ttyUSB0") && reported[0].contains("No such file or directory"))
-      << reported[0].toStdString();
+  ASSERT_EQ(told.size(), 1);
+  EXPECT_TRUE(told[0].contains("/dev/ttyUSB0") && told[0].contains("No such file or directory"))
+      << told[0].toStdString();
   device.failOpenWith(QString());
   click(w, "pb_Start");
   clock.advance(2s + 150ms);

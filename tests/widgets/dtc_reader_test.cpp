@@ -6,33 +6,24 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "tests/support/drag_ports.h"
-#include "tests/support/fake_clock.h"
 #include "tests/support/layout_check.h"
+#include "tests/support/window_rig.h"
 
 namespace tarvex {
 namespace {
 
-struct DTCReaderTest : ::testing::Test {
+struct DTCReaderTest : ::testing::Test, testing::WindowRig {
   ~DTCReaderTest() override { qDeleteAll(QApplication::topLevelWidgets()); }
-  DTCReader* open() {
-    return new DTCReader(factory, clock,
-                         [this](QWidget*, Urgency, const QString& message) { reported << message; });
-  }
+  DTCReader* open() { return new DTCReader(ports, clock, reporter); }
   static QLineEdit* output(QWidget* w) { return w->findChild<QLineEdit*>("DTCOutput"); }
   static void click(QWidget* w, const char* button) { w->findChild<QPushButton*>(button)->click(); }
-
-  testing::FakeClock clock;
-  testing::FakeSerialPort device{"/dev/ttyUSB0"};
-  testing::ProxyPortFactory factory{device};
-  QStringList reported;
 };
 
 TEST_F(DTCReaderTest, ResetsOnOpenSendsTheButtonsCommandsAndShowsTheAnswers) {
   DTCReader* w = open();
   testing::expectBuiltFromLayout(*w, dtcReaderLayout());
   EXPECT_EQ(w->focusWidget(), output(w));
-  EXPECT_EQ(factory.dataTerminalReady(), std::vector<bool>{true});
+  EXPECT_EQ(ports.dataTerminalReady(), std::vector<bool>{true});
   click(w, "pb_ReadDTC");
   click(w, "pb_ResetDTC");
   EXPECT_EQ(device.writes(), (QList<QByteArray>{"ATZ\r", "03\r", "04\r"}));
@@ -56,14 +47,14 @@ TEST_F(DTCReaderTest, ResetsOnOpenSendsTheButtonsCommandsAndShowsTheAnswers) {
 TEST_F(DTCReaderTest, PortHeldElsewhereIsReportedAndAReopenedWindowStartsAfresh) {
   device.failOpenWith(QStringLiteral("Device or resource busy"));
   DTCReader* w = open();
-  EXPECT_TRUE(reported.isEmpty());  // once the window is up
+  EXPECT_TRUE(told.isEmpty());  // once the window is up
   QCoreApplication::processEvents();
-  ASSERT_EQ(reported.size(), 1);
-  EXPECT_TRUE(reported[0].contains("/dev/ttyUSB0") && reported[0].contains("Device or resource busy"))
-      << reported[0].toStdString();
+  ASSERT_EQ(told.size(), 1);
+  EXPECT_TRUE(told[0].contains("/dev/ttyUSB0") && told[0].contains("Device or resource busy"))
+      << told[0].toStdString();
   click(w, "pb_ReadDTC");
   click(w, "pb_ResetDTC");
-  EXPECT_EQ(reported.size(), 3);
+  EXPECT_EQ(told.size(), 3);
   device.failOpenWith(QString());
   click(w, "pb_ReadDTC");  // the port is free again: taken and sent
   EXPECT_EQ(device.writes(), QList<QByteArray>{"03\r"});
