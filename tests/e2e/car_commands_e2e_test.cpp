@@ -97,7 +97,9 @@ TEST(CarCommands, TellWhatTheCarSaysOverEveryAdapter) {
     const QByteArray told = c.file.isEmpty() ? run.out + run.err : testing::contents(c.file);
     for (const char* said : c.said) EXPECT_TRUE(told.contains(said)) << said << "\n" << run.told();
     EXPECT_FALSE(run.out.contains("none")) << run.told();
-    if (!c.file.isEmpty()) EXPECT_TRUE(run.out.contains("Report written to")) << run.told();
+    if (!c.file.isEmpty()) {
+      EXPECT_TRUE(run.out.contains("Report written to")) << run.told();
+    }
     // A run that ends well says nothing on its error output but the line speed it found.
     for (const QByteArray& line : run.err.split('\n'))
       EXPECT_TRUE(line.isEmpty() || c.status != 0 || line.contains("answers at")) << line.data();

@@ -67,21 +67,6 @@ TEST(Headless, ThreeRoundsWithoutADisplayWriteWhatTheWindowWrites) {
   EXPECT_TRUE(during) << lastTime.data();
 }
 
-// A signal mid-run ends it with status 0, the log on a whole line.
-TEST(Headless, EndsOnASignalOnAWholeLine) {
-  for (const int sig : {SIGINT, SIGTERM}) {
-    SCOPED_TRACE(strsignal(sig));
-    Simulator sim;
-    const QString log = sim.dir.filePath("log.csv");
-    Tarvex run(headless(sim.device, log));
-    ASSERT_TRUE(run.waitUntil([&] { return contents(log).count("\r\n") >= 4; }));
-    ::kill(pid_t(run.process.processId()), sig);
-    ASSERT_EQ(run.status(), 0) << run.told();
-    EXPECT_TRUE(headerThenWholeLines(contents(log)));
-    EXPECT_EQ(run.err, QByteArray());
-  }
-}
-
 // Only the columns named are asked for; the others keep what a fresh window
 // shows in their boxes.
 TEST(Headless, ParamsPickTheColumnsAskedFor) {
@@ -101,42 +86,6 @@ TEST(Headless, ParamsPickTheColumnsAskedFor) {
   fields[1].toInt(&number);
   EXPECT_TRUE(number) << fields[1].data();
   EXPECT_NE(fields[23], toQString(tarvexLayout().control("FuelSysStatusB2")->text).toUtf8());
-}
-
-// Wrong words on the command line: status 2, told why, no log made.
-TEST(Headless, BadOptionsAreRefusedWithStatusTwo) {
-  QTemporaryDir dir;
-  const QString log = dir.filePath("log.csv");
-  const QList<QStringList> cases{
-      {"--no-such-option"},
-      {"--rounds", "3"},  // without --log
-      {"--log", log, "--rounds", "0"},
-      {"--log", log, "--rounds", "x"},
-      {"--log", log, "--params", "RPM,Boost"},
-      {"--log", log, "--baud", "1234"},
-      {"--log", log, "--params", "Boost"},
-      {"--standard"},  // without --log
-      {"--log", log, "--pids", "RPM"},
-      {"--log", log, "--standard", "--params", "RPM"},
-      {"--log", log, "--units", "us"},  // the GM log keeps its own
-      {"--log", log, "--standard", "--units", "imperial"},
-      {"--log", log, "--standard", "--parameters", dir.filePath("missing.csv")},
-      {"--codes", "--parameters", dir.filePath("missing.csv")},
-      {"--log", log, "--standard", "--pids", "RPM,Boost"},
-  };
-  for (const QStringList& arguments : cases) {
-    SCOPED_TRACE(arguments.join(' ').toStdString());
-    Tarvex run(arguments);
-    EXPECT_EQ(run.status(), 2);
-    EXPECT_FALSE(run.err.isEmpty());
-    EXPECT_FALSE(QFile::exists(log));
-    if (arguments.last() == "Boost") {
-      EXPECT_TRUE(run.err.contains("Boost") && run.err.contains("RPM,Speed,IAT"));  // the names there are
-    }
-    if (arguments.contains("--pids") && arguments.last() == "RPM,Boost") {
-      EXPECT_TRUE(run.err.contains("Boost") && run.err.contains("MAP,RPM,VSS"));  // the standard ones
-    }
-  }
 }
 
 // Any car without a window: Standard data's log, in the units asked for, with
