@@ -19,7 +19,6 @@
 #include "tests/support/e2e_rig.h"
 #include "tests/support/layout_boxes.h"
 #include "tests/support/quick_clock.h"
-#include "tests/support/route.h"
 
 // A pseudo-terminal keeps neither modem lines nor parity and character size
 // (the kernel forces 8 bits, no parity), and has no serial driver settings, so
@@ -84,6 +83,27 @@ struct Simulator : testing::Simulator {
             QStringList{"--baud", QString::number(baud), "--drive-after", "0", "--stand", "1"} + more) {}
 };
 
+// A scan as the main window runs one, over tarvex-sim's terminal at 9600
+// baud; the set-up's pauses are 100 ms here.
+struct PtyScan {
+  explicit PtyScan(const QStringList& simOptions = {}) : sim(9600, simOptions) {
+    timer->setCallback([this] { scan.session().onReplyTimeout(); });
+    port.setNotify([this](PortEvent event) {
+      ++events;
+      scan.session().onPortEvent(event);
+    });
+  }
+  testing::QuickClock clock;
+  Simulator sim;
+  const Micros simStart = clock.now();  // the car's engine started just before the path was printed
+  QtSerialPort port{sim.device, PortUse{QStringLiteral("the scan"), true}};
+  const std::unique_ptr<Timer> timer = clock.createTimer();
+  MemoryBoxes boxes = testing::boxesFromLayout();
+  AdapterTraits traits;
+  ScanCycle scan{port, *timer, clock, traits, boxes};
+  int events = 0;  // port notifications
+};
+
 struct ScanRun {
   QStringList commands;                          // as the adapter received them
   QStringList logLines;                          // the CSV file, line ends removed
@@ -93,26 +113,13 @@ struct ScanRun {
   int eventsAfterFailure = 0;  // port notifications in the 300 ms after a failure
 };
 
-// Starts tarvex-sim at 9600 baud, scans over the real serial port until the log
-// has the rows asked for (or the scan fails), and stops.
+// Scans with a log until it has the rows asked for (or the scan fails), and stops.
 ScanRun scanOverPty(const QStringList& simOptions, int rows) {
-  testing::QuickClock clock;
-  Simulator sim(9600, simOptions);
-  const Micros simStart = clock.now();  // the car's engine started just before the path was printed
-  const auto sinceStart = [&] { return std::chrono::duration_cast<Millis>(clock.now() - simStart); };
-  const QString csv = sim.dir.filePath(QStringLiteral("log.csv"));
+  PtyScan pty(simOptions);
+  const auto sinceStart = [&] { return std::chrono::duration_cast<Millis>(pty.clock.now() - pty.simStart); };
+  const QString csv = pty.sim.dir.filePath(QStringLiteral("log.csv"));
   ScanRun run;
-  QtSerialPort port(sim.device, PortUse{QStringLiteral("the scan"), true});
-  const std::unique_ptr<Timer> timer = clock.createTimer();
-  MemoryBoxes boxes = testing::boxesFromLayout();
-  AdapterTraits traits;
-  ScanCycle scan(port, *timer, clock, traits, boxes);
-  timer->setCallback([&] { scan.session().onReplyTimeout(); });
-  int events = 0;
-  port.setNotify([&](PortEvent event) {
-    ++events;
-    scan.session().onPortEvent(event);
-  });
+  ScanCycle& scan = pty.scan;
   scan.setFailureHandler([&](const Failure& failure) { run.failures << failure; });
   scan.setLocale(QLocale::c());
   scan.setDateTimeSource([&] {
@@ -120,13 +127,13 @@ ScanRun scanOverPty(const QStringList& simOptions, int rows) {
     return QDateTime::currentDateTime();
   });
   scan.link().hooks().onCommandSent = [&](const QString& sent) { run.sent.emplace_back(sent, sinceStart()); };
-  EXPECT_TRUE(scan.start(true, csv)) << sim.device.toStdString();
+  EXPECT_TRUE(scan.start(true, csv)) << pty.sim.device.toStdString();
   runEvents(30'000, [&] { return int(run.rowTimes.size()) >= rows || !run.failures.isEmpty(); });
-  const int before = events;
+  const int before = pty.events;
   runEvents(run.failures.isEmpty() ? 0 : 300);  // is the failed port still polled?
-  run.eventsAfterFailure = events - before;
+  run.eventsAfterFailure = pty.events - before;
   scan.stop();
-  run.commands = sim.commands();
+  run.commands = pty.sim.commands();
   for (const QString& line : readLines(csv)) run.logLines << line.trimmed();
   return run;
 }
@@ -134,26 +141,19 @@ ScanRun scanOverPty(const QStringList& simOptions, int rows) {
 // The set-up goes out from the event loop: the window's events go on being
 // handled between its lines, and a stop in the middle of it is the end of it.
 TEST(ScanOverPty, SetUpLeavesTheEventLoopRunningAndStopsWhereItIsStopped) {
-  testing::QuickClock clock;  // the second between lines is 100 ms here
-  Simulator sim(9600);
-  QtSerialPort port(sim.device, PortUse{QStringLiteral("the scan"), true});
-  const std::unique_ptr<Timer> timer = clock.createTimer();
-  MemoryBoxes boxes = testing::boxesFromLayout();
-  AdapterTraits traits;
-  ScanCycle scan(port, *timer, clock, traits, boxes);
-  testing::route(port, *timer, scan.session());
+  PtyScan pty;
   int turns = 0;  // what a window would be doing: painting, answering clicks
   QTimer other;
   other.setInterval(5);
   QObject::connect(&other, &QTimer::timeout, [&] { ++turns; });
   other.start();
-  ASSERT_TRUE(scan.start(false, QString()));
+  ASSERT_TRUE(pty.scan.start(false, QString()));
   EXPECT_EQ(turns, 0);
   runEvents(150);  // half way between the second and the third line
   EXPECT_GT(turns, 5);
-  scan.stop();
+  pty.scan.stop();
   runEvents(500);
-  EXPECT_EQ(sim.commands(), (QStringList{"ATZ", "ATE1"}));
+  EXPECT_EQ(pty.sim.commands(), (QStringList{"ATZ", "ATE1"}));
 }
 
 // The adapter is set up, then asked for the selected parameters in catalogue
