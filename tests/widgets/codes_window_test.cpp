@@ -17,16 +17,10 @@
 namespace tarvex {
 namespace {
 
-struct Answer final : Confirm {
-  explicit Answer(bool yes) : yes_(yes) {}
-  bool ask(const QString&) override {
-    ++asked;
-    return yes_;
-  }
+// Says Yes; a No is the codes reader's to heed, and its own test's.
+struct Yes final : Confirm {
+  bool ask(const QString&) override { return ++asked > 0; }
   int asked = 0;
-
- private:
-  bool yes_;
 };
 
 QStringList column(const QTableWidget* t, int c) {
@@ -72,15 +66,7 @@ TEST_F(CodesWindowTest, ShowsCodesInWordsWithFreezeFrameAndClearsOnlyAfterAYes) 
   car.onLine = [&](const QString& line) {
     if (line == QLatin1String("04")) car.answers[QStringLiteral("03")] = "48 6B 10 43 00 00 00 00 00 00 9C";
   };
-  Answer no(false), yes(true);
-  w->setConfirm(&no);
-  w->clearButton()->click();
-  car.runUntil(
-      clock, [] { return false; }, Millis{2000});
-  EXPECT_EQ(no.asked, 1);
-  EXPECT_FALSE(car.sent.contains("04"));
-  EXPECT_EQ(w->codesTable()->rowCount(), 2);
-
+  Yes yes;
   w->setConfirm(&yes);
   w->clearButton()->click();
   EXPECT_FALSE(w->clearButton()->isEnabled());  // while it clears and reads again
