@@ -156,25 +156,6 @@ TEST(ScanOverPty, SetUpLeavesTheEventLoopRunningAndStopsWhereItIsStopped) {
   EXPECT_EQ(pty.sim.commands(), (QStringList{"ATZ", "ATE1"}));
 }
 
-// The adapter is set up, then asked for the selected parameters in catalogue
-// order, round after round; only the lines in `setUpAgain` may come between,
-// and after them the request the reset swallowed, again.
-void expectSetUpThenRounds(const QStringList& commands, const QStringList& setUpAgain = {}) {
-  EXPECT_EQ(commands.mid(0, 4), (QStringList{"ATZ", "ATE1", "ATSH 6C 10 F1", "ATST 10"}));
-  QStringList round, requests;
-  for (const Parameter& p : catalogue())
-    if (p.selectedAtStart) round << toQString(p.request);
-  bool again = false;
-  for (const QString& command : commands.mid(4)) {
-    if (setUpAgain.contains(command)) {
-      again = true;
-    } else if (!std::exchange(again, false) || requests.isEmpty() || requests.last() != command) {
-      requests << command;
-    }
-  }
-  for (qsizetype i = 0; i < requests.size(); ++i) EXPECT_EQ(requests[i], round[i % 22]) << i;
-}
-
 // A logged value against the car's own: what the car had between the request
 // and the reply time-out, within one step of the answer's resolution.
 using State = sim::VehicleState;
@@ -204,7 +185,12 @@ TEST(ScanOverPty, AdapterPulledMidScanStopsItWithEveryEndedRoundLoggedAsTheCarHa
   // The fourth row is written as the fourth round's last request goes out.
   ASSERT_GE(run.commands.size(), 4 + 3 * 22 + 20);
   EXPECT_FALSE(run.commands.contains(QStringLiteral("<LF>")));  // lines end with a carriage return alone
-  expectSetUpThenRounds(run.commands);
+  // The set-up, then the selected parameters in catalogue order, round after round.
+  EXPECT_EQ(run.commands.mid(0, 4), (QStringList{"ATZ", "ATE1", "ATSH 6C 10 F1", "ATST 10"}));
+  QStringList round;
+  for (const Parameter& p : catalogue())
+    if (p.selectedAtStart) round << toQString(p.request);
+  for (qsizetype i = 4; i < run.commands.size(); ++i) EXPECT_EQ(run.commands[i], round[(i - 4) % 22]) << i;
 
   sim::Vehicle car(sim::VehicleConfig{7, 0ms, 1000ms});
   for (int row = 0; row < 4; ++row) {
@@ -225,29 +211,6 @@ TEST(ScanOverPty, AdapterPulledMidScanStopsItWithEveryEndedRoundLoggedAsTheCarHa
           << "row " << row << " " << boxName(c.box) << " " << logged << " not in " << low << ".." << high;
     }
   }
-}
-
-// An adapter that resets itself (every 30th line here) is set up again and
-// the scan goes on where it was: the requests, set-up aside, keep their order.
-TEST(ScanOverPty, AdapterThatResetsItselfIsSetUpAgainAndTheScanGoesOn) {
-  const ScanRun run = scanOverPty({"--lv-reset-every", "30"}, 4);
-  EXPECT_TRUE(run.failures.isEmpty());
-  ASSERT_GE(run.commands.size(), 90);
-  const QStringList again{"ATE1", "ATSH 6C 10 F1", "ATST 10"};
-  for (qsizetype line = 30; line + 3 <= run.commands.size(); line += 30)
-    EXPECT_EQ(run.commands.mid(line, 3), again) << "after line " << line;
-  expectSetUpThenRounds(run.commands, again);
-  EXPECT_NE(run.logLines.last().split(QLatin1Char(','))[0], QStringLiteral("RPM"));
-}
-
-// A car slower than the reply timer: each next request waits for the prompt
-// of the adapter still answering the last one, so none loses its first
-// character to the adapter as an order to stop.
-TEST(ScanOverPty, CarSlowerThanTheReplyTimerHasNoRequestCut) {
-  const ScanRun run = scanOverPty({"--latency", "40-40", "--turnaround-us", "60000"}, 2);
-  EXPECT_TRUE(run.failures.isEmpty());
-  ASSERT_GE(run.commands.size(), 4 + 22);
-  expectSetUpThenRounds(run.commands);
 }
 
 // A window that opens the port does not see what came for another window's
