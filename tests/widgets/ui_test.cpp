@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -18,6 +19,7 @@
 #include "ui/adapter_dialog.h"
 #include "ui/message.h"
 #include "ui/port_chooser.h"
+#include "ui/settings_dialogs.h"
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -167,6 +169,39 @@ TEST(AdapterDialogTest, TestsTheChosenAdapterAndKeepsItOnlyOnOk) {
   dialog.findChildren<QRadioButton*>().at(1)->setChecked(true);  // Wi-Fi, at its usual address
   dialog.accept();
   EXPECT_EQ(ports.deviceName(), u"tcp://192.168.0.10:35000"_s);
+}
+
+// A preset sets every quantity; a hand-made choice shows the preset it
+// matches, or "Custom".
+TEST(UnitsDialog, PresetsSetEveryQuantityAndHandChoicesShowTheirPreset) {
+  UnitsDialog dialog(UnitChoice::metric());
+  EXPECT_EQ(dialog.presetBox()->currentText(), QStringLiteral("Metric"));
+  dialog.presetBox()->setCurrentIndex(dialog.presetBox()->findText(QStringLiteral("US")));
+  EXPECT_EQ(dialog.choice(), UnitChoice::us());
+  EXPECT_EQ(dialog.unitBox(Quantity::kSpeed)->currentText(), QStringLiteral("mph"));
+  // The UK's: degrees Celsius, litres, litres an hour and imperial miles per gallon.
+  const auto pick = [&dialog](Quantity q, const char* label) {
+    QComboBox* box = dialog.unitBox(q);
+    box->setCurrentIndex(box->findText(QString::fromUtf8(label)));
+  };
+  pick(Quantity::kTemperature, "\u00B0C");
+  EXPECT_EQ(dialog.presetBox()->currentText(), QStringLiteral("Custom"));
+  pick(Quantity::kVolume, "L");
+  pick(Quantity::kFlow, "L/h");
+  pick(Quantity::kEconomy, "mpg (UK)");
+  EXPECT_EQ(dialog.presetBox()->currentText(), QStringLiteral("UK"));
+  EXPECT_EQ(dialog.choice(), UnitChoice::uk());
+}
+
+// The pump's litres over the trip's, times the factor the trip used.
+TEST(TripDialog, WorksTheFactorOutFromAFillUp) {
+  TripDialog dialog({trip::Fuel::kDiesel, 1.02});
+  EXPECT_EQ(dialog.settings(), (TripSettings{trip::Fuel::kDiesel, 1.02}));
+  EXPECT_FALSE(dialog.workOutCalibration());  // no fill-up given
+  dialog.pumpBox()->setValue(41.3);
+  dialog.tripBox()->setValue(39.0);
+  ASSERT_TRUE(dialog.workOutCalibration());
+  EXPECT_DOUBLE_EQ(dialog.settings().calibration, 1.080);  // 1.02 * 41.3 / 39.0 = 1.08015, to 3 decimals
 }
 
 }  // namespace
