@@ -24,10 +24,6 @@ inline QByteArray contents(const QString& path) {
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-inline QStringList readLines(const QString& path) {
-  return QString::fromLatin1(contents(path)).split(u'\n', Qt::SkipEmptyParts);
-}
-
 // Runs the event loop for a while, or until `done`.
 inline void runEvents(int ms, const std::function<bool()>& done = {}) {
   QDeadlineTimer deadline(ms);
@@ -52,7 +48,9 @@ struct Simulator {
     process.terminate();
     process.waitForFinished(5000);
   }
-  QStringList commands() const { return readLines(commandLog); }
+  QStringList commands() const {
+    return QString::fromLatin1(contents(commandLog)).split(u'\n', Qt::SkipEmptyParts);
+  }
 
   QTemporaryDir dir;
   const QString commandLog = dir.filePath(u"commands.txt"_s);
