@@ -19,13 +19,15 @@ using testing::contents;
 using testing::Simulator;
 using testing::Tarvex;
 
-// Its exit code and all it said. The ports listed are the terminals with a
-// driver behind them.
+// Its exit status and what it said; nothing is logged. The ports listed are
+// the terminals with a driver behind them.
 TEST(Program, OptionsAreCheckedBeforeAnythingStarts) {
   QStringList ttys;
   for (const QFileInfo& tty :
        QDir(QStringLiteral("/sys/class/tty")).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
     if (QFile::exists(tty.filePath() + "/device/driver")) ttys << "/dev/" + tty.fileName();
+  QTemporaryDir dir;
+  const QString log = dir.filePath("log.csv"), missing = dir.filePath("missing.csv");
   const struct {
     QStringList arguments;
     int exitCode;
@@ -36,16 +38,32 @@ TEST(Program, OptionsAreCheckedBeforeAnythingStarts) {
        0,
        {"--port <DEVICE>", "default: /dev/ttyS0", "--baud <N|auto>", "first run", "--demo",
         "--adapter <NAME>", "--list-ports", "--version"}},
-      {{"--baud", "1234"}, 2, {"--baud 1234", "9600, 19200, 38400, 57600, 115200, 230400 or 500000"}},
       {{"--list-ports"}, 0, {}},
       {{"--baud", "38400", "--list-ports"}, 0, {}},
       {{"--baud", "auto", "--list-ports"}, 0, {}},
+      {{"--baud", "1234"}, 2, {"--baud 1234", "9600, 19200, 38400, 57600, 115200, 230400 or 500000"}},
+      {{"--no-such-option"}, 2, {"no-such-option"}},
       {{"--car", "bmw", "--demo"}, 2, {"--car bmw", "vpw or can"}},
       {{"--adapter", "clone"}, 2, {"--adapter goes with --demo"}},
       {{"--demo", "--adapter", "cheap"}, 2, {"--adapter cheap", "genuine, clone"}},
       {{"--demo", "--port", "/dev/ttyUSB0"}, 2, {"--demo uses the simulated adapter"}},
       {{"--yes", "--codes"}, 2, {"--yes goes with --clear-codes"}},
-      {{"--log", "x.csv", "--params", ""}, 2, {"give at least one of the log's columns"}},
+      {{"--rounds", "3"}, 2, {"--rounds goes with --log"}},
+      {{"--log", log, "--rounds", "0"}, 2, {"--rounds 0"}},
+      {{"--log", log, "--rounds", "x"}, 2, {"--rounds x"}},
+      {{"--log", log, "--params", ""}, 2, {"give at least one of the log's columns"}},
+      {{"--log", log, "--params", "Boost"}, 2, {"Boost", "RPM,Speed,IAT"}},  // the names there are
+      {{"--log", log, "--params", "RPM,Boost"}, 2, {"Boost"}},
+      {{"--standard"}, 2, {"--standard goes with --log"}},
+      {{"--log", log, "--pids", "RPM"}, 2, {"--pids goes with"}},
+      {{"--log", log, "--standard", "--params", "RPM"}, 2, {"name them with --pids"}},
+      {{"--log", log, "--standard", "--pids", "RPM,Boost"},
+       2,
+       {"Boost", "MAP,RPM,VSS"}},                                // the standard ones
+      {{"--log", log, "--units", "us"}, 2, {"keep their own"}},  // the GM log's
+      {{"--log", log, "--standard", "--units", "imperial"}, 2, {"--units: "}},
+      {{"--log", log, "--standard", "--parameters", missing}, 2, {"cannot read the parameter file"}},
+      {{"--codes", "--parameters", missing}, 2, {"--parameters goes with"}},
       {{"--replay", "x.csv", "--codes"}, 2, {"--replay plays a log in the windows"}},
       {{"--monitor-tests", "--codes"}, 2, {"--monitor-tests does not go with --codes"}},
       {{"--report", "r.html", "--log", "x.csv"}, 2, {"--report does not go with --log"}},
@@ -56,10 +74,12 @@ TEST(Program, OptionsAreCheckedBeforeAnythingStarts) {
       {{"--port", "tcp://192.168.0.10:35000", "--baud", "38400"}, 2, {"--baud is for a serial device"}},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments.join(' ').toStdString());
     Tarvex run(c.arguments);
     EXPECT_EQ(run.status(), c.exitCode) << run.told();
     const QString said = QString::fromLocal8Bit(run.out + run.err);
     for (const QString& text : c.said) EXPECT_TRUE(said.contains(text)) << run.told();
+    EXPECT_FALSE(QFile::exists(log));
     if (!c.arguments.contains("--list-ports")) continue;
     QStringList listed;
     for (const QString& line : said.split('\n', Qt::SkipEmptyParts)) listed << line.section('\t', 0, 0);
@@ -91,20 +111,26 @@ QStringList lockFiles(const QString& device) {
   return found;
 }
 
-// A signal mid-scan ends the program as closing its windows does: exit status
-// 0, the port's lock file gone, the log on a whole line.
+// A signal mid-scan ends the program, with its windows or without
+// (--log), as closing its windows does: exit status 0, the port's lock file
+// gone, the log on a whole line.
 TEST(Program, EndsOnASignalAsWhenItsWindowsAreClosed) {
-  for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
-    SCOPED_TRACE(strsignal(sig));
+  const std::pair<bool, int> cases[] = {{true, SIGTERM}, {true, SIGHUP}, {false, SIGINT}};
+  for (const auto& [windows, sig] : cases) {
+    SCOPED_TRACE(std::string(windows ? "windows, " : "--log, ") + strsignal(sig));
     Simulator adapter;
     const QString log = adapter.dir.filePath(QStringLiteral("log.csv"));
-    Tarvex tarvex(testing::onPort(adapter.device), log);
+    Tarvex tarvex(testing::onPort(adapter.device, windows ? QStringList() : QStringList{"--log", log}),
+                  windows ? log : QString());
     ASSERT_TRUE(tarvex.waitUntil([&] { return contents(log).count("\r\n") >= 3; })) << tarvex.told();
     EXPECT_FALSE(lockFiles(adapter.device).isEmpty());  // held while it scans
     ::kill(pid_t(tarvex.process.processId()), sig);
     EXPECT_EQ(tarvex.status(), 0) << tarvex.told();
     EXPECT_EQ(lockFiles(adapter.device), QStringList());
     EXPECT_TRUE(testing::headerThenWholeLines(contents(log)));
+    if (!windows) {
+      EXPECT_EQ(tarvex.err, QByteArray());
+    }
     for (const QString& stale : lockFiles(adapter.device)) QFile::remove(stale);
   }
 }

@@ -24,10 +24,6 @@ inline QByteArray contents(const QString& path) {
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-inline QStringList readLines(const QString& path) {
-  return QString::fromLatin1(contents(path)).split(u'\n', Qt::SkipEmptyParts);
-}
-
 // Runs the event loop for a while, or until `done`.
 inline void runEvents(int ms, const std::function<bool()>& done = {}) {
   QDeadlineTimer deadline(ms);
@@ -52,7 +48,9 @@ struct Simulator {
     process.terminate();
     process.waitForFinished(5000);
   }
-  QStringList commands() const { return readLines(commandLog); }
+  QStringList commands() const {
+    return QString::fromLatin1(contents(commandLog)).split(u'\n', Qt::SkipEmptyParts);
+  }
 
   QTemporaryDir dir;
   const QString commandLog = dir.filePath(u"commands.txt"_s);
@@ -65,7 +63,7 @@ struct Simulator {
 // box); otherwise no display and no platform named, so a window would fail.
 // `inChild` runs in the new process before the program starts.
 struct Tarvex {
-  QTemporaryDir config;  // its XDG_CONFIG_HOME
+  QTemporaryDir config;  // its XDG_CONFIG_HOME and XDG_RUNTIME_DIR
   explicit Tarvex(const QStringList& arguments, const QString& windowLog = {},
                   std::function<void()> inChild = {}) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -74,6 +72,7 @@ struct Tarvex {
     // Settings of its own: the port and speed a run remembers must neither
     // come from the user's nor reach them.
     env.insert(u"XDG_CONFIG_HOME"_s, config.path());
+    env.insert(u"XDG_RUNTIME_DIR"_s, config.path());
     if (!windowLog.isEmpty()) {
       env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
       env.insert(u"QT_PLUGIN_PATH"_s, QStringLiteral(TARVEX_DRIVE_PLUGINS));

@@ -10,24 +10,14 @@
 #include <QWheelEvent>
 #include <cmath>
 
-#include "tests/support/fake_clock.h"
+#include "tests/support/window_rig.h"
 
 namespace tarvex {
 namespace {
 
 using namespace std::chrono_literals;
 
-struct ScriptedSaveDialog final : FileDialog {
-  std::optional<QString> chooseSaveFile(QWidget*, const QString&, const QString&, const QString& extension,
-                                        const QString&) override {
-    extensions << extension;
-    return answers.isEmpty() ? std::nullopt : answers.takeFirst();
-  }
-  QStringList extensions;
-  QList<std::optional<QString>> answers;  // none left: cancelled
-};
-
-struct ChartsWindowTest : ::testing::Test {
+struct ChartsWindowTest : ::testing::Test, testing::WindowRig {
   ChartsWindowTest() {
     rpm = live.channel(QStringLiteral("RPM"), QStringLiteral("Engine speed"), QStringLiteral("rpm"));
     speed = live.channel(QStringLiteral("Speed"), QStringLiteral("Road speed"), QStringLiteral("km/h"));
@@ -68,11 +58,7 @@ struct ChartsWindowTest : ::testing::Test {
   Micros start = 100s;
   Readings live;
   int rpm = 0, speed = 0, ect = 0;
-  testing::FakeClock clock;
-  ScriptedSaveDialog dialog;
-  QStringList messages;
-  ChartsWindow window{live, clock, dialog,
-                      [this](QWidget*, Urgency, const Message& m) { messages << m.text; }};
+  ChartsWindow window{live, clock, files, reporter};
 };
 
 TEST_F(ChartsWindowTest, ShowsALaneForEveryChosenChannel) {
@@ -112,8 +98,12 @@ TEST_F(ChartsWindowTest, FollowsLiveValuesAtAPacedRate) {
   EXPECT_GE(redraws, 6);
   EXPECT_EQ(window.view().from(), 0);
 
-  // Zoomed in, new values are drawn up to 30 times a second.
+  // Zoomed in around the pointer, the view stays put and new values are
+  // drawn up to 30 times a second; a reset follows them again.
   wheel(600);
+  EXPECT_FALSE(window.view().following());
+  EXPECT_LT(window.view().span(), TimeView::kDefaultSpanMs);
+  const std::int32_t zoomedTo = window.view().to();
   const int zoomed = window.redrawRequests();
   for (int i = 0; i < 1000; ++i) {
     live.add(rpm, start + 62s + Millis{2 * i}, 3000);
@@ -122,20 +112,9 @@ TEST_F(ChartsWindowTest, FollowsLiveValuesAtAPacedRate) {
   settle();
   EXPECT_LE(window.redrawRequests() - zoomed, 61);
   EXPECT_GE(window.redrawRequests() - zoomed, 40);
-}
-
-TEST_F(ChartsWindowTest, WheelZoomsAroundThePointerAndResetFollowsAgain) {
-  window.resize(900, 600);
-  window.setShownChannels({QStringLiteral("RPM")});
-  window.show();
-  settle();
-  wheel(120);
-  EXPECT_FALSE(window.view().following());
-  EXPECT_LT(window.view().span(), TimeView::kDefaultSpanMs);
-  const std::int32_t zoomedTo = window.view().to();
   live.add(rpm, start + 12min, 1);
   settle();
-  EXPECT_EQ(window.view().to(), zoomedTo) << "a zoomed view stays put";
+  EXPECT_EQ(window.view().to(), zoomedTo);
   window.resetZoom();
   EXPECT_TRUE(window.view().following());
   EXPECT_EQ(window.view().to(), 720'000);
@@ -168,12 +147,13 @@ TEST_F(ChartsWindowTest, ExportsTheShownRange) {
   window.resetZoom();
   const QString csvPath = dir.filePath(QStringLiteral("a.csv"));
   const QString pngPath = dir.filePath(QStringLiteral("a.png"));
-  dialog.answers = {csvPath, pngPath, std::nullopt};
+  files.answers = {csvPath, pngPath, std::nullopt};
   EXPECT_TRUE(window.exportCsv());
   EXPECT_TRUE(window.exportPng());
   EXPECT_FALSE(window.exportCsv()) << "cancelled";
-  EXPECT_EQ(dialog.extensions,
-            (QStringList{QStringLiteral("csv"), QStringLiteral("png"), QStringLiteral("csv")}));
+  QStringList extensions;
+  for (const QString& asked : files.asked) extensions << asked.section(u';', 2, 2);
+  EXPECT_EQ(extensions, (QStringList{"csv", "png", "csv"}));
   QFile csv(csvPath);
   ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
   const QList<QByteArray> lines = csv.readAll().split('\n');
@@ -182,10 +162,10 @@ TEST_F(ChartsWindowTest, ExportsTheShownRange) {
   EXPECT_EQ(lines[1], "0.000,100\r");
   const QImage png(pngPath, "PNG");
   EXPECT_EQ(png.size(), window.plot()->size());
-  dialog.answers = {dir.filePath(QStringLiteral("no/such/dir/b.csv"))};
+  files.answers = {dir.filePath(QStringLiteral("no/such/dir/b.csv"))};
   EXPECT_FALSE(window.exportCsv());
-  ASSERT_EQ(messages.size(), 1);
-  EXPECT_TRUE(messages[0].contains(QStringLiteral("no/such/dir/b.csv")));
+  ASSERT_EQ(told.size(), 1);
+  EXPECT_TRUE(told[0].contains(QStringLiteral("no/such/dir/b.csv")));
 }
 
 TEST_F(ChartsWindowTest, DragRunWithItsMarks) {

@@ -11,23 +11,16 @@
 #include <QTableWidget>
 #include <QTimer>
 
-#include "tests/support/drag_ports.h"
-#include "tests/support/fake_clock.h"
 #include "tests/support/scripted_car.h"
+#include "tests/support/window_rig.h"
 
 namespace tarvex {
 namespace {
 
-struct Answer final : Confirm {
-  explicit Answer(bool yes) : yes_(yes) {}
-  bool ask(const QString&) override {
-    ++asked;
-    return yes_;
-  }
+// Says Yes; a No is the codes reader's to heed, and its own test's.
+struct Yes final : Confirm {
+  bool ask(const QString&) override { return ++asked > 0; }
   int asked = 0;
-
- private:
-  bool yes_;
 };
 
 QStringList column(const QTableWidget* t, int c) {
@@ -36,11 +29,11 @@ QStringList column(const QTableWidget* t, int c) {
   return cells;
 }
 
-TEST(CodesWindowTest, ShowsCodesInWordsWithFreezeFrameAndClearsOnlyAfterAYes) {
-  testing::FakeClock clock;
-  testing::FakeSerialPort device{"/dev/ttyUSB0"};
-  testing::ProxyPortFactory factory{device};
+struct CodesWindowTest : ::testing::Test, testing::WindowRig {
   testing::ScriptedCar car{device};
+};
+
+TEST_F(CodesWindowTest, ShowsCodesInWordsWithFreezeFrameAndClearsOnlyAfterAYes) {
   car.answers = {
       {QStringLiteral("ATDPN"), "A2"},
       {QStringLiteral("0100"), "48 6B 10 41 00 BE 1F B8 10 C5"},
@@ -51,8 +44,7 @@ TEST(CodesWindowTest, ShowsCodesInWordsWithFreezeFrameAndClearsOnlyAfterAYes) {
       {QStringLiteral("020500"), "48 6B 10 42 05 00 7B 10"},
       {QStringLiteral("04"), "48 6B 10 44 5B"},
   };
-  QStringList reported;
-  auto* w = new CodesWindow(factory, clock, [&](QWidget*, Urgency, const QString& m) { reported << m; });
+  auto* w = new CodesWindow(ports, clock, reporter);
   w->show();
   QCoreApplication::processEvents();  // it reads once it is up
   car.runUntil(clock, [&] { return w->codesTable()->rowCount() == 2; });
@@ -69,20 +61,12 @@ TEST(CodesWindowTest, ShowsCodesInWordsWithFreezeFrameAndClearsOnlyAfterAYes) {
   // The word the standard data window uses too.
   EXPECT_TRUE(w->readinessText()->toPlainText().contains("  evaporative system: incomplete\n"));
   EXPECT_TRUE(w->readButton()->isEnabled());
-  EXPECT_TRUE(reported.isEmpty()) << reported.join("|").toStdString();
+  EXPECT_TRUE(told.isEmpty()) << told.join("|").toStdString();
 
   car.onLine = [&](const QString& line) {
     if (line == QLatin1String("04")) car.answers[QStringLiteral("03")] = "48 6B 10 43 00 00 00 00 00 00 9C";
   };
-  Answer no(false), yes(true);
-  w->setConfirm(&no);
-  w->clearButton()->click();
-  car.runUntil(
-      clock, [] { return false; }, Millis{2000});
-  EXPECT_EQ(no.asked, 1);
-  EXPECT_FALSE(car.sent.contains("04"));
-  EXPECT_EQ(w->codesTable()->rowCount(), 2);
-
+  Yes yes;
   w->setConfirm(&yes);
   w->clearButton()->click();
   EXPECT_FALSE(w->clearButton()->isEnabled());  // while it clears and reads again
@@ -98,7 +82,7 @@ TEST(CodesWindowTest, ShowsCodesInWordsWithFreezeFrameAndClearsOnlyAfterAYes) {
 
 // Enter on the question answers No: clearing the car's codes takes a
 // deliberate Yes.
-TEST(CodesWindowTest, ClearQuestionAnswersNoToEnter) {
+TEST_F(CodesWindowTest, ClearQuestionAnswersNoToEnter) {
   QWidget parent;
   MessageBoxConfirm confirm(&parent);
   bool asked = false;

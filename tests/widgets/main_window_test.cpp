@@ -17,31 +17,13 @@
 #include "app/selection.h"
 #include "core/text.h"
 #include "scan/csv_log.h"
-#include "tests/support/drag_ports.h"
-#include "tests/support/fake_clock.h"
 #include "tests/support/layout_check.h"
+#include "tests/support/window_rig.h"
 
 namespace tarvex {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FakeClock;
-using testing::FakeSerialPort;
-using testing::ProxyPortFactory;
-
-struct ScriptedFileDialog final : FileDialog {
-  std::optional<QString> chooseSaveFile(QWidget*, const QString& title, const QString& filter,
-                                        const QString& extension, const QString& initialName) override {
-    calls << QStringList{title, filter, extension, initialName}.join(';');
-    return answers.isEmpty() ? std::nullopt : answers.takeFirst();
-  }
-  std::optional<QString> chooseOpenFile(QWidget*, const QString&, const QString&) override {
-    return openAnswer;
-  }
-  std::optional<QString> openAnswer;
-  QStringList calls;                      // each call's title;filter;extension;initial name
-  QList<std::optional<QString>> answers;  // none left: cancelled
-};
 
 struct ScriptedPortChooser final : PortChooser {
   std::optional<QString> choosePort(QWidget*, const QString& message, const QStringList& devices) override {
@@ -52,32 +34,9 @@ struct ScriptedPortChooser final : PortChooser {
   QStringList answers;  // none left: cancelled
 };
 
-QWidget* windowNamed(const char* name) {
-  for (QWidget* w : QApplication::topLevelWidgets())
-    if (w->objectName() == QLatin1String(name)) return w;
-  return nullptr;
-}
-
-void click(QWidget* w) {
-  for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-    QMouseEvent event(type, QPointF(2, 2), w->mapToGlobal(QPointF(2, 2)), Qt::LeftButton,
-                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(w, &event);
-  }
-}
-
-struct MainWindowTest : ::testing::Test {
-  FakeClock clock;
-  FakeSerialPort device{QStringLiteral("/dev/ttyUSB7")};
-  ProxyPortFactory ports{device};
-  ScriptedFileDialog dialog;
+struct MainWindowTest : ::testing::Test, testing::WindowRig {
   ScriptedPortChooser chooser;
-  QStringList messages;
-  WindowRegistry windows{ports, clock, dialog,
-                         [this](QWidget*, Urgency u, const QString& m) {
-                           messages << (u == Urgency::kNotice ? QStringLiteral("notice: ") : QString()) + m;
-                         },
-                         &chooser};
+  WindowRegistry windows{ports, clock, files, reporter, &chooser};
   std::unique_ptr<Tarvex> window = std::make_unique<Tarvex>(windows);
   QTemporaryDir dir;
 
@@ -86,6 +45,27 @@ struct MainWindowTest : ::testing::Test {
     return window->controls().get<T>(QString::fromLatin1(name));
   }
   QLineEdit* box(Box b) const { return window->controls().get<QLineEdit>(toQString(boxName(b))); }
+  static void click(QWidget* w) {
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+      QMouseEvent event(type, QPointF(2, 2), w->mapToGlobal(QPointF(2, 2)), Qt::LeftButton,
+                        type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+      QApplication::sendEvent(w, &event);
+    }
+  }
+  void click(const char* name) const { click(control(name)); }
+  QAction* entry(const char* menu, const char* text) const {
+    for (QAction* m : window->menuBar().actions())
+      if (m->text().remove(u'&') == QLatin1String(menu))
+        for (QAction* a : m->menu()->actions())
+          if (a->text().remove(u'&') == QLatin1String(text)) return a;
+    return nullptr;
+  }
+  // How many windows with this title are on the screen.
+  static qsizetype shown(std::string_view title) {
+    return std::ranges::count_if(QApplication::topLevelWidgets(), [&](const QWidget* w) {
+      return w->isVisible() && w->windowTitle() == toQString(title);
+    });
+  }
   // Start, the trouble codes and the log box are off while a scan runs; Stop and the drag strip never.
   bool buttonsShowAScan(bool scanning) const {
     return control("pb_StartScan")->isEnabled() != scanning &&
@@ -130,34 +110,34 @@ TEST_F(MainWindowTest, LabelsToggleTheirBoxes) {
     EXPECT_EQ(box(s.box)->isEnabled(), before);
   }
   // Either fuel-status label follows bank 1: what one turned off, the other turns on.
-  click(control("tb_FuelSysStatusB2"));
-  click(control("tb_FuelSystemStatus"));
+  click("tb_FuelSysStatusB2");
+  click("tb_FuelSystemStatus");
   EXPECT_TRUE(box(Box::kFuelSysStatus)->isEnabled());
   EXPECT_TRUE(box(Box::kFuelSysStatusB2)->isEnabled());
   // The trim labels and plain captions react to nothing.
-  click(control("tb_O2B1S1T"));
+  click("tb_O2B1S1T");
   EXPECT_TRUE(box(Box::kO2B1S1T)->isEnabled());
 }
 
 TEST_F(MainWindowTest, LogFileDialog) {
   auto* path = control<QLineEdit>("tb_logpath");
-  dialog.answers = {std::nullopt, QStringLiteral("/home/me/run1.csv"), std::nullopt};
-  click(control("pb_changedir"));  // cancelled before any choice: the box keeps its text
+  files.answers = {std::nullopt, QStringLiteral("/home/me/run1.csv"), std::nullopt};
+  click("pb_changedir");  // cancelled before any choice: the box keeps its text
   EXPECT_EQ(path->text(), QStringLiteral("c:\\testlog.csv"));
-  click(control("pb_changedir"));
+  click("pb_changedir");
   EXPECT_EQ(path->text(), QStringLiteral("/home/me/run1.csv"));
   path->setText(QStringLiteral("/tmp/typed.csv"));
-  click(control("pb_changedir"));  // cancelled: the typed path stays
+  click("pb_changedir");  // cancelled: the typed path stays
   EXPECT_EQ(path->text(), QStringLiteral("/tmp/typed.csv"));
   const QString asked = QStringLiteral("Select log file...;Text (*.csv)|*.csv;csv;");
-  EXPECT_EQ(dialog.calls, (QStringList{asked, asked, asked + "/home/me/run1.csv"}));  // never the typed path
+  EXPECT_EQ(files.asked, (QStringList{asked, asked, asked + "/home/me/run1.csv"}));  // never the typed path
   EXPECT_EQ(toQtFilter(QStringLiteral("Text (*.csv)|*.csv")), QStringLiteral("Text (*.csv)"));
   EXPECT_EQ(toQtFilter(QStringLiteral("Text|*.csv|All|*.*")), QStringLiteral("Text (*.csv);;All (*.*)"));
 }
 
 TEST_F(MainWindowTest, ScanButtonsAndRepliesInTheBoxes) {
   window->show();
-  click(control("pb_StartScan"));
+  click("pb_StartScan");
   EXPECT_TRUE(buttonsShowAScan(true));
   EXPECT_TRUE(device.isOpen());
   EXPECT_EQ(control<QLineEdit>("TxText")->text(), QStringLiteral("Text1"));  // the reset goes out plain
@@ -176,7 +156,7 @@ TEST_F(MainWindowTest, ScanButtonsAndRepliesInTheBoxes) {
   device.receive("22000501\r62 00");
   control("RxText")->show();
   EXPECT_EQ(control<QLineEdit>("RxText")->text(), QStringLiteral("22000501\r62 00"));
-  click(control("pb_StopScan"));
+  click("pb_StopScan");
   EXPECT_TRUE(buttonsShowAScan(false));
   EXPECT_FALSE(device.isOpen());
 }
@@ -187,20 +167,20 @@ TEST_F(MainWindowTest, DragStripHaltsTheScanWithTheLogOpenAndClosingTheWindowSto
   window->show();
   control<QCheckBox>("cb_log")->setChecked(true);
   control<QLineEdit>("tb_logpath")->setText(dir.filePath(QStringLiteral("log.csv")));
-  click(control("pb_StartScan"));
+  click("pb_StartScan");
   clock.advance(150ms * 2);
-  click(control("pb_drag"));
+  click("pb_drag");
   EXPECT_TRUE(window->scan().link().idle());
   EXPECT_TRUE(window->scan().logging());
   EXPECT_TRUE(buttonsShowAScan(true));
   device.clearWrites();
   clock.advance(10s);
   EXPECT_TRUE(device.writes().isEmpty());  // the scan stands still
-  click(control("pb_StopScan"));
+  click("pb_StopScan");
   EXPECT_FALSE(window->scan().logging());
   EXPECT_TRUE(buttonsShowAScan(false));
 
-  click(control("pb_StartScan"));
+  click("pb_StartScan");
   ASSERT_TRUE(device.isOpen() && window->scan().logging());
   window->close();
   EXPECT_FALSE(device.isOpen());
@@ -209,74 +189,53 @@ TEST_F(MainWindowTest, DragStripHaltsTheScanWithTheLogOpenAndClosingTheWindowSto
 }
 
 TEST_F(MainWindowTest, SilenceIsNoticedAndAFailingPortStopsTheScan) {
-  click(control("pb_StartScan"));
+  click("pb_StartScan");
   clock.advance(3s + 150ms * 24);  // a whole round without an answer, and the protocol question
-  ASSERT_EQ(messages.size(), 1);
-  EXPECT_TRUE(messages[0].startsWith(QStringLiteral("notice: No answer from the adapter on /dev/ttyUSB7")));
+  ASSERT_EQ(told.size(), 1);
+  EXPECT_TRUE(told[0].startsWith(QStringLiteral("notice: No answer from the adapter on /dev/ttyUSB0")));
   EXPECT_TRUE(buttonsShowAScan(true));
   device.fail(QStringLiteral("Input/output error"));
-  ASSERT_EQ(messages.size(), 2);
-  EXPECT_TRUE(
-      messages[1].startsWith(QStringLiteral("Lost the adapter on /dev/ttyUSB7: Input/output error.")));
+  ASSERT_EQ(told.size(), 2);
+  EXPECT_TRUE(told[1].startsWith(QStringLiteral("Lost the adapter on /dev/ttyUSB0: Input/output error.")));
   EXPECT_TRUE(buttonsShowAScan(false));
   EXPECT_FALSE(device.isOpen());
 }
 
 // A silent round on a car that is no GM on J1850 VPW (or on no protocol the
-// adapter found) offers Standard data; one click stops the scan and starts it.
+// adapter found) offers Standard data; one click stops the scan and starts
+// it, and the needles follow its engine and road speed.
 TEST_F(MainWindowTest, SilenceOnAnotherCarOffersStandardDataInOneClick) {
-  const auto silentRound = [this](const char* protocol) {
-    click(control("pb_StartScan"));
+  const std::pair<const char*, bool> cases[] = {{"A2", false}, {"0", true}, {"A6", true}};
+  for (const auto& [protocol, offered] : cases) {
+    SCOPED_TRACE(protocol);
+    told.clear();
+    click("pb_StartScan");
     for (int i = 0; i < 200 && device.writes().value(device.writes().size() - 1) != "ATDPN\r"; ++i)
       clock.advance(50ms);
-    device.receive("ATDPN\r" + QByteArray(protocol) + "\r\r>");
-  };
-  const struct {
-    const char* protocol;
-    bool offered;
-  } cases[] = {{"A2", false}, {"0", true}, {"A6", true}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.protocol);
-    messages.clear();
-    silentRound(c.protocol);
+    reply(protocol);
     QMessageBox* offer = window->standardDataOffer();
-    ASSERT_EQ(offer != nullptr, c.offered);
-    EXPECT_EQ(messages.size(), c.offered ? 0 : 1);  // the plain notice instead
-    if (!offer) {
-      click(control("pb_StopScan"));
-      continue;
+    ASSERT_EQ(offer != nullptr, offered);
+    EXPECT_EQ(told.size(), offer ? 0 : 1);  // the plain notice instead
+    if (offer) {
+      EXPECT_TRUE(offer->isVisible() && offer->text().contains(QStringLiteral("Standard data")));
+      if (protocol[0] == '0') offer->close();  // "Keep scanning": the box goes, the scan goes on
     }
-    EXPECT_TRUE(offer->isVisible());
-    EXPECT_TRUE(offer->text().contains(QStringLiteral("Standard data")));
-    if (c.protocol[0] == '0') {  // "Keep scanning": the box goes, the scan goes on
-      offer->close();
+    if (!offer || protocol[0] == '0') {
       EXPECT_TRUE(buttonsShowAScan(true));
-      click(control("pb_StopScan"));
-      continue;
+      click("pb_StopScan");
     }
-    device.clearWrites();
-    offer->findChild<QPushButton*>(QStringLiteral("pb_openStandardData"))->click();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(window->standardDataOffer(), nullptr);  // gone with its click
-    EXPECT_TRUE(buttonsShowAScan(false));
-    auto* standard = qobject_cast<StandardDataWindow*>(windowNamed("StandardData"));
-    ASSERT_NE(standard, nullptr);
-    EXPECT_TRUE(standard->isVisible());
-    EXPECT_EQ(standard->poller().stage(), StandardStage::kSettingUp);
-    EXPECT_EQ(device.writes(), QList<QByteArray>{"ATZ\r"});  // the scan's port closed, Standard data's opened
   }
-}
-
-// The needles follow Standard data's engine and road speed as they follow the scan.
-TEST_F(MainWindowTest, GaugesFollowStandardData) {
-  windows.showStandardData().start();
-  for (const char* answer : {"ELM327 v2.1", "OK", "OK", "OK", "OK", "7E8 06 41 00 00 18 00 00", "6"}) {
-    QByteArray echo = device.writes().back();
-    echo.chop(1);
-    device.receive(echo + '\r' + answer + "\r\r>");
-  }
+  device.clearWrites();
+  window->standardDataOffer()->findChild<QPushButton*>(QStringLiteral("pb_openStandardData"))->click();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(window->standardDataOffer(), nullptr);  // gone with its click
+  EXPECT_TRUE(buttonsShowAScan(false));
+  EXPECT_EQ(shown("Standard data"), 1);
+  EXPECT_EQ(device.writes(), QList<QByteArray>{"ATZ\r"});  // the scan's port closed, Standard data's opened
+  for (const char* answer : {"ELM327 v2.1", "OK", "OK", "OK", "OK", "7E8 06 41 00 00 18 00 00", "6"})
+    reply(answer);
   ASSERT_EQ(device.writes().back(), "010C0D1\r");
-  device.receive("010C0D1\r7E8 06 41 0C 1A F8 0D 3C\r\r>");
+  reply("7E8 06 41 0C 1A F8 0D 3C");
   // 1726 rpm and 60 km/h on the faces' own geometry (gauges/needle.h): 4200 - 720 cos(28.48 deg) and
   // 1590 - 1010 cos(50.9 deg).
   EXPECT_NEAR(windows.gauges()->tachNeedle().x2, 3567.16, 0.01);
@@ -310,15 +269,15 @@ TEST_F(MainWindowTest, UnitsTripAndOwnParametersReachTheWindowsAndTheSettings) {
   ASSERT_TRUE(out.open(QIODevice::WriteOnly));
   out.write("Trans temp,TFT,221940,A-40,-40,215,C,7E1\nBad,BAD,991940,A,0,1,,\n");
   out.close();
-  dialog.openAnswer = file;
+  files.toOpen = file;
   window->findChild<QAction*>(QStringLiteral("actionImportParameters"))->trigger();
   ASSERT_EQ(standard.poller().ownParameters().size(), 1u);
-  ASSERT_EQ(messages.size(), 1);
-  EXPECT_TRUE(messages[0].contains(QStringLiteral("own.csv line 2: the request \"991940\" is of service 99")))
-      << messages[0].toStdString();
+  ASSERT_EQ(told.size(), 1);
+  EXPECT_TRUE(told[0].contains(QStringLiteral("own.csv line 2: the request \"991940\" is of service 99")))
+      << told[0].toStdString();
   QFile::remove(file);  // moved away: nothing is lost
 
-  WindowRegistry later(ports, clock, dialog, [](QWidget*, Urgency, const QString&) {});
+  WindowRegistry later(ports, clock, files);
   later.usePreferences(preferences);
   EXPECT_EQ(later.units(), UnitChoice::uk());
   EXPECT_EQ(later.trip(), (TripSettings{trip::Fuel::kDiesel, 1.06}));
@@ -330,7 +289,7 @@ TEST_F(MainWindowTest, ScanGoesOnAfterTheGaugeWindowWasClosed) {
   windows.gauges()->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   ASSERT_EQ(windows.gauges(), nullptr);
-  click(control("pb_StartScan"));
+  click("pb_StartScan");
   clock.advance(3s);
   device.receive("ATST 10\rOK\r\r>");
   device.receive("22000C01\r62 00 0C 1A F8 \r\r>");
@@ -344,183 +303,153 @@ TEST_F(MainWindowTest, ScanGoesOnAfterTheGaugeWindowWasClosed) {
 // the start is tried again on it. A log that cannot be made is told too.
 TEST_F(MainWindowTest, FailedStartsSayWhyOrOfferTheDevicesThereAreAndStayIdle) {
   device.failOpenWith(QStringLiteral("Permission denied"));
-  click(control("pb_StartScan"));  // none listed, cancelled
+  click("pb_StartScan");  // none listed, cancelled
   ASSERT_EQ(chooser.offered.size(), 2);
-  EXPECT_TRUE(chooser.offered[0].contains("/dev/ttyUSB7") &&
+  EXPECT_TRUE(chooser.offered[0].contains("/dev/ttyUSB0") &&
               chooser.offered[0].contains("Permission denied"));
   EXPECT_EQ(chooser.offered[1], QString());
   EXPECT_TRUE(buttonsShowAScan(false));
   ports.present = {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyACM0")};
   chooser.answers = {QStringLiteral("/dev/ttyACM0")};
-  click(control("pb_StartScan"));  // picked, tried again, failed again: cancelled
+  click("pb_StartScan");  // picked, tried again, failed again: cancelled
   EXPECT_EQ(ports.picked, QStringList{"/dev/ttyACM0"});
   ASSERT_EQ(chooser.offered.size(), 6);
   EXPECT_EQ(chooser.offered[3], QStringLiteral("/dev/ttyUSB0,/dev/ttyACM0"));
-  EXPECT_TRUE(messages.isEmpty() && buttonsShowAScan(false));
+  EXPECT_TRUE(told.isEmpty() && buttonsShowAScan(false));
 
   device.failOpenWith(QString());
   control<QCheckBox>("cb_log")->setChecked(true);
   control<QLineEdit>("tb_logpath")->setText(dir.filePath(QStringLiteral("no/such/dir/log.csv")));
-  click(control("pb_StartScan"));
-  ASSERT_EQ(messages.size(), 1);
-  EXPECT_TRUE(messages[0].contains(QStringLiteral("no/such/dir/log.csv")));
+  click("pb_StartScan");
+  ASSERT_EQ(told.size(), 1);
+  EXPECT_TRUE(told[0].contains(QStringLiteral("no/such/dir/log.csv")));
   EXPECT_TRUE(buttonsShowAScan(false));
   EXPECT_FALSE(device.isOpen());
 }
 
-TEST_F(MainWindowTest, OtherWindowsAreOneInstanceEachAndRebuiltAfterClosing) {
-  click(control("pb_DTCOpen"));
-  QPointer<DTCReader> reader = &windows.showDtcReader();
-  EXPECT_TRUE(reader->isVisible());
+// The windows that take the port open from their button or their menu entry,
+// one instance each, built anew after closing; the entries are off while a
+// scan holds the port, as the buttons are. A routed entry calls its handler
+// and is off without one; Quit closes every window and the port.
+TEST_F(MainWindowTest, OtherWindowsOpenOnceEachFromButtonOrMenuAndQuitClosesAll) {
+  window->show();
+  QAction* codes = entry("Tools", "Trouble codes");
+  click("pb_StartScan");
+  EXPECT_FALSE(codes->isEnabled());
+  click("pb_StopScan");
+  click("pb_DTCOpen");
   EXPECT_TRUE(device.isOpen());  // the reader holds the port now
-  click(control("pb_DTCOpen"));
-  EXPECT_EQ(&windows.showDtcReader(), reader);
+  codes->trigger();
+  EXPECT_EQ(shown(dtcReaderLayout().caption), 1);
+  QPointer<DTCReader> reader = &windows.showDtcReader();
   reader->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(reader.isNull());
   EXPECT_FALSE(device.isOpen());
-  click(control("pb_DTCOpen"));
-  EXPECT_TRUE(device.isOpen());
-  EXPECT_TRUE(device.written().endsWith("ATZ\r"));
-
-  click(control("pb_drag"));
-  OBDDragstrip* drag = &windows.showDragstrip();
-  EXPECT_TRUE(drag->isVisible());
-  click(control("pb_drag"));
-  EXPECT_EQ(&windows.showDragstrip(), drag);
-}
-
-QAction* menuEntry(const Tarvex& window, const QString& menu, const QString& entry) {
-  for (QAction* m : window.menuBar().actions())
-    if (m->text().remove(QLatin1Char('&')) == menu)
-      for (QAction* a : m->menu()->actions())
-        if (a->text().remove(QLatin1Char('&')) == entry) return a;
-  return nullptr;
-}
-
-TEST_F(MainWindowTest, MenuBarHoldsItsEntriesWithTheirShortcuts) {
-  struct Entry {
-    const char* menu;
-    const char* text;
-    QKeySequence keys;
-    bool enabled;  // Close replay waits for a log
-  };
-  const Entry entries[] = {
-      {"File", "Open log for replay...", QKeySequence(QStringLiteral("Ctrl+O")), true},
-      {"File", "Close replay", QKeySequence(QStringLiteral("Ctrl+W")), false},
-      {"File", "Save report...", {}, true},
-      {"File", "Quit", QKeySequence(QStringLiteral("Ctrl+Q")), true},
-      {"View", "Gauges", {}, true},
-      {"View", "Charts", {}, true},
-      {"View", "Standard data", {}, true},
-      {"View", "On-board tests", {}, true},
-      {"Tools", "Trouble codes", {}, true},
-      {"Tools", "Drag strip", {}, true},
-      {"Tools", "Trouble codes in words", {}, true},
-      {"Help", "About Tarvex", QKeySequence(QStringLiteral("F1")), true},
-  };
-  QStringList menus;
-  for (QAction* m : window->menuBar().actions()) menus << m->text().remove(QLatin1Char('&'));
-  EXPECT_EQ(menus, (QStringList{"File", "View", "Tools", "Help"}));
-  for (const Entry& e : entries) {
-    SCOPED_TRACE(e.text);
-    QAction* a = menuEntry(*window, QString::fromLatin1(e.menu), QString::fromLatin1(e.text));
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->shortcut(), e.keys);
-    EXPECT_EQ(a->isEnabled(), e.enabled);
-    EXPECT_TRUE(window->actions().contains(a));  // its shortcut works anywhere in the window
-  }
-}
-
-TEST_F(MainWindowTest, MenuEntriesDoWhatTheirButtonsDoAndRoutedOnesCallTheirHandler) {
-  window->show();
-  QAction* codes = menuEntry(*window, QStringLiteral("Tools"), QStringLiteral("Trouble codes"));
-  click(control("pb_StartScan"));
-  EXPECT_FALSE(codes->isEnabled());  // as its button: not while the scan holds the port
-  click(control("pb_StopScan"));
-  ASSERT_TRUE(codes->isEnabled());
   codes->trigger();
-  EXPECT_TRUE(windows.showDtcReader().isVisible());
-  EXPECT_TRUE(device.isOpen());  // the reader took the port
-  menuEntry(*window, QStringLiteral("Tools"), QStringLiteral("Drag strip"))->trigger();
-  EXPECT_TRUE(windows.showDragstrip().isVisible());
+  EXPECT_TRUE(device.isOpen() && device.written().endsWith("ATZ\r"));
+  click("pb_drag");
+  entry("Tools", "Drag strip")->trigger();
+  EXPECT_EQ(shown(dragstripLayout().caption), 1);
   windows.gauges()->close();
-  menuEntry(*window, QStringLiteral("View"), QStringLiteral("Gauges"))->trigger();
+  entry("View", "Gauges")->trigger();
   EXPECT_TRUE(windows.gauges()->isVisible());
 
   int charts = 0;
   window->setMenuHandler(MenuEntry::kCharts, [&charts] { ++charts; });
-  QAction* chartsEntry = menuEntry(*window, QStringLiteral("View"), QStringLiteral("Charts"));
-  EXPECT_EQ(window->menuAction(MenuEntry::kCharts), chartsEntry);
+  QAction* chartsEntry = entry("View", "Charts");
   ASSERT_TRUE(chartsEntry->isEnabled());
   chartsEntry->trigger();
   EXPECT_EQ(charts, 1);
   window->setMenuHandler(MenuEntry::kCharts, {});
   EXPECT_FALSE(chartsEntry->isEnabled());
 
-  control<QLineEdit>("tb_logpath")->setText(QStringLiteral("/var/log/car/run.csv"));
-  menuEntry(*window, QStringLiteral("Help"), QStringLiteral("About Tarvex"))->trigger();
-  ASSERT_EQ(messages.size(), 1);
-  for (const char* part : {"notice: Tarvex " TARVEX_VERSION, "GPL-3.0-or-later", "/var/log/car/run.csv"})
-    EXPECT_TRUE(messages[0].contains(QString::fromUtf8(part))) << part << " in " << messages[0].toStdString();
-
   const QPointer<Gauges> gauges = windows.gauges();
-  menuEntry(*window, QStringLiteral("File"), QStringLiteral("Quit"))->trigger();
+  entry("File", "Quit")->trigger();
   EXPECT_FALSE(window->isVisible());
   EXPECT_TRUE(!gauges || !gauges->isVisible());
   EXPECT_FALSE(device.isOpen());
+}
+
+TEST_F(MainWindowTest, MenuBarHoldsItsEntriesWithTheirShortcuts) {
+  const struct {
+    const char* menu;
+    const char* text;
+    const char* keys;
+    bool enabled;  // Close replay waits for a log
+  } entries[] = {
+      {"File", "Open log for replay...", "Ctrl+O", true},
+      {"File", "Close replay", "Ctrl+W", false},
+      {"File", "Save report...", "", true},
+      {"File", "Quit", "Ctrl+Q", true},
+      {"View", "Gauges", "", true},
+      {"View", "Charts", "", true},
+      {"View", "Standard data", "", true},
+      {"View", "On-board tests", "", true},
+      {"Tools", "Trouble codes", "", true},
+      {"Tools", "Drag strip", "", true},
+      {"Tools", "Trouble codes in words", "", true},
+      {"Help", "About Tarvex", "F1", true},
+  };
+  QStringList menus;
+  for (QAction* m : window->menuBar().actions()) menus << m->text().remove(u'&');
+  EXPECT_EQ(menus, (QStringList{"File", "View", "Tools", "Help"}));
+  for (const auto& e : entries) {
+    SCOPED_TRACE(e.text);
+    QAction* a = entry(e.menu, e.text);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->shortcut(), QKeySequence(QString::fromLatin1(e.keys)));
+    EXPECT_EQ(a->isEnabled(), e.enabled);
+    EXPECT_TRUE(window->actions().contains(a));  // its shortcut works anywhere in the window
+  }
 }
 
 // The windows that read the car take the port from a scan; the report asks
 // for its file first, and nothing opens when the question is cancelled.
 TEST_F(MainWindowTest, OnBoardTestsAndTheReportTakeThePortTheReportAfterItsFile) {
   window->show();
-  QAction* report = menuEntry(*window, QStringLiteral("File"), QStringLiteral("Save report..."));
+  QAction* report = entry("File", "Save report...");
   report->trigger();
-  EXPECT_EQ(dialog.calls,
+  EXPECT_EQ(files.asked,
             QStringList{"Save report;HTML (*.html)|*.html|PDF (*.pdf)|*.pdf;html;tarvex-report.html"});
   QCoreApplication::processEvents();
   EXPECT_FALSE(device.isOpen());
-  const auto opened = [](const char* title) {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (w->isVisible() && w->windowTitle() == QLatin1String(title)) return true;
-    return false;
-  };
-  EXPECT_FALSE(opened("Report"));
-  for (const auto& [entry, title] :
-       {std::pair{report, "Report"},
-        std::pair{menuEntry(*window, QStringLiteral("View"), QStringLiteral("On-board tests")),
-                  "On-board tests"}}) {
+  EXPECT_EQ(shown("Report"), 0);
+  for (const auto& [action, title] :
+       {std::pair{report, "Report"}, std::pair{entry("View", "On-board tests"), "On-board tests"}}) {
     SCOPED_TRACE(title);
-    click(control("pb_StopScan"));
-    click(control("pb_StartScan"));
+    click("pb_StopScan");
+    click("pb_StartScan");
     ASSERT_TRUE(window->scan().session().active());
-    dialog.answers << dir.filePath(QStringLiteral("car.html"));
-    entry->trigger();
+    files.answers << dir.filePath(QStringLiteral("car.html"));
+    action->trigger();
     EXPECT_FALSE(window->scan().session().active());  // as for the drag strip: halted
     QCoreApplication::processEvents();                // it reads once it is up
-    EXPECT_TRUE(opened(title));
+    EXPECT_EQ(shown(title), 1);
     EXPECT_TRUE(device.isOpen());
   }
 }
 
-// About names the log being written; a file chosen meanwhile is the next scan's.
-TEST_F(MainWindowTest, AboutNamesTheLogBeingWritten) {
+// About tells the version, the licence and the log being written; a file
+// chosen meanwhile is the next scan's.
+TEST_F(MainWindowTest, AboutTellsTheVersionTheLicenceAndTheLogBeingWritten) {
   const QString first = dir.filePath(QStringLiteral("first.csv"));
   const QString second = dir.filePath(QStringLiteral("second.csv"));
   control<QCheckBox>("cb_log")->setChecked(true);
   control<QLineEdit>("tb_logpath")->setText(first);
-  click(control("pb_StartScan"));
+  click("pb_StartScan");
   ASSERT_TRUE(window->scan().logging());
-  dialog.answers = {second};
-  click(control("pb_changedir"));
-  QAction* about = menuEntry(*window, QStringLiteral("Help"), QStringLiteral("About Tarvex"));
+  files.answers = {second};
+  click("pb_changedir");
+  QAction* about = entry("Help", "About Tarvex");
   about->trigger();
-  click(control("pb_StopScan"));
+  click("pb_StopScan");
   about->trigger();
-  ASSERT_EQ(messages.size(), 2);
-  EXPECT_TRUE(messages[0].contains(first) && !messages[0].contains(second)) << messages[0].toStdString();
-  EXPECT_TRUE(messages[1].contains(second)) << messages[1].toStdString();
+  ASSERT_EQ(told.size(), 2);
+  EXPECT_TRUE(told[0].contains(first) && !told[0].contains(second)) << told[0].toStdString();
+  for (const QString& part :
+       {QStringLiteral("notice: Tarvex " TARVEX_VERSION), QStringLiteral("GPL-3.0-or-later"), second})
+    EXPECT_TRUE(told[1].contains(part)) << part.toStdString() << " in " << told[1].toStdString();
 }
 
 // A log plays back through the window: the boxes and the needles show the

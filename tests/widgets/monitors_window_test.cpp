@@ -11,9 +11,8 @@
 #include <QTextBrowser>
 
 #include "report/report_window.h"
-#include "tests/support/drag_ports.h"
-#include "tests/support/fake_clock.h"
 #include "tests/support/scripted_car.h"
+#include "tests/support/window_rig.h"
 
 namespace tarvex {
 namespace {
@@ -46,18 +45,13 @@ QStringList row(const QTableWidget* t, int r) {
   return cells;
 }
 
-struct WindowsTest : ::testing::Test {
+struct WindowsTest : ::testing::Test, testing::WindowRig {
   WindowsTest() { car.answers = canCar(); }
-  testing::FakeClock clock;
-  testing::FakeSerialPort device{"/dev/ttyUSB0"};
-  testing::ProxyPortFactory factory{device};
   testing::ScriptedCar car{device};
-  QStringList reported;
-  Reporter reporter = [this](QWidget*, Urgency, const QString& m) { reported << m; };
 };
 
 TEST_F(WindowsTest, OnBoardTestsShowsEveryTestTheFailedOneMarkedAndTheMisfireCounts) {
-  auto* w = new MonitorsWindow(factory, clock, reporter);
+  auto* w = new MonitorsWindow(ports, clock, reporter);
   w->show();
   QCoreApplication::processEvents();  // it reads once it is up
   car.runUntil(clock, [&] { return w->readButton()->isEnabled(); });
@@ -72,27 +66,18 @@ TEST_F(WindowsTest, OnBoardTestsShowsEveryTestTheFailedOneMarkedAndTheMisfireCou
   EXPECT_NE(w->testsTable()->item(0, 0)->background(), w->testsTable()->item(1, 0)->background());
   EXPECT_EQ(row(w->misfireTable(), 0), (QStringList{"engine (7E8)", "3", "71", "38", "FAILED"}));
   EXPECT_TRUE(w->summaryLabel()->text().startsWith("On-board tests: 3 results from engine (7E8): 1 failed"));
-  EXPECT_TRUE(reported.isEmpty()) << reported.join('|').toStdString();
+  EXPECT_TRUE(told.isEmpty()) << told.join('|').toStdString();
   w->close();
   QCoreApplication::processEvents();
   EXPECT_FALSE(device.isOpen());
 }
 
-struct SaveAs final : FileDialog {
-  std::optional<QString> chooseSaveFile(QWidget*, const QString&, const QString&, const QString&,
-                                        const QString&) override {
-    return path;
-  }
-  QString path;
-};
-
 // It reads, saves to the file it was given and shows what it saved; "Save
 // as..." prints the same report to a PDF.
 TEST_F(WindowsTest, ReportSavesTheFileItWasGivenAndAPdfOnRequest) {
   QTemporaryDir dir;
-  SaveAs dialog;
-  dialog.path = dir.filePath("car.pdf");
-  auto* w = new ReportWindow(factory, clock, dialog, dir.filePath("car.html"), reporter);
+  files.answers = {dir.filePath("car.pdf")};
+  auto* w = new ReportWindow(ports, clock, files, dir.filePath("car.html"), reporter);
   w->show();
   QCoreApplication::processEvents();
   car.runUntil(clock, [&] { return w->saveAsButton()->isEnabled(); });
@@ -106,11 +91,11 @@ TEST_F(WindowsTest, ReportSavesTheFileItWasGivenAndAPdfOnRequest) {
   EXPECT_FALSE(device.isOpen());  // let go before the file was written
 
   w->saveAsButton()->click();
-  QFile pdf(dialog.path);
+  QFile pdf(dir.filePath("car.pdf"));
   ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
   EXPECT_TRUE(pdf.readAll().startsWith("%PDF-"));
-  EXPECT_EQ(w->path(), dialog.path);
-  EXPECT_TRUE(reported.isEmpty()) << reported.join('|').toStdString();
+  EXPECT_EQ(w->path(), dir.filePath("car.pdf"));
+  EXPECT_TRUE(told.isEmpty()) << told.join('|').toStdString();
   w->close();
 }
 

@@ -10,55 +10,37 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 
-#include "tests/support/drag_ports.h"
-#include "tests/support/fake_clock.h"
+#include "tests/support/window_rig.h"
 
 namespace tarvex {
 namespace {
 
 using namespace std::chrono_literals;
 
-class ScriptedFiles final : public FileDialog {
- public:
-  std::optional<QString> chooseSaveFile(QWidget*, const QString&, const QString&, const QString&,
-                                        const QString&) override {
-    ++asked;
-    return answer;
-  }
-  std::optional<QString> answer;
-  int asked = 0;
-};
-
-struct StandardWindowTest : ::testing::Test {
+struct StandardWindowTest : ::testing::Test, testing::WindowRig {
   ~StandardWindowTest() override { qDeleteAll(QApplication::topLevelWidgets()); }
-  void reply(const QByteArray& answer) {
-    QByteArray echo = device.writes().value(device.writes().size() - 1);
-    echo.chop(1);
-    device.receive(echo + '\r' + answer + "\r\r>");
+  StandardDataWindow* open() {
+    auto* w = new StandardDataWindow(ports, clock, readings, reporter, nullptr, &files);
+    files.answers = {dir.filePath(QStringLiteral("s.csv"))};
+    w->findChild<QCheckBox*>("cb_log")->setChecked(true);  // no file yet: the dialog asks
+    return w;
+  }
+  // Start, the set-up's answers (ATZ ATE1 ATH1 ATSP0 AT2, each on its prompt), the
+  // bitmap of PIDs 01 to 20 and the protocol.
+  void start(StandardDataWindow* w, const char* bitmap) {
+    w->findChild<QPushButton*>("pb_Start")->click();
+    for (const char* answer : {"ELM327 v2.1", "OK", "OK", "OK", "OK", bitmap, "A6"}) reply(answer);
   }
   static QString label(QWidget* w, const char* name) { return w->findChild<QLabel*>(name)->text(); }
 
-  testing::FakeSerialPort device{QStringLiteral("/dev/ttyUSB0")};
-  testing::ProxyPortFactory factory{device};
-  testing::FakeClock clock;
   Readings readings;
-  ScriptedFiles files;
-  QStringList reported;
+  QTemporaryDir dir;
 };
 
 TEST_F(StandardWindowTest, ShowsProtocolTableIdentityReadinessAndRatesAndTakesRowsOutOfThePoll) {
-  auto* w = new StandardDataWindow(
-      factory, clock, readings, [this](QWidget*, Urgency, const Message& m) { reported << m.text; }, nullptr,
-      &files);
-  QTemporaryDir dir;
-  files.answer = dir.filePath(QStringLiteral("s.csv"));
-  w->findChild<QCheckBox*>("cb_log")->setChecked(true);  // no file yet: the dialog asks
-  EXPECT_EQ(files.asked, 1);
-  w->findChild<QPushButton*>("pb_Start")->click();
-  reply("ELM327 v2.1");
-  for (int line = 0; line < 4; ++line) reply("OK");  // ATE1 ATH1 ATSP0 AT2, each on its prompt
-  reply("7E8 06 41 00 80 18 00 00");                 // 01 0C 0D
-  reply("A6");
+  StandardDataWindow* w = open();
+  EXPECT_EQ(files.asked.size(), 1);
+  start(w, "7E8 06 41 00 80 18 00 00");  // 01 0C 0D
   EXPECT_EQ(label(w, "lb_protocol"), QStringLiteral("ISO 15765-4 CAN (11 bit ID, 500 kbaud) (6)"));
   auto* table = w->findChild<QTableWidget*>("tw_values");
   ASSERT_EQ(table->rowCount(), 3);
@@ -82,25 +64,18 @@ TEST_F(StandardWindowTest, ShowsProtocolTableIdentityReadinessAndRatesAndTakesRo
   w->findChild<QPushButton*>("pb_Stop")->click();
   EXPECT_FALSE(device.isOpen());
   EXPECT_EQ(label(w, "lb_status"), QStringLiteral("Stopped"));
-  EXPECT_TRUE(reported.isEmpty());
+  EXPECT_TRUE(told.isEmpty());
 }
 
 // Values and units follow the choice, the label from the same conversion as
 // the number; a user's parameter the car did not answer says so.
 TEST_F(StandardWindowTest, UnitsFollowTheChoiceAndAnUnansweredOwnParameterSaysSo) {
-  auto* w = new StandardDataWindow(
-      factory, clock, readings, [this](QWidget*, Urgency, const Message& m) { reported << m.text; }, nullptr,
-      &files);
+  StandardDataWindow* w = open();
   w->poller().setOwnParameters(obd::readUserParameters("Trans temp,TFT,221940,A-40,-40,215,\xC2\xB0"
                                                        "C,7E1\n")
                                    .parameters);
   w->setUnits(UnitChoice::us());
-  QTemporaryDir dir;
-  files.answer = dir.filePath(QStringLiteral("s.csv"));
-  w->findChild<QCheckBox*>("cb_log")->setChecked(true);
-  w->start();
-  for (const char* answer : {"ELM327 v2.1", "OK", "OK", "OK", "OK", "7E8 06 41 00 00 18 00 00", "A6"})
-    reply(answer);
+  start(w, "7E8 06 41 00 00 18 00 00");
   reply("7E8 06 41 0C 1A F8 0D 3C");
   EXPECT_EQ(device.writes().back(), "ATSH 7E1\r");
   reply("OK");
@@ -113,7 +88,7 @@ TEST_F(StandardWindowTest, UnitsFollowTheChoiceAndAnUnansweredOwnParameterSaysSo
   EXPECT_EQ(cell(2, StandardDataWindow::kName), QStringLiteral("Trans temp"));
   EXPECT_EQ(cell(2, StandardDataWindow::kValue), QStringLiteral("not answered"));
   EXPECT_EQ(cell(2, StandardDataWindow::kUnit), QStringLiteral("\u00B0F"));
-  QFile log(*files.answer);
+  QFile log(dir.filePath(QStringLiteral("s.csv")));
   ASSERT_TRUE(log.open(QIODevice::ReadOnly));
   EXPECT_TRUE(
       log.readLine().endsWith(",UTC offset,RPM [rpm],VSS [mph],TFT [\xC2\xB0"
@@ -122,7 +97,7 @@ TEST_F(StandardWindowTest, UnitsFollowTheChoiceAndAnUnansweredOwnParameterSaysSo
   EXPECT_EQ(cell(1, StandardDataWindow::kValue), QStringLiteral("60"));
   EXPECT_EQ(cell(1, StandardDataWindow::kUnit), QStringLiteral("km/h"));
   EXPECT_EQ(cell(2, StandardDataWindow::kUnit), QStringLiteral("\u00B0C"));
-  EXPECT_TRUE(reported.isEmpty());
+  EXPECT_TRUE(told.isEmpty());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -13,12 +14,12 @@
 
 #include "app/main_window.h"
 #include "link/remembered_line.h"
-#include "tests/support/drag_ports.h"
-#include "tests/support/fake_clock.h"
 #include "tests/support/scripted_car.h"
+#include "tests/support/window_rig.h"
 #include "ui/adapter_dialog.h"
 #include "ui/message.h"
 #include "ui/port_chooser.h"
+#include "ui/settings_dialogs.h"
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -29,114 +30,85 @@ struct UiTest : ::testing::Test {
   ~UiTest() override { qDeleteAll(QApplication::topLevelWidgets()); }
 };
 
-// A box is titled for what it says: its topic, else the window it is about.
+// A box is titled for what it says: its topic, else the window it is about,
+// else the program. The speed a port found is told as such, whichever window
+// is active.
 TEST_F(UiTest, MessagesAreTitledForWhatTheyAreAbout) {
   QWidget gauges;
-  gauges.setWindowTitle(QStringLiteral("Gauges"));
-  const struct {
-    QWidget* window;
-    Message message;
-    QString title;
-  } cases[] = {
-      {&gauges, Message(QStringLiteral("Lost the adapter")), QStringLiteral("Gauges")},
-      {&gauges, Message(QStringLiteral("It answers at 38400"), QStringLiteral("Line speed")),
-       QStringLiteral("Line speed")},
-      {nullptr, Message(QStringLiteral("Lost the adapter")), QStringLiteral("Tarvex")},
-  };
-  for (const auto& c : cases) {
-    showMessage(c.window, Urgency::kNotice, c.message);
-    QMessageBox* box = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* b = qobject_cast<QMessageBox*>(w); b && b->text() == c.message.text && b->isVisible())
-        box = b;
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->windowTitle(), c.title);
-    delete box;
-  }
-  // The speed the port found is told as such, whichever window is active.
-  testing::FakeClock clock;
-  testing::FakeSerialPort device;
-  testing::ProxyPortFactory ports(device);
+  gauges.setWindowTitle(u"Gauges"_s);
+  showMessage(&gauges, Urgency::kNotice, Message(u"It answers at 38400"_s, u"Line speed"_s));
+  ASSERT_NE(gauges.findChild<QMessageBox*>(), nullptr);
+  EXPECT_EQ(gauges.findChild<QMessageBox*>()->windowTitle(), u"Line speed"_s);
+  EXPECT_EQ(messageTitle(&gauges, Message(u"Lost the adapter"_s)), u"Gauges"_s);
+  EXPECT_EQ(messageTitle(nullptr, Message(u"Lost the adapter"_s)), u"Tarvex"_s);
+  testing::WindowRig rig;
   QList<Message> told;
-  struct : FileDialog {
-    std::optional<QString> chooseSaveFile(QWidget*, const QString&, const QString&, const QString&,
-                                          const QString&) override {
-      return std::nullopt;
-    }
-  } files;
-  WindowRegistry windows(ports, clock, files, [&](QWidget*, Urgency, const Message& m) { told << m; });
-  ports.tell(QStringLiteral("The adapter on /dev/fake0 answers at 38400 baud"));
+  WindowRegistry windows(rig.ports, rig.clock, rig.files,
+                         [&](QWidget*, Urgency, const Message& m) { told << m; });
+  rig.ports.tell(u"The adapter on /dev/ttyUSB0 answers at 38400 baud"_s);
   ASSERT_EQ(told.size(), 1);
-  EXPECT_EQ(told[0].topic, QStringLiteral("Line speed"));
+  EXPECT_EQ(told[0].topic, u"Line speed"_s);
 }
 
-QStringList itemTexts(const QListWidget& list) {
-  QStringList texts;
-  for (int i = 0; i < list.count(); ++i) texts << list.item(i)->text();
-  return texts;
-}
-
-QPushButton* useButton(const QDialog& dialog) {
-  for (QPushButton* b : dialog.findChildren<QPushButton*>())
-    if (b->text() == QStringLiteral("Use this port")) return b;
-  return nullptr;
-}
-
-// Busy devices are marked; the path is picked from the list or typed, and
-// u"Use this port"_s needs one.
-TEST_F(UiTest, PortDialogMarksBusyDevicesAndTakesAPickedOrTypedPath) {
-  const QStringList devices{u"/dev/ttyUSB0"_s, u"/dev/ttyACM0"_s, u"/dev/ttyS0"_s};
-  PortDialog dialog(nullptr, QStringLiteral("Cannot open"), devices, {u"/dev/ttyUSB0"_s, u"/dev/ttyS4"_s});
-  auto* list = dialog.findChild<QListWidget*>();
-  auto* path = dialog.findChild<QLineEdit*>();
-  QPushButton* use = useButton(dialog);
-  ASSERT_TRUE(list && path && use);
-  EXPECT_EQ(itemTexts(*list), (QStringList{u"/dev/ttyUSB0 (busy: another program holds it)"_s,
-                                           u"/dev/ttyACM0"_s, u"/dev/ttyS0"_s}));
-  EXPECT_EQ(dialog.device(), QStringLiteral("/dev/ttyACM0"));  // the first free one
-  list->setCurrentRow(0);
-  EXPECT_EQ(dialog.device(), QStringLiteral("/dev/ttyUSB0"));
-  path->setText(QStringLiteral(" /dev/rfcomm0 "));
-  EXPECT_EQ(dialog.device(), QStringLiteral("/dev/rfcomm0"));
-  EXPECT_EQ(list->currentItem(), nullptr);
-  EXPECT_TRUE(use->isEnabled());
-  path->clear();
-  EXPECT_FALSE(use->isEnabled());
-
-  // None listed: only the path.
-  PortDialog none(nullptr, QStringLiteral("Cannot open"), {}, {});
-  EXPECT_FALSE(none.findChild<QListWidget*>()->isVisibleTo(&none));
-  EXPECT_FALSE(useButton(none)->isEnabled());
-  none.findChild<QLineEdit*>()->setText(QStringLiteral("/dev/rfcomm0"));
-  EXPECT_TRUE(useButton(none)->isEnabled());
-}
-
-// With a chooser the user may name a device even when none is listed; without
-// one, or when another window holds the device, the failure is only told.
-TEST_F(UiTest, AFailedOpenOffersTheChooserWhereOneCanHelp) {
-  struct Chooser final : PortChooser {
-    std::optional<QString> choosePort(QWidget*, const QString&, const QStringList& devices) override {
-      offered << devices.join(u',');
-      return QStringLiteral("/dev/rfcomm0");
-    }
-    QStringList offered;
+// The real chooser asks which devices are busy and marks them; the path is
+// picked from the list (at first the first free one) or typed, and "Use this
+// port" needs one. With none listed, only the path shows.
+TEST_F(UiTest, PortChooserMarksBusyDevicesAndTakesAPickedOrTypedPath) {
+  int asked = 0;
+  QtPortChooser chooser([&] {
+    ++asked;
+    return QStringList{u"/dev/ttyUSB0"_s, u"/dev/ttyS4"_s};
+  });
+  const auto use = [](const QDialog& dialog) {
+    for (QPushButton* b : dialog.findChildren<QPushButton*>())
+      if (b->text() == u"Use this port"_s) return b;
+    return static_cast<QPushButton*>(nullptr);
   };
+  QTimer::singleShot(0, [&] {
+    auto* dialog = dynamic_cast<PortDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    auto* list = dialog->findChild<QListWidget*>();
+    auto* path = dialog->findChild<QLineEdit*>();
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
+    EXPECT_EQ(items, (QStringList{u"/dev/ttyUSB0 (busy: another program holds it)"_s, u"/dev/ttyACM0"_s,
+                                  u"/dev/ttyS0"_s}));
+    EXPECT_EQ(dialog->device(), u"/dev/ttyACM0"_s);
+    list->setCurrentRow(0);
+    EXPECT_EQ(dialog->device(), u"/dev/ttyUSB0"_s);
+    path->setText(u" /dev/rfcomm0 "_s);
+    EXPECT_EQ(list->currentItem(), nullptr);
+    EXPECT_TRUE(use(*dialog)->isEnabled());
+    dialog->accept();
+  });
+  EXPECT_EQ(
+      chooser.choosePort(nullptr, u"Cannot open"_s, {u"/dev/ttyUSB0"_s, u"/dev/ttyACM0"_s, u"/dev/ttyS0"_s}),
+      u"/dev/rfcomm0"_s);
+  EXPECT_EQ(asked, 1);
+
+  PortDialog none(nullptr, u"Cannot open"_s, {}, {});
+  EXPECT_FALSE(none.findChild<QListWidget*>()->isVisibleTo(&none));
+  EXPECT_FALSE(use(none)->isEnabled());
+  none.findChild<QLineEdit*>()->setText(u"/dev/rfcomm0"_s);
+  EXPECT_TRUE(use(none)->isEnabled());
+}
+
+// Without a chooser, or when another window holds the device, a failed open is
+// only told, with the devices there are. (The main window's test picks one.)
+TEST_F(UiTest, AFailedOpenIsOnlyToldWhereNoChooserCanHelp) {
+  struct Chooser final : PortChooser {
+    std::optional<QString> choosePort(QWidget*, const QString&, const QStringList&) override {
+      return u"/dev/rfcomm0"_s;
+    }
+  } chooser;
   const struct {
-    bool withChooser;
     bool held;
     QStringList present;
-    bool chosen;
     QString told;
   } cases[] = {
-      {true, false, {}, true, {}},
-      {true, false, {u"/dev/ttyUSB0"_s}, true, {}},
-      {false, false, {}, false, u"Cannot open\n\nNo serial port was found on this computer."_s},
-      {false,
-       false,
-       {u"/dev/ttyUSB0"_s},
-       false,
-       u"Cannot open\n\nSerial ports on this computer: /dev/ttyUSB0."_s},
-      {true, true, {u"/dev/ttyUSB0"_s}, false, u"Cannot open"_s},
+      {false, {}, u"Cannot open\n\nNo serial port was found on this computer."_s},
+      {false, {u"/dev/ttyUSB0"_s}, u"Cannot open\n\nSerial ports on this computer: /dev/ttyUSB0."_s},
+      {true, {u"/dev/ttyUSB0"_s}, u"Cannot open"_s},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.told.toStdString());
@@ -144,37 +116,12 @@ TEST_F(UiTest, AFailedOpenOffersTheChooserWhereOneCanHelp) {
     testing::ProxyPortFactory ports(device);
     ports.present = c.present;
     if (c.held) device.open();
-    Chooser chooser;
     QStringList told;
-    const bool chosen =
-        offerOtherPort(nullptr, QStringLiteral("Cannot open"), ports, c.withChooser ? &chooser : nullptr,
-                       [&](QWidget*, Urgency, const QString& m) { told << m; });
-    EXPECT_EQ(chosen, c.chosen);
-    EXPECT_EQ(ports.picked, c.chosen ? QStringList{u"/dev/rfcomm0"_s} : QStringList{});
-    EXPECT_EQ(chooser.offered, c.chosen ? QStringList{c.present.join(u',')} : QStringList{});
-    EXPECT_EQ(told, c.told.isEmpty() ? QStringList{} : QStringList{c.told});
+    EXPECT_FALSE(offerOtherPort(nullptr, u"Cannot open"_s, ports, c.held ? &chooser : nullptr,
+                                [&](QWidget*, Urgency, const QString& m) { told << m; }));
+    EXPECT_EQ(ports.picked, QStringList());
+    EXPECT_EQ(told, QStringList{c.told});
   }
-}
-
-// The real chooser runs its dialog and hands back what the user typed.
-TEST_F(UiTest, QtPortChooserReturnsTheTypedPathAndAskedWhichDevicesAreBusy) {
-  int asked = 0;
-  QtPortChooser chooser([&] {
-    ++asked;
-    return QStringList{u"/dev/ttyUSB0"_s};
-  });
-  QString shown;
-  QTimer::singleShot(0, [&] {
-    auto* dialog = dynamic_cast<PortDialog*>(QApplication::activeModalWidget());
-    ASSERT_NE(dialog, nullptr);
-    shown = dialog->findChild<QListWidget*>()->item(0)->text();
-    dialog->findChild<QLineEdit*>()->setText(QStringLiteral("/dev/rfcomm0"));
-    dialog->accept();
-  });
-  EXPECT_EQ(chooser.choosePort(nullptr, QStringLiteral("Cannot open"), {u"/dev/ttyUSB0"_s}),
-            QStringLiteral("/dev/rfcomm0"));
-  EXPECT_EQ(asked, 1);
-  EXPECT_EQ(shown, QStringLiteral("/dev/ttyUSB0 (busy: another program holds it)"));
 }
 
 // The adapter dialog puts the chosen adapter in place for every window, tests
@@ -222,6 +169,39 @@ TEST(AdapterDialogTest, TestsTheChosenAdapterAndKeepsItOnlyOnOk) {
   dialog.findChildren<QRadioButton*>().at(1)->setChecked(true);  // Wi-Fi, at its usual address
   dialog.accept();
   EXPECT_EQ(ports.deviceName(), u"tcp://192.168.0.10:35000"_s);
+}
+
+// A preset sets every quantity; a hand-made choice shows the preset it
+// matches, or "Custom".
+TEST(UnitsDialog, PresetsSetEveryQuantityAndHandChoicesShowTheirPreset) {
+  UnitsDialog dialog(UnitChoice::metric());
+  EXPECT_EQ(dialog.presetBox()->currentText(), QStringLiteral("Metric"));
+  dialog.presetBox()->setCurrentIndex(dialog.presetBox()->findText(QStringLiteral("US")));
+  EXPECT_EQ(dialog.choice(), UnitChoice::us());
+  EXPECT_EQ(dialog.unitBox(Quantity::kSpeed)->currentText(), QStringLiteral("mph"));
+  // The UK's: degrees Celsius, litres, litres an hour and imperial miles per gallon.
+  const auto pick = [&dialog](Quantity q, const char* label) {
+    QComboBox* box = dialog.unitBox(q);
+    box->setCurrentIndex(box->findText(QString::fromUtf8(label)));
+  };
+  pick(Quantity::kTemperature, "\u00B0C");
+  EXPECT_EQ(dialog.presetBox()->currentText(), QStringLiteral("Custom"));
+  pick(Quantity::kVolume, "L");
+  pick(Quantity::kFlow, "L/h");
+  pick(Quantity::kEconomy, "mpg (UK)");
+  EXPECT_EQ(dialog.presetBox()->currentText(), QStringLiteral("UK"));
+  EXPECT_EQ(dialog.choice(), UnitChoice::uk());
+}
+
+// The pump's litres over the trip's, times the factor the trip used.
+TEST(TripDialog, WorksTheFactorOutFromAFillUp) {
+  TripDialog dialog({trip::Fuel::kDiesel, 1.02});
+  EXPECT_EQ(dialog.settings(), (TripSettings{trip::Fuel::kDiesel, 1.02}));
+  EXPECT_FALSE(dialog.workOutCalibration());  // no fill-up given
+  dialog.pumpBox()->setValue(41.3);
+  dialog.tripBox()->setValue(39.0);
+  ASSERT_TRUE(dialog.workOutCalibration());
+  EXPECT_DOUBLE_EQ(dialog.settings().calibration, 1.080);  // 1.02 * 41.3 / 39.0 = 1.08015, to 3 decimals
 }
 
 }  // namespace
