@@ -136,7 +136,7 @@ HeadlessLog::HeadlessLog(PortFactory& ports, Clock& clock, Options options, Outp
   scan_->setSilenceHandler([this](const Result<QString>& protocol) {
     if (protocol) protocol_ = *protocol;
     // A car the scan will never hear is told once its first rounds are over.
-    if (!offersStandardData(protocol))
+    if (!offersStandardData(protocol) && scan_->refusal().isEmpty())
       output_.error(QStringLiteral("tarvex: ") + silenceNotice(port_->deviceName(), protocol));
   });
   scan_->link().hooks().onCommandSent = [this](const QString&) { ++requests_; };
@@ -181,7 +181,8 @@ void HeadlessLog::afterEvent() {
     scan_->stop();
     QFile::remove(options_.logPath);  // made by this run, and holding nothing but placeholders
     if (options_.progress && output_.progress) output_.progress(QString());
-    output_.error(QStringLiteral("tarvex: ") + silentLogText(port_->deviceName(), protocol_, int(lines_)));
+    output_.error(QStringLiteral("tarvex: ") +
+                  silentLogText(port_->deviceName(), protocol_, int(lines_), scan_->refusal()));
     return end(1);
   }
   if (options_.rounds && lines_ >= *options_.rounds) finish();

@@ -309,7 +309,7 @@ Tarvex::Tarvex(WindowRegistry& windows, QWidget* parent)
     report(failure);
   });
   scan_->setSilenceHandler([this](const Result<QString>& protocol) {
-    const QString text = silenceNotice(Comm1.deviceName(), protocol);
+    const QString text = silenceNotice(Comm1.deviceName(), protocol, scan_->refusal());
     if (offersStandardData(protocol)) return offerStandardData(text);
     port_.report(Urgency::kNotice, text);
   });

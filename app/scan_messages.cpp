@@ -32,8 +32,18 @@ Heard heard(const QString& protocolAnswer, std::optional<obd::Protocol>& protoco
 
 }  // namespace
 
-QString silenceNotice(const QString& device, const Result<QString>& protocolAnswer) {
+QString refusedText(const QString& refusal) {
+  return tr("the engine controller refused every enhanced request (it answered %1). A controller that is no "
+            "GM engine controller refuses them; so does any when the adapter cuts a request to two bytes, "
+            "as some clones do.")
+      .arg(refusal);
+}
+
+QString silenceNotice(const QString& device, const Result<QString>& protocolAnswer, const QString& refusal) {
   if (!protocolAnswer) return failureText(protocolAnswer.failure()) + tr(" The scan goes on.");
+  if (!refusal.isEmpty())
+    return tr("Through the adapter on %1, ").arg(device) + refusedText(refusal) +
+           tr(" View > Standard data reads any OBD-II car. The scan goes on.");
   std::optional<obd::Protocol> protocol;
   const Heard what = heard(*protocolAnswer, protocol);
   QString text = tr("No answer from the car through the adapter on %1").arg(device);
@@ -64,26 +74,32 @@ bool offersStandardData(const Result<QString>& protocolAnswer) {
   return what == Heard::kOther || what == Heard::kNone;
 }
 
-QString silentLogText(const QString& device, const std::optional<QString>& protocolAnswer, int rounds) {
+QString silentLogText(const QString& device, const std::optional<QString>& protocolAnswer, int rounds,
+                      const QString& refusal) {
   QString text =
       tr("the GM scan heard no value from the car in its first %1 rounds through the adapter on %2")
           .arg(rounds)
           .arg(device);
   std::optional<obd::Protocol> protocol;
-  switch (protocolAnswer ? heard(*protocolAnswer, protocol) : Heard::kUnknown) {
-    case Heard::kOther:
-      text += tr(" (protocol: %1): its enhanced parameters need a GM engine controller on J1850 VPW.")
-                  .arg(toQString(protocol->name));
-      break;
-    case Heard::kNone:
-      text += tr(": the adapter found no car that answers it on any protocol. Is the ignition on?");
-      break;
-    case Heard::kVpw:
-      text += tr(" (protocol: %1). Is the ignition on?").arg(toQString(protocol->name));
-      break;
-    case Heard::kUnknown:
-      text += tr(". Is the ignition on?");
-      break;
+  const Heard what = protocolAnswer ? heard(*protocolAnswer, protocol) : Heard::kUnknown;
+  if (!refusal.isEmpty()) {
+    text += QStringLiteral(": ") + refusedText(refusal);
+  } else {
+    switch (what) {
+      case Heard::kOther:
+        text += tr(" (protocol: %1): its enhanced parameters need a GM engine controller on J1850 VPW.")
+                    .arg(toQString(protocol->name));
+        break;
+      case Heard::kNone:
+        text += tr(": the adapter found no car that answers it on any protocol. Is the ignition on?");
+        break;
+      case Heard::kVpw:
+        text += tr(" (protocol: %1). Is the ignition on?").arg(toQString(protocol->name));
+        break;
+      case Heard::kUnknown:
+        text += tr(". Is the ignition on?");
+        break;
+    }
   }
   return text + tr(" With --standard it logs the standard OBD-II data of any car. Nothing was logged.");
 }

@@ -36,6 +36,7 @@ Status ScanCycle::start(bool logToFile, const QString& logPath) {
   }
   logToFile_ = logToFile;
   answeredThisRound_ = false;
+  refusal_.clear();
   silenceTold_ = false;
   silence_ = Silence::kNone;
   scanStep_ = 1;
@@ -149,8 +150,12 @@ void ScanCycle::answered(const Result<Reply>& reply) {
     if (asked_) {
       answeredThisRound_ = true;
       silenceTold_ = false;
+      refusal_.clear();
     }
     Display(reply->out);
+  } else if (const qsizetype at = session_.link().buffer().indexOf(QLatin1String("7F 22")); at >= 0) {
+    // The controller refused the request ("7F 22 12"): a reason of its own for the silence.
+    refusal_ = session_.link().buffer().mid(at, 8).trimmed();
   }
   SendNext();
 }

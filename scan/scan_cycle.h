@@ -50,6 +50,9 @@ class ScanCycle {
     onSilence_ = std::move(handler);
   }
   static constexpr char kProtocolQuestion[] = "ATDPN";
+  // The engine controller's refusal of an enhanced request since answers last
+  // came ("7F 22 12"), or empty: the car heard the requests and said no.
+  const QString& refusal() const { return refusal_; }
   // Told after each log line is whole on disk.
   void setLineHandler(std::function<void()> handler) { onLine_ = std::move(handler); }
   // Every decoded number goes here too, with the time it came.
@@ -96,6 +99,7 @@ class ScanCycle {
   bool logToFile_ = false;
   bool answeredThisRound_ = false;
   bool silenceTold_ = false;
+  QString refusal_;
   // A silent round: the protocol question goes out before the next request,
   // and its answer (or time-out) tells the silence.
   enum class Silence { kNone, kToAsk, kAsked } silence_ = Silence::kNone;

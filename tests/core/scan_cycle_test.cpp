@@ -364,8 +364,11 @@ TEST_F(ScanFixture, SilenceAsksTheProtocolAndIsToldOnceAndAgainAfterAnswersStopA
   EXPECT_FALSE(takeCommands().contains(QStringLiteral("ATDPN")));
   EXPECT_EQ(told.size(), 1);
   answer("22000C01", "1A F8");
-  clock.advance(150ms * 22 * 2 + 150ms);  // answers stopped again; the question goes unanswered
+  EXPECT_EQ(takeCommands(), QStringList{"22000D01"});
+  port.receive("22000D01\r7F 22 12 \r\r>");  // the controller heard it, and refused it
+  clock.advance(150ms * 22 * 2 + 150ms);     // answers stopped again; the question goes unanswered
   EXPECT_EQ(told, (QStringList{"A6", ""}));
+  EXPECT_EQ(scan.refusal(), QStringLiteral("7F 22 12"));
   EXPECT_TRUE(port.isOpen());
 }
 

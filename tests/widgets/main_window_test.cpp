@@ -515,6 +515,11 @@ TEST(SilenceNotice, NamesTheProtocolAndPointsOtherCarsToStandardData) {
     EXPECT_EQ(notice.contains(QStringLiteral("Standard data")), c.otherCar) << c.says;
     EXPECT_EQ(offersStandardData(c.answer), c.otherCar) << c.says;
   }
+  // The controller heard the requests and refused them: no "is the ignition on".
+  EXPECT_TRUE(
+      silenceNotice(device, QStringLiteral("A2"), QStringLiteral("7F 22 12"))
+          .startsWith(QStringLiteral("Through the adapter on /dev/ttyUSB0, the engine controller refused "
+                                     "every enhanced request (it answered 7F 22 12).")));
 }
 
 }  // namespace
