@@ -84,13 +84,6 @@ struct LinkFixture : ::testing::Test {
     link.hooks().onBufferChanged = [this](const QString& t) { bufferShown << t; };
     port.open();
   }
-  // Each line written, with the time it went out.
-  QList<std::pair<QByteArray, Millis>> timedWrites;
-  void recordTimes() {
-    port.duringWrite = [this](const QByteArray& line) {
-      timedWrites.append({line, std::chrono::duration_cast<Millis>(clock.now())});
-    };
-  }
 };
 
 TEST_F(LinkFixture, WorkedExampleInChunks) {
@@ -125,40 +118,6 @@ TEST_F(LinkFixture, ReplyTimerGivesUpAfter150MillisecondsAndOnlyOnItsOwnRequest)
   // An expiry that comes after its request was answered belongs to nobody.
   link.onReplyTimeout();
   clock.advance(1s);
-  EXPECT_EQ(timeouts, 1);
-}
-
-// The set-up goes out from the event loop: the same lines, a second apart,
-// the last one awaiting its reply for 150 ms; nothing sleeps.
-TEST_F(LinkFixture, SetUpIsPacedByTimersNotSleeps) {
-  recordTimes();
-  ASSERT_TRUE(link.setUp(setupCommands(Setup::kEnhanced), kNone));
-  clock.advance(3s + 149ms);
-  EXPECT_EQ(timeouts, 0);
-  clock.advance(1ms);
-  EXPECT_EQ(timeouts, 1);
-  const QList<std::pair<QByteArray, Millis>> expected{
-      {"ATZ\r", 0ms}, {"ATE1\r", 1000ms}, {"ATSH 6C 10 F1\r", 2000ms}, {"ATST 10\r", 3000ms}};
-  EXPECT_EQ(timedWrites, expected);
-}
-
-TEST_F(LinkFixture, AdapterThatResetsItselfIsSetUpAgainLineByLine) {
-  ASSERT_TRUE(link.setUp(setupCommands(Setup::kEnhanced), kRpm));
-  port.receive("ATZ\r\r\rELM327 v1.5\r\r>");  // our own reset's banner
-  clock.advance(3s);
-  port.receive("ATST 10\rOK\r\r>");
-  clock.advance(150ms);
-  EXPECT_EQ(timeouts, 1);
-  ASSERT_TRUE(link.SendCom(QStringLiteral("22000C01"), kRpm));
-  port.clearWrites();
-  port.receive("22000C01\r\r\rELM327 v1.5\r\r>");  // a supply dip: the adapter starts afresh
-  EXPECT_EQ(port.writes(), QList<QByteArray>{"ATE1\r"});
-  port.receive("ATE1\rOK\r\r>");
-  clock.advance(150ms);  // no prompt for this one: its time-out moves on
-  port.receive("ATST 10\rOK\r\r>");
-  EXPECT_EQ(port.writes(), (QList<QByteArray>{"ATE1\r", "ATSH 6C 10 F1\r", "ATST 10\r"}));
-  EXPECT_EQ(setUpAgain, 1);
-  EXPECT_TRUE(replies.isEmpty());
   EXPECT_EQ(timeouts, 1);
 }
 

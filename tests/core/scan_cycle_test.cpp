@@ -129,6 +129,7 @@ TEST_F(ScanFixture, StartSetsUpTheAdapterAndTheFirstScanAsksOnItsAnswers) {
   ASSERT_TRUE(scan.start(false, QString()));
   EXPECT_TRUE(port.isOpen());
   EXPECT_EQ(takeCommands(), QStringList{"ATZ"});  // the rest from the event loop, a second apart
+  port.receive("ATZ\r\r\rELM327 v1.5\r\r>");      // our own reset's banner, early
   clock.advance(3s);
   EXPECT_EQ(takeCommands(), (QStringList{"ATE1", "ATSH 6C 10 F1", "ATST 10"}));
   EXPECT_EQ(scan.scanStep(), 1);
