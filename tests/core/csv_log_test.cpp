@@ -123,6 +123,32 @@ TEST(CsvLog, EveryLineIsSyncedAsSoonAsItIsWritten) {
             (QStringList{"truncate", "write", "sync", "write", "sync", "write", "sync", "sync"}));
 }
 
+// A full disk in the middle of a line: the line is cut off again, the log
+// closed, and the file keeps its complete lines.
+TEST(CsvLog, FullDiskLeavesTheCompleteLines) {
+  struct Full final : LogFileCalls {
+    int writes = 0;
+    ssize_t write(int fd, const char* data, std::size_t size) override {
+      if (++writes < 3) return LogFileCalls::write(fd, data, size);  // the header and a line
+      if (writes == 3) return LogFileCalls::write(fd, data, size / 2);
+      errno = EFBIG;
+      return -1;
+    }
+  } full;
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("log.csv"));
+  const MemoryBoxes boxes = testing::boxesFromLayout();
+  const QDateTime when(QDate(2026, 12, 6), QTime(20, 0));
+  CsvLog log(full);
+  ASSERT_TRUE(log.open(path));
+  ASSERT_TRUE(log.writeRow(boxes, when, QLocale::c()));
+  const Status written = log.writeRow(boxes, when, QLocale::c());
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.failure().reason, QStringLiteral("File too large"));
+  EXPECT_FALSE(log.isOpen());
+  EXPECT_EQ(contents(path), csvHeader() + csvLine(boxes, logTimeText(when, QLocale::c())));
+}
+
 // A second writer is told the file is in use, and the first keeps writing
 // its lines into a file nobody emptied; once it closes, the file is free.
 TEST(CsvLog, SecondWriterIsToldTheLogIsInUse) {

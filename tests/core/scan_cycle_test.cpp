@@ -1,12 +1,9 @@
 #include "scan/scan_cycle.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
-#include <csignal>
 
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial_port.h"
@@ -38,26 +35,6 @@ const QStringList kDefaultRound = {"22000C01", "22000D01", "22000F01", "22001101
 QByteArray answerTo(const QString& request, const char* data) {
   return (request + "\r62 " + request.mid(2, 2) + " " + request.mid(4, 2) + " " + data + " \r\r>").toLatin1();
 }
-
-// While it lives, no file of this process may grow beyond `bytes`: writes past
-// that fail, as on a full disk, without needing one.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    oldSignal_ = std::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{bytes, old_.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &old_);
-    std::signal(SIGXFSZ, oldSignal_);
-  }
-
- private:
-  rlimit old_{};
-  void (*oldSignal_)(int) = nullptr;
-};
 
 struct ScanFixture : ::testing::Test {
   FakeClock clock;
@@ -277,22 +254,6 @@ TEST_F(ScanFixture, LogHasALinePerRoundWithTheLastParameterLagging) {
   EXPECT_EQ(first[10], "Knock Retard");
   EXPECT_EQ(first[27], "12/6/26 8:00:00 PM");
   EXPECT_EQ(lines[2].split(',')[14], "0");  // the first round's answer, 80
-}
-
-TEST_F(ScanFixture, LogThatCannotBeWrittenStopsTheScanAndKeepsItsCompleteLines) {
-  ASSERT_TRUE(startScan(true));
-  {
-    // Room for one more line and a half: the disk fills in the middle of the next.
-    const qint64 header = QFileInfo(logPath()).size();
-    FileSizeLimit limit(header + csvLine(boxes, QStringLiteral("12/6/26 8:00:00 PM")).size() * 3 / 2);
-    clock.advance(150ms * 22 * 3);
-  }
-  ASSERT_EQ(failures.size(), 1);
-  EXPECT_EQ(failures[0].kind, Failure::Kind::kWrite);
-  EXPECT_EQ(failures[0].subject, logPath());
-  EXPECT_EQ(failures[0].reason, QStringLiteral("File too large"));
-  EXPECT_EQ(logLines().size(), 2);  // the header and the one line that fitted, nothing cut off
-  expectStopped(*this);
 }
 
 TEST_F(ScanFixture, LogFileDeletedWhileScanningIsNoticedAtTheNextRound) {
