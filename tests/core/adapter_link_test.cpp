@@ -84,13 +84,6 @@ struct LinkFixture : ::testing::Test {
     link.hooks().onBufferChanged = [this](const QString& t) { bufferShown << t; };
     port.open();
   }
-  // Each line written, with the time it went out.
-  QList<std::pair<QByteArray, Millis>> timedWrites;
-  void recordTimes() {
-    port.duringWrite = [this](const QByteArray& line) {
-      timedWrites.append({line, std::chrono::duration_cast<Millis>(clock.now())});
-    };
-  }
 };
 
 TEST_F(LinkFixture, WorkedExampleInChunks) {
@@ -125,40 +118,6 @@ TEST_F(LinkFixture, ReplyTimerGivesUpAfter150MillisecondsAndOnlyOnItsOwnRequest)
   // An expiry that comes after its request was answered belongs to nobody.
   link.onReplyTimeout();
   clock.advance(1s);
-  EXPECT_EQ(timeouts, 1);
-}
-
-// The set-up goes out from the event loop: the same lines, a second apart,
-// the last one awaiting its reply for 150 ms; nothing sleeps.
-TEST_F(LinkFixture, SetUpIsPacedByTimersNotSleeps) {
-  recordTimes();
-  ASSERT_TRUE(link.setUp(setupCommands(Setup::kEnhanced), kNone));
-  clock.advance(3s + 149ms);
-  EXPECT_EQ(timeouts, 0);
-  clock.advance(1ms);
-  EXPECT_EQ(timeouts, 1);
-  const QList<std::pair<QByteArray, Millis>> expected{
-      {"ATZ\r", 0ms}, {"ATE1\r", 1000ms}, {"ATSH 6C 10 F1\r", 2000ms}, {"ATST 10\r", 3000ms}};
-  EXPECT_EQ(timedWrites, expected);
-}
-
-TEST_F(LinkFixture, AdapterThatResetsItselfIsSetUpAgainLineByLine) {
-  ASSERT_TRUE(link.setUp(setupCommands(Setup::kEnhanced), kRpm));
-  port.receive("ATZ\r\r\rELM327 v1.5\r\r>");  // our own reset's banner
-  clock.advance(3s);
-  port.receive("ATST 10\rOK\r\r>");
-  clock.advance(150ms);
-  EXPECT_EQ(timeouts, 1);
-  ASSERT_TRUE(link.SendCom(QStringLiteral("22000C01"), kRpm));
-  port.clearWrites();
-  port.receive("22000C01\r\r\rELM327 v1.5\r\r>");  // a supply dip: the adapter starts afresh
-  EXPECT_EQ(port.writes(), QList<QByteArray>{"ATE1\r"});
-  port.receive("ATE1\rOK\r\r>");
-  clock.advance(150ms);  // no prompt for this one: its time-out moves on
-  port.receive("ATST 10\rOK\r\r>");
-  EXPECT_EQ(port.writes(), (QList<QByteArray>{"ATE1\r", "ATSH 6C 10 F1\r", "ATST 10\r"}));
-  EXPECT_EQ(setUpAgain, 1);
-  EXPECT_TRUE(replies.isEmpty());
   EXPECT_EQ(timeouts, 1);
 }
 
@@ -247,30 +206,6 @@ struct SessionFixture : ::testing::Test {
   }
 };
 
-// Stopped at any moment of the set-up, nothing more goes out, no timer is
-// left running and the owner hears nothing more.
-TEST_F(SessionFixture, StopDuringThePacedSetUpSendsNothingMore) {
-  for (Millis at : {0ms, 500ms, 1000ms, 2999ms, 3000ms, 3100ms}) {
-    FakeClock c;
-    FakeSerialPort p;
-    std::unique_ptr<Timer> t = c.createTimer();
-    PollingSession s(p, *t, c, traits);
-    testing::route(p, *t, s);
-    int heard = 0;
-    ASSERT_TRUE(
-        s.startPaced(setupCommands(Setup::kStandard), kSpeed, [&](const Result<Reply>&) { ++heard; }));
-    c.advance(at);
-    const qsizetype sent = p.writes().size();
-    heard = 0;
-    s.stop();
-    c.advance(10s);
-    EXPECT_EQ(p.writes().size(), sent) << at.count();
-    EXPECT_TRUE(p.writesWhileClosed().isEmpty()) << at.count();
-    EXPECT_EQ(heard, 0) << at.count();
-    EXPECT_TRUE(s.link().idle());
-  }
-}
-
 // The adapter's words are failures naming the word; data with a word beside
 // it is not trusted; silence is the adapter's, never the car's.
 TEST_F(SessionFixture, EveryAdapterWordIsAFailureOfItsOwn) {
@@ -349,35 +284,24 @@ TEST_F(SessionFixture, RetriesAndACountDigitTheAdapterRefuses) {
   EXPECT_EQ(traits.countDigit, AdapterTraits::Support::kNo);
 }
 
-// Each line of a free set-up waits for its prompt; an optional line refused
-// is noted and passed; silence at the reset on a guessed speed looks for the
-// speed once and begins again.
-TEST_F(SessionFixture, SetUpLineByLineOnPrompts) {
+// Silence at the reset on a guessed speed looks for the speed once and begins
+// again, each line on its prompt. (An optional line refused is passed:
+// StandardPoller.CountDigit...; a required one ends the set-up: the codes
+// command's FailuresExitNonZero...)
+TEST_F(SessionFixture, SilenceOrABusyAdapterAtTheResetBeginsItAgain) {
   QList<Status> done;
-  const QList<SetupLine> lines{
-      {QStringLiteral("ATZ")}, {QStringLiteral("ATE1")}, {QStringLiteral("AT2"), true}};
   port.allowSpeedSearch(true);
-  ASSERT_TRUE(session.start(lines, [&](const Status& s) { done << s; }));
+  ASSERT_TRUE(session.start({{QStringLiteral("ATZ")}, {QStringLiteral("ATE1")}},
+                            [&](const Status& s) { done << s; }));
   clock.advance(kResetPatience);
   EXPECT_EQ(port.speedSearches(), 1);
   port.becomeReady(true);
   answer("ELM327 v1.5");
   EXPECT_EQ(port.writes().last(), "ATE1\r");
   answer("OK");
-  answer("?");
   ASSERT_EQ(done.size(), 1);
   EXPECT_TRUE(done[0]);
-  EXPECT_TRUE(traits.refused.contains(QStringLiteral("AT2")));
-  EXPECT_EQ(port.writes(), (QList<QByteArray>{"ATZ\r", "ATZ\r", "ATE1\r", "AT2\r"}));
-
-  // A required line refused ends the set-up with the adapter's word.
-  done.clear();
-  ASSERT_TRUE(session.start({{QStringLiteral("ATZ")}, {QStringLiteral("ATH1")}},
-                            [&](const Status& s) { done << s; }));
-  answer("ELM327 v1.5");
-  answer("?");
-  ASSERT_EQ(done.size(), 1);
-  EXPECT_EQ(done[0].failure().request, QStringLiteral("ATH1"));
+  EXPECT_EQ(port.writes(), (QList<QByteArray>{"ATZ\r", "ATZ\r", "ATE1\r"}));
 
   // An adapter still busy for another window stops at the reset's first
   // character and refuses the rest: the reset goes out again, once.

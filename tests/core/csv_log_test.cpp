@@ -49,6 +49,15 @@ QByteArray contents(const QString& path) {
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// A log of the test's own, the boxes as a fresh window shows them, and a time.
+struct LogFile {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("log.csv"));
+  const MemoryBoxes boxes = testing::boxesFromLayout();
+  const QDateTime when{QDate(2026, 12, 6), QTime(20, 0)};
+  const QByteArray line = csvLine(boxes, logTimeText(when, QLocale::c()));
+};
+
 // Only a regular file (or a path where one can be made) is a log; anything
 // else (a FIFO, a folder, a device) is refused with the reason, and opening never waits: not for a
 // named pipe's reader either. An old log is emptied first.
@@ -97,6 +106,7 @@ TEST(CsvLog, OnlyARegularFileIsALogAndOpeningNeverWaits) {
 // Every line is on disk before the next round: synced right after its bytes
 // (the header too), and once more at the close.
 TEST(CsvLog, EveryLineIsSyncedAsSoonAsItIsWritten) {
+  LogFile f;
   struct Counting final : LogFileCalls {
     QStringList calls;
     ssize_t write(int fd, const char* data, std::size_t size) override {
@@ -112,75 +122,88 @@ TEST(CsvLog, EveryLineIsSyncedAsSoonAsItIsWritten) {
       return LogFileCalls::truncate(fd, length);
     }
   } counting;
-  QTemporaryDir dir;
-  const MemoryBoxes boxes = testing::boxesFromLayout();
   CsvLog log(counting);
-  ASSERT_TRUE(log.open(dir.filePath(QStringLiteral("log.csv"))));
-  for (int line = 0; line < 2; ++line)
-    ASSERT_TRUE(log.writeRow(boxes, QDateTime(QDate(2026, 12, 6), QTime(20, 0))));
+  ASSERT_TRUE(log.open(f.path));
+  for (int row = 0; row < 2; ++row) ASSERT_TRUE(log.writeRow(f.boxes, f.when));
   ASSERT_TRUE(log.close());
   EXPECT_EQ(counting.calls,
             (QStringList{"truncate", "write", "sync", "write", "sync", "write", "sync", "sync"}));
 }
 
+// A full disk in the middle of a line: the line is cut off again, the log
+// closed, and the file keeps its complete lines.
+TEST(CsvLog, FullDiskLeavesTheCompleteLines) {
+  LogFile f;
+  struct Full final : LogFileCalls {
+    int writes = 0;
+    ssize_t write(int fd, const char* data, std::size_t size) override {
+      if (++writes < 3) return LogFileCalls::write(fd, data, size);  // the header and a line
+      if (writes == 3) return LogFileCalls::write(fd, data, size / 2);
+      errno = EFBIG;
+      return -1;
+    }
+  } full;
+  CsvLog log(full);
+  ASSERT_TRUE(log.open(f.path));
+  ASSERT_TRUE(log.writeRow(f.boxes, f.when, QLocale::c()));
+  const Status written = log.writeRow(f.boxes, f.when, QLocale::c());
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.failure().reason, QStringLiteral("File too large"));
+  EXPECT_FALSE(log.isOpen());
+  EXPECT_EQ(contents(f.path), csvHeader() + f.line);
+}
+
 // A second writer is told the file is in use, and the first keeps writing
 // its lines into a file nobody emptied; once it closes, the file is free.
 TEST(CsvLog, SecondWriterIsToldTheLogIsInUse) {
-  QTemporaryDir dir;
-  const QString path = dir.filePath(QStringLiteral("log.csv"));
-  const MemoryBoxes boxes = testing::boxesFromLayout();
-  const QDateTime when(QDate(2026, 12, 6), QTime(20, 0));
+  LogFile f;
   CsvLog first, second;
-  ASSERT_TRUE(first.open(path));
-  ASSERT_TRUE(first.writeRow(boxes, when, QLocale::c()));
-  const Status refused = second.open(path);
+  ASSERT_TRUE(first.open(f.path));
+  ASSERT_TRUE(first.writeRow(f.boxes, f.when, QLocale::c()));
+  const Status refused = second.open(f.path);
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.failure().reason,
             QStringLiteral("it is in use by another program (another Tarvex logging to it?)"));
   EXPECT_FALSE(second.isOpen());
-  ASSERT_TRUE(first.writeRow(boxes, when, QLocale::c()));
-  const QByteArray line = csvLine(boxes, logTimeText(when, QLocale::c()));
-  EXPECT_EQ(contents(path), csvHeader() + line + line);
+  ASSERT_TRUE(first.writeRow(f.boxes, f.when, QLocale::c()));
+  EXPECT_EQ(contents(f.path), csvHeader() + f.line + f.line);
   EXPECT_TRUE(first.close());
-  EXPECT_TRUE(second.open(path));
+  EXPECT_TRUE(second.open(f.path));
 }
 
 // A file another program cut short or wrote to since our last line is not
 // written on (which would leave a hole of zero bytes, or mix the lines): the
 // next line reports it and the log is closed, the file left as it was made.
 TEST(CsvLog, FileChangedByAnotherProgramIsNoticedAtTheNextLine) {
+  LogFile f;
   const struct {
     const char* change;
     std::function<void(QFile&)> make;
     QString reason;
   } cases[] = {
-      {"emptied", [](QFile& f) { f.resize(0); },
-       QStringLiteral("another program cut the file short while the scan ran")},
-      {"cut in the header", [](QFile& f) { f.resize(10); },
+      {"emptied", [](QFile& other) { other.resize(0); },
        QStringLiteral("another program cut the file short while the scan ran")},
       {"appended to",
-       [](QFile& f) {
-         f.open(QIODevice::Append);
-         f.write("theirs\r\n");
+       [](QFile& other) {
+         other.open(QIODevice::Append);
+         other.write("theirs\r\n");
        },
        QStringLiteral("another program wrote to the file while the scan ran")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.change);
-    QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("log.csv")));
-    const MemoryBoxes boxes = testing::boxesFromLayout();
+    QFile file(f.path);
     CsvLog log;
-    ASSERT_TRUE(log.open(file.fileName()));
-    ASSERT_TRUE(log.writeRow(boxes, QDateTime(), QLocale::c()));
+    ASSERT_TRUE(log.open(f.path));
+    ASSERT_TRUE(log.writeRow(f.boxes, f.when));
     c.make(file);
     file.close();
-    const QByteArray left = contents(file.fileName());
-    const Status written = log.writeRow(boxes, QDateTime(), QLocale::c());
+    const QByteArray left = contents(f.path);
+    const Status written = log.writeRow(f.boxes, f.when);
     ASSERT_FALSE(written);
     EXPECT_EQ(written.failure().reason, c.reason);
     EXPECT_FALSE(log.isOpen());
-    EXPECT_EQ(contents(file.fileName()), left);
+    EXPECT_EQ(contents(f.path), left);
   }
 }
 

@@ -134,12 +134,6 @@ TEST(ObdMonitorTests, SupportedMonitorsChainAndTheRequests) {
   EXPECT_TRUE(s.answered());
   EXPECT_EQ(s.monitors(), (std::vector<int>{0x01, 0x02, 0x21, 0x42}));
   EXPECT_EQ(monitorRequests(s), (QStringList{"0600", "0620", "0640", "0601", "0602", "0621", "0642"}));
-
-  SupportedMonitors none;
-  none.add(0x00, answer("7E8 03 7F 06 12\r"));
-  EXPECT_FALSE(none.answered());
-  EXPECT_FALSE(none.nextBitmap().has_value());
-  EXPECT_EQ(monitorRequests(none), QStringList{"0600"});
 }
 
 TEST(ObdMonitorTests, MisfireCountsPerCylinder) {
@@ -168,23 +162,6 @@ TEST(ObdMonitorTests, MisfireCountsPerCylinder) {
                  .arg(cyl.recent ? QString::number(*cyl.recent) : QStringLiteral("-"))
                  .arg(cyl.current ? QString::number(*cyl.current) : QStringLiteral("-"));
   EXPECT_EQ(got, (QStringList{"7E8 cyl 1: 3/1", "7E8 cyl 3: -/7", "7EA cyl 2: 2/-"}));
-}
-
-TEST(ObdMonitorTests, OlderBusesOneComponentALine) {
-  // J1850 with headers: CID 01 has a maximum, CID 82 a minimum (top bit).
-  const LegacyTestAnswer a = readLegacyTest(
-      0x01,
-      answer("48 6B 10 46 01 01 00 4A 00 C8 11\r48 6B 10 46 01 82 00 10 00 20 22\r48 6B 10 46 01 03 00 C8 00 "
-             "C8 33\r48 6B 10 46 02 01 00 00 00 00 44\r",
-             Bus::kLegacy, true));
-  ASSERT_TRUE(a.supported);
-  QStringList got;
-  for (const LegacyTestResult& r : a.results)
-    got << QString::asprintf("%s %d %d %s %d %s", qPrintable(r.source), r.component, r.value,
-                             r.limitIsMinimum ? ">=" : "<=", r.limit, r.passed ? "pass" : "FAIL");
-  EXPECT_EQ(got, (QStringList{"10 1 74 <= 200 pass", "10 2 16 >= 32 FAIL", "10 3 200 <= 200 pass"}));
-  EXPECT_FALSE(readLegacyTest(0x01, answer("NO DATA\r", Bus::kLegacy, false)).supported);
-  EXPECT_FALSE(readLegacyTest(0x01, answer("7F 06 12\r", Bus::kLegacy, false)).supported);
 }
 
 TEST(ObdMonitorTests, NamesTheStandardGives) {

@@ -49,18 +49,6 @@ TEST(TripComputer, SteadyCruiseFromAirFlowAndFromFuelRate) {
   }
 }
 
-TEST(TripComputer, EconomyInEveryUnit) {
-  // 6.574442 L/100 km: 100 / x = 15.210417 km/L; 235.214583 / x = 35.777118
-  // mpg (US); 282.480936 / x = 42.966527 mpg (UK).
-  const double x = 6.574441857;
-  EXPECT_NEAR(economyIn(EconomyUnit::kLitresPer100Km, x).value(), 6.574442, 1e-6);
-  EXPECT_NEAR(economyIn(EconomyUnit::kKmPerLitre, x).value(), 15.210417, 1e-6);
-  EXPECT_NEAR(economyIn(EconomyUnit::kMpgUs, x).value(), 35.777118, 1e-6);
-  EXPECT_NEAR(economyIn(EconomyUnit::kMpgUk, x).value(), 42.966527, 1e-6);
-  EXPECT_FALSE(economyIn(EconomyUnit::kMpgUs, 0.0).has_value());  // coasting on fuel cut
-  EXPECT_EQ(economyUnitText(EconomyUnit::kMpgUk), "mpg (UK)");
-}
-
 TEST(TripComputer, UnevenSamplesAndAGapThatAddsNothing) {
   TripComputer trip;
   // Speed by the trapezoid rule, in km/h x s:

@@ -69,26 +69,15 @@ TEST(UserParameters, GoodLinesAreReadAndTheRestStillLoads) {
   EXPECT_EQ(file.refused[0].line, 6);  // the line end inside quotes counts
   ASSERT_EQ(file.parameters.size(), 4u);
 
-  const UserParameter& tft = file.parameters[0];
-  EXPECT_EQ(tft.name(), QStringLiteral("Trans temp"));
-  EXPECT_EQ(tft.shortName(), QStringLiteral("TFT"));
-  EXPECT_EQ(tft.unit(), QStringLiteral("\u00B0C"));
-  EXPECT_EQ(tft.header(), QStringLiteral("7E0"));
-  EXPECT_EQ(tft.min(), -40);
-  EXPECT_EQ(tft.max(), 215);
-  EXPECT_EQ(tft.service(), 0x22);
-  EXPECT_EQ(tft.requestText(), QStringLiteral("221940"));
-
-  const UserParameter& knock = file.parameters[1];
-  EXPECT_EQ(knock.name(), QStringLiteral("Knock retard, \"cyl 1\""));
-  EXPECT_EQ(knock.requestText(), QStringLiteral("221234"));
-  EXPECT_TRUE(knock.header().isEmpty());
-
-  const UserParameter& twoLines = file.parameters[2];
-  EXPECT_EQ(twoLines.name(), QStringLiteral("Two\r\nlines"));
-  EXPECT_EQ(twoLines.requestText(), QStringLiteral("2101"));
-  EXPECT_EQ(twoLines.header(), QStringLiteral("DA10F1"));
-  EXPECT_EQ(file.parameters[3].requestText(), QStringLiteral("010C"));
+  // Name, short name, request, header, unit, limits: each as the file meant it.
+  QStringList got;
+  for (const UserParameter& p : file.parameters)
+    got << p.name() + u'|' + p.shortName() + u'|' + p.requestText() + u'|' + p.header() + u'|' + p.unit() +
+               u'|' + QString::number(p.min().value_or(-1), 'g', 10) + u'|' +
+               QString::number(p.max().value_or(-1), 'g', 10);
+  EXPECT_EQ(got, (QStringList{"Trans temp|TFT|221940|7E0|\u00B0C|-40|215",
+                              "Knock retard, \"cyl 1\"|KR1|221234||\u00B0|-64|63.5",
+                              "Two\r\nlines|TL|2101|DA10F1||0|3", "Engine speed|RPM|010C||rpm|0|16383.75"}));
 }
 
 // Values worked out by hand from the equations.
