@@ -97,29 +97,23 @@ TEST(ObdCodes, DescriptionsAndWhatTheDigitsTell) {
 }
 
 TEST(ObdInfo, VinAndEcuName) {
-  auto vinOf = [](const char* text, Bus bus, bool headers) {
-    return vin(parseAnswer(QString::fromLatin1(text), bus, headers).messages, bus).value_or(QString());
+  auto messages = [](const char* text, Bus bus = Bus::kCan11) {
+    return parseAnswer(QString::fromLatin1(text), bus, false).messages;
   };
-  // The adapter's own published examples (J1850 lines, put in order by their
-  // number; CAN frames). Calibration IDs, several to a controller, are the
-  // report's (ReportFixture.EveryPartIsThere...).
+  auto vinOf = [&](const char* text, Bus bus = Bus::kCan11) {
+    return vin(messages(text, bus), bus).value_or(QString());
+  };
+  // The adapter's published examples: J1850 lines put in order by their number; CAN frames.
   EXPECT_EQ(vinOf("49 02 01 00 00 00 31\r49 02 03 30 30 52 35\r49 02 02 44 34 47 50\r49 02 04 35 42 31 32\r"
                   "49 02 05 33 34 35 36\r",
-                  Bus::kLegacy, false),
+                  Bus::kLegacy),
             "1D4GP00R55B123456");
-  EXPECT_EQ(vinOf("014\r0: 49 02 01 31 44 34\r1: 47 50 30 30 52 35 35\r2: 42 31 32 33 34 35 36\r",
-                  Bus::kCan11, false),
+  EXPECT_EQ(vinOf("014\r0: 49 02 01 31 44 34\r1: 47 50 30 30 52 35 35\r2: 42 31 32 33 34 35 36\r"),
             "1D4GP00R55B123456");
-  // A frame lost on the way gives no VIN rather than a wrong one.
-  EXPECT_EQ(vinOf("014\r0: 49 02 01 31 44 34\r2: 42 31 32 33 34 35 36\r", Bus::kCan11, false), "");
-
-  const auto name = readInfo(
-      parseAnswer(
-          QStringLiteral("017\r0: 49 0A 01 45 43 4D\r1: 00 2D 45 6E 67 69 6E\r2: 65 43 6F 6E 74 72 6F\r"
-                         "3: 6C 00 00 00 00 00 00\r"),
-          Bus::kCan11, false)
-          .messages,
-      kEcuNamePid, Bus::kCan11);
+  EXPECT_EQ(vinOf("014\r0: 49 02 01 31 44 34\r2: 42 31 32 33 34 35 36\r"), "");  // a lost frame: no VIN
+  const auto name = readInfo(messages("017\r0: 49 0A 01 45 43 4D\r1: 00 2D 45 6E 67 69 6E\r"
+                                      "2: 65 43 6F 6E 74 72 6F\r3: 6C 00 00 00 00 00 00\r"),
+                             kEcuNamePid, Bus::kCan11);
   ASSERT_EQ(name.size(), 1u);
   EXPECT_EQ(name[0].items, QStringList{"ECM-EngineControl"});
 }
