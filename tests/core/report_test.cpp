@@ -112,29 +112,23 @@ TEST_F(ReportFixture, EveryPartIsThereForACarWithCodesAndForOneWithout) {
 // A failed read is in the file and makes the status 1, as does a file that cannot be written; an
 // adapter that does not know ATI fails nothing.
 TEST_F(ReportFixture, TheRunWritesTheFileAndEndsWithItsStatus) {
-  const struct {
-    const char* what;
-    const char* request;  // answered with `answer` instead, if any
-    const char* answer;
-    bool writable;
-    int status;
-    const char* said;
-  } cases[] = {
+  const std::tuple<const char*, const char*, const char*, bool, int, const char*> cases[] = {
+      // the request, if any, answered with `answer` instead
       {"all read", nullptr, nullptr, true, 0, "Report written to report.html"},
       {"a read failed", "0101", "CAN ERROR", true, 1, "not everything could be read"},
       {"no adapter name", "ATI", "?", true, 0, "Report written to report.html"},
       {"cannot write", nullptr, nullptr, false, 1, "Cannot create report.html: Permission denied"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, request, answer, writable, status, told] : cases) {
+    SCOPED_TRACE(what);
     FakeSerialPort device;
     ScriptedCar scripted{device};
     scripted.answers = carWithCodes();
-    if (c.request) scripted.answers[QString::fromLatin1(c.request)] = c.answer;
+    if (request) scripted.answers[QString::fromLatin1(request)] = answer;
     QString out, err, written;
     QTextStream outStream(&out), errStream(&err);
     const ReportWriter write = [&](const QString& html, const QString& path) -> Status {
-      if (!c.writable) return Failure{Failure::Kind::kCreate, path, QStringLiteral("Permission denied"), {}};
+      if (!writable) return Failure{Failure::Kind::kCreate, path, QStringLiteral("Permission denied"), {}};
       written = html;
       return {};
     };
@@ -143,11 +137,11 @@ TEST_F(ReportFixture, TheRunWritesTheFileAndEndsWithItsStatus) {
     run.start(date);
     scripted.runUntil(clock, [&] { return run.status().has_value(); });
     ASSERT_TRUE(run.status());
-    EXPECT_EQ(*run.status(), c.status);
-    EXPECT_TRUE((out + err).contains(QLatin1String(c.said))) << (out + err).toStdString();
-    if (c.request) {
+    EXPECT_EQ(*run.status(), status);
+    EXPECT_TRUE((out + err).contains(QLatin1String(told))) << (out + err).toStdString();
+    if (request) {
       EXPECT_TRUE(
-          written.contains(QStringLiteral("answered \"%1\" to").arg(QLatin1String(c.answer)).toHtmlEscaped()))
+          written.contains(QStringLiteral("answered \"%1\" to").arg(QLatin1String(answer)).toHtmlEscaped()))
           << written.toStdString();
     }
     EXPECT_FALSE(device.isOpen());  // the port is let go
