@@ -108,9 +108,7 @@ TEST_F(CodesFixture, EveryAnswerFormatGivesEachControllersCodesWithTheirStatus) 
     QStringList got;
     for (const CodeEntry& c : report->codes) got << c.code + u' ' + c.source + u' ' + c.status();
     EXPECT_EQ(got, codes);
-    EXPECT_EQ(car.sent.mid(car.sent.indexOf(QStringLiteral("ATSP0")), 4),
-              (QStringList{QStringLiteral("ATSP0"), QStringLiteral("0100"), QStringLiteral("ATDPN"),
-                           QStringLiteral("0101")}));
+    EXPECT_EQ(car.sent.mid(car.sent.indexOf(QStringLiteral("ATSP0")), 4).join(u' '), "ATSP0 0100 ATDPN 0101");
   }
 }
 

@@ -132,14 +132,13 @@ TEST(ObdMonitorTests, MisfireCountsPerCylinder) {
     const MonitorAnswer a = readMonitor(messages.at(0).data.at(1), messages);
     all.insert(all.end(), a.results.begin(), a.results.end());
   }
+  auto count = [](auto n) { return n ? QString::number(*n) : QStringLiteral("-"); };
   QStringList got;
   for (const ControllerMisfires& c : misfireCounts(all))
     for (const CylinderMisfires& cyl : c.cylinders)
-      got << QStringLiteral("%1 cyl %2: %3/%4")
-                 .arg(c.source)
-                 .arg(cyl.cylinder)
-                 .arg(cyl.recent ? QString::number(*cyl.recent) : QStringLiteral("-"))
-                 .arg(cyl.current ? QString::number(*cyl.current) : QStringLiteral("-"));
+      got << c.source + QStringLiteral(" cyl %1: %2/%3")
+                            .arg(cyl.cylinder)
+                            .arg(count(cyl.recent), count(cyl.current));
   EXPECT_EQ(got, (QStringList{"7E8 cyl 1: 3/1", "7E8 cyl 3: -/7", "7EA cyl 2: 2/-"}));
 }
 
