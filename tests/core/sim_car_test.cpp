@@ -157,8 +157,7 @@ TEST(SimCanCar, CodesFreezeFrameAndClearing) {
 
   const auto before = readinessOf(car, Millis{1000});
   ASSERT_TRUE(before);
-  EXPECT_TRUE(before->milOn);
-  EXPECT_EQ(before->storedCodes, 3);
+  EXPECT_EQ(std::pair(before->milOn, before->storedCodes), std::pair(true, 3));
   EXPECT_EQ(car.ask("04", Millis{400'000}), "7E8 01 44 \r7E9 01 44 ");
   EXPECT_EQ(car.ask("03"), "7E8 02 43 00 \r7E9 02 43 00 ");
   EXPECT_EQ(car.ask("07"), "7E8 02 47 00 \r7E9 02 47 00 ");
@@ -166,8 +165,7 @@ TEST(SimCanCar, CodesFreezeFrameAndClearing) {
   EXPECT_EQ(car.ask("020200"), "NO DATA");
   const auto after = readinessOf(car, Millis{400'000});
   ASSERT_TRUE(after);
-  EXPECT_FALSE(after->milOn);
-  EXPECT_EQ(after->storedCodes, 0);
+  EXPECT_EQ(std::pair(after->milOn, after->storedCodes), std::pair(false, 0));
   EXPECT_EQ(incompleteMonitors(*after), incompleteMonitors(*before));
   // Distance (31) and minutes (4E) since clearing, and the lamp's distance (21), start from nothing.
   EXPECT_EQ(car.ask("0131214E"), "7E8 10 0A 41 31 00 00 21 00 \r7E8 21 00 4E 00 00 00 00 00 ");
