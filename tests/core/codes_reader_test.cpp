@@ -52,7 +52,6 @@ QHash<QString, QByteArray> canCar() {
   };
 }
 
-// Answers from a script, and remembers what it was asked and how much had been written then.
 struct ScriptedConfirm final : Confirm {
   ScriptedConfirm(bool yes, const FakeSerialPort& device) : answer(yes), port(device) {}
   bool ask(const QString& question) override {
@@ -168,7 +167,6 @@ TEST_F(CodesFixture, ClearingAsksFirstAndReadsAgainARefusalSendsNothing) {
   EXPECT_TRUE(report->cleared && report->codes.empty() && !report->freezeFrame);
 }
 
-// An adapter's word is a failure naming the word, never "none"; the rest of the report stands.
 TEST_F(CodesFixture, AFailedReadIsToldWithTheAdaptersWordNeverAsNone) {
   const std::tuple<const char*, const char*, const char*> rows[] = {
       {"03", "CAN ERROR", "CAN ERROR"},
@@ -206,7 +204,6 @@ TEST_F(CodesFixture, AFailedReadIsToldWithTheAdaptersWordNeverAsNone) {
       << text.toStdString();
 }
 
-// A lamp's count that differs from the codes listed is told; an answer with a frame missing, not shown.
 TEST_F(CodesFixture, CountsThatDisagreeAndAnswersWithAFrameMissing) {
   read(canCar());  // the engine counts 4 stored codes and lists 4
   EXPECT_TRUE(report->countMismatches().isEmpty());

@@ -135,8 +135,7 @@ TEST_F(MonitorFixture, ValuesFollowTheUnitsChosen) {
   }
 }
 
-// A failed read is told with its reason, never as a verdict; a car that refuses or does not answer the
-// first bitmap has no results to give: told so, and no failure.
+// A car that refuses or does not answer the first bitmap has no results in this form: no failure.
 TEST_F(MonitorFixture, AFailedReadIsToldNeverPassed) {
   using K = Failure::Kind;
   const std::tuple<const char*, const char*, bool, K, const char*> cases[] = {

@@ -161,7 +161,6 @@ TEST(SimAdapter, CountDigitReturnsAfterThatManyAnswers) {
   EXPECT_EQ(vpw.exchange("09022"), "49 02 01 00 00 00 32 \r49 02 02 47 31 46 50 \r\r>");
 }
 
-// What each adapter answers "?" to (the rest it takes), and what it calls itself.
 TEST(SimAdapter, EachProfileRefusesItsOwnCommands) {
   const QList<QByteArray> optional = {"ATAT2", "ATCAF0", "ATCAF1", "ATDPN",
                                       "ATMA",  "ATJE",   "ATCSM1", "010D1"};
@@ -269,7 +268,6 @@ TEST(SimAdapter, WordRulesFromTheCommandLine) {
     EXPECT_FALSE(sim::parseWordRule(QString::fromLatin1(bad))) << bad;
 }
 
-// ERR94 resets the adapter and bars the CAN protocols from its searches until ATFE.
 TEST(SimAdapter, FatalCanErrorResetsAndBarsTheCanSearch) {
   SimRig rig(SimRig::instant(), {.car = sim::Car::Can});
   rig.exchange("ATE0");
@@ -294,7 +292,6 @@ TEST(SimAdapter, ActivityAlertThenLowPowerUntilACharacter) {
   EXPECT_EQ(rig.exchange("ATI"), "ATI\rELM327 v1.5\r\r>");
 }
 
-// A poor clone says OK to ATH1 and sends no headers; a two-byte one cuts requests after two bytes.
 TEST(SimAdapter, ClonesThatIgnoreHeadersOrCutRequests) {
   const std::tuple<const char*, sim::Car, QByteArray, QByteArray, QByteArray> cases[] = {
       {"clone", sim::Car::GmVpw, "ATH1", "010D", "48 6B 10 41 0D 00 CA \r\r>"},

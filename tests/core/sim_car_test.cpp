@@ -97,7 +97,6 @@ TEST(SimCanCar, SeveralPidsInOneRequest) {
   EXPECT_EQ(car.ask("010C0D050A112F04"), "?");              // seven PIDs do not fit a frame
 }
 
-// One controller answers exactly the PIDs its bitmaps name, each with the table's count of bytes.
 std::vector<int> servedPids(Car& car, const QByteArray& header) {
   car.ask("ATSH " + header);
   obd::SupportedPids supported;

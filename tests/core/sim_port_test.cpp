@@ -9,7 +9,6 @@ namespace {
 
 using sim::SimPortFactory;
 
-// One simulated device as the program's windows share it, and what its ports received.
 struct Bench {
   explicit Bench(sim::SimAdapterConfig config = {})
       : adapter(vehicle, clock.now(), config), factory(clock, adapter) {}

@@ -18,7 +18,6 @@
 namespace tarvex {
 namespace {
 
-// An adapter of the given profile at once on the real clock, served by `serve`.
 struct Served {
   explicit Served(const char* profile)
       : adapter(vehicle, clock.now(),
@@ -70,7 +69,6 @@ QByteArray ask(int fd, const QByteArray& line) {
   return hear(fd, prompted).text;
 }
 
-// One client at a time; a second is hung up on at once; when the first leaves, the next is served.
 TEST(SimServer, TcpServesOneClientAtATime) {
   Served s("clone");
   QString error;

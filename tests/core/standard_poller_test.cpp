@@ -42,14 +42,12 @@ struct Rig {
     testing::route(port, *timer, poller.session());
     poller.setFailureHandler([this](const Failure& f) { failures << f; });
   }
-  // The echo of the last line written, then the adapter's answer and prompt.
   void reply(const QByteArray& answer) {
     QByteArray echo = device.writes().value(device.writes().size() - 1);
     echo.chop(1);
     device.receive(echo + '\r' + answer + "\r\r>");
   }
   QByteArray last() const { return device.writes().back(); }
-  // The engine answers every parameter of the request out, each byte 0x10.
   void answerAll() {
     QByteArray digits = last().chopped(1).mid(2);
     if (digits.size() % 2) digits.chop(1);  // the count digit
@@ -78,7 +76,6 @@ struct Rig {
     reply("SEARCHING...\r" + search);
     reply(dpn);
   }
-  // The CAN car through discovery, into its first round.
   void discoverCan() {
     discover(kEngineBitmap + '\r' + kGearboxBitmap, "A6");
     reply(kSecondRange);
