@@ -109,8 +109,7 @@ TEST_F(ReportFixture, EveryPartIsThereForACarWithCodesAndForOneWithout) {
   EXPECT_LT(withCodes.indexOf(QLatin1String("0.8125")), withCodes.indexOf(QLatin1String("0.4500")));
 }
 
-// A failed read is in the file and makes the status 1, as does a file that cannot be written; an
-// adapter that does not know ATI fails nothing.
+// An adapter that does not know ATI fails nothing of the car.
 TEST_F(ReportFixture, TheRunWritesTheFileAndEndsWithItsStatus) {
   const std::tuple<const char*, const char*, const char*, bool, int, const char*> cases[] = {
       // the request, if any, answered with `answer` instead

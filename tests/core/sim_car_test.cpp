@@ -186,8 +186,7 @@ TEST(SimVpwCar, StandardServicesInTheOlderForms) {
   EXPECT_EQ(car.ask("020200"), "NO DATA");
 }
 
-// Service 06: after a clear, zeros until the monitor ran again (EVAP 3B: four drive cycles); the
-// transmission quiet unless asked alone; the GM car's older form, a line a component.
+// After a clear, zeros until the monitor ran again (EVAP 3B: four drive cycles); the gearbox only alone.
 TEST(SimCars, OnBoardTestsInEachCarsForm) {
   Car can(sim::Car::Can, {"ATSP6", "ATH1"});
   const std::tuple<QByteArray, Millis, QByteArray> cases[] = {

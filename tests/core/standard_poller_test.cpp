@@ -97,8 +97,7 @@ const QByteArray kFirstSix =
 const QByteArray kLastFive =
     can("7E8", {0x41, 0x0F, 0x41, 0x10, 0x01, 0x90, 0x11, 0x33, 0x2F, 0x80, 0x33, 0x64});
 
-// The first round comes right after the bitmaps (each asked with the count of controllers that answer);
-// identity between rounds.
+// The first value comes before the identity, which is asked between rounds.
 TEST(StandardPoller, PollsRightAfterTheBitmapsWithTheCountOfControllersThatAnswer) {
   Rig rig;
   rig.discoverCan();
@@ -268,8 +267,7 @@ TEST(StandardPoller, ValuesGoToReadingsTheLogAndTheGaugesAndRatesAreCounted) {
   EXPECT_EQ(lines[3], "2026-12-06 20:00:00.100,+00:00,50.2,,33,1726,,,,,,,2.2,0\r");
 }
 
-// Own parameters: 01 ones in the round, 22 ones alone after it with their header set around them; one
-// not answered (GEAR) is no value anywhere.
+// 01 ones go in the round, 22 ones after it; one not answered (GEAR) is no value anywhere.
 TEST(StandardPoller, OwnParametersAreAskedWithTheirHeaderAndDecodedByTheirEquations) {
   const QByteArray file =
       "Trans temp,TFT,221940,A-40,-40,215,\xC2\xB0"
