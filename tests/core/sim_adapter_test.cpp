@@ -121,39 +121,30 @@ TEST(SimAdapter, ListensAfterTheLastAnswerAsAtAndStSay) {
   }
 }
 
-// The engine answers at 10 ms, the transmission `lag` later: heard only while the adapter listens.
-TEST(SimAdapter, ALaterControllerIsHeardOnlyWhileTheAdapterListens) {
-  const std::tuple<int, QByteArray, QByteArray, int> cases[] = {
-      {5, "ATAT1", "7E8 03 41 0D 00 \r7E9 03 41 0D 00 \r\r>", 15 + 20},
-      {30, "ATAT1", "7E8 03 41 0D 00 \r\r>", 10 + 20},
-      {30, "ATAT0", "7E8 03 41 0D 00 \r7E9 03 41 0D 00 \r\r>", 40 + 200},
+// The engine answers at 10 ms, the transmission `lag` later: heard only while the adapter listens (AT1
+// 20 ms, AT0 200 ms); a count digit N returns right after the Nth answer.
+TEST(SimAdapter, ALaterControllerIsHeardWhileTheAdapterListensOrTheCountDigitWaits) {
+  const QByteArray engine = "7E8 03 41 0D 00 \r", both = engine + "7E9 03 41 0D 00 \r";
+  const std::tuple<const char*, int, QByteArray, QByteArray, QByteArray, int> cases[] = {
+      {"clone", 5, "ATAT1", "010D", both + "\r>", 15 + 20},
+      {"clone", 30, "ATAT1", "010D", engine + "\r>", 10 + 20},
+      {"clone", 30, "ATAT0", "010D", both + "\r>", 40 + 200},
+      {"genuine", 5, "ATAT0", "010D", both + "\r>", 15 + 200},
+      {"genuine", 5, "ATAT0", "010D1", engine + "\r>", 10},
+      {"genuine", 5, "ATAT0", "010D 2", both + "\r>", 15},
+      {"genuine", 5, "ATAT0", "010D3", both + "\r>", 15 + 200},
+      {"genuine", 5, "ATAT0", "010D0", "?\r\r>", 0},
+      {"clone", 5, "ATAT0", "010D1", "?\r\r>", 0},
   };
-  for (const auto& [lag, mode, expected, prompt] : cases) {
-    auto config = SimRig::listening(Millis{10});
+  for (const auto& [profile, lag, mode, request, expected, prompt] : cases) {
+    SCOPED_TRACE(std::string(profile) + " " + mode.constData() + " " + request.constData());
+    auto config = SimRig::listening(Millis{10}, SimRig::profile(profile));
     config.timing.transmissionLag = Millis{lag};
     SimRig rig(config, {.car = sim::Car::Can});
-    for (const char* line : {"ATE0", "ATSP6", "ATH1"}) rig.exchange(line);
-    rig.exchange(mode);
-    EXPECT_EQ(rig.exchange("010D"), expected) << lag << mode.constData();
-    EXPECT_EQ(rig.now, Millis{prompt}) << lag << mode.constData();
-  }
-}
-
-// A digit N returns after the Nth answer, else it listens as usual (engine 10 ms, gearbox 15, AT0 200).
-TEST(SimAdapter, CountDigitReturnsAfterThatManyAnswers) {
-  const QByteArray engine = "7E8 03 41 0D 00 \r", both = engine + "7E9 03 41 0D 00 \r";
-  const std::tuple<const char*, QByteArray, QByteArray, int> cases[] = {
-      {"genuine", "010D", both + "\r>", 15 + 200}, {"genuine", "010D1", engine + "\r>", 10},
-      {"genuine", "010D 2", both + "\r>", 15},     {"genuine", "010D3", both + "\r>", 15 + 200},
-      {"genuine", "010D0", "?\r\r>", 0},           {"clone", "010D1", "?\r\r>", 0},
-  };
-  for (const auto& [profile, request, expected, prompt] : cases) {
-    auto config = SimRig::listening(Millis{10}, SimRig::profile(profile));
-    config.timing.transmissionLag = Millis{5};
-    SimRig rig(config, {.car = sim::Car::Can});
-    for (const char* line : {"ATE0", "ATSP6", "ATH1", "ATAT0"}) rig.exchange(line);
-    EXPECT_EQ(rig.exchange(request), expected) << profile << " " << request.constData();
-    EXPECT_EQ(rig.now, Millis{prompt}) << profile << " " << request.constData();
+    for (const QByteArray& line : {QByteArray("ATE0"), QByteArray("ATSP6"), QByteArray("ATH1"), mode})
+      rig.exchange(line);
+    EXPECT_EQ(rig.exchange(request), expected);
+    EXPECT_EQ(rig.now, Millis{prompt});
   }
   // On J1850 each line is an answer: two of the VIN's five.
   SimRig vpw(SimRig::listening(Millis{10}, SimRig::profile("genuine")));
