@@ -1,5 +1,3 @@
-// Trouble codes in words over a scripted adapter: every answer format, the
-// freeze frame of the code that stored it, the protocol, and clearing.
 #include "codes/codes_reader.h"
 
 #include <gtest/gtest.h>
@@ -17,9 +15,7 @@ using testing::FakeClock;
 using testing::FakeSerialPort;
 using testing::ScriptedCar;
 
-// A J1850 VPW engine controller (sender 10) with headers on: P0171 stored and
-// pending, P0300 stored, a freeze frame stored by P0171 holding coolant
-// temperature, engine speed and road speed.
+// J1850 VPW, headers on, engine (10): P0171 stored and pending, P0300 stored; P0171's freeze frame.
 QHash<QString, QByteArray> vpwCar() {
   return {
       {QStringLiteral("ATDPN"), "A2"},
@@ -39,10 +35,8 @@ QHash<QString, QByteArray> vpwCar() {
   };
 }
 
-// ISO 15765-4 CAN 11-bit, headers on: engine 7E8 with four stored codes over
-// two frames and P0171 permanent, transmission 7E9 with P0700; the engine's
-// freeze frame was stored by P0300, and the transmission answers the frame's
-// requests too, first.
+// CAN 11-bit, headers on: engine 7E8 with four codes over two frames, P0171 permanent, P0300's freeze
+// frame; transmission 7E9 with P0700, which answers the frame's requests too, first.
 QHash<QString, QByteArray> canCar() {
   return {
       {QStringLiteral("ATDPN"), "A6"},
@@ -58,7 +52,6 @@ QHash<QString, QByteArray> canCar() {
   };
 }
 
-// Answers from a script, and remembers what it was asked and how much had been written then.
 struct ScriptedConfirm final : Confirm {
   ScriptedConfirm(bool yes, const FakeSerialPort& device) : answer(yes), port(device) {}
   bool ask(const QString& question) override {
@@ -87,6 +80,12 @@ struct CodesFixture : ::testing::Test {
     car.runUntil(clock, [this] { return report.has_value(); });
     ASSERT_TRUE(report) << car.sent.join(QLatin1Char(' ')).toStdString();
   }
+  // "code controller status; ..."
+  QString codes() const {
+    QStringList out;
+    for (const CodeEntry& c : report->codes) out << c.code + u' ' + c.source + u' ' + c.status();
+    return out.join(QStringLiteral("; "));
+  }
 
   FakeClock clock;
   FakeSerialPort port;
@@ -97,56 +96,42 @@ struct CodesFixture : ::testing::Test {
   std::optional<CodesReport> report;
 };
 
-// Each controller's codes with their status; the search runs on 0100, which
-// every car answers, and the protocol is asked right after it.
+// The search runs on 0100, which every car answers, and the protocol is asked right after it.
 TEST_F(CodesFixture, EveryAnswerFormatGivesEachControllersCodesWithTheirStatus) {
-  const struct {
-    const char* car;
-    QHash<QString, QByteArray> answers;
-    char protocol;
-    QStringList codes;  // code, controller, status
-  } rows[] = {
-      {"VPW", vpwCar(), '2', {"P0171 10 stored, pending", "P0300 10 stored"}},
-      {"CAN",
-       canCar(),
-       '6',
-       {"P0101 7E8 stored", "P0171 7E8 stored, permanent", "P0300 7E8 stored", "P0420 7E8 stored",
-        "P0700 7E9 stored"}},
+  const std::tuple<const char*, QHash<QString, QByteArray>, char, const char*> rows[] = {
+      {"VPW", vpwCar(), '2', "P0171 10 stored, pending; P0300 10 stored"},
+      {"CAN", canCar(), '6',
+       "P0101 7E8 stored; P0171 7E8 stored, permanent; P0300 7E8 stored; P0420 7E8 stored; P0700 7E9 stored"},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.car);
-    read(row.answers);
-    ASSERT_TRUE(report->protocol);
-    EXPECT_EQ(report->protocol->number, row.protocol);
-    QStringList got;
-    for (const CodeEntry& c : report->codes) got << c.code + u' ' + c.source + u' ' + c.status();
-    EXPECT_EQ(got, row.codes);
-    EXPECT_EQ(car.sent.mid(car.sent.indexOf(QStringLiteral("ATSP0")), 4),
-              (QStringList{QStringLiteral("ATSP0"), QStringLiteral("0100"), QStringLiteral("ATDPN"),
-                           QStringLiteral("0101")}));
+  for (const auto& [name, answers, protocol, expected] : rows) {
+    SCOPED_TRACE(name);
+    read(answers);
+    EXPECT_EQ(report->protocol.value().number, protocol);
+    EXPECT_EQ(codes(), QLatin1String(expected));
+    EXPECT_EQ(car.sent.mid(car.sent.indexOf(QStringLiteral("ATSP0")), 4).join(u' '), "ATSP0 0100 ATDPN 0101");
   }
 }
 
 TEST_F(CodesFixture, ReadinessAndTheFreezeFrameOfTheCodeThatStoredItFromItsOwnController) {
   read(canCar());
+  EXPECT_TRUE(report->countMismatches().isEmpty());  // the engine counts 4 stored codes and lists 4
   ASSERT_EQ(report->readiness.size(), 2u);
   EXPECT_EQ(report->readiness[0].source, QLatin1String("7E8"));
   EXPECT_EQ(report->readiness[0].readiness.storedCodes, 4);
-  ASSERT_TRUE(report->freezeFrame);
-  EXPECT_EQ(report->freezeFrame->code, QLatin1String("P0300"));
-  EXPECT_EQ(report->freezeFrame->source, QLatin1String("7E8"));
-  ASSERT_EQ(report->freezeFrame->values.size(), 1u);  // not the transmission's 0x05
-  EXPECT_EQ(report->freezeFrame->values[0].pid, 0x05);
-  EXPECT_DOUBLE_EQ(report->freezeFrame->values[0].value.readings.at(0).value, 50.0);  // 0x5A - 40
+  using Frozen = std::vector<std::pair<int, double>>;
+  auto frozen = [this] {
+    Frozen values;
+    for (const obd::FrozenValue& v : report->freezeFrame.value().values)
+      values.emplace_back(v.pid, v.value.readings.at(0).value);
+    return values;
+  };
+  EXPECT_EQ(report->freezeFrame.value().code + report->freezeFrame->source, QLatin1String("P03007E8"));
+  EXPECT_EQ(frozen(), (Frozen{{0x05, 50.0}}));  // 0x5A - 40 °C, not the transmission's
 
   read(vpwCar());
-  ASSERT_TRUE(report->freezeFrame);
-  EXPECT_EQ(report->freezeFrame->code, QLatin1String("P0171"));
-  std::vector<std::pair<int, double>> values;
-  for (const obd::FrozenValue& v : report->freezeFrame->values)
-    values.emplace_back(v.pid, v.value.readings.at(0).value);
+  EXPECT_EQ(report->freezeFrame.value().code, QLatin1String("P0171"));
   // 0x7B - 40 °C; 0x1AF8 / 4 rpm; 0x32 km/h. PID 02 (the code itself) is not a value.
-  EXPECT_EQ(values, (std::vector<std::pair<int, double>>{{0x05, 83.0}, {0x0C, 1726.0}, {0x0D, 50.0}}));
+  EXPECT_EQ(frozen(), (Frozen{{0x05, 83.0}, {0x0C, 1726.0}, {0x0D, 50.0}}));
   EXPECT_TRUE(reportText(*report).contains(QLatin1String("Freeze frame of P0171 (engine (10))")));
   // In US units: 83 * 1.8 + 32 = 181.4 °F, 50 / 1.609344 = 31.07 mph; engine speed as it is.
   const QString us = reportText(*report, UnitChoice::us());
@@ -168,8 +153,7 @@ TEST_F(CodesFixture, ClearingAsksFirstAndReadsAgainARefusalSendsNothing) {
   const Result<bool> agreed = reader.clear(no);
   car.runUntil(
       clock, [] { return false; }, Millis{5000});
-  ASSERT_TRUE(agreed);
-  EXPECT_FALSE(*agreed);
+  EXPECT_EQ(agreed.value(), false);
   EXPECT_EQ(no.questions, QStringList{QStringLiteral("Clear all trouble codes and freeze frames?")});
   EXPECT_TRUE(port.writes().isEmpty());  // not even the port was opened
   EXPECT_FALSE(report);
@@ -182,20 +166,11 @@ TEST_F(CodesFixture, ClearingAsksFirstAndReadsAgainARefusalSendsNothing) {
   const qsizetype cleared = car.sent.indexOf(QStringLiteral("04"));
   ASSERT_GE(cleared, 0);
   EXPECT_GT(car.sent.indexOf(QStringLiteral("03"), cleared), cleared);  // read again after
-  EXPECT_TRUE(report->cleared);
-  EXPECT_TRUE(report->codes.empty());
-  EXPECT_FALSE(report->freezeFrame);
+  EXPECT_TRUE(report->cleared && report->codes.empty() && !report->freezeFrame);
 }
 
-// A read the adapter answered with one of its words is a failure naming the
-// word, never "none"; the rest of the report stands.
 TEST_F(CodesFixture, AFailedReadIsToldWithTheAdaptersWordNeverAsNone) {
-  struct Row {
-    const char* request;
-    const char* answer;
-    const char* reason;
-  };
-  const Row rows[] = {
+  const std::tuple<const char*, const char*, const char*> rows[] = {
       {"03", "CAN ERROR", "CAN ERROR"},
       {"03", "STOPPED", "STOPPED"},  // asked again once, and stopped again
       {"03", "?", "?"},
@@ -204,18 +179,18 @@ TEST_F(CodesFixture, AFailedReadIsToldWithTheAdaptersWordNeverAsNone) {
       {"0101", "BUS BUSY", "BUS BUSY"},
       {"020200", "BUS ERROR", "BUS ERROR"},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.answer);
+  for (const auto& [request, answer, reason] : rows) {
+    SCOPED_TRACE(answer);
     QHash<QString, QByteArray> answers = canCar();
-    answers[QString::fromLatin1(row.request)] = row.answer;
+    answers[QString::fromLatin1(request)] = answer;
     read(answers);
-    const Failure* failure = report->failure(QString::fromLatin1(row.request));
+    const Failure* failure = report->failure(QString::fromLatin1(request));
     ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->reason, QString::fromLatin1(row.reason));
+    EXPECT_EQ(failure->reason, QString::fromLatin1(reason));
     EXPECT_TRUE(report->incomplete());
     const QString text = reportText(*report);
     EXPECT_FALSE(text.contains(QLatin1String("none"))) << text.toStdString();
-    EXPECT_TRUE(text.contains(QLatin1String(row.reason))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QLatin1String(reason))) << text.toStdString();
   }
   // No controller answering what older cars lack is told, and is no failure.
   QHash<QString, QByteArray> answers = canCar();
@@ -231,11 +206,7 @@ TEST_F(CodesFixture, AFailedReadIsToldWithTheAdaptersWordNeverAsNone) {
       << text.toStdString();
 }
 
-// A lamp's count that differs from the codes listed is told; an answer with a
-// frame missing is told, and none of it shown.
 TEST_F(CodesFixture, CountsThatDisagreeAndAnswersWithAFrameMissing) {
-  read(canCar());  // the engine counts 4 stored codes and lists 4
-  EXPECT_TRUE(report->countMismatches().isEmpty());
   QHash<QString, QByteArray> answers = canCar();
   answers[QStringLiteral("0101")] = "7E8 06 41 01 85 07 65 04 00\r7E9 06 41 01 01 00 00 00 00";
   answers[QStringLiteral("07")] = "7E8 10 0A 47 04 01 71 03 00";  // its consecutive frame never came
@@ -243,49 +214,40 @@ TEST_F(CodesFixture, CountsThatDisagreeAndAnswersWithAFrameMissing) {
   EXPECT_EQ(report->countMismatches(), QStringList{QStringLiteral("7E8")});
   EXPECT_TRUE(reportText(*report).contains(QLatin1String("engine (7E8) counts 5 stored codes but listed 4")));
   const Failure* broken = report->failure(QStringLiteral("07"));
-  ASSERT_TRUE(broken);
-  EXPECT_TRUE(broken->is(Failure::Kind::kBroken));
-  EXPECT_FALSE(
-      std::any_of(report->codes.begin(), report->codes.end(), [](const CodeEntry& c) { return c.pending; }));
+  EXPECT_TRUE(broken && broken->is(Failure::Kind::kBroken));
+  EXPECT_FALSE(codes().contains(QLatin1String("pending"))) << codes().toStdString();
 }
 
-// Clones: ATDPN refused (the protocol from ATDP, or from the answers' form),
-// ATH1 ignored (the answers read as one controller without an address).
+// ATDPN refused: the protocol from ATDP, or from the answers' form; ATH1 ignored: one controller.
 TEST_F(CodesFixture, ClonesThatRefuseOrIgnoreCommandsStillGiveTheCodes) {
   QHash<QString, QByteArray> answers = canCar();
   answers[QStringLiteral("ATDPN")] = "?";
   answers[QStringLiteral("ATDP")] = "AUTO, ISO 15765-4 (CAN 11/500)";
   read(answers);
-  ASSERT_TRUE(report->protocol);
-  EXPECT_EQ(report->protocol->number, '6');
+  EXPECT_EQ(report->protocol.value().number, '6');
   EXPECT_EQ(report->codes.size(), 5u);
   EXPECT_TRUE(traits.refused.contains(QStringLiteral("ATDPN")));
 
   answers[QStringLiteral("ATDP")] = "?";
   read(answers);
-  ASSERT_TRUE(report->protocol);
-  EXPECT_EQ(report->protocol->bus, obd::Bus::kCan11);
+  EXPECT_EQ(report->protocol.value().bus, obd::Bus::kCan11);
   EXPECT_EQ(report->codes.size(), 5u);
   EXPECT_FALSE(car.sent.mid(car.sent.lastIndexOf(QStringLiteral("ATSP0"))).contains(QStringLiteral("ATDPN")));
 
   traits = AdapterTraits{};
-  // Without addresses, the engine's and the gearbox's answers are one
-  // controller's (the search's dots before the first answer, as a clone prints them).
+  // The search's dots run into the first answer, as a clone prints them.
   read({{QStringLiteral("ATDPN"), "A6"},
         {QStringLiteral("0100"), "SEARCHING...\r...41 00 BE 3E B8 11\r41 00 80 18 00 10"},
         {QStringLiteral("0101"), "41 01 82 07 65 04\r41 01 00 04 00 00"},
         {QStringLiteral("03"), "43 02 01 71 03 00\r43 00"}});
   EXPECT_TRUE(traits.headersIgnored);
-  ASSERT_EQ(report->codes.size(), 2u);
-  EXPECT_EQ(report->codes[0].code, QStringLiteral("P0171"));
-  EXPECT_EQ(report->codes[0].source, QString());
+  EXPECT_EQ(codes(), QLatin1String("P0171  stored; P0300  stored"));  // no controller's address
   ASSERT_EQ(report->readiness.size(), 1u);
-  EXPECT_TRUE(report->readiness[0].readiness.milOn);
-  EXPECT_EQ(report->readiness[0].readiness.storedCodes, 2);
+  EXPECT_EQ(std::pair(report->readiness[0].readiness.milOn, report->readiness[0].readiness.storedCodes),
+            std::pair(true, 2));
   EXPECT_TRUE(report->countMismatches().isEmpty());
 }
 
-// The command line's runs on the same scripted car, into strings.
 struct CommandFixture : ::testing::Test {
   int run(CodesCommand command, Confirm& confirm) {
     CommandRun r(command, port, clock, traits, confirm, out, err);
@@ -311,13 +273,7 @@ struct CommandFixture : ::testing::Test {
 };
 
 TEST_F(CommandFixture, FailuresExitNonZeroWithTheReasonOnStderr) {
-  struct Row {
-    const char* what;
-    std::function<void()> arrange;
-    CodesCommand command;
-    const char* reason;
-  };
-  const std::vector<Row> rows{
+  const std::vector<std::tuple<const char*, std::function<void()>, CodesCommand, const char*>> rows{
       {"silent adapter", [this] { car.silent = true; }, CodesCommand::kCodes,
        "No answer from the adapter on /dev/fake0 to the adapter's reset (ATZ)"},
       {"no car", [this] { car.answers[QStringLiteral("0100")] = "SEARCHING...\rUNABLE TO CONNECT"; },
@@ -329,45 +285,37 @@ TEST_F(CommandFixture, FailuresExitNonZeroWithTheReasonOnStderr) {
        "Permission denied"},
   };
   AlwaysYes yes;
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
+  for (const auto& [what, arrange, command, reason] : rows) {
+    SCOPED_TRACE(what);
     reset();
-    row.arrange();
-    EXPECT_EQ(run(row.command, yes), 1) << said();
-    EXPECT_TRUE(errors.contains(QLatin1String(row.reason))) << said();
+    arrange();
+    EXPECT_EQ(run(command, yes), 1) << said();
+    EXPECT_TRUE(errors.contains(QLatin1String(reason))) << said();
     EXPECT_TRUE(output.isEmpty()) << said();
   }
 }
 
 TEST_F(CommandFixture, ClearCodesAsksOnATerminalAndRefusesWithoutOne) {
-  struct Row {
-    const char* what;
-    bool terminal;
-    const char* typed;
-    int status;
-    bool sent04;
-    const char* said;
-  };
-  const std::vector<Row> rows{
+  const std::tuple<const char*, bool, const char*, int, bool, const char*> rows[] = {
       {"no terminal", false, "y\n", 1, false, "add --yes"},
       {"no", true, "n\n", 1, false, "not cleared"},
       {"just Enter", true, "\n", 1, false, "not cleared"},
       {"yes", true, "y\n", 0, true, "cleared."},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
+  for (const auto& [what, terminal, typed, status, sent04, told] : rows) {
+    SCOPED_TRACE(what);
     reset();
     car.answers[QStringLiteral("04")] = "48 6B 10 44 5B";
-    input = QString::fromLatin1(row.typed);
+    input = QString::fromLatin1(typed);
     in.seek(0);
     QString question;
     QTextStream asked(&question);
-    TerminalConfirm confirm(in, asked, row.terminal);
-    EXPECT_EQ(run(CodesCommand::kClearCodes, confirm), row.status) << said();
-    EXPECT_EQ(car.sent.contains(QStringLiteral("04")), row.sent04);
-    EXPECT_TRUE((output + errors).contains(QLatin1String(row.said))) << said();
+    TerminalConfirm confirm(in, asked, terminal);
+    EXPECT_EQ(run(CodesCommand::kClearCodes, confirm), status) << said();
+    EXPECT_EQ(car.sent.contains(QStringLiteral("04")), sent04);
+    EXPECT_TRUE((output + errors).contains(QLatin1String(told))) << said();
     EXPECT_EQ(question,
-              row.terminal ? QStringLiteral("Clear all trouble codes and freeze frames? [y/N] ") : QString());
+              terminal ? QStringLiteral("Clear all trouble codes and freeze frames? [y/N] ") : QString());
   }
 }
 

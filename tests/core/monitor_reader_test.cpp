@@ -1,7 +1,3 @@
-// On-board test results over a scripted adapter: the answer forms of CAN
-// (several tests in an answer, over several frames, from several
-// controllers, IDs the standard does not name) and of the older buses, and
-// every way a read fails, which is told and never "passed".
 #include "monitors/monitor_reader.h"
 
 #include <gtest/gtest.h>
@@ -18,11 +14,8 @@ using testing::FakeClock;
 using testing::FakeSerialPort;
 using testing::ScriptedCar;
 
-// ISO 15765-4 CAN 11-bit, headers on. The engine (7E8) names monitors 01, 3C
-// and 5E over three chained bitmaps, the transmission (7E9) monitor 01 alone.
-// 0601: the engine's two tests in one answer over three frames, the
-// transmission's one over two; 063C has not run; 065E is a monitor and
-// 0x7E a unit-and-scaling ID that no table names.
+// CAN, headers on: engine (7E8) monitors 01, 3C, 5E over three bitmaps, transmission (7E9) 01 alone; 0601
+// two tests over three frames and one over two; 063C not run; 065E's scaling 0x7E in no table.
 QHash<QString, QByteArray> canCar() {
   return {
       {QStringLiteral("ATDPN"), "A6"},
@@ -38,9 +31,7 @@ QHash<QString, QByteArray> canCar() {
   };
 }
 
-// J1850 VPW, the engine (10): tests 01, 02 and 03 from the bitmap, a line a
-// component (another test's line in 0601's answer is not its); component
-// 0x81's limit is a minimum.
+// J1850 VPW engine (10): a line a component (0602's line in 0601's answer is not its); 0x81 has a minimum.
 QHash<QString, QByteArray> vpwCar() {
   return {
       {QStringLiteral("ATDPN"), "A2"},
@@ -92,43 +83,34 @@ struct MonitorFixture : ::testing::Test {
 };
 
 TEST_F(MonitorFixture, EveryFormGivesEachControllersTestsScaledWithTheirVerdicts) {
-  const struct {
-    const char* car;
-    QHash<QString, QByteArray> answers;
-    QStringList asked;
-    QStringList rows;
-  } cases[] = {
-      // 0x0E66 / 8192 = 0.44995 V, 0x0CCD / 8192 = 0.40002, 0x1000 / 8192 = 0.5, 0x1333 / 8192 =
-      // 0.59998 (over its maximum); 0x50 and 0x96 ms; 0x1234 = 4660 and 0xFFFF unscaled.
+  const std::tuple<const char*, QHash<QString, QByteArray>, const char*, QStringList> cases[] = {
+      // Steps of 1/8192 V: 0x0E66 0.44995, 0x0CCD 0.40002, 0x1000 0.5, 0x1333 0.59998; 0x50 and 0x96 ms.
       {"CAN",
        canCar(),
-       {"0600", "0620", "0640", "0601", "063C", "065E"},
-       {"engine (7E8) | O2 sensor bank 1 sensor 1 (01) | rich to lean sensor threshold voltage (01) | 0.4500 "
-        "| "
-        "0.4000 | 0.5000 | V | passed",
-        "engine (7E8) | O2 sensor bank 1 sensor 1 (01) | rich to lean sensor switch time (05) | 0.080 | "
-        "0.000 | "
-        "0.150 | s | passed",
+       "0600 0620 0640 0601 063C 065E",
+       {"engine (7E8) | O2 sensor bank 1 sensor 1 (01) | rich to lean sensor threshold voltage (01) | "
+        "0.4500 | 0.4000 | 0.5000 | V | passed",
+        "engine (7E8) | O2 sensor bank 1 sensor 1 (01) | rich to lean sensor switch time (05) | "
+        "0.080 | 0.000 | 0.150 | s | passed",
         "transmission (7E9) | O2 sensor bank 1 sensor 1 (01) | rich to lean sensor threshold voltage (01) | "
         "0.6000 | 0.4000 | 0.5000 | V | FAILED",
         "engine (7E8) | EVAP, 0.020\" leak (3C) | manufacturer test 0x80 | - | - | - | Pa | not run",
-        "engine (7E8) | monitor 0x5E | manufacturer test 0x81 | 4660 | 0 | 65535 | raw (scaling 0x7E "
-        "unknown) | "
-        "passed"}},
+        "engine (7E8) | monitor 0x5E | manufacturer test 0x81 | 4660 | 0 | 65535 | "
+        "raw (scaling 0x7E unknown) | passed"}},
       // The older form: the maker's scaling, one limit, its kind from the component's top bit.
       {"VPW",
        vpwCar(),
-       {"0600", "0601", "0602", "0603"},
+       "0600 0601 0602 0603",
        {"engine (10) | test 0x01 | component 0x01 | 16 |  | 64 | raw (maker's scaling) | passed",
         "engine (10) | test 0x02 | component 0x11 | 3 |  | 100 | raw (maker's scaling) | passed",
         "engine (10) | test 0x02 | component 0x12 | 112 |  | 100 | raw (maker's scaling) | FAILED",
         "engine (10) | test 0x03 | component 0x01 | 24 | 32 |  | raw (maker's scaling) | FAILED"}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.car);
-    read(c.answers);
-    EXPECT_EQ(requests(), c.asked);
-    EXPECT_EQ(shown(*report), c.rows);
+  for (const auto& [name, answers, asked, rows] : cases) {
+    SCOPED_TRACE(name);
+    read(answers);
+    EXPECT_EQ(requests().join(u' '), QLatin1String(asked));
+    EXPECT_EQ(shown(*report), rows);
     EXPECT_TRUE(report->supported);
     EXPECT_FALSE(report->incomplete());
   }
@@ -136,8 +118,7 @@ TEST_F(MonitorFixture, EveryFormGivesEachControllersTestsScaledWithTheirVerdicts
   EXPECT_TRUE(text.contains(QLatin1String("2 failed, 0 not run, 2 passed"))) << text.toStdString();
 }
 
-// Values and limits in the units chosen, with the decimals a step needs:
-// EVAP at -300, -1000 and -100 steps of 0.25 Pa; a psi is 6894.757 Pa.
+// EVAP at -300, -1000 and -100 steps of 0.25 Pa, with the decimals a step needs; a psi is 6894.757 Pa.
 TEST_F(MonitorFixture, ValuesFollowTheUnitsChosen) {
   QHash<QString, QByteArray> answers = canCar();
   answers[QStringLiteral("063C")] = "7E8 10 0A 46 3C 80 FE FE D4\r7E8 21 FC 18 FF 9C 00 00 00";
@@ -153,49 +134,41 @@ TEST_F(MonitorFixture, ValuesFollowTheUnitsChosen) {
   }
 }
 
-// A read that fails is told with its reason; nothing of it is shown as a
-// verdict. A car that refuses the first bitmap or does not answer it has no
-// results to give: told so, and that is no failure.
+// A car that refuses or does not answer the first bitmap has no results in this form: no failure.
 TEST_F(MonitorFixture, AFailedReadIsToldNeverPassed) {
-  const struct {
-    const char* request;
-    const char* answer;
-    std::optional<Failure::Kind> unsupported;  // else a failure of the request
-    Failure::Kind kind;
-    const char* reason;
-  } cases[] = {
-      {"0600", "NO DATA", Failure::Kind::kNoAnswer, Failure::Kind::kNoAnswer, "NO DATA"},
-      {"0600", "7E8 03 7F 06 12 00 00 00 00\r7E9 03 7F 06 11 00 00 00 00", Failure::Kind::kRefused,
-       Failure::Kind::kRefused, "11"},
-      {"0600", "CAN ERROR", std::nullopt, Failure::Kind::kAdapter, "CAN ERROR"},
-      {"0601", "NO DATA", std::nullopt, Failure::Kind::kNoAnswer, "NO DATA"},
-      {"0601", "7E8 03 7F 06 31 00 00 00 00", std::nullopt, Failure::Kind::kRefused, "31"},
-      {"0601", "BUS BUSY", std::nullopt, Failure::Kind::kAdapter, "BUS BUSY"},
-      {"0601", "?", std::nullopt, Failure::Kind::kAdapter, "?"},
-      {"0601", "7E8 10 13 46 01 01 0A 0E 66\r7E8 21 0C CD 10 00 01 05 10", std::nullopt,
-       Failure::Kind::kBroken, "a frame is missing"},
+  using K = Failure::Kind;
+  const std::tuple<const char*, const char*, bool, K, const char*> cases[] = {
+      // request, answer, told as unsupported by this car (else a failure), kind, reason
+      {"0600", "NO DATA", true, K::kNoAnswer, "NO DATA"},
+      {"0600", "7E8 03 7F 06 12 00 00 00 00\r7E9 03 7F 06 11 00 00 00 00", true, K::kRefused, "11"},
+      {"0600", "CAN ERROR", false, K::kAdapter, "CAN ERROR"},
+      {"0601", "NO DATA", false, K::kNoAnswer, "NO DATA"},
+      {"0601", "7E8 03 7F 06 31 00 00 00 00", false, K::kRefused, "31"},
+      {"0601", "BUS BUSY", false, K::kAdapter, "BUS BUSY"},
+      {"0601", "?", false, K::kAdapter, "?"},
+      {"0601", "7E8 10 13 46 01 01 0A 0E 66\r7E8 21 0C CD 10 00 01 05 10", false, K::kBroken,
+       "a frame is missing"},
       // A record cut after its minimum: nine bytes of one, two of the next.
-      {"0601", "7E8 10 0C 46 01 01 0A 0E 66\r7E8 21 0C CD 10 00 01 05 00", std::nullopt,
-       Failure::Kind::kBroken, "engine (7E8) cut a test's record short"},
+      {"0601", "7E8 10 0C 46 01 01 0A 0E 66\r7E8 21 0C CD 10 00 01 05 00", false, K::kBroken,
+       "engine (7E8) cut a test's record short"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.request) + ": " + c.answer);
+  for (const auto& [request, answer, unsupported, kind, reason] : cases) {
+    SCOPED_TRACE(std::string(request) + ": " + answer);
     QHash<QString, QByteArray> answers = canCar();
-    answers[QString::fromLatin1(c.request)] = c.answer;
+    answers[QString::fromLatin1(request)] = answer;
     read(answers);
     const QString text = monitorReportText(*report);
-    if (c.unsupported) {
-      ASSERT_TRUE(report->unsupported);
-      EXPECT_EQ(report->unsupported->kind, *c.unsupported);
+    if (unsupported) {
+      EXPECT_EQ(report->unsupported.value().kind, kind);
       EXPECT_FALSE(report->incomplete());
       EXPECT_TRUE(text.contains(QLatin1String("not supported by this car"))) << text.toStdString();
       EXPECT_TRUE(report->tests.empty());
       continue;
     }
-    const Failure* failure = report->failure(QString::fromLatin1(c.request));
+    const Failure* failure = report->failure(QString::fromLatin1(request));
     ASSERT_TRUE(failure) << text.toStdString();
-    EXPECT_EQ(failure->kind, c.kind);
-    EXPECT_EQ(failure->reason, QString::fromLatin1(c.reason));
+    EXPECT_EQ(failure->kind, kind);
+    EXPECT_EQ(failure->reason, QString::fromLatin1(reason));
     EXPECT_TRUE(report->incomplete());
     EXPECT_TRUE(text.contains(QLatin1String("Not read:"))) << text.toStdString();
     // Monitor 01's tests are those of the transmission at most, never the engine's.

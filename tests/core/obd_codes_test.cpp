@@ -6,52 +6,43 @@
 namespace tarvex::obd {
 namespace {
 
-struct CodeCase {
-  const char* what;
-  Bus bus;
-  bool headers;
-  CodeService service;
-  const char* text;   // as the adapter prints it
-  const char* codes;  // "source:code" with headers, "code" without
-};
-
-const CodeCase kCodeCases[] = {
-    {"J1850, one line with padding", Bus::kLegacy, false, CodeService::kStored, "43 01 71 03 00 00 00\r\r>",
-     "P0171 P0300"},
-    {"J1850, two lines, echo and search first", Bus::kLegacy, false, CodeService::kStored,
-     "03\rSEARCHING...\r43 01 71 03 00 04 20\r43 01 33 00 00 00 00\r", "P0171 P0300 P0420 P0133"},
-    {"J1850 headers on, engine and transmission", Bus::kLegacy, true, CodeService::kStored,
-     "48 6B 10 43 01 71 03 00 00 00 5A\r48 6B 18 43 07 40 00 00 00 00 11\r", "10:P0171 10:P0300 18:P0740"},
-    {"ISO 9141 without spaces", Bus::kLegacy, true, CodeService::kPending, "486B11470133000000009C\r",
-     "11:P0133"},
-    {"every letter", Bus::kLegacy, false, CodeService::kStored,
-     "43 41 23 81 23 C1 23\r43 31 71 2A 00 00 00\r", "C0123 B0123 U0123 P3171 P2A00"},
-    {"CAN, count byte", Bus::kCan11, false, CodeService::kStored, "43 02 01 71 03 00\r", "P0171 P0300"},
-    {"CAN, no codes", Bus::kCan11, false, CodeService::kStored, "43 00\r", ""},
-    {"CAN, several frames", Bus::kCan11, false, CodeService::kStored,
-     "00A\r0: 43 04 01 71 03 00\r1: 04 20 C1 23 00 00 00\r", "P0171 P0300 P0420 U0123"},
-    {"CAN, a frame lost: the codes before it", Bus::kCan11, false, CodeService::kStored,
-     "00E\r0: 43 06 01 71 03 00\r2: 04 00 00 00 00 00 00\r", "P0171 P0300"},
-    {"CAN headers on, two controllers", Bus::kCan11, true, CodeService::kStored,
-     "7E8 06 43 02 01 71 03 00\r7E9 04 43 01 07 40\r", "7E8:P0171 7E8:P0300 7E9:P0740"},
-    {"CAN headers on, frames of two controllers interleaved", Bus::kCan11, true, CodeService::kStored,
-     "7E8 10 0A 43 04 01 71 03 00\r7E9 04 43 01 07 40\r7E8 21 04 20 C1 23 00 00 00\r",
-     "7E8:P0171 7E8:P0300 7E8:P0420 7E8:U0123 7E9:P0740"},
-    {"CAN 29-bit headers on", Bus::kCan29, true, CodeService::kStored, "18 DA F1 10 06 43 02 01 71 03 00\r",
-     "18DAF110:P0171 18DAF110:P0300"},
-    {"CAN pending, a stored answer ignored", Bus::kCan11, false, CodeService::kPending,
-     "47 01 01 33\r43 01 01 71\r", "P0133"},
-    {"CAN permanent", Bus::kCan11, false, CodeService::kPermanent, "4A 01 C0 73\r", "U0073"},
-    {"NO DATA", Bus::kCan11, false, CodeService::kStored, "NO DATA\r\r>", ""},
-};
-
+// Codes as "source:code" with headers, "code" without.
 TEST(ObdCodes, EveryAnswerFormat) {
-  for (const CodeCase& c : kCodeCases) {
+  using enum Bus;
+  using enum CodeService;
+  const std::tuple<const char*, Bus, bool, CodeService, const char*, const char*> cases[] = {
+      {"J1850, one line with padding", kLegacy, false, kStored, "43 01 71 03 00 00 00\r\r>", "P0171 P0300"},
+      {"J1850, two lines, echo and search first", kLegacy, false, kStored,
+       "03\rSEARCHING...\r43 01 71 03 00 04 20\r43 01 33 00 00 00 00\r", "P0171 P0300 P0420 P0133"},
+      {"J1850 headers on, engine and transmission", kLegacy, true, kStored,
+       "48 6B 10 43 01 71 03 00 00 00 5A\r48 6B 18 43 07 40 00 00 00 00 11\r", "10:P0171 10:P0300 18:P0740"},
+      {"ISO 9141 without spaces", kLegacy, true, kPending, "486B11470133000000009C\r", "11:P0133"},
+      {"every letter", kLegacy, false, kStored, "43 41 23 81 23 C1 23\r43 31 71 2A 00 00 00\r",
+       "C0123 B0123 U0123 P3171 P2A00"},
+      {"CAN, count byte", kCan11, false, kStored, "43 02 01 71 03 00\r", "P0171 P0300"},
+      {"CAN, no codes", kCan11, false, kStored, "43 00\r", ""},
+      {"CAN, several frames", kCan11, false, kStored, "00A\r0: 43 04 01 71 03 00\r1: 04 20 C1 23 00 00 00\r",
+       "P0171 P0300 P0420 U0123"},
+      {"CAN, a frame lost: the codes before it", kCan11, false, kStored,
+       "00E\r0: 43 06 01 71 03 00\r2: 04 00 00 00 00 00 00\r", "P0171 P0300"},
+      {"CAN headers on, two controllers", kCan11, true, kStored,
+       "7E8 06 43 02 01 71 03 00\r7E9 04 43 01 07 40\r", "7E8:P0171 7E8:P0300 7E9:P0740"},
+      {"CAN headers on, frames of two controllers interleaved", kCan11, true, kStored,
+       "7E8 10 0A 43 04 01 71 03 00\r7E9 04 43 01 07 40\r7E8 21 04 20 C1 23 00 00 00\r",
+       "7E8:P0171 7E8:P0300 7E8:P0420 7E8:U0123 7E9:P0740"},
+      {"CAN 29-bit headers on", kCan29, true, kStored, "18 DA F1 10 06 43 02 01 71 03 00\r",
+       "18DAF110:P0171 18DAF110:P0300"},
+      {"CAN pending, a stored answer ignored", kCan11, false, kPending, "47 01 01 33\r43 01 01 71\r",
+       "P0133"},
+      {"CAN permanent", kCan11, false, kPermanent, "4A 01 C0 73\r", "U0073"},
+      {"NO DATA", kCan11, false, kStored, "NO DATA\r\r>", ""},
+  };
+  for (const auto& [what, bus, headers, service, text, codes] : cases) {
     QStringList got;
     for (const TroubleCode& t :
-         troubleCodes(parseAnswer(QString::fromLatin1(c.text), c.bus, c.headers).messages, c.service, c.bus))
+         troubleCodes(parseAnswer(QString::fromLatin1(text), bus, headers).messages, service, bus))
       got << (t.source.isEmpty() ? t.code : t.source + QLatin1Char(':') + t.code);
-    EXPECT_EQ(got.join(QLatin1Char(' ')), QLatin1String(c.codes)) << c.what;
+    EXPECT_EQ(got.join(QLatin1Char(' ')), QLatin1String(codes)) << what;
   }
 }
 
@@ -97,29 +88,23 @@ TEST(ObdCodes, DescriptionsAndWhatTheDigitsTell) {
 }
 
 TEST(ObdInfo, VinAndEcuName) {
-  auto vinOf = [](const char* text, Bus bus, bool headers) {
-    return vin(parseAnswer(QString::fromLatin1(text), bus, headers).messages, bus).value_or(QString());
+  auto messages = [](const char* text, Bus bus = Bus::kCan11) {
+    return parseAnswer(QString::fromLatin1(text), bus, false).messages;
   };
-  // The adapter's own published examples (J1850 lines, put in order by their
-  // number; CAN frames). Calibration IDs, several to a controller, are the
-  // report's (ReportFixture.EveryPartIsThere...).
+  auto vinOf = [&](const char* text, Bus bus = Bus::kCan11) {
+    return vin(messages(text, bus), bus).value_or(QString());
+  };
+  // The adapter's published examples: J1850 lines put in order by their number; CAN frames.
   EXPECT_EQ(vinOf("49 02 01 00 00 00 31\r49 02 03 30 30 52 35\r49 02 02 44 34 47 50\r49 02 04 35 42 31 32\r"
                   "49 02 05 33 34 35 36\r",
-                  Bus::kLegacy, false),
+                  Bus::kLegacy),
             "1D4GP00R55B123456");
-  EXPECT_EQ(vinOf("014\r0: 49 02 01 31 44 34\r1: 47 50 30 30 52 35 35\r2: 42 31 32 33 34 35 36\r",
-                  Bus::kCan11, false),
+  EXPECT_EQ(vinOf("014\r0: 49 02 01 31 44 34\r1: 47 50 30 30 52 35 35\r2: 42 31 32 33 34 35 36\r"),
             "1D4GP00R55B123456");
-  // A frame lost on the way gives no VIN rather than a wrong one.
-  EXPECT_EQ(vinOf("014\r0: 49 02 01 31 44 34\r2: 42 31 32 33 34 35 36\r", Bus::kCan11, false), "");
-
-  const auto name = readInfo(
-      parseAnswer(
-          QStringLiteral("017\r0: 49 0A 01 45 43 4D\r1: 00 2D 45 6E 67 69 6E\r2: 65 43 6F 6E 74 72 6F\r"
-                         "3: 6C 00 00 00 00 00 00\r"),
-          Bus::kCan11, false)
-          .messages,
-      kEcuNamePid, Bus::kCan11);
+  EXPECT_EQ(vinOf("014\r0: 49 02 01 31 44 34\r2: 42 31 32 33 34 35 36\r"), "");  // a lost frame: no VIN
+  const auto name = readInfo(messages("017\r0: 49 0A 01 45 43 4D\r1: 00 2D 45 6E 67 69 6E\r"
+                                      "2: 65 43 6F 6E 74 72 6F\r3: 6C 00 00 00 00 00 00\r"),
+                             kEcuNamePid, Bus::kCan11);
   ASSERT_EQ(name.size(), 1u);
   EXPECT_EQ(name[0].items, QStringList{"ECM-EngineControl"});
 }

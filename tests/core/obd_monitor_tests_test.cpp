@@ -30,41 +30,31 @@ QString render(const MonitorAnswer& a) {
   return lines.join(QLatin1Char('\n'));
 }
 
-struct ScalingCase {
-  int id;
-  std::uint16_t word;
-  double value;  // worked out by hand from the step the standard gives
-  const char* unit;
-  bool known;
-};
-
-// Steps and ranges as SAE J1979 gives them for service 06, and figures
-// manufacturers publish with them (0x0E: 0.001 A a step; 0x0A: 0.122 mV).
-const ScalingCase kScalingCases[] = {
-    {0x01, 0xFFFF, 65535.0, "", true},     // the word itself
-    {0x05, 0x8000, 1.0, "", true},         // 32768 / 32768
-    {0x06, 0xFFFF, 19.988175, "", true},   // 65535 x 0.000305
-    {0x0A, 0xFFFF, 7.9998779, "V", true},  // 65535 / 8192: "7.999 V"
-    {0x0B, 0x01C2, 0.450, "V", true},      // 450 x 0.001
-    {0x0E, 0x0ACB, 2.763, "A", true},      // 2763 x 0.001
-    {0x10, 0x009D, 0.157, "s", true},      // 157 ms
-    {0x16, 0x0FA0, 360.0, "°C", true},     // 4000 x 0.1 - 40
-    {0x30, 0xFFFF, 100.0, "%", true},      // the top of 0-100 %
-    {0x39, 0x0000, -327.68, "%", true},    // 0 x 0.01 - 327.68
-    {0x81, 0xFFFF, -1.0, "", true},        // two's complement
-    {0x8A, 0x8000, -4.0, "V", true},       // -32768 / 8192
-    {0x96, 0xFC18, -100.0, "°C", true},    // -1000 x 0.1, no offset
-    {0xFE, 0xFFEC, -5.0, "Pa", true},      // -20 x 0.25
-    {0x7E, 0x1234, 4660.0, "", false},     // not in the table: the word
-    {0xC5, 0xFFFF, -1.0, "", false},       // a signed ID's word, signed
-};
-
+// Values by hand from SAE J1979's steps for service 06 and makers' published figures.
 TEST(ObdMonitorTests, UnitAndScalingTable) {
-  for (const ScalingCase& c : kScalingCases) {
-    const ScaledValue v = scale(c.id, c.word);
-    EXPECT_NEAR(v.value, c.value, 5e-7) << std::hex << c.id << " " << c.word;
-    EXPECT_EQ(toQString(v.unit), QString::fromUtf8(c.unit)) << std::hex << c.id;
-    EXPECT_EQ(v.known, c.known) << std::hex << c.id;
+  const std::tuple<int, std::uint16_t, double, const char*, bool> cases[] = {
+      {0x01, 0xFFFF, 65535.0, "", true},     // the word itself
+      {0x05, 0x8000, 1.0, "", true},         // 32768 / 32768
+      {0x06, 0xFFFF, 19.988175, "", true},   // 65535 x 0.000305
+      {0x0A, 0xFFFF, 7.9998779, "V", true},  // 65535 / 8192: "7.999 V"
+      {0x0B, 0x01C2, 0.450, "V", true},      // 450 x 0.001
+      {0x0E, 0x0ACB, 2.763, "A", true},      // 2763 x 0.001
+      {0x10, 0x009D, 0.157, "s", true},      // 157 ms
+      {0x16, 0x0FA0, 360.0, "°C", true},     // 4000 x 0.1 - 40
+      {0x30, 0xFFFF, 100.0, "%", true},      // the top of 0-100 %
+      {0x39, 0x0000, -327.68, "%", true},    // 0 x 0.01 - 327.68
+      {0x81, 0xFFFF, -1.0, "", true},        // two's complement
+      {0x8A, 0x8000, -4.0, "V", true},       // -32768 / 8192
+      {0x96, 0xFC18, -100.0, "°C", true},    // -1000 x 0.1, no offset
+      {0xFE, 0xFFEC, -5.0, "Pa", true},      // -20 x 0.25
+      {0x7E, 0x1234, 4660.0, "", false},     // not in the table: the word
+      {0xC5, 0xFFFF, -1.0, "", false},       // a signed ID's word, signed
+  };
+  for (const auto& [id, word, value, unit, known] : cases) {
+    const ScaledValue v = scale(id, word);
+    EXPECT_NEAR(v.value, value, 5e-7) << std::hex << id << " " << word;
+    EXPECT_EQ(std::pair(toQString(v.unit), v.known), std::pair(QString::fromUtf8(unit), known))
+        << std::hex << id;
   }
   // Lookups search the table by halves.
   const auto table = scalings();
@@ -72,53 +62,42 @@ TEST(ObdMonitorTests, UnitAndScalingTable) {
                              [](const Scaling& a, const Scaling& b) { return a.id <= b.id; }));
 }
 
-struct AnswerCase {
-  const char* what;
-  int mid;
-  const char* text;
-  bool headers;
-  const char* expected;
-};
-
-const AnswerCase kAnswerCases[] = {
-    // A published capture: one answer of 28 bytes over five frames, three
-    // manufacturer tests, each record led by the MID again.
-    {"three tests over five frames", 0x01,
-     "7E8 10 1C 46 01 81 0E 0A CB\r7E8 21 06 54 0E D8 01 87 10\r7E8 22 00 9D 00 00 01 2C 01\r"
-     "7E8 23 88 10 00 84 00 00 02\r7E8 24 58 00 00 00 00 00 00\r",
-     true,
-     "7E8 01/81 2.763 A [1.62 A..3.8 A] pass\n"
-     "7E8 01/87 0.157 s [0 s..0.3 s] pass\n"
-     "7E8 01/88 0.132 s [0 s..0.6 s] pass"},
-    {"headers off, one record in two frames", 0x21, "00A\r0: 46 21 A9 01 00 40\r1: 00 00 00 3C 00 00 00\r",
-     false, " 21/A9 64 [0..60] FAIL"},
-    // Two controllers, frames interleaved; the transmission's test never ran.
-    {"two controllers", 0x02,
-     "7E8 10 0A 46 02 01 0A 0E 66\r7E9 10 0A 46 02 05 10 00 00\r7E8 21 08 00 10 00 00 00 00\r"
-     "7E9 21 00 00 00 00 00 00 00\r",
-     true,
-     "7E8 02/01 0.449951 V [0.25 V..0.5 V] pass\n"
-     "7E9 02/05 0 s [0 s..0 s] not completed"},
-    // Signed words compared as signed: -5 lies within -10..10.
-    {"signed limits", 0x85, "7E8 10 0A 46 85 91 81 FF FB\r7E8 21 FF F6 00 0A 00 00 00\r", true,
-     "7E8 85/91 -5 [-10..10] pass"},
-    {"unknown scaling", 0x31, "7E8 10 0A 46 31 82 7E 00 20\r7E8 21 00 10 00 30 00 00 00\r", true,
-     "7E8 31/82 32 (unknown) [16 (unknown)..48 (unknown)] pass"},
-    {"the last frame lost", 0x01,
-     "7E8 10 1C 46 01 81 0E 0A CB\r7E8 21 06 54 0E D8 01 87 10\r7E8 22 00 9D 00 00 01 2C 01\r", true,
-     "7E8 01/81 2.763 A [1.62 A..3.8 A] pass\n7E8 01/87 0.157 s [0 s..0.3 s] pass\ncut"},
-    {"another monitor's record", 0x01,
-     "7E8 10 13 46 01 01 0B 01 C2\r7E8 21 01 C2 01 C2 02 01 0B\r7E8 22 01 C2 01 C2 01 C2\r", true,
-     "7E8 01/01 0.45 V [0.45 V..0.45 V] pass\ncut"},
-    {"refused", 0x01, "7E8 03 7F 06 12\r", true, "not supported"},
-    {"NO DATA", 0x01, "NO DATA\r\r>", true, "not supported"},
-};
-
 TEST(ObdMonitorTests, AnswerForms) {
-  for (const AnswerCase& c : kAnswerCases)
-    EXPECT_EQ(render(readMonitor(c.mid, answer(c.text, Bus::kCan11, c.headers))),
-              QString::fromUtf8(c.expected))
-        << c.what;
+  const std::tuple<const char*, int, const char*, bool, const char*> cases[] = {
+      // A published capture: 28 bytes over five frames, each record led by the MID again.
+      {"three tests over five frames", 0x01,
+       "7E8 10 1C 46 01 81 0E 0A CB\r7E8 21 06 54 0E D8 01 87 10\r7E8 22 00 9D 00 00 01 2C 01\r"
+       "7E8 23 88 10 00 84 00 00 02\r7E8 24 58 00 00 00 00 00 00\r",
+       true,
+       "7E8 01/81 2.763 A [1.62 A..3.8 A] pass\n"
+       "7E8 01/87 0.157 s [0 s..0.3 s] pass\n"
+       "7E8 01/88 0.132 s [0 s..0.6 s] pass"},
+      {"headers off, one record in two frames", 0x21, "00A\r0: 46 21 A9 01 00 40\r1: 00 00 00 3C 00 00 00\r",
+       false, " 21/A9 64 [0..60] FAIL"},
+      // Two controllers, frames interleaved; the transmission's test never ran.
+      {"two controllers", 0x02,
+       "7E8 10 0A 46 02 01 0A 0E 66\r7E9 10 0A 46 02 05 10 00 00\r7E8 21 08 00 10 00 00 00 00\r"
+       "7E9 21 00 00 00 00 00 00 00\r",
+       true,
+       "7E8 02/01 0.449951 V [0.25 V..0.5 V] pass\n"
+       "7E9 02/05 0 s [0 s..0 s] not completed"},
+      // Signed words compared as signed: -5 lies within -10..10.
+      {"signed limits", 0x85, "7E8 10 0A 46 85 91 81 FF FB\r7E8 21 FF F6 00 0A 00 00 00\r", true,
+       "7E8 85/91 -5 [-10..10] pass"},
+      {"unknown scaling", 0x31, "7E8 10 0A 46 31 82 7E 00 20\r7E8 21 00 10 00 30 00 00 00\r", true,
+       "7E8 31/82 32 (unknown) [16 (unknown)..48 (unknown)] pass"},
+      {"the last frame lost", 0x01,
+       "7E8 10 1C 46 01 81 0E 0A CB\r7E8 21 06 54 0E D8 01 87 10\r7E8 22 00 9D 00 00 01 2C 01\r", true,
+       "7E8 01/81 2.763 A [1.62 A..3.8 A] pass\n7E8 01/87 0.157 s [0 s..0.3 s] pass\ncut"},
+      {"another monitor's record", 0x01,
+       "7E8 10 13 46 01 01 0B 01 C2\r7E8 21 01 C2 01 C2 02 01 0B\r7E8 22 01 C2 01 C2 01 C2\r", true,
+       "7E8 01/01 0.45 V [0.45 V..0.45 V] pass\ncut"},
+      {"refused", 0x01, "7E8 03 7F 06 12\r", true, "not supported"},
+      {"NO DATA", 0x01, "NO DATA\r\r>", true, "not supported"},
+  };
+  for (const auto& [what, mid, text, headers, expected] : cases)
+    EXPECT_EQ(render(readMonitor(mid, answer(text, Bus::kCan11, headers))), QString::fromUtf8(expected))
+        << what;
 }
 
 TEST(ObdMonitorTests, SupportedMonitorsChainAndTheRequests) {
@@ -153,14 +132,13 @@ TEST(ObdMonitorTests, MisfireCountsPerCylinder) {
     const MonitorAnswer a = readMonitor(messages.at(0).data.at(1), messages);
     all.insert(all.end(), a.results.begin(), a.results.end());
   }
+  auto count = [](auto n) { return n ? QString::number(*n) : QStringLiteral("-"); };
   QStringList got;
   for (const ControllerMisfires& c : misfireCounts(all))
     for (const CylinderMisfires& cyl : c.cylinders)
-      got << QStringLiteral("%1 cyl %2: %3/%4")
-                 .arg(c.source)
-                 .arg(cyl.cylinder)
-                 .arg(cyl.recent ? QString::number(*cyl.recent) : QStringLiteral("-"))
-                 .arg(cyl.current ? QString::number(*cyl.current) : QStringLiteral("-"));
+      got << c.source + QStringLiteral(" cyl %1: %2/%3")
+                            .arg(cyl.cylinder)
+                            .arg(count(cyl.recent), count(cyl.current));
   EXPECT_EQ(got, (QStringList{"7E8 cyl 1: 3/1", "7E8 cyl 3: -/7", "7EA cyl 2: 2/-"}));
 }
 

@@ -22,7 +22,7 @@ std::vector<Message> answer(const char* text, Bus bus = Bus::kCan11, bool header
   return parseAnswer(QString::fromLatin1(text), bus, headers).messages;
 }
 
-// Compares a value with "reading unit, ..." or "\"words\"" (and no reading) from the table.
+// Expected: "reading unit, ...", "\"words\"" (and no reading) or "not decodable".
 void expectValue(const std::optional<Value>& value, const QString& expected, const QString& where) {
   SCOPED_TRACE(where.toStdString());
   if (expected == QLatin1String("not decodable")) {
@@ -130,9 +130,7 @@ TEST(ObdPids, SixPidsARequestAndWhereTheAnswerFallsShort) {
 
 TEST(ObdPids, FreezeFrameUsesTheSameTable) {
   const auto rpm = freezeFrameValue(answer("7E8 05 42 0C 00 1A F8\r", Bus::kCan11, true).at(0).data);
-  ASSERT_TRUE(rpm.has_value());
-  EXPECT_EQ(rpm->pid, 0x0C);
-  EXPECT_EQ(rpm->value.readings.at(0).value, 1726.0);
+  EXPECT_EQ(std::pair(rpm.value().pid, rpm->value.readings.at(0).value), std::pair(0x0C, 1726.0));
   EXPECT_EQ(freezeFrameValue(bytes(QStringLiteral("42 02 01 03 00")))->value.text, "P0300");
   EXPECT_FALSE(freezeFrameValue(bytes(QStringLiteral("41 0C 00 1A F8"))).has_value());
 }

@@ -34,8 +34,7 @@ TEST(SimAdapter, InputDuringAnAnswerStopsItButALineFeedDoesNot) {
   EXPECT_EQ(rig.run(Millis{10}), "010D\r");
   rig.write("\n");
   EXPECT_EQ(rig.run(Millis{20}), "");
-  // The first character stops the answer and is lost; the odd digit left is a count digit,
-  // which the clone does not know.
+  // The first character stops the answer and is lost; the clone knows no count digit.
   rig.write("22000D01\r");
   EXPECT_EQ(rig.run(), "STOPPED\r\r>2000D01\r?\r\r>");
 }
@@ -47,8 +46,7 @@ TEST(SimAdapter, PacedAtNineThousandSixHundredBaud) {
   const Micros c{1042}, turnaround = config.timing.turnaround;  // ten bits a character
   EXPECT_EQ(config.timing.charTime(), c);
   for (const char* line : {"ATE0", "ATSH 6C 10 F1"}) rig.exchange(line);
-  // 9 characters to the CR, turnaround, 20 ms on the bus, "62 00 0C hh ll \r" character by
-  // character; the adapter listens for twice the 20 ms (AT1) before "\r>".
+  // 9 characters, turnaround, 20 ms on the bus, 16 characters; AT1 listens twice the 20 ms before "\r>".
   rig.write("22000C01\r\n");
   const Micros answer = rig.now + 9 * c + turnaround + Millis{20};
   EXPECT_EQ(rig.run(answer + 16 * c).size(), 16);
@@ -56,8 +54,7 @@ TEST(SimAdapter, PacedAtNineThousandSixHundredBaud) {
   EXPECT_EQ(rig.run(answer + Millis{40} + 2 * c), "\r>");
 }
 
-// A flood keeps what the adapter's 4 KiB buffers hold: 1024 "ATI" lines are heard, the answers they
-// overrun are lost, and all is out within 4096 characters after the input.
+// The 4 KiB buffers hold 1024 "ATI" lines; the answers they overrun are lost.
 TEST(SimAdapter, FloodIsLostBeyondTheBuffers) {
   SimRig rig(sim::SimAdapterConfig{});  // 9600 baud
   int heard = 0;
@@ -70,8 +67,7 @@ TEST(SimAdapter, FloodIsLostBeyondTheBuffers) {
   EXPECT_EQ(rig.exchange("ATI"), "ATI\rELM327 v1.5\r\r>");
 }
 
-// Each knob at full share; noise comes before the answer. (The injected words
-// take the word rules' paths, below.)
+// Each knob at full share; noise comes before the answer.
 TEST(SimAdapter, FaultKnobs) {
   const std::tuple<sim::SimFaults, QByteArray, int> cases[] = {
       {{.dropShare = 1}, "NO DATA\r\r>ELM327 v1.5\r\r>", 200},
@@ -98,10 +94,8 @@ TEST(SimAdapter, FaultKnobs) {
   }
 }
 
-// When the prompt follows the car's answer (at `latency`, ms after the request): after the time-out
-// (ATST, 4 ms units, 0x32 by default) without adaptive timing (AT0); after twice the answer's
-// latency with AT1, never less than 20 ms nor more than the time-out; one and a half times with AT2,
-// never less than 8 ms. NO DATA comes after the whole time-out whatever the mode.
+// The prompt after the answer: AT0 the time-out (ATST x 4 ms, 0x32); AT1 twice the latency within
+// 20 ms..time-out; AT2 1.5 times, at least 8 ms. NO DATA after the whole time-out.
 TEST(SimAdapter, ListensAfterTheLastAnswerAsAtAndStSay) {
   const std::tuple<const char*, QList<QByteArray>, QByteArray, int, int> cases[] = {
       {"clone", {"ATAT0"}, "010D", 20, 20 + 200},
@@ -127,41 +121,30 @@ TEST(SimAdapter, ListensAfterTheLastAnswerAsAtAndStSay) {
   }
 }
 
-// The CAN car's engine answers at 10 ms, its transmission `lag` later: heard only while the
-// adapter still listens after the engine's answer (AT1: 20 ms).
-TEST(SimAdapter, ALaterControllerIsHeardOnlyWhileTheAdapterListens) {
-  const std::tuple<int, QByteArray, QByteArray, int> cases[] = {
-      {5, "ATAT1", "7E8 03 41 0D 00 \r7E9 03 41 0D 00 \r\r>", 15 + 20},
-      {30, "ATAT1", "7E8 03 41 0D 00 \r\r>", 10 + 20},
-      {30, "ATAT0", "7E8 03 41 0D 00 \r7E9 03 41 0D 00 \r\r>", 40 + 200},
+// The engine answers at 10 ms, the transmission `lag` later: heard only while the adapter listens (AT1
+// 20 ms, AT0 200 ms); a count digit N returns right after the Nth answer.
+TEST(SimAdapter, ALaterControllerIsHeardWhileTheAdapterListensOrTheCountDigitWaits) {
+  const QByteArray engine = "7E8 03 41 0D 00 \r", both = engine + "7E9 03 41 0D 00 \r";
+  const std::tuple<const char*, int, QByteArray, QByteArray, QByteArray, int> cases[] = {
+      {"clone", 5, "ATAT1", "010D", both + "\r>", 15 + 20},
+      {"clone", 30, "ATAT1", "010D", engine + "\r>", 10 + 20},
+      {"clone", 30, "ATAT0", "010D", both + "\r>", 40 + 200},
+      {"genuine", 5, "ATAT0", "010D", both + "\r>", 15 + 200},
+      {"genuine", 5, "ATAT0", "010D1", engine + "\r>", 10},
+      {"genuine", 5, "ATAT0", "010D 2", both + "\r>", 15},
+      {"genuine", 5, "ATAT0", "010D3", both + "\r>", 15 + 200},
+      {"genuine", 5, "ATAT0", "010D0", "?\r\r>", 0},
+      {"clone", 5, "ATAT0", "010D1", "?\r\r>", 0},
   };
-  for (const auto& [lag, mode, expected, prompt] : cases) {
-    auto config = SimRig::listening(Millis{10});
+  for (const auto& [profile, lag, mode, request, expected, prompt] : cases) {
+    SCOPED_TRACE(std::string(profile) + " " + mode.constData() + " " + request.constData());
+    auto config = SimRig::listening(Millis{10}, SimRig::profile(profile));
     config.timing.transmissionLag = Millis{lag};
     SimRig rig(config, {.car = sim::Car::Can});
-    for (const char* line : {"ATE0", "ATSP6", "ATH1"}) rig.exchange(line);
-    rig.exchange(mode);
-    EXPECT_EQ(rig.exchange("010D"), expected) << lag << mode.constData();
-    EXPECT_EQ(rig.now, Millis{prompt}) << lag << mode.constData();
-  }
-}
-
-// A trailing digit N returns right after the Nth answer; fewer, and the adapter listens as usual.
-// The engine answers at 10 ms, the transmission at 15; AT0 listens 200 ms.
-TEST(SimAdapter, CountDigitReturnsAfterThatManyAnswers) {
-  const QByteArray engine = "7E8 03 41 0D 00 \r", both = engine + "7E9 03 41 0D 00 \r";
-  const std::tuple<const char*, QByteArray, QByteArray, int> cases[] = {
-      {"genuine", "010D", both + "\r>", 15 + 200}, {"genuine", "010D1", engine + "\r>", 10},
-      {"genuine", "010D 2", both + "\r>", 15},     {"genuine", "010D3", both + "\r>", 15 + 200},
-      {"genuine", "010D0", "?\r\r>", 0},           {"clone", "010D1", "?\r\r>", 0},
-  };
-  for (const auto& [profile, request, expected, prompt] : cases) {
-    auto config = SimRig::listening(Millis{10}, SimRig::profile(profile));
-    config.timing.transmissionLag = Millis{5};
-    SimRig rig(config, {.car = sim::Car::Can});
-    for (const char* line : {"ATE0", "ATSP6", "ATH1", "ATAT0"}) rig.exchange(line);
-    EXPECT_EQ(rig.exchange(request), expected) << profile << " " << request.constData();
-    EXPECT_EQ(rig.now, Millis{prompt}) << profile << " " << request.constData();
+    for (const QByteArray& line : {QByteArray("ATE0"), QByteArray("ATSP6"), QByteArray("ATH1"), mode})
+      rig.exchange(line);
+    EXPECT_EQ(rig.exchange(request), expected);
+    EXPECT_EQ(rig.now, Millis{prompt});
   }
   // On J1850 each line is an answer: two of the VIN's five.
   SimRig vpw(SimRig::listening(Millis{10}, SimRig::profile("genuine")));
@@ -169,7 +152,6 @@ TEST(SimAdapter, CountDigitReturnsAfterThatManyAnswers) {
   EXPECT_EQ(vpw.exchange("09022"), "49 02 01 00 00 00 32 \r49 02 02 47 31 46 50 \r\r>");
 }
 
-// What each adapter answers "?" to (the rest it takes), and what it calls itself.
 TEST(SimAdapter, EachProfileRefusesItsOwnCommands) {
   const QList<QByteArray> optional = {"ATAT2", "ATCAF0", "ATCAF1", "ATDPN",
                                       "ATMA",  "ATJE",   "ATCSM1", "010D1"};
@@ -202,8 +184,7 @@ TEST(SimAdapter, MonitoringGoesOnUntilACharacterArrives) {
   EXPECT_EQ(rig.exchange(""), "STOPPED\r\r>");
 }
 
-// The search of a poor clone: "SEARCHING...", a dot a second for three seconds, and the answer
-// straight after the dots.
+// A poor clone's search: a dot a second for three seconds, the answer straight after.
 TEST(SimAdapter, SlowSearchPrintsDots) {
   SimRig rig(SimRig::instant(Millis{0}, SimRig::profile("clone-minimal")), {.car = sim::Car::Can});
   rig.exchange("ATE0");
@@ -214,8 +195,7 @@ TEST(SimAdapter, SlowSearchPrintsDots) {
   EXPECT_EQ(rig.now, Millis{3000});
 }
 
-// The adapter's words in place of the GM car's answer (at 20 ms; the time-out 200 ms): one of
-// each kind, before the bus, at the time-out, at the answer, inside it, and a restart.
+// Each word in place of the answer (at 20 ms; time-out 200 ms), at the time it comes.
 TEST(SimAdapter, WordsOnChosenRequests) {
   const QByteArray vin =
       "49 02 01 00 00 00 32 \r49 02 02 47 31 46 50 \r49 02 03 32 32 47 36 \r49 02 04 57 32 31 31 \r"
@@ -263,28 +243,22 @@ TEST(SimAdapter, WordsByCountShareAndOrder) {
 }
 
 TEST(SimAdapter, WordRulesFromTheCommandLine) {
-  const std::tuple<const char*, std::optional<std::tuple<sim::AdapterWord, QByteArray, double, int>>>
-      cases[] = {
-          {"canerror@03", {{sim::AdapterWord::CanError, "03", 1, 0}}},
-          {"datamark@09 02#2", {{sim::AdapterWord::DataErrorMark, "0902", 1, 2}}},
-          {"err94/0.25", {{sim::AdapterWord::Err94, "", 0.25, 0}}},
-          {"question@0c", {{sim::AdapterWord::Question, "0C", 1, 0}}},
-          {"nodata@0x", std::nullopt},
-          {"nodata/2", std::nullopt},
-          {"nodata#0", std::nullopt},
-          {"nodata/0.5#2", std::nullopt},
-          {"silence", std::nullopt},
-      };
+  using W = sim::AdapterWord;
+  const std::tuple<const char*, std::tuple<W, QByteArray, double, int>> cases[] = {
+      {"canerror@03", {W::CanError, "03", 1, 0}},
+      {"datamark@09 02#2", {W::DataErrorMark, "0902", 1, 2}},
+      {"err94/0.25", {W::Err94, "", 0.25, 0}},
+      {"question@0c", {W::Question, "0C", 1, 0}},
+  };
   for (const auto& [text, expected] : cases) {
     const auto rule = sim::parseWordRule(QString::fromLatin1(text));
-    ASSERT_EQ(rule.has_value(), expected.has_value()) << text;
-    if (rule) {
-      EXPECT_EQ(std::tuple(rule->word, rule->command, rule->share, rule->nth), *expected) << text;
-    }
+    ASSERT_TRUE(rule) << text;
+    EXPECT_EQ(std::tuple(rule->word, rule->command, rule->share, rule->nth), expected) << text;
   }
+  for (const char* bad : {"nodata@0x", "nodata/2", "nodata#0", "nodata/0.5#2", "silence"})
+    EXPECT_FALSE(sim::parseWordRule(QString::fromLatin1(bad))) << bad;
 }
 
-// ERR94 resets the adapter and bars the CAN protocols from its searches until ATFE.
 TEST(SimAdapter, FatalCanErrorResetsAndBarsTheCanSearch) {
   SimRig rig(SimRig::instant(), {.car = sim::Car::Can});
   rig.exchange("ATE0");
@@ -296,8 +270,7 @@ TEST(SimAdapter, FatalCanErrorResetsAndBarsTheCanSearch) {
   EXPECT_EQ(rig.exchange("010D"), "010D\rSEARCHING...\r41 0D 00 \r41 0D 00 \r\r>");
 }
 
-// After ACT ALERT the adapter sleeps: a character wakes it, and it and its line are lost while it
-// starts anew.
+// After ACT ALERT the adapter sleeps: a character wakes it, and its line is lost while it restarts.
 TEST(SimAdapter, ActivityAlertThenLowPowerUntilACharacter) {
   auto config = SimRig::instant();
   config.timing.resetTime = Millis{100};
@@ -310,9 +283,6 @@ TEST(SimAdapter, ActivityAlertThenLowPowerUntilACharacter) {
   EXPECT_EQ(rig.exchange("ATI"), "ATI\rELM327 v1.5\r\r>");
 }
 
-// A poor clone says OK to ATH1 and goes on without headers; one that sends only two bytes of a
-// request has an enhanced request refused by the car as malformed, and of several PIDs only the
-// first asked.
 TEST(SimAdapter, ClonesThatIgnoreHeadersOrCutRequests) {
   const std::tuple<const char*, sim::Car, QByteArray, QByteArray, QByteArray> cases[] = {
       {"clone", sim::Car::GmVpw, "ATH1", "010D", "48 6B 10 41 0D 00 CA \r\r>"},

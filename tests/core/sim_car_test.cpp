@@ -1,5 +1,3 @@
-// The simulated cars' standard OBD-II answers: the CAN car (engine 7E8, transmission 7E9) and
-// the J1850 VPW GM car, checked as text and, where the form is the point, read back with obd/.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -37,63 +35,45 @@ struct Car : SimRig {
   }
 };
 
-struct CanCar : Car {
-  explicit CanCar(std::initializer_list<const char*> setup = {}) : Car(sim::Car::Can, setup) {}
-};
-struct VpwCar : Car {
-  explicit VpwCar(std::initializer_list<const char*> setup = {}) : Car(sim::Car::GmVpw, setup) {}
-};
-
 TEST(SimCanCar, SearchesThenNamesItsProtocol) {
-  CanCar car;
+  Car car(sim::Car::Can);
   QList<QByteArray> got;
   for (const char* line : {"ATDPN", "010D", "ATDPN", "ATDP", "010D", "ATSP6", "ATDPN"}) got << car.ask(line);
   EXPECT_EQ(got, (QList<QByteArray>{"0", "SEARCHING...\r41 0D 00 \r41 0D 00 ", "A6",
                                     "AUTO, ISO 15765-4 (CAN 11/500)", "41 0D 00 \r41 0D 00 ", "OK", "6"}));
 }
 
-// The frames as the adapter prints them, settings by settings.
-TEST(SimCanCar, FramesWithAndWithoutHeadersSpacesAndFormatting) {
+TEST(SimCanCar, FramesAsTheSettingsSayAndOnlyOnItsOwnBus) {
+  const QByteArray s = "SEARCHING...\r";
   const std::tuple<QList<QByteArray>, QByteArray, QByteArray> cases[] = {
-      {{"ATH1"}, "010D", "7E8 03 41 0D 00 \r7E9 03 41 0D 00 "},
-      {{"ATH1", "ATS0"}, "010D", "7E803410D00\r7E903410D00"},
-      {{"ATH1", "ATSH 7E1"}, "010D", "7E9 03 41 0D 00 "},
-      {{"ATSH 7E0"}, "010D", "41 0D 00 "},
-      {{"ATCAF0"}, "010D", "03 41 0D 00 00 00 00 00 \r03 41 0D 00 00 00 00 00 "},
-      // The VIN, twenty bytes in three frames.
-      {{}, "0902", "014\r0: 49 02 01 32 47 31 \r1: 46 4B 31 45 4A 32 41 \r2: 39 31 33 34 35 36 37 "},
-      // Three stored codes need two frames, the last one padded; the transmission has none.
-      {{"ATH1"}, "03", "7E8 10 08 43 03 01 71 03 00 \r7E8 21 04 42 00 00 00 00 00 \r7E9 02 43 00 "},
-      {{}, "03", "008\r0: 43 03 01 71 03 00 \r1: 04 42 00 00 00 00 00 \r43 00 "},
-      {{"ATH1"}, "07", "7E8 04 47 01 04 20 \r7E9 04 47 01 07 41 "},
+      {{"ATH1"}, "010D", s + "7E8 03 41 0D 00 \r7E9 03 41 0D 00 "},
+      {{"ATH1", "ATS0"}, "010D", s + "7E803410D00\r7E903410D00"},
+      {{"ATH1", "ATSH 7E1"}, "010D", s + "7E9 03 41 0D 00 "},
+      {{"ATSH 7E0"}, "010D", s + "41 0D 00 "},
+      {{"ATCAF0"}, "010D", s + "03 41 0D 00 00 00 00 00 \r03 41 0D 00 00 00 00 00 "},
+      {{}, "0902", s + "014\r0: 49 02 01 32 47 31 \r1: 46 4B 31 45 4A 32 41 \r2: 39 31 33 34 35 36 37 "},
+      // Three stored codes need two frames, the last padded.
+      {{"ATH1"}, "03", s + "7E8 10 08 43 03 01 71 03 00 \r7E8 21 04 42 00 00 00 00 00 \r7E9 02 43 00 "},
+      {{}, "03", s + "008\r0: 43 03 01 71 03 00 \r1: 04 42 00 00 00 00 00 \r43 00 "},
+      {{"ATH1"}, "07", s + "7E8 04 47 01 04 20 \r7E9 04 47 01 07 41 "},
+      // Another protocol finds nobody; the main window's GM header and enhanced request neither.
+      {{"ATSP2"}, "0100", "NO DATA"},
+      {{"ATSP3"}, "0100", "BUS INIT: ...ERROR"},
+      {{"ATSP7"}, "0100", "NO DATA"},
+      {{"ATSP8"}, "0100", "CAN ERROR"},
+      {{"ATSH 6C 10 F1"}, "22000C", s + "UNABLE TO CONNECT"},
+      {{"ATSP6"}, "0199", "NO DATA"},
+      {{"ATSP6"}, "01", "NO DATA"},
   };
   for (const auto& [setup, request, expected] : cases) {
-    CanCar car;
+    Car car(sim::Car::Can);
     for (const QByteArray& line : setup) car.ask(line);
-    EXPECT_EQ(car.ask(request), "SEARCHING...\r" + expected) << request.constData();
-  }
-}
-
-// Another protocol finds nobody; the main window's GM header and enhanced request neither.
-TEST(SimCanCar, AnswersOnlyOnItsOwnBus) {
-  const std::tuple<QByteArray, QByteArray, QByteArray> cases[] = {
-      {"ATSP2", "0100", "NO DATA"},
-      {"ATSP3", "0100", "BUS INIT: ...ERROR"},
-      {"ATSP7", "0100", "NO DATA"},
-      {"ATSP8", "0100", "CAN ERROR"},
-      {"ATSH 6C 10 F1", "22000C", "SEARCHING...\rUNABLE TO CONNECT"},
-      {"ATSP6", "0199", "NO DATA"},
-      {"ATSP6", "01", "NO DATA"},
-  };
-  for (const auto& [setup, request, expected] : cases) {
-    CanCar car;
-    car.ask(setup);
-    EXPECT_EQ(car.ask(request), expected) << setup.constData() << " " << request.constData();
+    EXPECT_EQ(car.ask(request), expected) << setup.join(' ').constData() << " " << request.constData();
   }
 }
 
 TEST(SimCanCar, SeveralPidsInOneRequest) {
-  CanCar car({"ATSP6", "ATH1"});
+  Car car(sim::Car::Can, {"ATSP6", "ATH1"});
   const std::vector<int> asked = {0x0C, 0x0D, 0x05, 0x0A, 0x11, 0x2F};  // 0A is not served
   const auto messages = car.messages("010C0D050A112F", Millis{60'000});
   ASSERT_EQ(messages.size(), 2u);
@@ -104,13 +84,10 @@ TEST(SimCanCar, SeveralPidsInOneRequest) {
   for (const obd::PidAnswer& a : multi.answers)
     got += a.source + QString::number(a.pid, 16) + QLatin1Char(' ');
   EXPECT_EQ(got, QStringLiteral("7E8c 7E8d 7E85 7E811 7E82f 7E9c 7E9d "));
-  // Both controllers see the same engine.
-  EXPECT_EQ(multi.answers[0].data, multi.answers[5].data);
-  EXPECT_EQ(car.ask("010C0D050A112F04"), "?");  // seven PIDs do not fit a frame
+  EXPECT_EQ(multi.answers[0].data, multi.answers[5].data);  // both see the same engine
+  EXPECT_EQ(car.ask("010C0D050A112F04"), "?");              // seven PIDs do not fit a frame
 }
 
-// Walks the bitmaps of one controller and asks every other PID alone: it answers exactly those
-// its bitmaps name, each with as many bytes as the table gives it.
 std::vector<int> servedPids(Car& car, const QByteArray& header) {
   car.ask("ATSH " + header);
   obd::SupportedPids supported;
@@ -133,10 +110,10 @@ std::vector<int> servedPids(Car& car, const QByteArray& header) {
 }
 
 TEST(SimCars, BitmapsNameWhatIsAnswered) {
-  CanCar can({"ATSP6"});
+  Car can(sim::Car::Can, {"ATSP6"});
   EXPECT_GT(servedPids(can, "7E0").size(), 30u);
   EXPECT_EQ(servedPids(can, "7E1"), (std::vector<int>{0x01, 0x0C, 0x0D, 0x1C}));  // the transmission alone
-  VpwCar vpw;
+  Car vpw(sim::Car::GmVpw);
   EXPECT_GT(servedPids(vpw, "68 6A F1").size(), 20u);
 }
 
@@ -153,12 +130,9 @@ int incompleteMonitors(const obd::Readiness& r) {
   return n;
 }
 
-// A clear takes stored and pending codes (their frames are in the table above) and the freeze
-// frame, starts the readiness over, and leaves the permanent codes.
+// A clear takes stored and pending codes and the freeze frame, starts the readiness over, keeps 0A.
 TEST(SimCanCar, CodesFreezeFrameAndClearing) {
-  CanCar car({"ATSP6", "ATH1"});
-
-  // The freeze frame: the code that stored it, and the engine warm at idle then.
+  Car car(sim::Car::Can, {"ATSP6", "ATH1"});
   EXPECT_EQ(car.ask("020200"), "7E8 05 42 02 00 01 71 ");
   auto frozen = [&](const QByteArray& request) {
     const auto messages = car.messages(request);
@@ -173,8 +147,7 @@ TEST(SimCanCar, CodesFreezeFrameAndClearing) {
 
   const auto before = readinessOf(car, Millis{1000});
   ASSERT_TRUE(before);
-  EXPECT_TRUE(before->milOn);
-  EXPECT_EQ(before->storedCodes, 3);
+  EXPECT_EQ(std::pair(before->milOn, before->storedCodes), std::pair(true, 3));
   EXPECT_EQ(car.ask("04", Millis{400'000}), "7E8 01 44 \r7E9 01 44 ");
   EXPECT_EQ(car.ask("03"), "7E8 02 43 00 \r7E9 02 43 00 ");
   EXPECT_EQ(car.ask("07"), "7E8 02 47 00 \r7E9 02 47 00 ");
@@ -182,18 +155,14 @@ TEST(SimCanCar, CodesFreezeFrameAndClearing) {
   EXPECT_EQ(car.ask("020200"), "NO DATA");
   const auto after = readinessOf(car, Millis{400'000});
   ASSERT_TRUE(after);
-  EXPECT_FALSE(after->milOn);
-  EXPECT_EQ(after->storedCodes, 0);
+  EXPECT_EQ(std::pair(after->milOn, after->storedCodes), std::pair(false, 0));
   EXPECT_EQ(incompleteMonitors(*after), incompleteMonitors(*before));
-  // The counters since clearing start from nothing: distance (31) and minutes (4E), and the
-  // lamp's distance (21).
+  // Distance (31) and minutes (4E) since clearing, and the lamp's distance (21), start from nothing.
   EXPECT_EQ(car.ask("0131214E"), "7E8 10 0A 41 31 00 00 21 00 \r7E8 21 00 4E 00 00 00 00 00 ");
 }
 
-// The GM car answers the standard services the codes window and the command line use, in the
-// forms of J1850.
 TEST(SimVpwCar, StandardServicesInTheOlderForms) {
-  VpwCar car;
+  Car car(sim::Car::GmVpw);
   const std::tuple<QByteArray, QByteArray> cases[] = {
       {"03", "43 01 71 03 00 00 00 "},
       {"020200", "42 02 00 01 71 "},
@@ -208,15 +177,11 @@ TEST(SimVpwCar, StandardServicesInTheOlderForms) {
   EXPECT_EQ(car.ask("020200"), "NO DATA");
 }
 
-// Service 06: the CAN engine's monitors (0600 names 01 and 02 and the next bitmap), several tests
-// in one answer, the transmission quiet unless asked alone, tests zero after a clear until their
-// monitor ran again (EVAP 3B after four drive cycles); the GM car in the older form, a line a
-// component.
+// After a clear, zeros until the monitor ran again (EVAP 3B: four drive cycles); the gearbox only alone.
 TEST(SimCars, OnBoardTestsInEachCarsForm) {
-  CanCar can({"ATSP6", "ATH1"});
+  Car can(sim::Car::Can, {"ATSP6", "ATH1"});
   const std::tuple<QByteArray, Millis, QByteArray> cases[] = {
       {"0600", Millis{1000}, "7E8 06 46 00 C0 00 00 01 "},
-      // Cylinder 3: an average of 0x26 = 38, this cycle 0x47 = 71, each at most 0x32 = 50.
       {"06A4", Millis{1000},
        "7E8 10 13 46 A4 0B 24 00 26 \r7E8 21 00 00 00 32 A4 0C 24 \r7E8 22 00 47 00 00 00 32 00 "},
       {"04", Millis{300'000}, "7E8 01 44 \r7E9 01 44 "},
@@ -228,7 +193,7 @@ TEST(SimCars, OnBoardTestsInEachCarsForm) {
   for (const auto& [request, at, expected] : cases)
     EXPECT_EQ(can.ask(request, at), expected) << request.constData();
 
-  VpwCar vpw;
+  Car vpw(sim::Car::GmVpw);
   const std::tuple<QByteArray, QByteArray> older[] = {
       {"0602", "46 02 11 00 03 00 64 \r46 02 12 00 02 00 64 \r46 02 13 00 05 00 64 \r46 02 14 00 01 00 64 "},
       {"0603", "46 03 81 00 18 00 20 "},

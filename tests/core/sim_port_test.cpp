@@ -9,7 +9,6 @@ namespace {
 
 using sim::SimPortFactory;
 
-// One simulated device as the program's windows share it, and what its ports received.
 struct Bench {
   explicit Bench(sim::SimAdapterConfig config = {})
       : adapter(vehicle, clock.now(), config), factory(clock, adapter) {}
@@ -62,8 +61,7 @@ TEST(SimPort, VanishedDeviceReportsOnceAndCannotBeOpened) {
   EXPECT_FALSE(port->open());
 }
 
-// A Bluetooth adapter drops its link on ATZ, not on the warm start ATWS; the port tells once, and
-// opened again it talks to the adapter as it came up (its banner went with the link).
+// Not on the warm start ATWS; opened again, the port finds the adapter up (its banner went with the link).
 TEST(SimPort, BluetoothLinkDropsOnResetAndIsMadeAgainByOpening) {
   for (const char* reset : {"ATZ\r", "ATWS\r"}) {
     const bool drops = reset == std::string("ATZ\r");

@@ -1,5 +1,4 @@
-// tarvex-sim's servers over a real local socket and a real pseudo-terminal, on the event loop:
-// the waits end as soon as what is awaited arrives, and a deadline only guards against a hang.
+// Real sockets and pseudo-terminals: waits end when what is awaited arrives; the deadline guards a hang.
 #include "sim/sim_server.h"
 
 #include <arpa/inet.h>
@@ -19,7 +18,6 @@
 namespace tarvex {
 namespace {
 
-// An adapter of the given profile at once on the real clock, served by `serve`.
 struct Served {
   explicit Served(const char* profile)
       : adapter(vehicle, clock.now(),
@@ -29,8 +27,7 @@ struct Served {
   sim::SimAdapter adapter;
 };
 
-// What the other end of `fd` sends until `done` says so or it hangs up; the event loop runs
-// meanwhile, so the server in this process does its part.
+// The event loop runs while we wait, so the server in this process does its part.
 struct Heard {
   QByteArray text;
   bool hungUp = false;
@@ -53,12 +50,8 @@ Heard hear(int fd, const std::function<bool(const QByteArray&)>& done) {
   }
   return heard;
 }
-bool prompted(const QByteArray& text) {
-  return text.endsWith('>');
-}
-bool never(const QByteArray&) {
-  return false;
-}
+const auto prompted = [](const QByteArray& text) { return text.endsWith('>'); };
+const auto never = [](const QByteArray&) { return false; };
 
 int connectTo(const QString& address) {
   sockaddr_in to{};
@@ -76,7 +69,6 @@ QByteArray ask(int fd, const QByteArray& line) {
   return hear(fd, prompted).text;
 }
 
-// One client at a time; a second is hung up on at once; when the first leaves, the next is served.
 TEST(SimServer, TcpServesOneClientAtATime) {
   Served s("clone");
   QString error;
@@ -94,8 +86,7 @@ TEST(SimServer, TcpServesOneClientAtATime) {
   ::close(third);
 }
 
-// A Bluetooth adapter's ATZ drops the link: over TCP the connection ends and the next one is
-// served; on a terminal it hangs up and comes back under a new path.
+// A Bluetooth adapter's ATZ drops the link; a terminal comes back under a new path.
 TEST(SimServer, DroppedLinkHangsUpAndTheNextConnectionIsServed) {
   Served tcp("bluetooth");
   const auto server = sim::serveTcp(tcp.adapter, tcp.clock, QStringLiteral("127.0.0.1"), 0, nullptr, nullptr);
@@ -127,8 +118,6 @@ TEST(SimServer, DroppedLinkHangsUpAndTheNextConnectionIsServed) {
   ::close(next);
 }
 
-// A terminal client set to another speed than the adapter's hears garbage, never the prompt; at
-// the adapter's speed, text.
 TEST(SimServer, TerminalClientAtAnotherSpeedHearsGarbage) {
   Served s("clone");
   const auto server = sim::servePty(s.adapter, s.clock, 38400, nullptr, nullptr);
@@ -143,7 +132,7 @@ TEST(SimServer, TerminalClientAtAnotherSpeedHearsGarbage) {
     ::cfsetspeed(&tio, speed);
     ::tcsetattr(fd, TCSANOW, &tio);
     ::write(fd, "ATI\r", 4);
-    // Plain: the echo, the banner and the prompt; garbled: the echo, "?" and the prompt.
+    // Garbled: the echo, "?" and the prompt.
     const QByteArray heard = hear(fd, [&](const QByteArray& t) { return t.size() >= (plain ? 18 : 8); }).text;
     if (plain) {
       EXPECT_EQ(heard, "ATI\rELM327 v1.5\r\r>");

@@ -16,14 +16,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::size_t heapInUse() {
-  return mallinfo2().uordblks;
-}
-
-// An hour of scanning, then an hour of drag polling, on fake time, against an
-// adapter that drops and delays answers, puts noise on the line and resets
-// itself now and then. Nothing may stall, every round gets its complete log
-// line, and memory stays flat.
+// On fake time against a bad line: nothing stalls, every round gets its whole log line, memory stays flat.
 TEST(Soak, AnHourOfScanningAndAnHourOfDragPollingOnABadLine) {
   testing::FakeClock clock;
   sim::Vehicle car;
@@ -36,7 +29,7 @@ TEST(Soak, AnHourOfScanningAndAnHourOfDragPollingOnABadLine) {
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("soak.csv"));
 
-  // Runs for an hour; every minute the owner must have sent something.
+  const auto heapInUse = [] { return mallinfo2().uordblks; };
   auto hour = [&](AdapterLink& link) {
     int sent = 0;
     link.hooks().onCommandSent = [&](const QString&) { ++sent; };
@@ -80,7 +73,7 @@ TEST(Soak, AnHourOfScanningAndAnHourOfDragPollingOnABadLine) {
   testing::route(*dragPort, *dragTimer, poller.session());
   ASSERT_TRUE(poller.start());
   hour(poller.link());
-  // The runs were timed as the car drove them, within what the faults cost.
+  // Within what the faults cost.
   EXPECT_NEAR(dragBoxes.text(DragBox::kQET).toDouble(), car.launchFigures().quarterMileSeconds, 0.6);
   EXPECT_NEAR(dragBoxes.text(DragBox::kTrapSpeed).toDouble(), car.launchFigures().trapSpeedKmh, 5);
 }

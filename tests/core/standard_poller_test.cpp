@@ -15,8 +15,7 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<int>;
 
-// One controller's answer as an ELM327 prints 11-bit CAN with headers on:
-// a single frame, or a first frame and consecutive frames padded with zeros.
+// One controller's answer as 11-bit CAN with headers: a single frame, or first and consecutive frames.
 QByteArray can(const char* id, const Bytes& data) {
   auto frame = [&](QByteArray line, std::size_t from, std::size_t count) {
     for (std::size_t i = from; i < from + count; ++i)
@@ -32,17 +31,7 @@ QByteArray can(const char* id, const Bytes& data) {
   return text;
 }
 
-Bytes text(const char* prefix, const char* chars, std::size_t padTo = 0) {
-  Bytes out;
-  for (const char* p = prefix; *p; p += 3) out.push_back(QByteArray(p, 2).toInt(nullptr, 16));
-  std::string s(chars);
-  for (char c : s) out.push_back(c);
-  while (out.size() < padTo) out.push_back(0);
-  return out;
-}
-
-// A CAN car with an engine controller (7E8) and a transmission controller
-// (7E9) that supports a few parameters of its own.
+// A CAN car's engine (7E8) and transmission (7E9), which has a few parameters of its own.
 const QByteArray kEngineBitmap =
     can("7E8", {0x41, 0x00, 0x98, 0x1B, 0x80, 0x01});  // 01 04 05 0C 0D 0F 10 11, more
 const QByteArray kGearboxBitmap = can("7E9", {0x41, 0x00, 0x88, 0x20, 0x00, 0x00});  // 01 05 0B
@@ -53,14 +42,12 @@ struct Rig {
     testing::route(port, *timer, poller.session());
     poller.setFailureHandler([this](const Failure& f) { failures << f; });
   }
-  // The echo of the last line written, then the adapter's answer and prompt.
   void reply(const QByteArray& answer) {
     QByteArray echo = device.writes().value(device.writes().size() - 1);
     echo.chop(1);
     device.receive(echo + '\r' + answer + "\r\r>");
   }
   QByteArray last() const { return device.writes().back(); }
-  // The engine answers every parameter of the request out, each byte 0x10.
   void answerAll() {
     QByteArray digits = last().chopped(1).mid(2);
     if (digits.size() % 2) digits.chop(1);  // the count digit
@@ -76,24 +63,19 @@ struct Rig {
   void answerRound() {
     const int round = poller.rounds();
     for (int guard = 0; guard < 20 && poller.rounds() == round; ++guard) {
-      if (last().startsWith("09")) {
-        reply("NO DATA");
-      } else {
-        answerAll();
-      }
+      last().startsWith("09") ? reply("NO DATA") : answerAll();
     }
   }
-  // Started and through the set-up, each line on its prompt, on protocol
-  // `dpn`, with this search answer.
-  void discover(const QByteArray& search, const char* dpn) {
+  // Started and through the set-up, each line on its prompt, to this search answer and protocol.
+  void discover(const QByteArray& search, const char* dpn, const char* at2 = "OK") {
     EXPECT_TRUE(poller.start());
     reply("ELM327 v2.1");
-    for (int i = 0; i < 4; ++i) reply("OK");  // ATE1 ATH1 ATSP0 AT2
+    for (int i = 0; i < 3; ++i) reply("OK");  // ATE1 ATH1 ATSP0
+    reply(at2);
     clock.advance(2500ms);  // the search takes its time: no request goes out again meanwhile
     reply("SEARCHING...\r" + search);
     reply(dpn);
   }
-  // The CAN car through discovery, into its first round.
   void discoverCan() {
     discover(kEngineBitmap + '\r' + kGearboxBitmap, "A6");
     reply(kSecondRange);
@@ -115,38 +97,34 @@ const QByteArray kFirstSix =
 const QByteArray kLastFive =
     can("7E8", {0x41, 0x0F, 0x41, 0x10, 0x01, 0x90, 0x11, 0x33, 0x2F, 0x80, 0x33, 0x64});
 
-// The first value comes before the identity: set-up line by line, the search,
-// the protocol, the bitmaps (each asked with the number of controllers that
-// answer), then the first round; identity and readiness between rounds.
+// The first value comes before the identity, which is asked between rounds.
 TEST(StandardPoller, PollsRightAfterTheBitmapsWithTheCountOfControllersThatAnswer) {
   Rig rig;
   rig.discoverCan();
   EXPECT_EQ(rig.device.writes(), (QList<QByteArray>{"ATZ\r", "ATE1\r", "ATH1\r", "ATSP0\r", "AT2\r", "0100\r",
                                                     "ATDPN\r", "01201\r", "010104050B0C0D2\r"}));
-  ASSERT_TRUE(rig.poller.protocol());
-  EXPECT_EQ(rig.poller.protocol()->number, '6');
+  EXPECT_EQ(rig.poller.protocol().value().number, '6');
   EXPECT_EQ(rig.poller.parameters(),
             (std::vector<int>{0x01, 0x04, 0x05, 0x0B, 0x0C, 0x0D, 0x0F, 0x10, 0x11, 0x2F, 0x33}));
   rig.reply(kFirstSix);
   EXPECT_EQ(rig.last(), "010F10112F331\r");
-  ASSERT_TRUE(rig.poller.readiness());
-  EXPECT_EQ(rig.poller.readiness()->storedCodes, 2);
+  EXPECT_EQ(rig.poller.readiness().value().storedCodes, 2);
   rig.reply(kLastFive);
-  // One identity request between two rounds, never before the first.
-  EXPECT_EQ(rig.last(), "0900\r");
+  EXPECT_EQ(rig.last(), "0900\r");                              // between two rounds, never before the first
   rig.reply(can("7E8", {0x49, 0x00, 0x54, 0x40, 0x00, 0x00}));  // VIN, calibration, ECU name
   EXPECT_EQ(rig.last(), "01040B0C0D10112\r");                   // the driver's parameters only
   rig.answerAll();
   EXPECT_EQ(rig.last(), "0902\r");
-  rig.reply(can("7E8", text("49 02 01 ", "1G1JC5444R7252367")));
+  Bytes vin{0x49, 0x02, 0x01};
+  for (char c : std::string("1G1JC5444R7252367")) vin.push_back(c);
+  rig.reply(can("7E8", vin));
   const CarIdentity& id = rig.poller.identity();
   ASSERT_EQ(id.vin.size(), 1u);
   EXPECT_EQ(id.vin[0].items, QStringList{QStringLiteral("1G1JC5444R7252367")});
   EXPECT_EQ(rig.poller.stage(), StandardStage::kPolling);
 }
 
-// What changes goes every round, temperatures and pressures every few, what
-// does not change once, and again on refresh.
+// What changes goes every round, temperatures and pressures every few, the rest once and on refresh.
 TEST(StandardPoller, EachParameterAtItsOwnPace) {
   Rig rig;
   rig.discoverCan();
@@ -185,16 +163,10 @@ TEST(StandardPoller, NoCarAndLegacyBus) {
   EXPECT_EQ(rig.last(), "01041\r");
 }
 
-// A clone that knows neither the count digit nor AT2: both dropped for good,
-// and the poll goes on. AT2 that loses answers is given up for AT1.
+// A clone without the count digit or AT2: both dropped for good; AT2 that loses answers gives way to AT1.
 TEST(StandardPoller, CountDigitAndAdaptiveTimingWhereTheAdapterTakesThem) {
   Rig rig;
-  EXPECT_TRUE(rig.poller.start());
-  rig.reply("ELM327 v1.5");
-  for (int i = 0; i < 3; ++i) rig.reply("OK");
-  rig.reply("?");  // AT2
-  rig.reply("SEARCHING...\r" + kEngineBitmap + '\r' + kGearboxBitmap);
-  rig.reply("A6");
+  rig.discover(kEngineBitmap + '\r' + kGearboxBitmap, "A6", "?");
   EXPECT_FALSE(rig.poller.adaptiveTwo());
   EXPECT_EQ(rig.last(), "01201\r");
   rig.reply("?");
@@ -214,8 +186,7 @@ TEST(StandardPoller, CountDigitAndAdaptiveTimingWhereTheAdapterTakesThem) {
   Rig lossy;
   lossy.traits.countDigit = AdapterTraits::Support::kNo;
   lossy.discoverCan();
-  const QByteArray engineOnly = kFirstSix.left(kFirstSix.indexOf("\r7E9"));
-  lossy.reply(engineOnly);
+  lossy.reply(kFirstSix.left(kFirstSix.indexOf("\r7E9")));
   lossy.reply(kLastFive);
   lossy.reply("NO DATA");
   lossy.reply("NO DATA");
@@ -226,11 +197,7 @@ TEST(StandardPoller, CountDigitAndAdaptiveTimingWhereTheAdapterTakesThem) {
 }
 
 TEST(StandardPoller, AsksAloneWhatAnAnswerLeftOut) {
-  const struct {
-    const char* what;
-    QByteArray firstAnswer;
-    std::set<int> alone;
-  } cases[] = {
+  const std::tuple<const char*, QByteArray, std::set<int>> cases[] = {
       {"whole", kFirstSix, {}},
       {"short",
        can("7E8", {0x41, 0x01, 0x82, 0x07, 0x65, 0x04, 0x04, 0x80}) + '\r' +
@@ -240,17 +207,16 @@ TEST(StandardPoller, AsksAloneWhatAnAnswerLeftOut) {
       {"refused", can("7E8", {0x7F, 0x01, 0x12}), {0x01, 0x04, 0x05, 0x0B, 0x0C, 0x0D}},
       {"adapter's word: asked together again", "CAN ERROR", {}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [what, firstAnswer, alone] : cases) {
+    SCOPED_TRACE(what);
     Rig rig;
     rig.discoverCan();
-    rig.reply(c.firstAnswer);
-    EXPECT_EQ(rig.poller.askedAlone(), c.alone);
+    rig.reply(firstAnswer);
+    EXPECT_EQ(rig.poller.askedAlone(), alone);
   }
 }
 
-// Values go to the readings, the log and the needles (engine and road speed
-// move them whichever poll runs); the rates are counted.
+// Values go to the readings, the log and the needles (whichever poll runs); the rates are counted.
 TEST(StandardPoller, ValuesGoToReadingsTheLogAndTheGaugesAndRatesAreCounted) {
   struct Needles : GaugeSink {
     bool gaugesVisible() const override { return true; }
@@ -284,8 +250,7 @@ TEST(StandardPoller, ValuesGoToReadingsTheLogAndTheGaugesAndRatesAreCounted) {
   const int vss = rig.readings.find(QStringLiteral("VSS"));
   EXPECT_EQ(rig.readings.series(vss).size(), 2);  // the short answer brought none: a gap, not a zero
   EXPECT_EQ(rig.readings.find(QStringLiteral("STATUS")), Readings::kNoChannel);  // words are no channel
-  // 0.1 s of polling: four requests of the poll, 6+5+6+3 parameters (a second controller's 01 and 05 not
-  // counted).
+  // 0.1 s: four requests, 6+5+6+3 parameters (the second controller's 01 and 05 not counted).
   EXPECT_DOUBLE_EQ(rig.poller.rates().requestsPerSecond, 40.0);
   EXPECT_DOUBLE_EQ(rig.poller.rates().parametersPerSecond, 200.0);
 
@@ -297,15 +262,12 @@ TEST(StandardPoller, ValuesGoToReadingsTheLogAndTheGaugesAndRatesAreCounted) {
             "\xEF\xBB\xBFTime,UTC offset,LOAD [%],ECT [\xC2\xB0"
             "C],MAP [kPa],RPM [rpm],VSS [km/h],IAT [\xC2\xB0"
             "C],MAF [g/s],TP [%],FLI [%],BARO [kPa],Fuel economy [L/100 km],Fuel used [L]\r");
-  // The trip from the air flow: 4 g/s of air at 14.7:1 is 979.6 g/h of petrol, 1.315 L/h at 0.745 kg/L;
-  // at 60 km/h 2.19 L/100 km. The 25 ms between the air flows burn 9 microlitres: 0.00 L.
+  // 4 g/s of air at 14.7:1, 0.745 kg/L: 1.315 L/h, at 60 km/h 2.19 L/100 km; 25 ms of it 0.00 L.
   EXPECT_EQ(lines[1], "2026-12-06 20:00:00.050,+00:00,50.2,50,33,1726,60,25,4,20,50.2,100,2.2,0\r");
   EXPECT_EQ(lines[3], "2026-12-06 20:00:00.100,+00:00,50.2,,33,1726,,,,,,,2.2,0\r");
 }
 
-// The user's own parameters: 01 ones in the round's requests, 22 ones alone
-// after them, the header set before and the functional one set again after;
-// a parameter that is not answered (GEAR) is no value anywhere.
+// 01 ones go in the round, 22 ones after it; one not answered (GEAR) is no value anywhere.
 TEST(StandardPoller, OwnParametersAreAskedWithTheirHeaderAndDecodedByTheirEquations) {
   const QByteArray file =
       "Trans temp,TFT,221940,A-40,-40,215,\xC2\xB0"
@@ -345,15 +307,14 @@ TEST(StandardPoller, OwnParametersAreAskedWithTheirHeaderAndDecodedByTheirEquati
   EXPECT_TRUE(lines[0].contains("VSS [mph],") && lines[0].contains(",TFT [\xC2\xB0"
                                                                    "F],RPM2 [rpm],GEAR,"))
       << lines[0].data();
-  // 80 degrees Celsius are 176 Fahrenheit; 60 km/h 37.28 mph (a count, 1 km/h, is 0.62 mph); the
-  // trip's 2.19 L/100 km are 235.2 / 2.19 = 107.3 mpg.
+  // 80 °C = 176 °F; 60 km/h = 37.28 mph; 2.19 L/100 km = 235.2 / 2.19 = 107.3 mpg.
   EXPECT_TRUE(lines[1].contains(",176,3452,,")) << lines[1].data();
   EXPECT_TRUE(lines[1].contains(",1726,37.28,")) << lines[1].data();
   EXPECT_TRUE(lines[1].endsWith(",107.3,0\r")) << lines[1].data();
 }
 
+// The headers the adapter sends to every controller by default, by protocol number.
 TEST(StandardPoller, FunctionalHeaderOfEachProtocol) {
-  // The headers the adapter sends to every controller by default, by protocol number.
   const std::pair<const char*, const char*> cases[] = {
       {"1", "616AF1"}, {"2", "686AF1"}, {"3", "686AF1"}, {"4", "C133F1"}, {"5", "C133F1"},
       {"6", "7DF"},    {"7", "DB33F1"}, {"8", "7DF"},    {"9", "DB33F1"},
@@ -371,8 +332,7 @@ TEST(StandardPoller, StopSendsNothingMoreAndAPortFaultStops) {
   rig.reply(kFirstSix);  // late, to a closed port
   rig.device.clearWrites();
   rig.clock.advance(30s);
-  EXPECT_TRUE(rig.device.writes().isEmpty());
-  EXPECT_TRUE(rig.device.writesWhileClosed().isEmpty());
+  EXPECT_TRUE(rig.device.writes().isEmpty() && rig.device.writesWhileClosed().isEmpty());
   EXPECT_EQ(rig.poller.stage(), StandardStage::kIdle);
 
   Rig failing;

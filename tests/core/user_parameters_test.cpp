@@ -17,11 +17,7 @@ UserParameter one(const char* line) {
 }
 
 TEST(UserParameters, EachBadLineIsRefusedWithItsReason) {
-  const struct {
-    const char* file;
-    int line;
-    const char* reason;
-  } cases[] = {
+  const std::tuple<const char*, int, const char*> cases[] = {
       {"Boost,BST,221940,A+*2,0,1,kPa,", 1,
        "the equation \"A+*2\" does not parse: Unexpected operator \"*\" found at position 2"},
       {"Boost,BST,221940,foo(A),0,1,kPa,", 1,
@@ -44,12 +40,12 @@ TEST(UserParameters, EachBadLineIsRefusedWithItsReason) {
        3, "a quote is left open"},
       {"\"Boost\"x,BST,221940,A,0,1,kPa,", 1, "text follows a closing quote"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.file);
-    const UserParameterFile file = readUserParameters(QByteArray(c.file));
+  for (const auto& [text, line, reason] : cases) {
+    SCOPED_TRACE(text);
+    const UserParameterFile file = readUserParameters(QByteArray(text));
     ASSERT_EQ(file.refused.size(), 1u);
-    EXPECT_EQ(file.refused[0].line, c.line);
-    EXPECT_TRUE(file.refused[0].reason.startsWith(QString::fromUtf8(c.reason)))
+    EXPECT_EQ(file.refused[0].line, line);
+    EXPECT_TRUE(file.refused[0].reason.startsWith(QString::fromUtf8(reason)))
         << file.refused[0].reason.toStdString();
     EXPECT_TRUE(file.failure.isEmpty());
   }
@@ -82,11 +78,7 @@ TEST(UserParameters, GoodLinesAreReadAndTheRestStillLoads) {
 
 // Values worked out by hand from the equations.
 TEST(UserParameters, EquationsDecodeTheDataBytes) {
-  const struct {
-    const char* equation;
-    B data;
-    std::optional<double> value;
-  } cases[] = {
+  const std::tuple<const char*, B, std::optional<double>> cases[] = {
       {"A-40", {0x82}, 90},
       {"A-40", {}, std::nullopt},  // no byte: no value, never -40
       {"(A*256+B)/4", {0x1A, 0xF8}, 1726},
@@ -105,31 +97,25 @@ TEST(UserParameters, EquationsDecodeTheDataBytes) {
       {"Z", B(25, 7), std::nullopt},
       {"12.5", {}, 12.5},
   };
-  for (const auto& c : cases) {
-    const QByteArray line = QByteArray("P,P,221940,\"") + c.equation + "\",0,1,,";
+  for (const auto& [equation, data, value] : cases) {
+    const QByteArray line = QByteArray("P,P,221940,\"") + equation + "\",0,1,,";
     const UserParameter p = one(line.constData());
-    EXPECT_EQ(p.decode(c.data), c.value) << c.equation;
+    EXPECT_EQ(p.decode(data), value) << equation;
   }
 }
 
 TEST(UserParameters, AnswersToTheRequestAndTheStep) {
   const UserParameter tft = one("T,T,0x221940,A-40,-40,215,C,7E0");
-  const B answer{0x62, 0x19, 0x40, 0x82};
-  const std::optional<Bytes> data = tft.dataOf(answer);
-  ASSERT_TRUE(data);
-  EXPECT_EQ(tft.decode(*data), 90);
+  EXPECT_EQ(tft.decode(tft.dataOf(B{0x62, 0x19, 0x40, 0x82}).value()), 90);
   EXPECT_FALSE(tft.dataOf(B{0x62, 0x19, 0x41, 0x82}));
   EXPECT_FALSE(tft.dataOf(B{0x7F, 0x22, 0x31}));  // refused
   EXPECT_TRUE(one("T,T,2105,A,0,1,,").dataOf(B{0x61, 0x05, 0x00}));
   EXPECT_DOUBLE_EQ(one("T,T,010C,(A*256+B)/4,0,1,,").step(), 0.25);
   EXPECT_DOUBLE_EQ(one("T,T,010C,{A:7},0,1,,").step(), 0);  // one count changes no bit 7
 
-  const struct {
-    int pid;
-    double step;
-  } pids[] = {{0x0C, 0.25},  {0x0D, 1},   {0x04, 100 / 255.0}, {0x06, 0.78125},
-              {0x14, 0.005}, {0xA6, 0.1}, {0x44, 2 / 65536.0}};
-  for (const auto& p : pids) EXPECT_NEAR(pidStep(*findPid(p.pid)), p.step, 1e-12) << p.pid;
+  const std::pair<int, double> pids[] = {{0x0C, 0.25},  {0x0D, 1},   {0x04, 100 / 255.0}, {0x06, 0.78125},
+                                         {0x14, 0.005}, {0xA6, 0.1}, {0x44, 2 / 65536.0}};
+  for (const auto& [pid, step] : pids) EXPECT_NEAR(pidStep(*findPid(pid)), step, 1e-12) << pid;
 }
 
 TEST(UserParameters, FilesThatAreNoUtf8OrNotThere) {
