@@ -37,8 +37,7 @@ struct Rig {
   std::int32_t ticks = 0;
 };
 
-// The reply table's cases that meet the drag strip's speed request (the rest
-// are CheckReply.Table's).
+// The reply table's cases that meet the speed request (the rest are CheckReply.Table's).
 TEST(DragPoller, TakesOnlyCompleteWellFormedReplies) {
   const struct {
     QByteArray received;
@@ -79,8 +78,7 @@ TEST(DragPoller, SetsUpRepeatsUnansweredRequestsAndTimesTheReplies) {
   rig.clock.advance(40ms);
   rig.device.receive("41 0D 3C>");
   EXPECT_EQ(rig.speedRequests(), 6);
-  EXPECT_EQ(rig.boxes.text(DragBox::kSpeed), QStringLiteral("60"));
-  EXPECT_EQ(rig.boxes.text(DragBox::kET), QStringLiteral("0.04"));
+  EXPECT_EQ(rig.boxes.text(DragBox::kSpeed) + u' ' + rig.boxes.text(DragBox::kET), QStringLiteral("60 0.04"));
   EXPECT_EQ(rig.ticks, 52660);
   rig.clock.setTickCount(3000000000u);  // told as a signed 32-bit number
   rig.poller.AskSpeed();
@@ -99,8 +97,7 @@ TEST(DragPoller, StopEndsPollingKeepsTheBoxesAndStartSetsUpAgain) {
   rig.poller.link().setBuffer(rig.poller.link().buffer() + QStringLiteral(">"));
   rig.device.clearWrites();
   rig.clock.advance(1s);
-  EXPECT_TRUE(rig.device.writes().isEmpty());
-  EXPECT_TRUE(rig.device.writesWhileClosed().isEmpty());
+  EXPECT_TRUE(rig.device.writes().isEmpty() && rig.device.writesWhileClosed().isEmpty());
   ASSERT_TRUE(rig.poller.start());
   rig.clock.advance(2s);
   EXPECT_EQ(rig.device.writes(), (QList<QByteArray>{"ATZ\r", "ATE1\r", "ATST 10\r"}));
@@ -110,9 +107,8 @@ TEST(DragPoller, AdapterThatResetsItselfIsSetUpAgainAndAPortFaultStopsPolling) {
   Rig rig;
   QStringList failures;
   rig.poller.setFailureHandler([&](const Failure& failure) { failures << failureText(failure); });
-  rig.device.receive("010D\r\rLV RESET\r\r\rELM327 v1.5\r\r>");
-  rig.device.receive("ATE1\rOK\r\r>");
-  rig.device.receive("ATST 10\rOK\r\r>");
+  for (const char* heard : {"010D\r\rLV RESET\r\r\rELM327 v1.5\r\r>", "ATE1\rOK\r\r>", "ATST 10\rOK\r\r>"})
+    rig.device.receive(heard);
   EXPECT_EQ(rig.device.writes(), (QList<QByteArray>{"ATE1\r", "ATST 10\r", "010D\r"}));
   rig.device.receive("010D\r41 0D 14\r\r>");
   EXPECT_EQ(rig.boxes.text(DragBox::kSpeed), QStringLiteral("20"));
@@ -122,8 +118,7 @@ TEST(DragPoller, AdapterThatResetsItselfIsSetUpAgainAndAPortFaultStopsPolling) {
   EXPECT_FALSE(rig.device.isOpen());
   rig.device.clearWrites();
   rig.clock.advance(1s);
-  EXPECT_TRUE(rig.device.writes().isEmpty());
-  EXPECT_TRUE(rig.device.writesWhileClosed().isEmpty());
+  EXPECT_TRUE(rig.device.writes().isEmpty() && rig.device.writesWhileClosed().isEmpty());
 }
 
 }  // namespace
