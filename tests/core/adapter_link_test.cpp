@@ -115,8 +115,7 @@ TEST_F(LinkFixture, ReplyTimerGivesUpAfter150MillisecondsAndOnlyOnItsOwnRequest)
   EXPECT_EQ(timeouts, 1);
 }
 
-// A busy adapter (echo, no prompt yet) would take a command's first character as "stop":
-// wait for its prompt, or kBusyPatience; a silent one gets the command at once.
+// A busy adapter would take a command's first character as "stop": wait for its prompt, or kBusyPatience.
 TEST_F(LinkFixture, CommandWaitsForTheBusyAdaptersPrompt) {
   const ReplyShape kIat{QStringLiteral("62 00 0F"), 8, 1};
   ASSERT_TRUE(link.SendCom(QStringLiteral("22000C01"), kRpm));
@@ -194,42 +193,39 @@ struct SessionFixture : ::testing::Test {
 
 // Each adapter word is its own failure, data beside a word is not trusted, silence is the adapter's.
 TEST_F(SessionFixture, EveryAdapterWordIsAFailureOfItsOwn) {
-  struct Row {
-    const char* answer;
-    Failure::Kind kind;
-    const char* reason;  // nullptr: no failure, a value
-  };
   using enum Failure::Kind;
-  const Row rows[] = {{"41 0C 1A F8", kNoAnswer, nullptr},
-                      {"NO DATA", kNoAnswer, "NO DATA"},
-                      {"SEARCHING...\rUNABLE TO CONNECT", kAdapter, "UNABLE TO CONNECT"},
-                      {"BUS INIT: ...ERROR", kAdapter, "BUS INIT: ...ERROR"},
-                      {"CAN ERROR", kAdapter, "CAN ERROR"},
-                      {"BUS BUSY", kAdapter, "BUS BUSY"},
-                      {"?", kAdapter, "?"},
-                      {"41 0C 1A F8 <DATA ERROR", kAdapter, "<DATA ERROR"},
-                      {"43 01 71 03 00\rBUFFER FULL", kAdapter, "BUFFER FULL"},
-                      {"ERR94", kAdapter, "ERR94"},
-                      {"ACT ALERT", kAdapter, "ACT ALERT"},
-                      {"FB ERROR", kAdapter, "FB ERROR"},
-                      {"BUS INIT: ...OK\r41 0C 1A F8", kNoAnswer, nullptr}};
+  // The adapter's answer, and the failure it is (reason nullptr: none, a value).
+  const std::tuple<const char*, Failure::Kind, const char*> rows[] = {
+      {"41 0C 1A F8", kNoAnswer, nullptr},
+      {"NO DATA", kNoAnswer, "NO DATA"},
+      {"SEARCHING...\rUNABLE TO CONNECT", kAdapter, "UNABLE TO CONNECT"},
+      {"BUS INIT: ...ERROR", kAdapter, "BUS INIT: ...ERROR"},
+      {"CAN ERROR", kAdapter, "CAN ERROR"},
+      {"BUS BUSY", kAdapter, "BUS BUSY"},
+      {"?", kAdapter, "?"},
+      {"41 0C 1A F8 <DATA ERROR", kAdapter, "<DATA ERROR"},
+      {"43 01 71 03 00\rBUFFER FULL", kAdapter, "BUFFER FULL"},
+      {"ERR94", kAdapter, "ERR94"},
+      {"ACT ALERT", kAdapter, "ACT ALERT"},
+      {"FB ERROR", kAdapter, "FB ERROR"},
+      {"BUS INIT: ...OK\r41 0C 1A F8", kNoAnswer, nullptr}};
   port.open();
-  for (const Row& row : rows) {
+  for (const auto& [said, kind, reason] : rows) {
     results.clear();
     ask(QStringLiteral("010C"));
-    answer(row.answer);
-    ASSERT_EQ(results.size(), 1u) << row.answer;
+    answer(said);
+    ASSERT_EQ(results.size(), 1u) << said;
     const Result<Reply>& r = results[0];
-    ASSERT_EQ(bool(r), !row.reason) << row.answer;
+    ASSERT_EQ(bool(r), !reason) << said;
     if (r) {
       EXPECT_EQ(r->lines.last(), QStringLiteral("41 0C 1A F8"));
       continue;
     }
     const Failure& f = r.failure();
-    EXPECT_EQ(f.kind, row.kind) << row.answer;
+    EXPECT_EQ(f.kind, kind) << said;
     EXPECT_EQ(
         QStringList({f.reason, f.request, f.subject}),
-        QStringList({QString::fromLatin1(row.reason), QStringLiteral("010C"), QStringLiteral("/dev/fake0")}));
+        QStringList({QString::fromLatin1(reason), QStringLiteral("010C"), QStringLiteral("/dev/fake0")}));
   }
   // Nothing, or nothing readable, in the request's patience.
   for (const QByteArray& heard : {QByteArray(), QByteArray("\xC3\xA9\x9F")}) {

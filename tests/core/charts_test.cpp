@@ -92,7 +92,7 @@ TEST(Decimate, KeepsEveryExtreme) {
 
 // Each column's min and max in time order, the nearest point outside on each side, one break per NaN run.
 TEST(Decimate, MinAndMaxInTheirOrderWithTheNeighboursOutside) {
-  const std::vector<std::int32_t> three{0, 100, 200};
+  const std::vector<std::int32_t> three{0, 100, 200}, ten{-100, 0, 10, 20, 30, 40, 50, 60, 200, 300};
   const struct {
     std::vector<std::int32_t> ms;
     std::vector<float> values;
@@ -100,13 +100,7 @@ TEST(Decimate, MinAndMaxInTheirOrderWithTheNeighboursOutside) {
     int columns;
     const char* expected;  // ms:value, "break" for a NaN
   } cases[] = {
-      // Two columns over [0, 59]: 0..29 and 30..59.
-      {{-100, 0, 10, 20, 30, 40, 50, 60, 200, 300},
-       {7, 1, 5, 2, 8, 3, 0, 4, 6, 9},
-       0,
-       59,
-       2,
-       "-100:7 0:1 10:5 30:8 50:0 60:4"},
+      {ten, {7, 1, 5, 2, 8, 3, 0, 4, 6, 9}, 0, 59, 2, "-100:7 0:1 10:5 30:8 50:0 60:4"},  // 0..29, 30..59
       {three, {1, 2, 3}, 120, 180, 50, "100:2 200:3"},  // nothing inside: neighbour to neighbour
       {three, {1, 2, 3}, 100, 200, 50, "0:1 100:2 200:3"},
       {three, {1, 2, 3}, -500, -100, 50, "0:1"},

@@ -56,8 +56,7 @@ struct LogFile {
   const QByteArray line = csvLine(boxes, logTimeText(when, QLocale::c()));
 };
 
-// Only a regular file is a log, anything else refused with the reason; opening never waits, not even
-// for a named pipe's reader. An old log is emptied first.
+// Only a regular file is a log, opened without waiting for a FIFO's reader; an old log is emptied.
 TEST(CsvLog, OnlyARegularFileIsALogAndOpeningNeverWaits) {
   QTemporaryDir dir;
   const auto at = [&](const char* name) { return dir.filePath(QLatin1String(name)); };
@@ -68,10 +67,8 @@ TEST(CsvLog, OnlyARegularFileIsALogAndOpeningNeverWaits) {
   ASSERT_TRUE(QFile(at("old.csv")).open(QIODevice::WriteOnly));
   ASSERT_TRUE(QFile::link(at("fifo"), at("link-to-fifo")));
   ASSERT_TRUE(QFile::link(at("old.csv"), at("link-to-file")));
-  const struct {
-    QString path;
-    QString reason;  // empty: opened
-  } cases[] = {
+  // A path, and why it is refused (empty: opened).
+  const std::pair<QString, QString> cases[] = {
       {at("fifo"), QStringLiteral("it is a named pipe (FIFO), not a regular file")},
       {at("read-fifo"), QStringLiteral("it is a named pipe (FIFO), not a regular file")},
       {at("link-to-fifo"), QStringLiteral("it is a named pipe (FIFO), not a regular file")},
@@ -81,19 +78,19 @@ TEST(CsvLog, OnlyARegularFileIsALogAndOpeningNeverWaits) {
       {at("new.csv"), QString()},
       {at("link-to-file"), QString()},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path.toStdString());
+  for (const auto& [path, reason] : cases) {
+    SCOPED_TRACE(path.toStdString());
     ASSERT_TRUE(QFile::resize(at("old.csv"), 100));
     CsvLog log;
-    std::future<Status> opening = std::async(std::launch::async, [&] { return log.open(c.path); });
+    std::future<Status> opening = std::async(std::launch::async, [&] { return log.open(path); });
     if (opening.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
       ::close(::open(fifo.constData(), O_RDONLY | O_NONBLOCK));  // lets the waiting open go
       ADD_FAILURE() << "opening waited";
     }
     const Status opened = opening.get();
-    EXPECT_EQ(opened ? QString() : opened.failure().reason, c.reason);
-    EXPECT_EQ(log.isOpen(), c.reason.isEmpty());
-    EXPECT_TRUE(!log.isOpen() || contents(c.path) == csvHeader());
+    EXPECT_EQ(opened ? QString() : opened.failure().reason, reason);
+    EXPECT_EQ(log.isOpen(), reason.isEmpty());
+    EXPECT_TRUE(!log.isOpen() || contents(path) == csvHeader());
   }
   ::close(reader);
 }
@@ -153,8 +150,7 @@ TEST(CsvLog, SecondWriterIsToldTheLogIsInUse) {
   EXPECT_TRUE(second.open(f.path));
 }
 
-// A file another program cut short or wrote to is not written on (a hole of zeros, mixed lines):
-// the next line reports it, the log is closed and the file left as it is.
+// A file another program cut short or wrote to is left as it is (no zeros, no mixed lines).
 TEST(CsvLog, FileChangedByAnotherProgramIsNoticedAtTheNextLine) {
   LogFile f;
   const struct {

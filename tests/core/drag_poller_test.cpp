@@ -39,23 +39,20 @@ struct Rig {
 
 // The reply table's cases that meet the speed request (the rest are CheckReply.Table's).
 TEST(DragPoller, TakesOnlyCompleteWellFormedReplies) {
-  const struct {
-    QByteArray received;
-    int requestsAfter;
-    const char* speedShown;
-  } cases[] = {
-      {"41 0D 3C", 0, "0"},    {"OK\r\r>010D\r41 0D 14\r\r>", 1, "20"},
-      {"41 0D\r\r>>", 1, "0"}, {"410D3C\r\r>", 0, "0"},
-      {"41 0C 3C\r>", 0, "0"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.received.toStdString());
+  // What came, the requests after it, and the speed shown.
+  const std::tuple<QByteArray, int, const char*> cases[] = {{"41 0D 3C", 0, "0"},
+                                                            {"OK\r\r>010D\r41 0D 14\r\r>", 1, "20"},
+                                                            {"41 0D\r\r>>", 1, "0"},
+                                                            {"410D3C\r\r>", 0, "0"},
+                                                            {"41 0C 3C\r>", 0, "0"}};
+  for (const auto& [received, requestsAfter, speedShown] : cases) {
+    SCOPED_TRACE(received.toStdString());
     Rig rig;
-    rig.device.receive(c.received);
-    EXPECT_EQ(rig.speedRequests(), c.requestsAfter);
-    EXPECT_EQ(rig.boxes.text(DragBox::kSpeed), QString::fromLatin1(c.speedShown));
+    rig.device.receive(received);
+    EXPECT_EQ(rig.speedRequests(), requestsAfter);
+    EXPECT_EQ(rig.boxes.text(DragBox::kSpeed), QString::fromLatin1(speedShown));
     const QString rx = rig.poller.link().buffer();
-    EXPECT_TRUE(c.requestsAfter ? rx.isEmpty() : rx.endsWith(QString::fromLatin1(c.received)));
+    EXPECT_TRUE(requestsAfter ? rx.isEmpty() : rx.endsWith(QString::fromLatin1(received)));
   }
 }
 

@@ -27,10 +27,7 @@ struct Rig {
 };
 
 TEST(DTCSession, AppendsThePiecesInArrivalOrderWithControlCharactersMadeHarmless) {
-  const struct {
-    std::vector<QByteArray> pieces;
-    QString expected;
-  } cases[] = {
+  const std::pair<std::vector<QByteArray>, QString> cases[] = {
       {{"ATZ"}, QStringLiteral("DTC HereATZ")},
       {{"43 01 33", "\r"}, QStringLiteral("DTC Here43 01 33\r\n")},
       {{"43 01 33\r", "\r>"}, QStringLiteral("DTC Here43 01 33\r\r>")},
@@ -41,13 +38,12 @@ TEST(DTCSession, AppendsThePiecesInArrivalOrderWithControlCharactersMadeHarmless
        QStringLiteral("DTC Here43\uFFFD\t\uFFFD\uFFFD\uFFFD\u00e9\u00ff")},
       {{QByteArray(5000, '\0')}, QStringLiteral("DTC Here")},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.expected.toStdString());
+  for (const auto& [pieces, expected] : cases) {
     Rig rig;
-    for (const QByteArray& piece : c.pieces) rig.port.receive(piece);
+    for (const QByteArray& piece : pieces) rig.port.receive(piece);
     rig.clock.advance(DTCSession::kShowEvery);
-    EXPECT_EQ(rig.session.output(), c.expected);
-    EXPECT_EQ(rig.shown.value(rig.shown.size() - 1, QStringLiteral("DTC Here")), c.expected);
+    EXPECT_EQ(rig.session.output(), expected);
+    EXPECT_EQ(rig.shown.value(rig.shown.size() - 1, QStringLiteral("DTC Here")), expected);
   }
 }
 

@@ -87,28 +87,22 @@ TEST(BaudSearch, FindsEverySpeedThoughTheAnswersAtTheSpeedsBeforeArriveLate) {
 
 // A speed is kept only after two plain answers in a row; one the device lacks is skipped.
 TEST(BaudSearch, KeepsOnlyASpeedThatAnsweredPlainlyTwiceInARow) {
-  const struct {
-    const char* name;
-    qint32 adapter;
-    std::size_t silentAfter;
-    QList<int> noise;
-    QList<qint32> refused;
-    std::optional<qint32> found;
-    qsizetype probes;
-  } cases[] = {
-      {"noise, then two answers", 9600, 0, {3}, {}, 9600, 5},
-      {"noise on both", 9600, 0, {3, 4}, {}, std::nullopt, 12},  // left; the adapter is nowhere else
-      {"one answer, then silence", 38400, 2, {}, {}, std::nullopt, 13},
-      {"answer, garbage, answer, answer", 38400, 0, {2}, {}, 38400, 4},
-      {"speed refused", 57600, 0, {}, {115200}, 57600, 6},
-  };
-  for (const auto& c : cases) {
-    AdapterLine line(c.adapter);
-    line.silentAfter = c.silentAfter;
-    line.noiseOnProbe = c.noise;
-    line.refused = c.refused;
-    EXPECT_EQ(line.find(), c.found) << c.name;
-    EXPECT_EQ(line.probes.size(), std::size_t(c.probes)) << c.name;
+  const std::tuple<const char*, qint32, std::size_t, QList<int>, QList<qint32>, std::optional<qint32>,
+                   std::size_t>
+      cases[] = {
+          {"noise, then two answers", 9600, 0, {3}, {}, 9600, 5},
+          {"noise on both", 9600, 0, {3, 4}, {}, std::nullopt, 12},  // left; the adapter is nowhere else
+          {"one answer, then silence", 38400, 2, {}, {}, std::nullopt, 13},
+          {"answer, garbage, answer, answer", 38400, 0, {2}, {}, 38400, 4},
+          {"speed refused", 57600, 0, {}, {115200}, 57600, 6},
+      };
+  for (const auto& [name, adapter, silentAfter, noise, refused, found, probes] : cases) {
+    AdapterLine line(adapter);
+    line.silentAfter = silentAfter;
+    line.noiseOnProbe = noise;
+    line.refused = refused;
+    EXPECT_EQ(line.find(), found) << name;
+    EXPECT_EQ(line.probes.size(), probes) << name;
   }
 }
 

@@ -22,8 +22,7 @@ Series seriesOf(const Readings& readings, const char* name) {
   return channel == Readings::kNoChannel ? Series{} : readings.series(channel);
 }
 
-// The window's log read back in its locale: numbers, times (two-digit year, PM, a quoted decimal
-// comma, ar_EG's digits and marks), placeholders as missing, the fuel status texts by line.
+// The window's log read back in its locale (two-digit years, PM, quoted decimal commas, ar_EG digits).
 TEST(LogReader, ReadsBackWhatTheLogWriterWroteInEveryLocale) {
   const QDateTime first(QDate(2026, 12, 6), QTime(11, 59, 58));
   const std::vector<QDateTime> when{first, first.addSecs(1), first.addSecs(3663)};
@@ -97,8 +96,7 @@ std::unique_ptr<Loaded> loadBytes(const QByteArray& bytes) {
   return loaded;
 }
 
-// Quoted fields, a header's trailing comma, LF or CRLF are read; bad lines skipped and counted,
-// the first one's line and column told.
+// Quoted fields, a trailing comma, LF or CRLF are read; bad lines skipped, the first one told.
 TEST(LogReader, SkipsAndCountsLinesThatCannotBeReadAndKeepsTheRest) {
   const QByteArray log =
       "RPM,MAF,Note,Time,\r\n"                 // 1

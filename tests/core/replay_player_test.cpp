@@ -33,19 +33,15 @@ struct PlayerRig {
 
 // Each line comes exactly when its time has passed at the speed; of two at one time, the last.
 TEST(ReplayPlayer, PlaysEachLineWhenItsTimeComesAtEverySpeed) {
-  struct Case {
-    int speed;
-    qsizetype line;
-    std::int64_t at;
-  };
-  for (const Case& c : {Case{1, 1, 1000}, Case{1, 3, 3000}, Case{1, 5, 4000}, Case{10, 3, 300},
-                        Case{10, 9, 800}, Case{20, 2, 100}, Case{5, 6, 1000}}) {
-    SCOPED_TRACE(c.speed);
+  // At a speed, the line and the ms of fake time it comes at.
+  const std::tuple<int, qsizetype, std::int64_t> cases[] = {
+      {1, 1, 1000}, {1, 3, 3000}, {1, 5, 4000}, {10, 3, 300}, {10, 9, 800}, {20, 2, 100}, {5, 6, 1000}};
+  for (const auto& [speed, line, at] : cases) {
     PlayerRig rig;
-    rig.player.setSpeed(c.speed);
+    rig.player.setSpeed(speed);
     rig.player.play();
-    EXPECT_EQ(rig.whenLineIs(c.line), c.at);
-    EXPECT_EQ(rig.player.line(), c.line);
+    EXPECT_EQ(rig.whenLineIs(line), at) << speed;
+    EXPECT_EQ(rig.player.line(), line) << speed;
   }
   PlayerRig rig;
   rig.player.play();

@@ -274,8 +274,7 @@ TEST_F(ScanFixture, AdapterThatResetsItselfIsSetUpAgain) {
   EXPECT_TRUE(failures.isEmpty());
 }
 
-// A silent round asks the protocol (a car on another bus) and tells it once, again only after
-// answers came and stopped again.
+// A silent round asks the protocol (a car on another bus), told once, again after answers stop again.
 TEST_F(ScanFixture, SilenceAsksTheProtocolAndIsToldOnceAndAgainAfterAnswersStopAgain) {
   QStringList told;
   scan.setSilenceHandler(

@@ -13,10 +13,7 @@ namespace tarvex {
 namespace {
 
 TEST(StandardLog, DecimalsFollowTheStep) {
-  const struct {
-    double step;
-    std::optional<int> decimals;
-  } cases[] = {
+  const std::pair<double, std::optional<int>> cases[] = {
       {0.25, 2},         // engine speed
       {100 / 255.0, 2},  // percent: 0.39
       {0.5, 1},          // timing advance
@@ -27,7 +24,7 @@ TEST(StandardLog, DecimalsFollowTheStep) {
       {2 / 65536.0, 6},  // lambda: 0.000031
       {0, std::nullopt}, {INFINITY, std::nullopt},
   };
-  for (const auto& c : cases) EXPECT_EQ(decimalsForStep(c.step), c.decimals) << c.step;
+  for (const auto& [step, decimals] : cases) EXPECT_EQ(decimalsForStep(step), decimals) << step;
 }
 
 TEST(StandardLog, TimeAndOffset) {

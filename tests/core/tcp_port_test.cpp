@@ -100,8 +100,7 @@ TEST(TcpPort, ConnectsAndCarriesBytesBothWays) {
   EXPECT_EQ(s.line.device(), address);
 }
 
-// Nothing listens, or a host still being looked up at the time-out (not before): the failure comes
-// through whenReady, saying why, and the adapter is free.
+// Nothing listens, or a host is still looked up at the time-out (not before): told through whenReady.
 TEST(TcpPort, FailedConnectionIsToldThroughWhenReady) {
   TcpAddress address;
   {
@@ -158,11 +157,7 @@ TEST(TcpPort, OnlyOnePortOfAFactoryHasTheAdapter) {
 }
 
 TEST(PortAddress, TcpAddressesAreParsedOrRefusedWithAReason) {
-  const struct {
-    const char* text;
-    const char* host;
-    quint16 port;
-  } parsed[] = {
+  const std::tuple<const char*, const char*, quint16> parsed[] = {
       {"tcp://192.168.0.10:35000", "192.168.0.10", 35000},
       {"TCP://wifi-obd.local:23", "wifi-obd.local", 23},
       {"tcp://[fe80::1]:35000", "fe80::1", 35000},
@@ -170,10 +165,10 @@ TEST(PortAddress, TcpAddressesAreParsedOrRefusedWithAReason) {
       {"tcp://10.0.0.1:65535", "10.0.0.1", 65535},
       {"tcp://192.168.000.010:1", "192.168.0.10", 1},  // decimal, not octal
   };
-  for (const auto& c : parsed) {
-    const TcpParse p = parseTcpAddress(QString::fromLatin1(c.text));
-    ASSERT_TRUE(p.address) << c.text << ": " << p.problem.toStdString();
-    EXPECT_EQ(std::pair(p.address->host, p.address->port), std::pair(QString::fromLatin1(c.host), c.port));
+  for (const auto& [text, host, port] : parsed) {
+    const TcpParse p = parseTcpAddress(QString::fromLatin1(text));
+    ASSERT_TRUE(p.address) << text << ": " << p.problem.toStdString();
+    EXPECT_EQ(std::pair(p.address->host, p.address->port), std::pair(QString::fromLatin1(host), port));
   }
   // Refused, with a part of the reason.
   const std::pair<const char*, const char*> refused[] = {
