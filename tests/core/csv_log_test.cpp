@@ -15,14 +15,12 @@
 namespace tarvex {
 namespace {
 
-TEST(CsvLog, HeaderIsExact) {
+// The header, a line, and the time in a line: exact.
+TEST(CsvLog, HeaderLineAndTimeAreExact) {
   EXPECT_EQ(csvHeader(), QByteArray("RPM,Speed,IAT,ERT,MAF,LOAD,TPS,MAP,Timing,Coolant,"
                                     "KR,STFTB1,LTFTB1,STFTB2,LTFTB2,Gear,Volts,AFR,O2B1S1V,O2B1S2V,O2B2S1V,"
                                     "O2B2S2V,FuelStatusB1,FuelStatusB2,EGRD%,EGRA%,EGRDC,Time,\r\n"));
-}
-
-// The log's column order, not the scan's; no code count; a field that would shift the columns is quoted.
-TEST(CsvLog, LineHoldsTheLoggedBoxesInColumnOrder) {
+  // The log's column order, not the scan's; no code count; a field that would shift the columns is quoted.
   MemoryBoxes boxes = testing::boxesFromLayout();
   boxes.setText(Box::kMAF, QStringLiteral("3,5"));
   boxes.setText(Box::kTPS, QStringLiteral("say \"hi\""));
@@ -33,9 +31,7 @@ TEST(CsvLog, LineHoldsTheLoggedBoxesInColumnOrder) {
       QByteArray("RPM,Speed,IAT,Runtime,\"3,5\",LOAD,\"say \"\"hi\"\"\",MAP,Timing,Coolant,Knock Retard,"
                  "STFTB1,LTFTB1,STFTB2,LTFTB2,Gear,Volts,AFR,O2B1S1,O2B1S2,O2B2S1,O2B2S2,"
                  "Fuel System Status B1,Fuel System Status B2,EGRDP,EGRAP,EGRDC,06.12.26 20:00:00\r\n"));
-}
-
-TEST(CsvLog, TimeIsTheShortDateAndTheLongTimeWithoutZone) {
+  // The short date and the long time, without the zone.
   const QDateTime when(QDate(2026, 12, 6), QTime(20, 5, 9));
   EXPECT_EQ(logTimeText(when, QLocale(QLocale::English, QLocale::UnitedStates)),
             QStringLiteral("12/6/26 8:05:09 PM"));

@@ -192,11 +192,7 @@ TEST(LogReader, RefusesWhatIsNoLogSayingWhy) {
   EXPECT_EQ(opening.get(), QStringLiteral("it is a named pipe (FIFO), not a log"));
   EXPECT_EQ(refusal(QStringLiteral("/dev/null")), QStringLiteral("/dev/null|it is a device, not a log"));
 
-  struct Case {
-    QByteArray bytes;
-    const char* reason;
-  };
-  for (const Case& c : std::vector<Case>{
+  for (const auto& [bytes, reason] : std::vector<std::pair<QByteArray, const char*>>{
            {"", "it is empty"},
            {QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), "it is not text"},
            {"Name,Phone\nAnn,555\n", "its first line names no Time column"},
@@ -204,11 +200,11 @@ TEST(LogReader, RefusesWhatIsNoLogSayingWhy) {
            {"RPM,Time,\r\n800\r\n", "it holds no line that could be read"},
            {"RPM,Time\n1,soon\n2,later\n", "its Time column holds no time it can read (\u201Csoon\u201D)"},
        }) {
-    const auto loaded = loadBytes(c.bytes);
-    ASSERT_FALSE(loaded->loaded.ok()) << c.bytes.constData();
+    const auto loaded = loadBytes(bytes);
+    ASSERT_FALSE(loaded->loaded.ok()) << bytes.constData();
     EXPECT_TRUE(loaded->loaded.failure().is(Failure::Kind::kInvalid));
     EXPECT_EQ(loaded->loaded.failure().reason,
-              QStringLiteral("not a Tarvex log: ") + QString::fromUtf8(c.reason));
+              QStringLiteral("not a Tarvex log: ") + QString::fromUtf8(reason));
     EXPECT_EQ(loaded->reader.lineCount(), 0);
   }
 }

@@ -46,16 +46,13 @@ const std::vector<LogColumn> kColumns{
     {QStringLiteral("MINE"), {}, 0},
 };
 
-TEST(StandardLog, HeaderInTheUnitsChosen) {
+TEST(StandardLog, HeaderAndLinesInTheUnitsChosenWithADecimalPoint) {
   EXPECT_EQ(standardLogHeader(kColumns, UnitChoice::metric()),
             "\xEF\xBB\xBFTime,UTC offset,VSS [km/h],ECT [\xC2\xB0"
             "C],RPM [rpm],\"Fuel, rate [L/h]\",TRIM [%],MINE\r\n");
   EXPECT_EQ(standardLogHeader(kColumns, UnitChoice::us()),
             "\xEF\xBB\xBFTime,UTC offset,VSS [mph],ECT [\xC2\xB0"
             "F],RPM [rpm],\"Fuel, rate [US gal/h]\",TRIM [%],MINE\r\n");
-}
-
-TEST(StandardLog, LinesWithADecimalPointAndTheirPrecision) {
   const QLocale before;
   QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));  // still a decimal point
   const QDateTime when(QDate(2026, 6, 1), QTime(8, 0, 0, 250), QTimeZone(7200));
