@@ -81,20 +81,18 @@ TEST(TimeReader, ArabicIndicDigitsWithOrWithoutDirectionMarks) {
     EXPECT_EQ(reader.read(QString::fromUtf16(text)), expected) << QString::fromUtf16(text).toStdString();
 }
 
+// A log given as bytes, loaded.
 struct Loaded {
+  explicit Loaded(const QByteArray& bytes) {
+    auto buffer = std::make_unique<QBuffer>();
+    buffer->setData(bytes);
+    buffer->open(QIODevice::ReadOnly);
+    loaded = reader.load(std::move(buffer), QStringLiteral("x.csv"), readings);
+  }
   LogReader reader;
   Readings readings;
   Status loaded;
 };
-
-std::unique_ptr<Loaded> loadBytes(const QByteArray& bytes) {
-  auto loaded = std::make_unique<Loaded>();
-  auto buffer = std::make_unique<QBuffer>();
-  buffer->setData(bytes);
-  buffer->open(QIODevice::ReadOnly);
-  loaded->loaded = loaded->reader.load(std::move(buffer), QStringLiteral("x.csv"), loaded->readings);
-  return loaded;
-}
 
 // Quoted fields, a trailing comma, LF or CRLF are read; bad lines skipped, the first one told.
 TEST(LogReader, SkipsAndCountsLinesThatCannotBeReadAndKeepsTheRest) {
@@ -109,14 +107,14 @@ TEST(LogReader, SkipsAndCountsLinesThatCannotBeReadAndKeepsTheRest) {
       "1200,NO DATA,ok,never\r\n"              // 9: no time
       "1300,6,y,14\r\n"                        // 10
       "1400,\"7,\r\n";                         // 11: open quote to the end
-  const auto loaded = loadBytes(log);
-  ASSERT_TRUE(loaded->loaded.ok());
-  const LogReader& reader = loaded->reader;
+  Loaded loaded(log);
+  ASSERT_TRUE(loaded.loaded.ok());
+  const LogReader& reader = loaded.reader;
   EXPECT_FALSE(reader.isTarvexLog());
   EXPECT_EQ(reader.timeForm(), QStringLiteral("seconds"));
   EXPECT_EQ(reader.lineTimes(), (std::vector<std::int64_t>{10000, 12000, 14000}));
-  EXPECT_EQ(seriesOf(loaded->readings, "RPM").values, (std::vector<float>{800, 1000, 1300}));
-  EXPECT_EQ(seriesOf(loaded->readings, "MAF").values, (std::vector<float>{3.5f, 4.5f, 6}));
+  EXPECT_EQ(seriesOf(loaded.readings, "RPM").values, (std::vector<float>{800, 1000, 1300}));
+  EXPECT_EQ(seriesOf(loaded.readings, "MAF").values, (std::vector<float>{3.5f, 4.5f, 6}));
   EXPECT_EQ(reader.fields(0), (QStringList{QStringLiteral("800"), QStringLiteral("3,5"),
                                            QStringLiteral("a \"b\", c"), QStringLiteral("10")}));
   EXPECT_EQ(reader.fields(1)[2], QStringLiteral("two\nlines"));
@@ -130,23 +128,23 @@ TEST(LogReader, SkipsAndCountsLinesThatCannotBeReadAndKeepsTheRest) {
            {"1,\"x\"y,3\n", "MAF"},
            {"1,2,yesterday\n", "Time"},
            {QByteArray("1,") + QByteArray(5 << 20, '9') + "\n1,2,3\n", "MAF"}}) {
-    const auto one = loadBytes(QByteArray("RPM,MAF,Time\n1,2,3\n") + body);
-    ASSERT_TRUE(one->loaded.ok()) << body.left(40).constData();
-    EXPECT_EQ(one->reader.skippedNotice(),
+    Loaded one(QByteArray("RPM,MAF,Time\n1,2,3\n") + body);
+    ASSERT_TRUE(one.loaded.ok()) << body.left(40).constData();
+    EXPECT_EQ(one.reader.skippedNotice(),
               QStringLiteral("1 line could not be read: line 3, column ") + QLatin1String(column));
   }
 }
 
 // Another program's log: "name [unit]" headers, a time of its own; a number beyond a float is missing.
 TEST(LogReader, HeaderOfNamesAndUnitsGivesTheChannelsTheirUnits) {
-  const auto loaded = loadBytes(
+  Loaded loaded(
       "Time [ms],Engine speed [rpm],Speed,Fuel status,Speed\n"
       "0,800,12,OL,1\n"
       "250,850.5,,CL,1e39\n"
       "500,-,14,CL,3\n");
-  ASSERT_TRUE(loaded->loaded.ok());
-  const Readings& readings = loaded->readings;
-  EXPECT_EQ(loaded->reader.lineTimes(), (std::vector<std::int64_t>{0, 250, 500}));
+  ASSERT_TRUE(loaded.loaded.ok());
+  const Readings& readings = loaded.readings;
+  EXPECT_EQ(loaded.reader.lineTimes(), (std::vector<std::int64_t>{0, 250, 500}));
   const int rpm = readings.find(QStringLiteral("Engine speed"));
   ASSERT_NE(rpm, Readings::kNoChannel);
   EXPECT_EQ(readings.channels()[rpm].unit, QStringLiteral("rpm"));
@@ -154,14 +152,14 @@ TEST(LogReader, HeaderOfNamesAndUnitsGivesTheChannelsTheirUnits) {
   EXPECT_EQ(seriesOf(readings, "Speed").ms, (std::vector<std::int32_t>{0, 500}));
   EXPECT_EQ(readings.find(QStringLiteral("Fuel status")), Readings::kNoChannel);
   EXPECT_EQ(seriesOf(readings, "Speed (column 5)").values, (std::vector<float>{1, 3}));
-  EXPECT_EQ(loaded->reader.fields(2)[3], QStringLiteral("CL"));
+  EXPECT_EQ(loaded.reader.fields(2)[3], QStringLiteral("CL"));
 
   // ISO 8601 times, and a log dated backwards keeps the cursor's order.
-  const auto iso = loadBytes("Timestamp,RPM\n2026-12-06T10:00:01Z,1\n2026-12-06T10:00:00Z,2\n");
-  ASSERT_TRUE(iso->loaded.ok());
-  EXPECT_EQ(iso->reader.timeForm(), QStringLiteral("ISO 8601"));
+  Loaded iso("Timestamp,RPM\n2026-12-06T10:00:01Z,1\n2026-12-06T10:00:00Z,2\n");
+  ASSERT_TRUE(iso.loaded.ok());
+  EXPECT_EQ(iso.reader.timeForm(), QStringLiteral("ISO 8601"));
   const std::int64_t t = QDateTime(QDate(2026, 12, 6), QTime(10, 0, 1), Qt::UTC).toMSecsSinceEpoch();
-  EXPECT_EQ(iso->reader.lineTimes(), (std::vector<std::int64_t>{t, t}));
+  EXPECT_EQ(iso.reader.lineTimes(), (std::vector<std::int64_t>{t, t}));
 }
 
 // What is no log is refused naming the file and why.
@@ -200,12 +198,12 @@ TEST(LogReader, RefusesWhatIsNoLogSayingWhy) {
            {"RPM,Time,\r\n800\r\n", "it holds no line that could be read"},
            {"RPM,Time\n1,soon\n2,later\n", "its Time column holds no time it can read (\u201Csoon\u201D)"},
        }) {
-    const auto loaded = loadBytes(bytes);
-    ASSERT_FALSE(loaded->loaded.ok()) << bytes.constData();
-    EXPECT_TRUE(loaded->loaded.failure().is(Failure::Kind::kInvalid));
-    EXPECT_EQ(loaded->loaded.failure().reason,
+    Loaded loaded(bytes);
+    ASSERT_FALSE(loaded.loaded.ok()) << bytes.constData();
+    EXPECT_TRUE(loaded.loaded.failure().is(Failure::Kind::kInvalid));
+    EXPECT_EQ(loaded.loaded.failure().reason,
               QStringLiteral("not a Tarvex log: ") + QString::fromUtf8(reason));
-    EXPECT_EQ(loaded->reader.lineCount(), 0);
+    EXPECT_EQ(loaded.reader.lineCount(), 0);
   }
 }
 

@@ -31,8 +31,8 @@ struct Adapter {
   Adapter() { EXPECT_TRUE(server.listen(QHostAddress::LocalHost)); }
   TcpAddress address() const { return {QStringLiteral("127.0.0.1"), server.serverPort()}; }
   QTcpSocket* accept() {
-    if (!spinUntil([this] { return server.hasPendingConnections(); })) return nullptr;
-    return server.nextPendingConnection();
+    return spinUntil([this] { return server.hasPendingConnections(); }) ? server.nextPendingConnection()
+                                                                        : nullptr;
   }
   QTcpServer server;
 };
@@ -147,13 +147,11 @@ TEST(TcpPort, OnlyOnePortOfAFactoryHasTheAdapter) {
   TcpPortFactory ports(adapter.address(), clock);
   std::unique_ptr<SerialPort> first = ports.createPort({QStringLiteral("the main window")});
   std::unique_ptr<SerialPort> second = ports.createPort({QStringLiteral("the trouble-code window")});
-  ASSERT_TRUE(first->open());
-  EXPECT_TRUE(ports.isHeld());
+  ASSERT_TRUE(first->open() && ports.isHeld());
   EXPECT_FALSE(second->open());
   EXPECT_EQ(second->errorString(), QStringLiteral("it is in use by the main window"));
   first->close();
-  EXPECT_FALSE(ports.isHeld());
-  EXPECT_TRUE(second->open());
+  EXPECT_TRUE(!ports.isHeld() && second->open());
 }
 
 TEST(PortAddress, TcpAddressesAreParsedOrRefusedWithAReason) {
