@@ -84,9 +84,8 @@ TEST(DragPoller, SetsUpRepeatsUnansweredRequestsAndTimesTheReplies) {
 
 TEST(DragPoller, StopEndsPollingKeepsTheBoxesAndStartSetsUpAgain) {
   Rig rig;
-  rig.device.receive("41 0D 00>");
-  rig.device.receive("41 0D 1E>");
-  rig.device.receive("41 0D 28");  // part of a reply when "Stop" comes
+  // The last is part of a reply when "Stop" comes.
+  for (const char* heard : {"41 0D 00>", "41 0D 1E>", "41 0D 28"}) rig.device.receive(heard);
   rig.poller.stop();
   EXPECT_FALSE(rig.device.isOpen());
   EXPECT_EQ(rig.boxes.text(DragBox::kSpeed), QStringLiteral("30"));

@@ -58,12 +58,15 @@ TEST(DTCSession, WindowIsToldAtAPacedRateWhateverArrivesAndHoweverMuchIsHeld) {
   for (int i = 0; i < 1000; ++i) rig.port.receive("B");
   EXPECT_EQ(rig.shown.size(), 1);
   sent += QString(1000, QLatin1Char('B'));
-  for (int i = 0; i < 1920; ++i) {
-    rig.clock.advance(1042us);
-    const char c = char('a' + i % 26);
-    rig.port.receive(QByteArray(1, c));
-    sent += QLatin1Char(c);
-  }
+  const auto trickle = [&] {
+    for (int i = 0; i < 1920; ++i) {
+      rig.clock.advance(1042us);
+      const char c = char('a' + i % 26);
+      rig.port.receive(QByteArray(1, c));
+      sent += QLatin1Char(c);
+    }
+  };
+  trickle();
   rig.clock.advance(DTCSession::kShowEvery);
   EXPECT_TRUE(rig.shown.size() >= 20 && rig.shown.size() <= 22) << rig.shown.size();
   EXPECT_EQ(rig.shown.last(), sent.right(DTCSession::kMaxOutput));
@@ -73,10 +76,7 @@ TEST(DTCSession, WindowIsToldAtAPacedRateWhateverArrivesAndHoweverMuchIsHeld) {
     rig.clock.busy(25ms);
   });
   rig.shown.clear();
-  for (int i = 0; i < 1920; ++i) {
-    rig.clock.advance(1042us);
-    rig.port.receive("c");
-  }
+  trickle();
   EXPECT_TRUE(rig.shown.size() >= 4 && rig.shown.size() <= 5) << rig.shown.size();
 }
 
