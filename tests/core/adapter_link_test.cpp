@@ -18,13 +18,8 @@ const ReplyShape kRpm{QStringLiteral("62 00 0C"), 8, 2};
 const ReplyShape kNone{QString(), 8, 0};
 const ReplyShape kSpeed{QStringLiteral("41 0D"), 5, 1};
 
-struct CheckCase {
-  const char* name;
-  QString buffer;
-  ReplyShape shape;
-  std::optional<QString> out;
-};
-const CheckCase kChecks[] = {
+// What a case is, the buffer, the reply's shape, and the data found.
+const std::tuple<const char*, QString, ReplyShape, std::optional<QString>> kChecks[] = {
     {"worked example", "22000C01\r62 00 0C 1A F8\r>", kRpm, QStringLiteral(" 1A F8")},
     {"up to the last digit, no prompt", "22000C01\r62 00 0C 1A F8", kRpm, std::nullopt},
     {"prompt right after the digits", "62 00 0C 1A F8>", kRpm, QStringLiteral(" 1A F8")},
@@ -41,25 +36,24 @@ const CheckCase kChecks[] = {
 };
 
 TEST(CheckReply, Table) {
-  for (const CheckCase& c : kChecks) EXPECT_EQ(checkReply(c.buffer, c.shape), c.out) << c.name;
+  for (const auto& [name, buffer, shape, out] : kChecks) EXPECT_EQ(checkReply(buffer, shape), out) << name;
   EXPECT_EQ(checkReply(QString(), kNone), std::nullopt);
 }
 
 // Checking only the new text finds the same reply at the same character as the whole check.
 TEST(ReplyCheck, GrowingBufferCompletesWhereTheWholeCheckDoes) {
-  for (const CheckCase& c : kChecks) {
+  for (const auto& [name, buffer, shape, out] : kChecks) {
     for (qsizetype step : {1, 2, 5}) {
-      ReplyCheck check(c.shape);
+      ReplyCheck check(shape);
       std::optional<QString> incremental, whole;
       qsizetype incrementalAt = -1, wholeAt = -1;
-      for (qsizetype n = 1; n <= c.buffer.size(); ++n) {
-        if (n % step != 0 && n != c.buffer.size()) continue;  // arrivals of `step` characters
-        const QStringView seen = QStringView(c.buffer).left(n);
+      for (qsizetype n = 1; n <= buffer.size(); ++n) {
+        if (n % step != 0 && n != buffer.size()) continue;  // arrivals of `step` characters
+        const QStringView seen = QStringView(buffer).left(n);
         if (incrementalAt < 0 && (incremental = check.check(seen))) incrementalAt = n;
-        if (wholeAt < 0 && (whole = checkReply(seen, c.shape))) wholeAt = n;
+        if (wholeAt < 0 && (whole = checkReply(seen, shape))) wholeAt = n;
       }
-      EXPECT_EQ(std::pair(incremental, incrementalAt), std::pair(whole, wholeAt))
-          << c.name << " step " << step;
+      EXPECT_EQ(std::pair(incremental, incrementalAt), std::pair(whole, wholeAt)) << name << " step " << step;
     }
   }
 }
