@@ -55,11 +55,6 @@ struct AdapterLine final : SearchLine {
     EXPECT_EQ(result.size(), 1u);
     return result.empty() ? std::nullopt : result[0];
   }
-  QList<qint32> probedSpeeds() const {
-    QList<qint32> speeds;
-    for (const auto& [baud, at] : probes) speeds << baud;
-    return speeds;
-  }
 
   FakeClock clock;
   sim::Vehicle car;
@@ -78,9 +73,10 @@ TEST(BaudSearch, FindsEverySpeedThoughTheAnswersAtTheSpeedsBeforeArriveLate) {
   for (std::size_t i = 0; i < std::size(kSearchOrder); ++i) {
     AdapterLine line(kSearchOrder[i]);
     EXPECT_EQ(line.find(), kSearchOrder[i]);
-    QList<qint32> expected;
+    QList<qint32> expected, probed;
     for (std::size_t j = 0; j <= i; ++j) expected << kSearchOrder[j] << kSearchOrder[j];
-    EXPECT_EQ(line.probedSpeeds(), expected) << kSearchOrder[i];
+    for (const auto& [baud, at] : line.probes) probed << baud;
+    EXPECT_EQ(probed, expected) << kSearchOrder[i];
     EXPECT_LE(line.clock.now(), Millis{150} * (i + 1)) << kSearchOrder[i];
   }
 }

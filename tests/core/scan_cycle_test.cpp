@@ -77,11 +77,6 @@ struct ScanFixture : ::testing::Test {
   }
 
   QString logPath() const { return dir.filePath(QStringLiteral("log.csv")); }
-  QStringList texts(std::initializer_list<Box> which) const {
-    QStringList out;
-    for (Box b : which) out << boxes.text(b);
-    return out;
-  }
   QList<QByteArray> logLines() const {
     QFile f(logPath());
     EXPECT_TRUE(f.open(QIODevice::ReadOnly));
@@ -173,7 +168,8 @@ TEST_F(ScanFixture, RepliesArrivingInsideTheWriteKeepTheOrder) {
   };
   answer("22000C01", "0B B8");
   EXPECT_EQ(takeCommands(), kDefaultRound.mid(1, 4));
-  EXPECT_EQ(texts({Box::kRPM, Box::kSpeed, Box::kIAT, Box::kTPS, Box::kLOAD}),
+  EXPECT_EQ((QStringList{boxes.text(Box::kRPM), boxes.text(Box::kSpeed), boxes.text(Box::kIAT),
+                         boxes.text(Box::kTPS), boxes.text(Box::kLOAD)}),
             (QStringList{"750", "40", "0", "15.6862745098039", "LOAD"}));
 }
 
