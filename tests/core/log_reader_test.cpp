@@ -177,17 +177,12 @@ TEST(LogReader, RefusesWhatIsNoLogSayingWhy) {
   // Refused without waiting for a writer that never comes.
   const QString fifo = dir.filePath(QStringLiteral("fifo"));
   ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-  std::future<QString> opening = std::async(std::launch::async, [&] {
-    LogReader other;
-    Readings none;
-    const Status loaded = other.load(fifo, none);
-    return loaded ? QString() : loaded.failure().reason;
-  });
+  std::future<QString> opening = std::async(std::launch::async, refusal, fifo);
   if (opening.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
     ::close(::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK));  // lets the open go
     ADD_FAILURE() << "opening waited";
   }
-  EXPECT_EQ(opening.get(), QStringLiteral("it is a named pipe (FIFO), not a log"));
+  EXPECT_EQ(opening.get(), fifo + QStringLiteral("|it is a named pipe (FIFO), not a log"));
   EXPECT_EQ(refusal(QStringLiteral("/dev/null")), QStringLiteral("/dev/null|it is a device, not a log"));
 
   for (const auto& [bytes, reason] : std::vector<std::pair<QByteArray, const char*>>{
