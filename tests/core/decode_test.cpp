@@ -18,7 +18,6 @@ const Parameter& rowAnswering(const QString& prefix) {
   return *row;
 }
 
-// What a decoded answer does to the window, in the form of the data file.
 QString render(const std::optional<Decoded>& d) {
   if (!d) return QStringLiteral("not decoded");
   QStringList parts;

@@ -37,26 +37,22 @@ struct Rig {
   std::int32_t ticks = 0;
 };
 
-// The reply table's cases that meet the drag strip's speed request (the rest
-// are CheckReply.Table's).
+// The reply table's cases that meet the speed request (the rest are CheckReply.Table's).
 TEST(DragPoller, TakesOnlyCompleteWellFormedReplies) {
-  const struct {
-    QByteArray received;
-    int requestsAfter;
-    const char* speedShown;
-  } cases[] = {
-      {"41 0D 3C", 0, "0"},    {"OK\r\r>010D\r41 0D 14\r\r>", 1, "20"},
-      {"41 0D\r\r>>", 1, "0"}, {"410D3C\r\r>", 0, "0"},
-      {"41 0C 3C\r>", 0, "0"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.received.toStdString());
+  // What came, the requests after it, and the speed shown.
+  const std::tuple<QByteArray, int, const char*> cases[] = {{"41 0D 3C", 0, "0"},
+                                                            {"OK\r\r>010D\r41 0D 14\r\r>", 1, "20"},
+                                                            {"41 0D\r\r>>", 1, "0"},
+                                                            {"410D3C\r\r>", 0, "0"},
+                                                            {"41 0C 3C\r>", 0, "0"}};
+  for (const auto& [received, requestsAfter, speedShown] : cases) {
+    SCOPED_TRACE(received.toStdString());
     Rig rig;
-    rig.device.receive(c.received);
-    EXPECT_EQ(rig.speedRequests(), c.requestsAfter);
-    EXPECT_EQ(rig.boxes.text(DragBox::kSpeed), QString::fromLatin1(c.speedShown));
+    rig.device.receive(received);
+    EXPECT_EQ(rig.speedRequests(), requestsAfter);
+    EXPECT_EQ(rig.boxes.text(DragBox::kSpeed), QString::fromLatin1(speedShown));
     const QString rx = rig.poller.link().buffer();
-    EXPECT_TRUE(c.requestsAfter ? rx.isEmpty() : rx.endsWith(QString::fromLatin1(c.received)));
+    EXPECT_TRUE(requestsAfter ? rx.isEmpty() : rx.endsWith(QString::fromLatin1(received)));
   }
 }
 
@@ -79,8 +75,7 @@ TEST(DragPoller, SetsUpRepeatsUnansweredRequestsAndTimesTheReplies) {
   rig.clock.advance(40ms);
   rig.device.receive("41 0D 3C>");
   EXPECT_EQ(rig.speedRequests(), 6);
-  EXPECT_EQ(rig.boxes.text(DragBox::kSpeed), QStringLiteral("60"));
-  EXPECT_EQ(rig.boxes.text(DragBox::kET), QStringLiteral("0.04"));
+  EXPECT_EQ(rig.boxes.text(DragBox::kSpeed) + u' ' + rig.boxes.text(DragBox::kET), QStringLiteral("60 0.04"));
   EXPECT_EQ(rig.ticks, 52660);
   rig.clock.setTickCount(3000000000u);  // told as a signed 32-bit number
   rig.poller.AskSpeed();
@@ -89,9 +84,8 @@ TEST(DragPoller, SetsUpRepeatsUnansweredRequestsAndTimesTheReplies) {
 
 TEST(DragPoller, StopEndsPollingKeepsTheBoxesAndStartSetsUpAgain) {
   Rig rig;
-  rig.device.receive("41 0D 00>");
-  rig.device.receive("41 0D 1E>");
-  rig.device.receive("41 0D 28");  // part of a reply when "Stop" comes
+  // The last is part of a reply when "Stop" comes.
+  for (const char* heard : {"41 0D 00>", "41 0D 1E>", "41 0D 28"}) rig.device.receive(heard);
   rig.poller.stop();
   EXPECT_FALSE(rig.device.isOpen());
   EXPECT_EQ(rig.boxes.text(DragBox::kSpeed), QStringLiteral("30"));
@@ -99,8 +93,7 @@ TEST(DragPoller, StopEndsPollingKeepsTheBoxesAndStartSetsUpAgain) {
   rig.poller.link().setBuffer(rig.poller.link().buffer() + QStringLiteral(">"));
   rig.device.clearWrites();
   rig.clock.advance(1s);
-  EXPECT_TRUE(rig.device.writes().isEmpty());
-  EXPECT_TRUE(rig.device.writesWhileClosed().isEmpty());
+  EXPECT_TRUE(rig.device.writes().isEmpty() && rig.device.writesWhileClosed().isEmpty());
   ASSERT_TRUE(rig.poller.start());
   rig.clock.advance(2s);
   EXPECT_EQ(rig.device.writes(), (QList<QByteArray>{"ATZ\r", "ATE1\r", "ATST 10\r"}));
@@ -110,9 +103,8 @@ TEST(DragPoller, AdapterThatResetsItselfIsSetUpAgainAndAPortFaultStopsPolling) {
   Rig rig;
   QStringList failures;
   rig.poller.setFailureHandler([&](const Failure& failure) { failures << failureText(failure); });
-  rig.device.receive("010D\r\rLV RESET\r\r\rELM327 v1.5\r\r>");
-  rig.device.receive("ATE1\rOK\r\r>");
-  rig.device.receive("ATST 10\rOK\r\r>");
+  for (const char* heard : {"010D\r\rLV RESET\r\r\rELM327 v1.5\r\r>", "ATE1\rOK\r\r>", "ATST 10\rOK\r\r>"})
+    rig.device.receive(heard);
   EXPECT_EQ(rig.device.writes(), (QList<QByteArray>{"ATE1\r", "ATST 10\r", "010D\r"}));
   rig.device.receive("010D\r41 0D 14\r\r>");
   EXPECT_EQ(rig.boxes.text(DragBox::kSpeed), QStringLiteral("20"));
@@ -122,8 +114,7 @@ TEST(DragPoller, AdapterThatResetsItselfIsSetUpAgainAndAPortFaultStopsPolling) {
   EXPECT_FALSE(rig.device.isOpen());
   rig.device.clearWrites();
   rig.clock.advance(1s);
-  EXPECT_TRUE(rig.device.writes().isEmpty());
-  EXPECT_TRUE(rig.device.writesWhileClosed().isEmpty());
+  EXPECT_TRUE(rig.device.writes().isEmpty() && rig.device.writesWhileClosed().isEmpty());
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <QRegularExpression>
 #include <cmath>
-#include <optional>
 
 #include "tests/core/data_rows.h"
 #include "tests/support/fake_clock.h"
@@ -40,8 +39,7 @@ TEST(DragRun, ShowsTheRunSampleBySample) {
   }
 }
 
-// A run given up before the quarter mile does not replace the last one that
-// reached it: that one stays what the charts show, from standstill to standstill.
+// A run given up before the quarter mile does not replace, in the charts, the last one that reached it.
 TEST(DragRun, LastRunIsTheLastCompletedOne) {
   testing::FakeClock clock;
   testing::DragBoxTexts boxes;

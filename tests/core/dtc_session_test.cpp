@@ -27,10 +27,7 @@ struct Rig {
 };
 
 TEST(DTCSession, AppendsThePiecesInArrivalOrderWithControlCharactersMadeHarmless) {
-  const struct {
-    std::vector<QByteArray> pieces;
-    QString expected;
-  } cases[] = {
+  const std::pair<std::vector<QByteArray>, QString> cases[] = {
       {{"ATZ"}, QStringLiteral("DTC HereATZ")},
       {{"43 01 33", "\r"}, QStringLiteral("DTC Here43 01 33\r\n")},
       {{"43 01 33\r", "\r>"}, QStringLiteral("DTC Here43 01 33\r\r>")},
@@ -41,19 +38,16 @@ TEST(DTCSession, AppendsThePiecesInArrivalOrderWithControlCharactersMadeHarmless
        QStringLiteral("DTC Here43\uFFFD\t\uFFFD\uFFFD\uFFFD\u00e9\u00ff")},
       {{QByteArray(5000, '\0')}, QStringLiteral("DTC Here")},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.expected.toStdString());
+  for (const auto& [pieces, expected] : cases) {
     Rig rig;
-    for (const QByteArray& piece : c.pieces) rig.port.receive(piece);
+    for (const QByteArray& piece : pieces) rig.port.receive(piece);
     rig.clock.advance(DTCSession::kShowEvery);
-    EXPECT_EQ(rig.session.output(), c.expected);
-    EXPECT_EQ(rig.shown.value(rig.shown.size() - 1, QStringLiteral("DTC Here")), c.expected);
+    EXPECT_EQ(rig.session.output(), expected);
+    EXPECT_EQ(rig.shown.value(rig.shown.size() - 1, QStringLiteral("DTC Here")), expected);
   }
 }
 
-// However much the output holds, an arrival does not show it: the window is
-// told at once when nothing was told for a while, then at most once per
-// kShowEvery, and in the end always of everything.
+// The window is told at once after a quiet while, then at most once per kShowEvery, in the end of all.
 TEST(DTCSession, WindowIsToldAtAPacedRateWhateverArrivesAndHoweverMuchIsHeld) {
   Rig rig;
   // A flood in one piece: only its newest characters are kept; NULs don't count.
@@ -64,15 +58,17 @@ TEST(DTCSession, WindowIsToldAtAPacedRateWhateverArrivesAndHoweverMuchIsHeld) {
   for (int i = 0; i < 1000; ++i) rig.port.receive("B");
   EXPECT_EQ(rig.shown.size(), 1);
   sent += QString(1000, QLatin1Char('B'));
-  for (int i = 0; i < 1920; ++i) {
-    rig.clock.advance(1042us);
-    const char c = char('a' + i % 26);
-    rig.port.receive(QByteArray(1, c));
-    sent += QLatin1Char(c);
-  }
+  const auto trickle = [&] {
+    for (int i = 0; i < 1920; ++i) {
+      rig.clock.advance(1042us);
+      const char c = char('a' + i % 26);
+      rig.port.receive(QByteArray(1, c));
+      sent += QLatin1Char(c);
+    }
+  };
+  trickle();
   rig.clock.advance(DTCSession::kShowEvery);
-  EXPECT_GE(rig.shown.size(), 20);
-  EXPECT_LE(rig.shown.size(), 22);
+  EXPECT_TRUE(rig.shown.size() >= 20 && rig.shown.size() <= 22) << rig.shown.size();
   EXPECT_EQ(rig.shown.last(), sent.right(DTCSession::kMaxOutput));
   // Shows that take 25 ms each come every half second.
   rig.session.setOutputChanged([&] {
@@ -80,12 +76,8 @@ TEST(DTCSession, WindowIsToldAtAPacedRateWhateverArrivesAndHoweverMuchIsHeld) {
     rig.clock.busy(25ms);
   });
   rig.shown.clear();
-  for (int i = 0; i < 1920; ++i) {
-    rig.clock.advance(1042us);
-    rig.port.receive("c");
-  }
-  EXPECT_GE(rig.shown.size(), 4);
-  EXPECT_LE(rig.shown.size(), 5);
+  trickle();
+  EXPECT_TRUE(rig.shown.size() >= 4 && rig.shown.size() <= 5) << rig.shown.size();
 }
 
 TEST(DTCSession, AppendsToEditedTextAndTrimsItToTheNewest64KiB) {
@@ -100,8 +92,7 @@ TEST(DTCSession, AppendsToEditedTextAndTrimsItToTheNewest64KiB) {
   EXPECT_EQ(rig.shown.last(), QStringLiteral("mine:43>"));
   rig.session.setOutput(QString(70000, QLatin1Char('B')) + QStringLiteral("END"));
   rig.clock.advance(DTCSession::kShowEvery);
-  EXPECT_EQ(rig.session.output().size(), 64 * 1024);
-  EXPECT_TRUE(rig.session.output().endsWith(QStringLiteral("BEND")));
+  EXPECT_EQ(rig.shown.last(), QString(64 * 1024 - 3, QLatin1Char('B')) + QStringLiteral("END"));
   EXPECT_EQ(rig.shown.last(), rig.session.output());
 }
 
@@ -114,8 +105,7 @@ TEST(DTCSession, PortThatFailsIsClosedReportedAndOpenedAgainOnTheNextCommand) {
   rig.port.fail(QStringLiteral("Input/output error"));
   EXPECT_EQ(failures, QStringList{QStringLiteral("Lost the adapter on /dev/ttyUSB0: Input/output error.")});
   EXPECT_FALSE(rig.port.isOpen());
-  EXPECT_TRUE(rig.session.sendRead());
-  EXPECT_TRUE(rig.port.isOpen());
+  EXPECT_TRUE(rig.session.sendRead() && rig.port.isOpen());
   EXPECT_EQ(rig.port.writes(), (QList<QByteArray>{"ATZ\r", "03\r"}));
 }
 

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "sim/sim_adapter.h"
 #include "tests/support/fake_clock.h"
 
@@ -14,19 +12,15 @@ using namespace std::chrono_literals;
 using testing::FakeClock;
 
 TEST(Heard, OnlyAPromptAfterPlainTextIsAnAnswer) {
-  const std::map<QByteArray, Heard> cases{{"ATI\r\rELM327 v1.5\r\r>", Heard::kAnswer},
-                                          {"?\r\r>", Heard::kAnswer},
-                                          {"ATI\r\rELM327", Heard::kNothingYet},
-                                          {"\xE1\x9A>", Heard::kGarbage},
-                                          {"ATI\r\x01\r>", Heard::kGarbage}};
-  for (const auto& [received, expected] : cases)
-    EXPECT_EQ(heard(received), expected) << received.toHex().toStdString();
+  const QByteArray said[] = {"ATI\r\rELM327 v1.5\r\r>", "?\r\r>", "ATI\r\rELM327", "\xE1\x9A>",
+                             "ATI\r\x01\r>"};
+  std::vector<Heard> got;
+  for (const QByteArray& received : said) got.push_back(heard(received));
+  EXPECT_EQ(got, (std::vector<Heard>{Heard::kAnswer, Heard::kAnswer, Heard::kNothingYet, Heard::kGarbage,
+                                     Heard::kGarbage}));
 }
 
-// The simulated adapter at its own speed on fake time, as tarvex-sim serves it:
-// a probe at another speed is garbage to it, which it echoes and answers with
-// "?" and its prompt at its own speed; what it sends is heard as garbage by a
-// client set to another speed when it arrives.
+// The simulated adapter at its own speed on fake time: across a speed mismatch each side hears garbage.
 struct AdapterLine final : SearchLine {
   explicit AdapterLine(qint32 adapterBaud, sim::SimFaults faults = {})
       : adapter(car, clock.now(), config(adapterBaud, faults)), search(*this, clock) {}
@@ -49,7 +43,6 @@ struct AdapterLine final : SearchLine {
     if (noiseOnProbe.contains(int(probes.size()))) search.received("\xFF");
     return true;
   }
-  // Runs the event loop in steps of 100 µs until the search ends.
   std::optional<qint32> find() {
     search.start([this](std::optional<qint32> found) { result.push_back(found); });
     while (search.running() && clock.now() < 20s) {
@@ -61,11 +54,6 @@ struct AdapterLine final : SearchLine {
     }
     EXPECT_EQ(result.size(), 1u);
     return result.empty() ? std::nullopt : result[0];
-  }
-  QList<qint32> probedSpeeds() const {
-    QList<qint32> speeds;
-    for (const auto& [baud, at] : probes) speeds << baud;
-    return speeds;
   }
 
   FakeClock clock;
@@ -80,52 +68,41 @@ struct AdapterLine final : SearchLine {
   std::vector<std::optional<qint32>> result;
 };
 
-// The answers to the probes at the speeds before arrive while the line
-// settles at the next, and are no answer there: every speed is found, after
-// two plain answers, each speed before it left after two garbled ones.
+// Late answers from the speeds before are no answer at the next: each speed found after two probes.
 TEST(BaudSearch, FindsEverySpeedThoughTheAnswersAtTheSpeedsBeforeArriveLate) {
   for (std::size_t i = 0; i < std::size(kSearchOrder); ++i) {
     AdapterLine line(kSearchOrder[i]);
     EXPECT_EQ(line.find(), kSearchOrder[i]);
-    QList<qint32> expected;
+    QList<qint32> expected, probed;
     for (std::size_t j = 0; j <= i; ++j) expected << kSearchOrder[j] << kSearchOrder[j];
-    EXPECT_EQ(line.probedSpeeds(), expected) << kSearchOrder[i];
-    // Garbage is told at once: a wrong speed costs two settles and two answers' first character.
+    for (const auto& [baud, at] : line.probes) probed << baud;
+    EXPECT_EQ(probed, expected) << kSearchOrder[i];
     EXPECT_LE(line.clock.now(), Millis{150} * (i + 1)) << kSearchOrder[i];
   }
 }
 
-// Noise on the first probe at the right speed: asked again. A speed that
-// answers plainly once and then not at all is not kept; nor is one whose
-// second answer is garbled. A speed the device does not have is skipped.
+// A speed is kept only after two plain answers in a row; one the device lacks is skipped.
 TEST(BaudSearch, KeepsOnlyASpeedThatAnsweredPlainlyTwiceInARow) {
-  const struct {
-    const char* name;
-    qint32 adapter;
-    std::size_t silentAfter;
-    QList<int> noise;
-    QList<qint32> refused;
-    std::optional<qint32> found;
-    qsizetype probes;
-  } cases[] = {
-      {"noise, then two answers", 9600, 0, {3}, {}, 9600, 5},
-      {"noise on both", 9600, 0, {3, 4}, {}, std::nullopt, 12},  // left; the adapter is nowhere else
-      {"one answer, then silence", 38400, 2, {}, {}, std::nullopt, 13},
-      {"answer, garbage, answer, answer", 38400, 0, {2}, {}, 38400, 4},
-      {"speed refused", 57600, 0, {}, {115200}, 57600, 6},
-  };
-  for (const auto& c : cases) {
-    AdapterLine line(c.adapter);
-    line.silentAfter = c.silentAfter;
-    line.noiseOnProbe = c.noise;
-    line.refused = c.refused;
-    EXPECT_EQ(line.find(), c.found) << c.name;
-    EXPECT_EQ(line.probes.size(), std::size_t(c.probes)) << c.name;
+  const std::tuple<const char*, qint32, std::size_t, QList<int>, QList<qint32>, std::optional<qint32>,
+                   std::size_t>
+      cases[] = {
+          {"noise, then two answers", 9600, 0, {3}, {}, 9600, 5},
+          {"noise on both", 9600, 0, {3, 4}, {}, std::nullopt, 12},  // left; the adapter is nowhere else
+          {"one answer, then silence", 38400, 2, {}, {}, std::nullopt, 13},
+          {"answer, garbage, answer, answer", 38400, 0, {2}, {}, 38400, 4},
+          {"speed refused", 57600, 0, {}, {115200}, 57600, 6},
+      };
+  for (const auto& [name, adapter, silentAfter, noise, refused, found, probes] : cases) {
+    AdapterLine line(adapter);
+    line.silentAfter = silentAfter;
+    line.noiseOnProbe = noise;
+    line.refused = refused;
+    EXPECT_EQ(line.find(), found) << name;
+    EXPECT_EQ(line.probes.size(), probes) << name;
   }
 }
 
-// Nothing answers, or the line never falls quiet: every speed is asked twice,
-// each probe within its settle time's limit, and the search ends.
+// Nothing answers, or the line never falls quiet: each speed asked twice, in time, then the end.
 TEST(BaudSearch, EndsWhenNothingAnswersOrTheLineNeverSettles) {
   for (const bool chatter : {false, true}) {
     AdapterLine line(9600, {.silent = true});
@@ -138,12 +115,10 @@ TEST(BaudSearch, EndsWhenNothingAnswersOrTheLineNeverSettles) {
     const SearchTiming t;
     for (std::size_t i = 0; i < line.probes.size(); ++i) {
       const Micros since = line.probes[i].second - (i == 0 ? Micros{0} : line.probes[i - 1].second);
-      // Quiet: a probe after its settle; chatter: the first garbage ends the wait for an answer.
-      if (chatter) {
-        EXPECT_LE(since, 10ms + t.settleAtMost + 1ms) << i;
-      } else {
-        EXPECT_EQ(since, (i == 0 ? Micros{0} : Micros{t.answerWait}) + t.settle) << i;
-      }
+      // Chatter: the first garbage ends the wait for an answer.
+      EXPECT_TRUE(chatter ? since <= 10ms + t.settleAtMost + 1ms
+                          : since == (i == 0 ? Micros{0} : Micros{t.answerWait}) + t.settle)
+          << i << ": " << since.count() << " us";
     }
   }
 }

@@ -6,40 +6,29 @@ namespace tarvex {
 namespace {
 
 TEST(HexToDec, ReadsOnlyUpperCaseHexDigits) {
-  const struct {
-    const char* text;
-    int value;
-  } cases[] = {
+  const std::pair<const char*, int> cases[] = {
       {"", 0},           {" 1a", 1},         {"NO DATA", 0xDAA},
       {"12 34", 0x1234}, {" 1A F8", 0x1AF8}, {" FF FF", 0xFFFF},
       {" 1A\r\r", 0x1A}, {">", 0},
   };
-  for (const auto& c : cases) EXPECT_EQ(HexToDec(QString::fromLatin1(c.text)), c.value) << c.text;
+  for (const auto& [text, value] : cases) EXPECT_EQ(HexToDec(QString::fromLatin1(text)), value) << text;
 }
 
-// Far from one, still without an exponent. (The digits of the decoded values
-// are the decoding table's: tests/data/decoding.txt.)
+// Fifteen significant digits, no exponent, the locale's separator.
 TEST(DecimalText, FifteenSignificantDigitsWithoutExponent) {
-  const QLocale c(QLocale::C);
-  EXPECT_EQ(decimalText(1e-7 / 3, c), QStringLiteral("0.0000000333333333333333"));
-  EXPECT_EQ(decimalText(123456789012345678.0, c), QStringLiteral("123456789012346000"));
-}
-
-TEST(DecimalText, UsesTheLocaleSeparator) {
+  EXPECT_EQ(decimalText(1e-7 / 3, QLocale::c()), QStringLiteral("0.0000000333333333333333"));
+  EXPECT_EQ(decimalText(123456789012345678.0, QLocale::c()), QStringLiteral("123456789012346000"));
   EXPECT_EQ(decimalText(1726.5, QLocale(QLocale::German)), QStringLiteral("1726,5"));
   EXPECT_EQ(decimalText(-0.78125, QLocale(QLocale::French)), QStringLiteral("-0,78125"));
 }
 
 TEST(ReadInt16, RoundsHalvesToEven) {
   const QLocale c(QLocale::C);
-  const struct {
-    const char* text;
-    std::optional<std::int16_t> value;
-  } cases[] = {
+  const std::pair<const char*, std::optional<std::int16_t>> cases[] = {
       {"1726", 1726}, {"1726.5", 1726}, {"1727.5", 1728},        {"16383.75", 16384}, {"0.5", 0},
       {"-2.5", -2},   {"60", 60},       {"Speed", std::nullopt}, {"", std::nullopt},  {"40000", std::nullopt},
   };
-  for (const auto& t : cases) EXPECT_EQ(readInt16(QLatin1String(t.text), c), t.value) << t.text;
+  for (const auto& [text, value] : cases) EXPECT_EQ(readInt16(QLatin1String(text), c), value) << text;
   EXPECT_EQ(readInt16(QStringLiteral("1726,5"), QLocale(QLocale::German)), 1726);
 }
 

@@ -10,7 +10,6 @@
 namespace tarvex {
 namespace {
 
-// Settings in a file of the test's own, never the user's.
 struct Settings {
   QTemporaryDir dir;
   QSettings settings{dir.filePath(QStringLiteral("tarvex.conf")), QSettings::IniFormat};
@@ -19,43 +18,33 @@ struct Settings {
 
 TEST(RememberedLine, CommandLineWinsThenWhatAnsweredThenTheDefaults) {
   const std::optional<QString> none;
-  const struct {
-    const char* storedPort;
-    const char* storedBaud;
-    std::optional<QString> port;
-    std::optional<qint32> baud;
-    const char* device;
-    qint32 expectedBaud;
-  } cases[] = {
-      {nullptr, nullptr, none, {}, "/dev/ttyS0", 9600},
-      {"/dev/ttyUSB0", "38400", none, {}, "/dev/ttyUSB0", 38400},
-      {"/dev/ttyUSB0", "38400", QStringLiteral("/dev/ttyUSB0"), {}, "/dev/ttyUSB0", 38400},
-      {"/dev/ttyUSB0", "38400", QStringLiteral("/dev/rfcomm0"), {}, "/dev/rfcomm0", 9600},
-      {"/dev/ttyUSB0", "38400", none, 115200, "/dev/ttyUSB0", 115200},
-      {"/dev/ttyUSB0", "38400", none, kFindBaud, "/dev/ttyUSB0", kFindBaud},
-      {"/dev/ttyUSB0", "1234", none, {}, "/dev/ttyUSB0", 9600},  // no speed Tarvex has
-      {"/dev/ttyUSB0", "auto", none, {}, "/dev/ttyUSB0", 9600},
-      {nullptr, "38400", none, {}, "/dev/ttyS0", 9600},  // a speed without its device
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.device) + " " + std::to_string(c.expectedBaud));
+  // Stored port and speed, the command line's, and the line chosen.
+  const std::tuple<const char*, const char*, std::optional<QString>, std::optional<qint32>, const char*,
+                   qint32>
+      cases[] = {
+          {nullptr, nullptr, none, {}, "/dev/ttyS0", 9600},
+          {"/dev/ttyUSB0", "38400", none, {}, "/dev/ttyUSB0", 38400},
+          {"/dev/ttyUSB0", "38400", QStringLiteral("/dev/ttyUSB0"), {}, "/dev/ttyUSB0", 38400},
+          {"/dev/ttyUSB0", "38400", QStringLiteral("/dev/rfcomm0"), {}, "/dev/rfcomm0", 9600},
+          {"/dev/ttyUSB0", "38400", none, 115200, "/dev/ttyUSB0", 115200},
+          {"/dev/ttyUSB0", "38400", none, kFindBaud, "/dev/ttyUSB0", kFindBaud},
+          {"/dev/ttyUSB0", "1234", none, {}, "/dev/ttyUSB0", 9600},  // no speed Tarvex has
+          {"/dev/ttyUSB0", "auto", none, {}, "/dev/ttyUSB0", 9600},
+          {nullptr, "38400", none, {}, "/dev/ttyS0", 9600},  // a speed without its device
+      };
+  for (const auto& [storedPort, storedBaud, port, baud, device, expectedBaud] : cases) {
     Settings s;
-    if (c.storedPort) s.settings.setValue(QStringLiteral("port"), QString::fromLatin1(c.storedPort));
-    if (c.storedBaud) s.settings.setValue(QStringLiteral("baud"), QString::fromLatin1(c.storedBaud));
-    const LineChoice line = chooseLine(c.port, c.baud, s.line, QStringLiteral("/dev/ttyS0"));
-    EXPECT_EQ(line.device, QLatin1String(c.device));
-    EXPECT_EQ(line.baud, c.expectedBaud);
+    if (storedPort) s.settings.setValue(QStringLiteral("port"), QString::fromLatin1(storedPort));
+    if (storedBaud) s.settings.setValue(QStringLiteral("baud"), QString::fromLatin1(storedBaud));
+    const LineChoice line = chooseLine(port, baud, s.line, QStringLiteral("/dev/ttyS0"));
+    EXPECT_EQ(std::pair(line.device, line.baud), std::pair(QString::fromLatin1(device), expectedBaud));
   }
 }
 
-// Only a clean answer up to the adapter's prompt counts, in whatever pieces it
-// comes; the line kept is the device the port opened and the factory's speed then.
+// Only a clean answer up to the prompt, in any pieces, keeps the device opened and its speed.
 TEST(RememberedLine, PortsRememberTheLineOnceTheAdapterGaveACompleteAnswer) {
-  const struct {
-    std::vector<QByteArray> pieces;
-    qint32 baud;
-    bool remembered;
-  } cases[] = {
+  // The pieces that come, the factory's speed, and whether the line is remembered.
+  const std::tuple<std::vector<QByteArray>, qint32, bool> cases[] = {
       {{"ATZ\r\r\rELM327 v1.5\r\r>"}, 38400, true},
       {{"03\r", "NO DA", "TA\r\r", ">"}, 9600, true},
       {{"43 01 33\r\r>"}, kFindBaud, false},         // the speed is still to be found
@@ -65,28 +54,26 @@ TEST(RememberedLine, PortsRememberTheLineOnceTheAdapterGaveACompleteAnswer) {
       {{"ELM327 v1.5\r\r"}, 38400, false},           // no prompt yet
       {{">"}, 38400, false},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.pieces.front()));
+  for (const auto& [pieces, baud, remembered] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(pieces.front()));
     Settings s;
     s.settings.setValue(QStringLiteral("port"), QStringLiteral("/dev/ttyS0"));
     testing::FakeSerialPort device(QStringLiteral("/dev/ttyUSB1"));
     RememberingPortFactory ports(
         [&](const LineChoice&) {
           auto factory = std::make_unique<testing::ProxyPortFactory>(device);
-          factory->speed = c.baud;
+          factory->speed = baud;
           return factory;
         },
-        {QStringLiteral("/dev/ttyUSB1"), c.baud}, s.line);
+        {QStringLiteral("/dev/ttyUSB1"), baud}, s.line);
     const std::unique_ptr<SerialPort> port = ports.createPort({});
     QByteArray read;
     port->setNotify([&](PortEvent) { read += port->readAll(); });
     ASSERT_TRUE(port->open());
-    for (const QByteArray& piece : c.pieces) device.receive(piece);
-    EXPECT_EQ(read, QByteArrayList(c.pieces.begin(), c.pieces.end()).join());  // passed on untouched
-    EXPECT_EQ(s.line.device(), c.remembered ? QStringLiteral("/dev/ttyUSB1") : QStringLiteral("/dev/ttyS0"));
-    if (c.remembered) {
-      EXPECT_EQ(s.line.baud(), c.baud);
-    }
+    for (const QByteArray& piece : pieces) device.receive(piece);
+    EXPECT_EQ(read, QByteArrayList(pieces.begin(), pieces.end()).join());  // passed on untouched
+    EXPECT_EQ(s.line.device(), remembered ? QStringLiteral("/dev/ttyUSB1") : QStringLiteral("/dev/ttyS0"));
+    EXPECT_TRUE(!remembered || s.line.baud() == baud) << s.line.baud().value_or(0);
   }
 }
 

@@ -18,8 +18,7 @@ namespace {
 
 using testing::FakeClock;
 
-// Runs the event loop until `done` holds, or gives up after a deadline far
-// beyond anything on the loopback interface.
+// Runs the event loop until `done` holds, or a deadline far beyond any loopback delay.
 bool spinUntil(const std::function<bool()>& done) {
   QTimer deadline;
   deadline.setSingleShot(true);
@@ -28,30 +27,35 @@ bool spinUntil(const std::function<bool()>& done) {
   return done();
 }
 
-// A stand-in for the adapter's TCP server, on an ephemeral loopback port.
 struct Adapter {
   Adapter() { EXPECT_TRUE(server.listen(QHostAddress::LocalHost)); }
   TcpAddress address() const { return {QStringLiteral("127.0.0.1"), server.serverPort()}; }
   QTcpSocket* accept() {
-    if (!spinUntil([this] { return server.hasPendingConnections(); })) return nullptr;
-    return server.nextPendingConnection();
+    return spinUntil([this] { return server.hasPendingConnections(); }) ? server.nextPendingConnection()
+                                                                        : nullptr;
   }
   QTcpServer server;
 };
 
-// What a port told: its events, and the answer to whenReady.
+// A port of `ports`, its events and its answer to whenReady heard.
 struct Watched {
-  explicit Watched(SerialPort& watched) : port(watched) {
-    port.setNotify([this](PortEvent e) { events.push_back(e); });
+  explicit Watched(PortFactory& ports) : port(ports.createPort({QStringLiteral("the main window")})) {
+    port->setNotify([this](PortEvent e) {
+      events.push_back(e);
+      if (e == PortEvent::kError) openWhenFailed = port->isOpen();
+    });
   }
   bool open() {
-    if (!port.open()) return false;
-    port.whenReady([this](bool ok) { ready = ok; });
+    if (!port->open()) return false;
+    port->whenReady([this](bool ok) { ready = ok; });
     return true;
   }
-  SerialPort& port;
+  bool waitReady() {
+    return spinUntil([this] { return ready.has_value(); });
+  }
+  std::unique_ptr<SerialPort> port;
   std::vector<PortEvent> events;
-  std::optional<bool> ready;
+  std::optional<bool> ready, openWhenFailed;
 };
 
 struct Settings {
@@ -60,9 +64,7 @@ struct Settings {
   RememberedLine line{settings};
 };
 
-// The ports main makes for tcp://: connected, they carry commands out and
-// answers in, the status line says what is being waited for, and the address
-// is remembered once the adapter gave a whole answer.
+// Connected, a tcp:// port carries bytes both ways, says what it waits for, and is remembered.
 TEST(TcpPort, ConnectsAndCarriesBytesBothWays) {
   Adapter adapter;
   FakeClock clock;
@@ -70,19 +72,15 @@ TEST(TcpPort, ConnectsAndCarriesBytesBothWays) {
   const QString address = adapter.address().text();
   Result<std::unique_ptr<PortFactory>> made = makePortFactory(address, std::nullopt, s.line, clock);
   ASSERT_TRUE(made);
-  std::unique_ptr<PortFactory> ports = std::move(made.value());
   QStringList statuses;
-  ports->setStatus([&statuses](const QString& text) { statuses << text; });
-  std::unique_ptr<SerialPort> port = ports->createPort({QStringLiteral("the main window")});
-  Watched w(*port);
+  made.value()->setStatus([&statuses](const QString& text) { statuses << text; });
+  Watched w(*made.value());
+  SerialPort* port = w.port.get();
 
   ASSERT_TRUE(w.open());
   QTcpSocket* far = adapter.accept();
-  ASSERT_TRUE(far);
-  ASSERT_TRUE(spinUntil([&w] { return w.ready.has_value(); }));
-  EXPECT_TRUE(*w.ready);
-  EXPECT_TRUE(port->isOpen());
-  EXPECT_FALSE(port->gettingReady());
+  ASSERT_TRUE(far && w.waitReady());
+  EXPECT_TRUE(*w.ready && port->isOpen() && !port->gettingReady());
   EXPECT_EQ(port->deviceName(), address);
   EXPECT_EQ(statuses,
             QStringList({QStringLiteral("Connecting to the adapter at %1...").arg(address), QString()}));
@@ -102,72 +100,45 @@ TEST(TcpPort, ConnectsAndCarriesBytesBothWays) {
   EXPECT_EQ(s.line.device(), address);
 }
 
-// Nothing listens: open() has begun, and the refusal comes through whenReady
-// with the system's words; the adapter is free for the next try.
-TEST(TcpPort, RefusedConnectionIsToldThroughWhenReady) {
+// Nothing listens, or a host is still looked up at the time-out (not before): told through whenReady.
+TEST(TcpPort, FailedConnectionIsToldThroughWhenReady) {
   TcpAddress address;
   {
     Adapter gone;
     address = gone.address();
   }
   FakeClock clock;
-  TcpPortFactory ports(address, clock);
-  std::unique_ptr<SerialPort> port = ports.createPort({QStringLiteral("the main window")});
-  Watched w(*port);
-  ASSERT_TRUE(w.open());
-  ASSERT_TRUE(spinUntil([&w] { return w.ready.has_value(); }));
-  EXPECT_FALSE(*w.ready);
-  EXPECT_TRUE(port->errorString().startsWith(QStringLiteral("cannot connect: Connection refused")))
-      << port->errorString().toStdString();
-  EXPECT_FALSE(port->isOpen());
-  EXPECT_FALSE(ports.isHeld());
-  EXPECT_TRUE(w.events.empty());
-}
-
-// A host that is still being looked up when the time-out falls due: the port
-// gives up then, not before, and says why.
-TEST(TcpPort, ConnectionThatTakesTooLongTimesOut) {
-  FakeClock clock;
-  TcpPortFactory ports({QStringLiteral("localhost"), 35000}, clock);
-  std::unique_ptr<SerialPort> port = ports.createPort({QStringLiteral("the main window")});
-  Watched w(*port);
-  ASSERT_TRUE(w.open());
+  TcpPortFactory refusing(address, clock), slow({QStringLiteral("localhost"), 35000}, clock);
+  Watched r(refusing), s(slow);
+  ASSERT_TRUE(r.open() && r.waitReady() && s.open());
   clock.advance(Millis{4999});
-  EXPECT_TRUE(port->gettingReady());
+  EXPECT_TRUE(s.port->gettingReady());
   clock.advance(Millis{1});
-  ASSERT_TRUE(spinUntil([&w] { return w.ready.has_value(); }));
-  EXPECT_FALSE(*w.ready);
-  EXPECT_EQ(port->errorString(),
+  ASSERT_TRUE(s.waitReady());
+  EXPECT_TRUE(r.port->errorString().startsWith(QStringLiteral("cannot connect: Connection refused")))
+      << r.port->errorString().toStdString();
+  EXPECT_EQ(s.port->errorString(),
             QStringLiteral(
                 "cannot connect: no answer within 5 s; is this computer on the adapter's Wi-Fi network?"));
-  EXPECT_FALSE(port->isOpen());
-  EXPECT_FALSE(ports.isHeld());
+  for (Watched* w : {&r, &s}) EXPECT_TRUE(!*w->ready && !w->port->isOpen() && w->events.empty());
+  EXPECT_FALSE(refusing.isHeld() || slow.isHeld());
 }
 
-// The adapter (or the Wi-Fi) drops the connection: told once, like a pulled
-// serial adapter, with the port already closed.
+// A dropped connection is told once, like a pulled serial adapter, the port already closed.
 TEST(TcpPort, ConnectionClosedByTheAdapterIsAnError) {
   Adapter adapter;
   FakeClock clock;
   TcpPortFactory ports(adapter.address(), clock);
-  std::unique_ptr<SerialPort> port = ports.createPort({QStringLiteral("the main window")});
-  Watched w(*port);
-  std::optional<bool> openWhenTold;
-  port->setNotify([&](PortEvent e) {
-    w.events.push_back(e);
-    if (e == PortEvent::kError) openWhenTold = port->isOpen();
-  });
+  Watched w(ports);
   ASSERT_TRUE(w.open());
   QTcpSocket* far = adapter.accept();
-  ASSERT_TRUE(far);
-  ASSERT_TRUE(spinUntil([&w] { return w.ready.has_value(); }));
+  ASSERT_TRUE(far && w.waitReady());
   far->close();
   ASSERT_TRUE(spinUntil([&w] { return !w.events.empty(); }));
   EXPECT_EQ(w.events, std::vector<PortEvent>{PortEvent::kError});
-  EXPECT_EQ(openWhenTold, false);
-  EXPECT_EQ(port->errorString(), QStringLiteral("the adapter closed the connection"));
-  EXPECT_FALSE(ports.isHeld());
-  EXPECT_FALSE(port->write("0100\r"));
+  EXPECT_EQ(w.openWhenFailed, false);
+  EXPECT_EQ(w.port->errorString(), QStringLiteral("the adapter closed the connection"));
+  EXPECT_FALSE(ports.isHeld() || w.port->write("0100\r"));
 }
 
 TEST(TcpPort, OnlyOnePortOfAFactoryHasTheAdapter) {
@@ -176,62 +147,46 @@ TEST(TcpPort, OnlyOnePortOfAFactoryHasTheAdapter) {
   TcpPortFactory ports(adapter.address(), clock);
   std::unique_ptr<SerialPort> first = ports.createPort({QStringLiteral("the main window")});
   std::unique_ptr<SerialPort> second = ports.createPort({QStringLiteral("the trouble-code window")});
-  ASSERT_TRUE(first->open());
-  EXPECT_TRUE(ports.isHeld());
+  ASSERT_TRUE(first->open() && ports.isHeld());
   EXPECT_FALSE(second->open());
   EXPECT_EQ(second->errorString(), QStringLiteral("it is in use by the main window"));
   first->close();
-  EXPECT_FALSE(ports.isHeld());
-  EXPECT_TRUE(second->open());
+  EXPECT_TRUE(!ports.isHeld() && second->open());
 }
 
 TEST(PortAddress, TcpAddressesAreParsedOrRefusedWithAReason) {
-  const struct {
-    const char* text;
-    const char* host;  // nullptr: refused
-    quint16 port;
-    const char* problem;  // a part of the reason
-  } cases[] = {
-      {"tcp://192.168.0.10:35000", "192.168.0.10", 35000, nullptr},
-      {"TCP://wifi-obd.local:23", "wifi-obd.local", 23, nullptr},
-      {"tcp://[fe80::1]:35000", "fe80::1", 35000, nullptr},
-      {"tcp://[fe80::1%wlan0]:35000", "fe80::1%wlan0", 35000, nullptr},  // with the Wi-Fi's interface
-      {"tcp://10.0.0.1:65535", "10.0.0.1", 65535, nullptr},
-      {"tcp://192.168.000.010:1", "192.168.0.10", 1, nullptr},  // decimal, not octal
-      {"tcp://192.168.0.10", nullptr, 0, "port is missing"},
-      {"tcp://192.168.0.10:", nullptr, 0, "from 1 to 65535"},
-      {"tcp://192.168.0.10:0", nullptr, 0, "from 1 to 65535"},
-      {"tcp://192.168.0.10:65536", nullptr, 0, "from 1 to 65535"},
-      {"tcp://192.168.0.10:+35", nullptr, 0, "from 1 to 65535"},
-      {"tcp://192.168.0.10:35000/", nullptr, 0, "from 1 to 65535"},
-      {"tcp://:35000", nullptr, 0, "host is missing"},
-      {"tcp://192.168.0.256:35000", nullptr, 0, "no IPv4 address"},
-      {"tcp://192.168.0:35000", nullptr, 0, "no IPv4 address"},
-      {"tcp://fe80::1:35000", nullptr, 0, "in brackets"},
-      {"tcp://[fe80::1:35000", nullptr, 0, "closing bracket"},
-      {"tcp://[adapter]:35000", nullptr, 0, "no IPv6 address"},
-      {"tcp://[::1]35000", nullptr, 0, "port is missing"},
-      {"tcp://obd_link:35000", nullptr, 0, "no host name"},
-      {"tcp://-obd:35000", nullptr, 0, "no host name"},
-      {"tcp://wifi obd:35000", nullptr, 0, "no host name"},
+  const std::tuple<const char*, const char*, quint16> parsed[] = {
+      {"tcp://192.168.0.10:35000", "192.168.0.10", 35000},
+      {"TCP://wifi-obd.local:23", "wifi-obd.local", 23},
+      {"tcp://[fe80::1]:35000", "fe80::1", 35000},
+      {"tcp://[fe80::1%wlan0]:35000", "fe80::1%wlan0", 35000},  // with the Wi-Fi's interface
+      {"tcp://10.0.0.1:65535", "10.0.0.1", 65535},
+      {"tcp://192.168.000.010:1", "192.168.0.10", 1},  // decimal, not octal
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    const TcpParse parsed = parseTcpAddress(QString::fromLatin1(c.text));
-    if (!c.host) {
-      EXPECT_FALSE(parsed.address);
-      EXPECT_TRUE(parsed.problem.contains(QLatin1String(c.problem))) << parsed.problem.toStdString();
-      continue;
-    }
-    ASSERT_TRUE(parsed.address) << parsed.problem.toStdString();
-    EXPECT_EQ(parsed.address->host, QLatin1String(c.host));
-    EXPECT_EQ(parsed.address->port, c.port);
+  for (const auto& [text, host, port] : parsed) {
+    const TcpParse p = parseTcpAddress(QString::fromLatin1(text));
+    ASSERT_TRUE(p.address) << text << ": " << p.problem.toStdString();
+    EXPECT_EQ(std::pair(p.address->host, p.address->port), std::pair(QString::fromLatin1(host), port));
+  }
+  // Refused, with a part of the reason.
+  const std::pair<const char*, const char*> refused[] = {
+      {"tcp://192.168.0.10", "port is missing"},     {"tcp://192.168.0.10:", "from 1 to 65535"},
+      {"tcp://192.168.0.10:0", "from 1 to 65535"},   {"tcp://192.168.0.10:65536", "from 1 to 65535"},
+      {"tcp://192.168.0.10:+35", "from 1 to 65535"}, {"tcp://192.168.0.10:35000/", "from 1 to 65535"},
+      {"tcp://:35000", "host is missing"},           {"tcp://192.168.0.256:35000", "no IPv4 address"},
+      {"tcp://192.168.0:35000", "no IPv4 address"},  {"tcp://fe80::1:35000", "in brackets"},
+      {"tcp://[fe80::1:35000", "closing bracket"},   {"tcp://[adapter]:35000", "no IPv6 address"},
+      {"tcp://[::1]35000", "port is missing"},       {"tcp://obd_link:35000", "no host name"},
+      {"tcp://-obd:35000", "no host name"},          {"tcp://wifi obd:35000", "no host name"}};
+  for (const auto& [text, problem] : refused) {
+    const TcpParse p = parseTcpAddress(QString::fromLatin1(text));
+    EXPECT_TRUE(!p.address && p.problem.contains(QLatin1String(problem)))
+        << text << ": " << p.problem.toStdString();
   }
   EXPECT_EQ((TcpAddress{QStringLiteral("fe80::1"), 35000}.text()), QStringLiteral("tcp://[fe80::1]:35000"));
 }
 
-// Which port a run gets, from the command line or the remembered line; a
-// network adapter takes no --baud, whichever way it was named.
+// The port from the command line or the remembered line; a network adapter takes no --baud.
 TEST(PortAddress, TheCommandLineOrTheRememberedLineChoosesTheKindOfPort) {
   const std::optional<QString> none;
   const struct {
@@ -265,8 +220,7 @@ TEST(PortAddress, TheCommandLineOrTheRememberedLineChoosesTheKindOfPort) {
     ASSERT_TRUE(made) << made.failure().reason.toStdString();
     const std::unique_ptr<PortFactory>& ports = made.value();
     EXPECT_EQ(ports->deviceName(), QLatin1String(c.device));
-    if (isTcpAddress(ports->deviceName())) {
-      // A network port: it opens at once and gets ready while it connects.
+    if (isTcpAddress(ports->deviceName())) {  // opens at once, gets ready while it connects
       std::unique_ptr<SerialPort> port = ports->createPort({QStringLiteral("the main window")});
       EXPECT_TRUE(port->open() && port->gettingReady());
     }
