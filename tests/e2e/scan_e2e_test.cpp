@@ -18,10 +18,8 @@
 #include "tests/support/layout_boxes.h"
 #include "tests/support/quick_clock.h"
 
-// A pseudo-terminal keeps neither modem lines nor parity and character size
-// (the kernel forces 8 bits, no parity), and has no serial driver settings, so
-// what the program asks of the line is taken on its way to the kernel: this
-// executable's tcsetattr and ioctl stand in front of the C library's.
+// A pseudo-terminal keeps no modem lines, parity or driver settings: what the program asks of
+// the line is taken on its way, by this executable's tcsetattr and ioctl before the C library's.
 namespace {
 std::map<int, std::vector<termios>> lineRequested;
 std::map<int, bool> dtrRequested;
@@ -75,8 +73,7 @@ struct Simulator : testing::Simulator {
             QStringList{"--baud", QString::number(baud), "--drive-after", "0", "--stand", "1"} + more) {}
 };
 
-// A scan as the main window runs one, over tarvex-sim's terminal at 9600
-// baud; the set-up's pauses are 100 ms here.
+// A scan as the main window runs one, over tarvex-sim's terminal at 9600 baud.
 struct PtyScan {
   explicit PtyScan(const QStringList& simOptions = {}) : sim(9600, simOptions) {
     timer->setCallback([this] { scan.session().onReplyTimeout(); });
@@ -95,8 +92,7 @@ struct PtyScan {
   int events = 0;  // port notifications
 };
 
-// The set-up goes out from the event loop: the window's events go on being
-// handled between its lines, and a stop in the middle of it is the end of it.
+// The set-up goes out from the event loop, which goes on; a stop in the middle ends it.
 TEST(ScanOverPty, SetUpLeavesTheEventLoopRunningAndStopsWhereItIsStopped) {
   PtyScan pty;
   int turns = 0;  // what a window would be doing: painting, answering clicks
@@ -113,11 +109,8 @@ TEST(ScanOverPty, SetUpLeavesTheEventLoopRunningAndStopsWhereItIsStopped) {
   EXPECT_EQ(pty.sim.commands(), (QStringList{"ATZ", "ATE1"}));
 }
 
-// A scan until the adapter is pulled (the simulator's device vanishes on line
-// 100): it stops at once, the log keeps every round that ended, and nothing
-// polls the dead device any more. (That the values logged are right is the
-// decoding's and the log's own tests' to show: the simulated car encodes with
-// the very scales the program decodes with.)
+// The adapter pulled on line 100: the scan stops, the log keeps every ended round, the dead
+// device is polled no more.
 TEST(ScanOverPty, AdapterPulledMidScanStopsItWithEveryEndedRoundLogged) {
   PtyScan pty({"--seed", "7", "--vanish-after", "100"});
   const QString csv = pty.sim.dir.filePath(QStringLiteral("log.csv"));
@@ -132,8 +125,7 @@ TEST(ScanOverPty, AdapterPulledMidScanStopsItWithEveryEndedRoundLogged) {
   pty.scan.stop();
   ASSERT_EQ(failures.size(), 1);
   EXPECT_EQ(failures[0].kind, Failure::Kind::kLost);
-  // 4 set-up lines and 96 requests: four rounds ended, the fourth row written
-  // as the fourth round's last request went out.
+  // 4 set-up lines and 96 requests: the fourth row went out with the fourth round's last request.
   EXPECT_TRUE(testing::headerThenWholeLines(testing::contents(csv), 4));
   const QStringList commands = pty.sim.commands();
   ASSERT_GE(commands.size(), 4 + 3 * 22 + 20);
@@ -146,8 +138,7 @@ TEST(ScanOverPty, AdapterPulledMidScanStopsItWithEveryEndedRoundLogged) {
   for (qsizetype i = 4; i < commands.size(); ++i) EXPECT_EQ(commands[i], round[(i - 4) % 22]) << i;
 }
 
-// A window that opens the port does not see what came for another window's
-// request; while one window holds the device, another is told who has it. A
+// No stale bytes from another window's request; one window holds the device at a time; a
 // device picked after a failed open holds for every port of the factory.
 TEST(PortOverPty, OpensWithoutStaleBytesAndOnlyForOneWindowAtATime) {
   Simulator sim(9600);
@@ -170,8 +161,7 @@ TEST(PortOverPty, OpensWithoutStaleBytesAndOnlyForOneWindowAtATime) {
   EXPECT_EQ(received, QByteArray());
 }
 
-// Writes never wait for the line; a device that stops taking data is a fault
-// once the line's buffer is full, and the port is closed.
+// Writes never wait: a device that stops taking data is a fault once the buffer is full.
 TEST(PortOverPty, DeviceThatStopsTakingDataIsAFault) {
   Simulator sim(9600, {"--stall-after", "1"});
   QtSerialPort port(sim.device, PortUse{QStringLiteral("the test")});
@@ -185,10 +175,8 @@ TEST(PortOverPty, DeviceThatStopsTakingDataIsAFault) {
   EXPECT_EQ(port.errorString(), QStringLiteral("the device takes no data"));
 }
 
-// The line as the port leaves it: 9600 baud, 8 data bits, no parity, one stop
-// bit, no flow control; DTR up, except on the drag strip window's port. A
-// driver that has the setting is asked for low latency, its other flags kept,
-// and given back its own on close; a terminal without it opens all the same.
+// 9600 8N1, no flow control, DTR up but on the drag strip's port; low latency asked of a driver
+// that has it, its own flags given back on close.
 TEST(PortOverPty, OpensTheLineAt9600EightNoneOneWithLowLatency) {
   Simulator sim(9600);
   for (const bool dtr : {true, false}) {
@@ -220,10 +208,8 @@ TEST(PortOverPty, OpensTheLineAt9600EightNoneOneWithLowLatency) {
   }
 }
 
-// A search at each speed the adapter may have, its answers to the probes at
-// the speeds tried before arriving late as a real adapter's would: the open
-// returns at once, nothing reaches the window while the search runs, the port
-// is ready at the adapter's speed, and the factory's ports keep it.
+// The speed found at each speed, late answers to earlier probes and all: the open returns at
+// once, nothing reaches the window meanwhile, and the factory's ports keep the speed.
 TEST(PortOverPty, LineSpeedFoundAtEverySpeed) {
   for (const qint32 baud : kSearchOrder) {
     Simulator sim(baud);
@@ -262,10 +248,8 @@ TEST(PortOverPty, LineSpeedFoundAtEverySpeed) {
   }
 }
 
-// The adapter's process killed hangs up the terminal: the port says so (once)
-// and closes, not whatever failed last before, whether it had answered or was
-// still looking for the line speed (then it is not ready). A port closed while
-// it looks for the speed never says it is ready, and nothing failed.
+// A killed adapter is a hang-up, told once (not ready if still searching); a port closed while
+// searching never says it is ready, and nothing failed.
 TEST(PortOverPty, AdapterKilledIsAHangUpAndASearchClosedSaysNothing) {
   const char* stages[] = {"closed while searching", "killed while searching", "killed after an answer"};
   for (int stage = 0; stage < 3; ++stage) {
