@@ -68,8 +68,7 @@ TEST_F(ChartsWindowTest, ShowsALaneForEveryChosenChannel) {
   auto* list = window.findChild<QListWidget*>();
   ASSERT_NE(list, nullptr);
   ASSERT_EQ(list->count(), 3);
-  EXPECT_EQ(list->item(2)->text(),
-            QStringLiteral("Coolant \u00B7 ECT (C)"));  // in words, with its short name
+  EXPECT_EQ(list->item(2)->text(), QStringLiteral("Coolant \u00B7 ECT (C)"));
   window.setShownChannels({});
   list->item(2)->setCheckState(Qt::Checked);
   list->item(0)->setCheckState(Qt::Checked);
@@ -92,14 +91,12 @@ TEST_F(ChartsWindowTest, FollowsLiveValuesAtAPacedRate) {
   }
   settle();
   const int redraws = window.redrawRequests() - before;
-  // Ten minutes over a few hundred pixels, a pixel is over a second: the
-  // newest value is still drawn four times a second.
+  // A pixel is over a second of ten minutes, yet the newest value is drawn four times a second.
   EXPECT_LE(redraws, 9);
   EXPECT_GE(redraws, 6);
   EXPECT_EQ(window.view().from(), 0);
 
-  // Zoomed in around the pointer, the view stays put and new values are
-  // drawn up to 30 times a second; a reset follows them again.
+  // Zoomed in, the view stays put, redrawn up to 30 times a second; a reset follows again.
   wheel(600);
   EXPECT_FALSE(window.view().following());
   EXPECT_LT(window.view().span(), TimeView::kDefaultSpanMs);

@@ -58,7 +58,6 @@ TEST_F(CodesWindowTest, ShowsCodesInWordsWithFreezeFrameAndClearsOnlyAfterAYes) 
   EXPECT_EQ(column(w->freezeTable(), 1).value(0), QStringLiteral("P0171"));
   EXPECT_EQ(column(w->freezeTable(), 1).value(1), QStringLiteral("83 °C"));
   EXPECT_TRUE(w->readinessText()->toPlainText().contains("  misfire: complete\n"));
-  // The word the standard data window uses too.
   EXPECT_TRUE(w->readinessText()->toPlainText().contains("  evaporative system: incomplete\n"));
   EXPECT_TRUE(w->readButton()->isEnabled());
   EXPECT_TRUE(told.isEmpty()) << told.join("|").toStdString();
@@ -80,8 +79,7 @@ TEST_F(CodesWindowTest, ShowsCodesInWordsWithFreezeFrameAndClearsOnlyAfterAYes) 
   QCoreApplication::processEvents();
 }
 
-// Enter on the question answers No: clearing the car's codes takes a
-// deliberate Yes.
+// Clearing the car's codes takes a deliberate Yes.
 TEST_F(CodesWindowTest, ClearQuestionAnswersNoToEnter) {
   QWidget parent;
   MessageBoxConfirm confirm(&parent);

@@ -37,10 +37,8 @@ QRectF textRect(const QWidget& w) {
   return w.contentsRect();  // a label: no frame, no margin, no indent
 }
 
-// Every caption of every window, measured in the font its widget really got
-// (not the family it asked for, which fontconfig may have replaced with any
-// other), must have all its ink in its box, placed as the widget places it
-// (text boxes scroll, so only their height counts).
+// Measured in the font the widget really got (fontconfig may have replaced the family asked for);
+// text boxes scroll, so only their height counts.
 TEST(FontFit, EveryCaptionFitsItsBoxInTheFontItIsDrawnWith) {
   for (const WindowSpec* layout :
        {&tarvexLayout(), &dtcReaderLayout(), &dragstripLayout(), &gaugesLayout()}) {

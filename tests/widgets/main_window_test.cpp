@@ -77,8 +77,7 @@ struct MainWindowTest : ::testing::Test, testing::WindowRig {
 // Shown, so that a control the window itself showed would be caught too.
 TEST_F(MainWindowTest, StartsAsLaidOutWithTheGaugesShownAndThePortClosed) {
   window->show();
-  // The layout holds for the client area under the menu bar; the window is
-  // the bar's height taller.
+  // The layout is the client area's, under the menu bar.
   testing::expectBuiltFromLayout(window->clientArea(), tarvexLayout());
   EXPECT_EQ(window->windowTitle(), QStringLiteral("Tarvex - Mode 22"));
   const int bar = window->menuBar().height();
@@ -161,8 +160,6 @@ TEST_F(MainWindowTest, ScanButtonsAndRepliesInTheBoxes) {
   EXPECT_FALSE(device.isOpen());
 }
 
-// The drag strip halts the scan with the log open until Stop; closing the
-// window stops it.
 TEST_F(MainWindowTest, DragStripHaltsTheScanWithTheLogOpenAndClosingTheWindowStopsIt) {
   window->show();
   control<QCheckBox>("cb_log")->setChecked(true);
@@ -201,9 +198,7 @@ TEST_F(MainWindowTest, SilenceIsNoticedAndAFailingPortStopsTheScan) {
   EXPECT_FALSE(device.isOpen());
 }
 
-// A silent round on a car that is no GM on J1850 VPW (or on no protocol the
-// adapter found) offers Standard data; one click stops the scan and starts
-// it, and the needles follow its engine and road speed.
+// Silence on a car not on J1850 VPW (or on no bus found) offers Standard data, started in one click.
 TEST_F(MainWindowTest, SilenceOnAnotherCarOffersStandardDataInOneClick) {
   const std::pair<const char*, bool> cases[] = {{"A2", false}, {"0", true}, {"A6", true}};
   for (const auto& [protocol, offered] : cases) {
@@ -236,14 +231,12 @@ TEST_F(MainWindowTest, SilenceOnAnotherCarOffersStandardDataInOneClick) {
     reply(answer);
   ASSERT_EQ(device.writes().back(), "010C0D1\r");
   reply("7E8 06 41 0C 1A F8 0D 3C");
-  // 1726 rpm and 60 km/h on the faces' own geometry (gauges/needle.h): 4200 - 720 cos(28.48 deg) and
-  // 1590 - 1010 cos(50.9 deg).
+  // 1726 rpm, 60 km/h (gauges/needle.h): 4200 - 720 cos(28.48 deg), 1590 - 1010 cos(50.9 deg).
   EXPECT_NEAR(windows.gauges()->tachNeedle().x2, 3567.16, 0.01);
   EXPECT_NEAR(windows.gauges()->speedoNeedle().x2, 953.02, 0.01);
 }
 
-// View > Units... and View > Trip computer...: what is chosen reaches the open
-// windows and the settings; a parameter file imported is kept there whole.
+// Units, trip and an imported parameter file reach the open windows and the settings.
 TEST_F(MainWindowTest, UnitsTripAndOwnParametersReachTheWindowsAndTheSettings) {
   struct Asker : SettingsAsker {
     std::optional<UnitChoice> chooseUnits(QWidget*, const UnitChoice&) override { return UnitChoice::uk(); }
@@ -298,9 +291,8 @@ TEST_F(MainWindowTest, ScanGoesOnAfterTheGaugeWindowWasClosed) {
   EXPECT_EQ(box(Box::kSpeed)->text(), QStringLiteral("60"));
 }
 
-// A port that will not open is told, with the devices there are (none: the
-// user may still type one); the one picked is every window's from then on and
-// the start is tried again on it. A log that cannot be made is told too.
+// A port that will not open offers the devices there are; the one picked is every window's and
+// is tried at once. A log that cannot be made is told.
 TEST_F(MainWindowTest, FailedStartsSayWhyOrOfferTheDevicesThereAreAndStayIdle) {
   device.failOpenWith(QStringLiteral("Permission denied"));
   click("pb_StartScan");  // none listed, cancelled
@@ -327,10 +319,8 @@ TEST_F(MainWindowTest, FailedStartsSayWhyOrOfferTheDevicesThereAreAndStayIdle) {
   EXPECT_FALSE(device.isOpen());
 }
 
-// The windows that take the port open from their button or their menu entry,
-// one instance each, built anew after closing; the entries are off while a
-// scan holds the port, as the buttons are. A routed entry calls its handler
-// and is off without one; Quit closes every window and the port.
+// One instance each, built anew after closing; entries off while a scan holds the port, or
+// without a handler; Quit closes every window and the port.
 TEST_F(MainWindowTest, OtherWindowsOpenOnceEachFromButtonOrMenuAndQuitClosesAll) {
   window->show();
   QAction* codes = entry("Tools", "Trouble codes");
@@ -404,8 +394,7 @@ TEST_F(MainWindowTest, MenuBarHoldsItsEntriesWithTheirShortcuts) {
   }
 }
 
-// The windows that read the car take the port from a scan; the report asks
-// for its file first, and nothing opens when the question is cancelled.
+// Both take the port from a scan; the report asks for its file first, cancelled: nothing opens.
 TEST_F(MainWindowTest, OnBoardTestsAndTheReportTakeThePortTheReportAfterItsFile) {
   window->show();
   QAction* report = entry("File", "Save report...");
@@ -430,8 +419,7 @@ TEST_F(MainWindowTest, OnBoardTestsAndTheReportTakeThePortTheReportAfterItsFile)
   }
 }
 
-// About tells the version, the licence and the log being written; a file
-// chosen meanwhile is the next scan's.
+// A log file chosen during a scan is the next scan's.
 TEST_F(MainWindowTest, AboutTellsTheVersionTheLicenceAndTheLogBeingWritten) {
   const QString first = dir.filePath(QStringLiteral("first.csv"));
   const QString second = dir.filePath(QStringLiteral("second.csv"));
@@ -452,9 +440,6 @@ TEST_F(MainWindowTest, AboutTellsTheVersionTheLicenceAndTheLogBeingWritten) {
     EXPECT_TRUE(told[1].contains(part)) << part.toStdString() << " in " << told[1].toStdString();
 }
 
-// A log plays back through the window: the boxes and the needles show the
-// line under the cursor, nothing opens the port, and closing the replay
-// gives the window back to the car.
 TEST_F(MainWindowTest, ReplayShowsTheLoggedLinesWithoutThePort) {
   const QString path = dir.filePath(QStringLiteral("drive.csv"));
   QFile log(path);
@@ -500,11 +485,10 @@ TEST(SilenceNotice, NamesTheProtocolAndPointsOtherCarsToStandardData) {
        "No answer from the car through the adapter on /dev/ttyUSB0 (protocol: SAE J1850 VPW", false},
       {QStringLiteral("A6"),
        "No answer from the car through the adapter on /dev/ttyUSB0 (protocol: ISO 15765-4 CAN", true},
-      // The search found nothing that answers the GM requests: maybe no car, maybe another bus.
+      // Nothing answered the GM requests: maybe another bus.
       {QStringLiteral("A0"), "No answer from the car through the adapter on /dev/ttyUSB0: it found no car",
        true},
       {QStringLiteral("?"), "No answer from the car through the adapter on /dev/ttyUSB0.", false},
-      // The adapter itself said nothing: it is not the car.
       {Failure{Failure::Kind::kSilent, device, {}, QStringLiteral("ATDPN")},
        "No answer from the adapter on /dev/ttyUSB0 to ATDPN.", false},
   };
@@ -515,7 +499,7 @@ TEST(SilenceNotice, NamesTheProtocolAndPointsOtherCarsToStandardData) {
     EXPECT_EQ(notice.contains(QStringLiteral("Standard data")), c.otherCar) << c.says;
     EXPECT_EQ(offersStandardData(c.answer), c.otherCar) << c.says;
   }
-  // The controller heard the requests and refused them: no "is the ignition on".
+  // Refused requests: the car is there, no "is the ignition on".
   EXPECT_TRUE(
       silenceNotice(device, QStringLiteral("A2"), QStringLiteral("7F 22 12"))
           .startsWith(QStringLiteral("Through the adapter on /dev/ttyUSB0, the engine controller refused "

@@ -17,9 +17,8 @@
 namespace tarvex {
 namespace {
 
-// The engine (7E8) alone, headers on: monitor 01 passing (0x0E66 / 8192 V
-// within 0x0CCD..0x1000), monitor A4 (cylinder 3) with its average of 38 and
-// this cycle's 71 against at most 50; P0300 stored.
+// Engine (7E8) alone: monitor 01 passing (0x0E66 / 8192 V within 0x0CCD..0x1000), monitor A4
+// (cylinder 3) averaging 38, 71 this cycle against at most 50; P0300 stored.
 QHash<QString, QByteArray> canCar() {
   return {
       {QStringLiteral("ATDPN"), "A6"},
@@ -72,8 +71,6 @@ TEST_F(WindowsTest, OnBoardTestsShowsEveryTestTheFailedOneMarkedAndTheMisfireCou
   EXPECT_FALSE(device.isOpen());
 }
 
-// It reads, saves to the file it was given and shows what it saved; "Save
-// as..." prints the same report to a PDF.
 TEST_F(WindowsTest, ReportSavesTheFileItWasGivenAndAPdfOnRequest) {
   QTemporaryDir dir;
   files.answers = {dir.filePath("car.pdf")};

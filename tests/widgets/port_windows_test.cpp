@@ -1,5 +1,4 @@
-// The trouble-code reader and the drag strip, the windows built from their
-// layouts that take the port for themselves.
+// The windows built from their layouts that take the port for themselves.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -77,9 +76,6 @@ TEST_F(DTCReaderTest, PortHeldElsewhereIsReportedAndAReopenedWindowStartsAfresh)
   EXPECT_EQ(box(w, "DTCOutput")->text(), "DTC Here");
 }
 
-// Start polls and the boxes follow the run; closing lets go of the port, and
-// the window opens afresh from its layout. (A port that will not open is the
-// trouble-code reader's test: the same port window tells it.)
 TEST_F(OBDDragstripTest, StartPollsTheBoxesFollowTheRunAndClosingLetsGoOfThePort) {
   clock.setTickCount(20000);
   auto* w = open<OBDDragstrip>();
@@ -107,8 +103,7 @@ TEST_F(OBDDragstripTest, StartPollsTheBoxesFollowTheRunAndClosingLetsGoOfThePort
   device.clearWrites();
   clock.advance(1s);
   EXPECT_TRUE(device.writes().isEmpty());
-  EXPECT_EQ(box(open<OBDDragstrip>(), "Speed")->text(),
-            "0");  // afresh from the layout, the port still closed
+  EXPECT_EQ(box(open<OBDDragstrip>(), "Speed")->text(), "0");  // afresh, the port still closed
   EXPECT_FALSE(device.isOpen());
 }
 

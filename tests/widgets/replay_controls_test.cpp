@@ -12,9 +12,6 @@
 namespace tarvex {
 namespace {
 
-// The controls drive the player and follow it: the button plays and pauses,
-// the speed box sets the speed, the slider scrubs, and the slider and the
-// time follow the cursor while it plays.
 TEST(ReplayControls, DriveThePlayerAndFollowItsCursor) {
   testing::FakeClock clock;
   ReplayPlayer player(clock);
@@ -44,8 +41,7 @@ TEST(ReplayControls, DriveThePlayerAndFollowItsCursor) {
   EXPECT_EQ(controls.playButton()->text(), QStringLiteral("Play"));
   QStringList speeds;
   for (int i = 0; i < controls.speedBox()->count(); ++i) speeds.append(controls.speedBox()->itemText(i));
-  EXPECT_EQ(speeds, (QStringList{QStringLiteral("1x"), QStringLiteral("2x"), QStringLiteral("5x"),
-                                 QStringLiteral("10x"), QStringLiteral("20x")}));
+  EXPECT_EQ(speeds, (QStringList{"1x", "2x", "5x", "10x", "20x"}));
 }
 
 // A log of a month still fits the slider, and its end is reachable.

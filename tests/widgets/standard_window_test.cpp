@@ -25,8 +25,7 @@ struct StandardWindowTest : ::testing::Test, testing::WindowRig {
     w->findChild<QCheckBox*>("cb_log")->setChecked(true);  // no file yet: the dialog asks
     return w;
   }
-  // Start, the set-up's answers (ATZ ATE1 ATH1 ATSP0 AT2, each on its prompt), the
-  // bitmap of PIDs 01 to 20 and the protocol.
+  // Answers to ATZ ATE1 ATH1 ATSP0 AT2, the bitmap of PIDs 01 to 20 and the protocol.
   void start(StandardDataWindow* w, const char* bitmap) {
     w->findChild<QPushButton*>("pb_Start")->click();
     for (const char* answer : {"ELM327 v2.1", "OK", "OK", "OK", "OK", bitmap, "A6"}) reply(answer);
@@ -67,8 +66,6 @@ TEST_F(StandardWindowTest, ShowsProtocolTableIdentityReadinessAndRatesAndTakesRo
   EXPECT_TRUE(told.isEmpty());
 }
 
-// Values and units follow the choice, the label from the same conversion as
-// the number; a user's parameter the car did not answer says so.
 TEST_F(StandardWindowTest, UnitsFollowTheChoiceAndAnUnansweredOwnParameterSaysSo) {
   StandardDataWindow* w = open();
   w->poller().setOwnParameters(obd::readUserParameters("Trans temp,TFT,221940,A-40,-40,215,\xC2\xB0"
@@ -81,22 +78,22 @@ TEST_F(StandardWindowTest, UnitsFollowTheChoiceAndAnUnansweredOwnParameterSaysSo
   reply("OK");
   reply("NO DATA");  // 221940
   auto* table = w->findChild<QTableWidget*>("tw_values");
-  ASSERT_EQ(table->rowCount(), 3);  // 0C, 0D, TFT
-  const auto cell = [table](int row, int column) { return table->item(row, column)->text(); };
-  EXPECT_EQ(cell(1, StandardDataWindow::kValue), QStringLiteral("37.28"));  // 60 km/h
-  EXPECT_EQ(cell(1, StandardDataWindow::kUnit), QStringLiteral("mph"));
-  EXPECT_EQ(cell(2, StandardDataWindow::kName), QStringLiteral("Trans temp"));
-  EXPECT_EQ(cell(2, StandardDataWindow::kValue), QStringLiteral("not answered"));
-  EXPECT_EQ(cell(2, StandardDataWindow::kUnit), QStringLiteral("\u00B0F"));
+  ASSERT_EQ(table->rowCount(), 3);       // 0C, 0D, TFT
+  const auto shown = [table](int row) {  // value and unit
+    return table->item(row, StandardDataWindow::kValue)->text() + u'|' +
+           table->item(row, StandardDataWindow::kUnit)->text();
+  };
+  EXPECT_EQ(shown(1), QStringLiteral("37.28|mph"));  // 60 km/h
+  EXPECT_EQ(table->item(2, StandardDataWindow::kName)->text(), QStringLiteral("Trans temp"));
+  EXPECT_EQ(shown(2), QStringLiteral("not answered|\u00B0F"));
   QFile log(dir.filePath(QStringLiteral("s.csv")));
   ASSERT_TRUE(log.open(QIODevice::ReadOnly));
   EXPECT_TRUE(
       log.readLine().endsWith(",UTC offset,RPM [rpm],VSS [mph],TFT [\xC2\xB0"
                               "F]\r\n"));
   w->setUnits(UnitChoice::metric());
-  EXPECT_EQ(cell(1, StandardDataWindow::kValue), QStringLiteral("60"));
-  EXPECT_EQ(cell(1, StandardDataWindow::kUnit), QStringLiteral("km/h"));
-  EXPECT_EQ(cell(2, StandardDataWindow::kUnit), QStringLiteral("\u00B0C"));
+  EXPECT_EQ(shown(1), QStringLiteral("60|km/h"));
+  EXPECT_EQ(shown(2), QStringLiteral("not answered|\u00B0C"));
   EXPECT_TRUE(told.isEmpty());
 }
 

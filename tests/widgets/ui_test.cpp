@@ -30,9 +30,7 @@ struct UiTest : ::testing::Test {
   ~UiTest() override { qDeleteAll(QApplication::topLevelWidgets()); }
 };
 
-// A box is titled for what it says: its topic, else the window it is about,
-// else the program. The speed a port found is told as such, whichever window
-// is active.
+// Titled by topic, else window, else program; a port's found speed has its topic in any window.
 TEST_F(UiTest, MessagesAreTitledForWhatTheyAreAbout) {
   QWidget gauges;
   gauges.setWindowTitle(u"Gauges"_s);
@@ -50,9 +48,7 @@ TEST_F(UiTest, MessagesAreTitledForWhatTheyAreAbout) {
   EXPECT_EQ(told[0].topic, u"Line speed"_s);
 }
 
-// The real chooser asks which devices are busy and marks them; the path is
-// picked from the list (at first the first free one) or typed, and "Use this
-// port" needs one. With none listed, only the path shows.
+// Busy devices marked; the path picked (first the first free one) or typed, and needed.
 TEST_F(UiTest, PortChooserMarksBusyDevicesAndTakesAPickedOrTypedPath) {
   int asked = 0;
   QtPortChooser chooser([&] {
@@ -93,8 +89,7 @@ TEST_F(UiTest, PortChooserMarksBusyDevicesAndTakesAPickedOrTypedPath) {
   EXPECT_TRUE(use(none)->isEnabled());
 }
 
-// Without a chooser, or when another window holds the device, a failed open is
-// only told, with the devices there are. (The main window's test picks one.)
+// Without a chooser, or with the device held by another window, a failed open is only told.
 TEST_F(UiTest, AFailedOpenIsOnlyToldWhereNoChooserCanHelp) {
   struct Chooser final : PortChooser {
     std::optional<QString> choosePort(QWidget*, const QString&, const QStringList&) override {
@@ -124,9 +119,7 @@ TEST_F(UiTest, AFailedOpenIsOnlyToldWhereNoChooserCanHelp) {
   }
 }
 
-// The adapter dialog puts the chosen adapter in place for every window, tests
-// it (what it says of itself, or why it cannot), and Cancel puts the one
-// before back.
+// The chosen adapter is every window's while tested; Cancel puts the one before back.
 TEST(AdapterDialogTest, TestsTheChosenAdapterAndKeepsItOnlyOnOk) {
   testing::FakeClock clock;
   std::map<QString, std::unique_ptr<testing::FakeSerialPort>> devices;
@@ -171,8 +164,6 @@ TEST(AdapterDialogTest, TestsTheChosenAdapterAndKeepsItOnlyOnOk) {
   EXPECT_EQ(ports.deviceName(), u"tcp://192.168.0.10:35000"_s);
 }
 
-// A preset sets every quantity; a hand-made choice shows the preset it
-// matches, or "Custom".
 TEST(UnitsDialog, PresetsSetEveryQuantityAndHandChoicesShowTheirPreset) {
   UnitsDialog dialog(UnitChoice::metric());
   EXPECT_EQ(dialog.presetBox()->currentText(), QStringLiteral("Metric"));
