@@ -1,8 +1,5 @@
-// Drives the built program's main window for the end-to-end tests, loaded by
-// Qt itself (QT_QPA_GENERIC_PLUGINS=tarvexdrive:LOGFILE, QT_PLUGIN_PATH naming
-// the folder above generic/): once the main window shows, it ticks "Log to
-// file", names LOGFILE and presses Start Scan, as a user would; it prints the
-// text of every message box to standard output, a line each.
+// Loaded by Qt (QT_QPA_GENERIC_PLUGINS=tarvexdrive:LOGFILE): starts a scan logged to LOGFILE in the
+// main window as a user would, and prints every message box's text on a line of its own.
 #include <QtGui/qgenericplugin.h>
 
 #include <QApplication>

@@ -1,5 +1,4 @@
-// The built program logging without a window (tarvex --port P --log FILE)
-// over tarvex-sim on a pseudo-terminal, with no display at all.
+// The built program logging without a window or display (tarvex --port P --log FILE).
 #include "core/text.h"
 #include "tests/support/e2e_rig.h"
 #include "ui/layouts.h"
@@ -16,8 +15,7 @@ QStringList headless(const QString& device, const QString& log, const QStringLis
   return testing::onPort(device, QStringList{"--log", log} + more);
 }
 
-// A log's data lines in form: numbers become '#' and the time column 'T', so
-// two runs a moment apart compare equal while any other text must match.
+// Numbers as '#', the time as 'T': two runs a moment apart compare equal, other text must match.
 QList<QByteArray> form(const QByteArray& log) {
   QList<QByteArray> lines = log.split('\n');
   QList<QByteArray> shaped;
@@ -34,8 +32,7 @@ QList<QByteArray> form(const QByteArray& log) {
   return shaped;
 }
 
-// No display and no platform named: three lines of the same form as those the
-// main window writes, time in the same words, nothing said on a pipe, status 0.
+// No platform named: the window's lines and time words, nothing said on a pipe, status 0.
 TEST(Headless, ThreeRoundsWithoutADisplayWriteWhatTheWindowWrites) {
   QTemporaryDir dir;
   const QString log = dir.filePath("headless.csv"), windowLog = dir.filePath("window.csv");
@@ -61,8 +58,7 @@ TEST(Headless, ThreeRoundsWithoutADisplayWriteWhatTheWindowWrites) {
   EXPECT_TRUE(during) << lastTime.data();
 }
 
-// Only the columns named are asked for; the others keep what a fresh window
-// shows in their boxes.
+// The columns not named keep what a fresh window shows in their boxes.
 TEST(Headless, ParamsPickTheColumnsAskedFor) {
   Simulator sim;
   const QString log = sim.dir.filePath("log.csv");
@@ -82,8 +78,6 @@ TEST(Headless, ParamsPickTheColumnsAskedFor) {
   EXPECT_NE(fields[23], toQString(tarvexLayout().control("FuelSysStatusB2")->text).toUtf8());
 }
 
-// Any car without a window: Standard data's log, in the units asked for, with
-// the user's own parameter read by its equation.
 TEST(Headless, StandardDataOfACanCarInTheUnitsAskedForWithOwnParameters) {
   Simulator sim(testing::kQuickSim + QStringList{"--car", "can"});
   const QString log = sim.dir.filePath("standard.csv"), own = sim.dir.filePath("own.csv");
@@ -111,8 +105,7 @@ TEST(Headless, StandardDataOfACanCarInTheUnitsAskedForWithOwnParameters) {
   }
 }
 
-// The GM scan on a car it cannot hear logs no placeholders: it says so, names
-// --standard and ends with status 1.
+// No placeholders logged: it names --standard instead.
 TEST(Headless, GmScanThatHearsNothingSaysSoAndEndsWithStatusOne) {
   Simulator sim(testing::kQuickSim + QStringList{"--car", "can"});
   const QString log = sim.dir.filePath("log.csv");
@@ -125,10 +118,7 @@ TEST(Headless, GmScanThatHearsNothingSaysSoAndEndsWithStatusOne) {
   EXPECT_FALSE(QFile::exists(log));
 }
 
-// Faults of the field, at the start and mid-run: told on stderr with what
-// failed, status 1, and a log that holds whole lines only. (A log that cannot
-// be written mid-run fails as the adapter gone does; the window's test shows
-// it under a file-size limit.)
+// At the start and mid-run: told on stderr, and the log holds whole lines only.
 TEST(Headless, FaultsAreToldAndEndTheRunWithStatusOne) {
   QTemporaryDir dir;
   const struct {
