@@ -47,6 +47,14 @@ struct ChartsWindowTest : ::testing::Test, testing::WindowRig {
         }
     return rows;
   }
+  // Two seconds of one value every 2 ms, from `from`.
+  void feed(Micros from) {
+    for (int i = 0; i < 1000; ++i) {
+      live.add(rpm, from + Millis{2 * i}, 3000);
+      clock.advance(2ms);
+    }
+    settle();
+  }
   void wheel(int delta) {
     QWidget* plot = window.plot();
     const QPointF at(plot->width() / 2.0, 50);
@@ -84,12 +92,7 @@ TEST_F(ChartsWindowTest, FollowsLiveValuesAtAPacedRate) {
   EXPECT_EQ(window.view().from(), 0);  // the first value, not minutes before it
   EXPECT_EQ(window.view().to(), TimeView::kDefaultSpanMs);
   const int before = window.redrawRequests();
-  // Two seconds of values every 2 ms: 1000 additions, at most 60 redraws.
-  for (int i = 0; i < 1000; ++i) {
-    live.add(rpm, start + 60s + Millis{2 * i}, 3000);
-    clock.advance(2ms);
-  }
-  settle();
+  feed(start + 60s);
   const int redraws = window.redrawRequests() - before;
   // A pixel is over a second of ten minutes, yet the newest value is drawn four times a second.
   EXPECT_LE(redraws, 9);
@@ -102,11 +105,7 @@ TEST_F(ChartsWindowTest, FollowsLiveValuesAtAPacedRate) {
   EXPECT_LT(window.view().span(), TimeView::kDefaultSpanMs);
   const std::int32_t zoomedTo = window.view().to();
   const int zoomed = window.redrawRequests();
-  for (int i = 0; i < 1000; ++i) {
-    live.add(rpm, start + 62s + Millis{2 * i}, 3000);
-    clock.advance(2ms);
-  }
-  settle();
+  feed(start + 62s);
   EXPECT_LE(window.redrawRequests() - zoomed, 61);
   EXPECT_GE(window.redrawRequests() - zoomed, 40);
   live.add(rpm, start + 12min, 1);

@@ -51,12 +51,10 @@ TEST_F(CodesWindowTest, ShowsCodesInWordsWithFreezeFrameAndClearsOnlyAfterAYes) 
 
   EXPECT_EQ(w->protocolLabel()->text(), QStringLiteral("Protocol: SAE J1850 VPW (10.4 kbaud)"));
   EXPECT_EQ(w->milLabel()->text(), QStringLiteral("MIL: on (engine (10): 2 stored codes)"));
-  EXPECT_EQ(column(w->codesTable(), 0), (QStringList{"P0171", "P0300"}));
-  EXPECT_EQ(column(w->codesTable(), 1), (QStringList{"stored", "stored"}));
-  EXPECT_EQ(column(w->codesTable(), 2), (QStringList{"engine (10)", "engine (10)"}));
+  EXPECT_EQ(column(w->codesTable(), 0) + column(w->codesTable(), 1) + column(w->codesTable(), 2),
+            (QStringList{"P0171", "P0300", "stored", "stored", "engine (10)", "engine (10)"}));
   EXPECT_TRUE(column(w->codesTable(), 3).join("|").contains("too lean (bank 1)"));
-  EXPECT_EQ(column(w->freezeTable(), 1).value(0), QStringLiteral("P0171"));
-  EXPECT_EQ(column(w->freezeTable(), 1).value(1), QStringLiteral("83 °C"));
+  EXPECT_EQ(column(w->freezeTable(), 1).mid(0, 2), (QStringList{"P0171", "83 °C"}));
   EXPECT_TRUE(w->readinessText()->toPlainText().contains("  misfire: complete\n"));
   EXPECT_TRUE(w->readinessText()->toPlainText().contains("  evaporative system: incomplete\n"));
   EXPECT_TRUE(w->readButton()->isEnabled());

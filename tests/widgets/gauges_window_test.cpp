@@ -15,8 +15,7 @@ namespace tarvex {
 namespace {
 
 TEST(DialBitmap, ScaleMarksLieWhereTheNeedlePoints) {
-  // Where the needle points for 0, 3000 and 7000 rpm, for 15, 65 and 125 mph,
-  // and for 100 and 200 km/h (degrees, 0 to the left, rising clockwise).
+  // The needle for 0, 3000, 7000 rpm, 15, 65, 125 mph, 100, 200 km/h (degrees clockwise from left).
   const struct {
     Dial dial;
     double angle, radius, span;

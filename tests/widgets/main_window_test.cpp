@@ -476,28 +476,26 @@ TEST_F(MainWindowTest, ReplayShowsTheLoggedLinesWithoutThePort) {
 
 TEST(SilenceNotice, NamesTheProtocolAndPointsOtherCarsToStandardData) {
   const QString device = QStringLiteral("/dev/ttyUSB0");
+  const QString car = QStringLiteral("No answer from the car through the adapter on /dev/ttyUSB0");
   const struct {
     Result<QString> answer;
-    const char* says;
+    QString says;
     bool otherCar;
   } cases[] = {
-      {QStringLiteral("A2"),
-       "No answer from the car through the adapter on /dev/ttyUSB0 (protocol: SAE J1850 VPW", false},
-      {QStringLiteral("A6"),
-       "No answer from the car through the adapter on /dev/ttyUSB0 (protocol: ISO 15765-4 CAN", true},
-      // Nothing answered the GM requests: maybe another bus.
-      {QStringLiteral("A0"), "No answer from the car through the adapter on /dev/ttyUSB0: it found no car",
-       true},
-      {QStringLiteral("?"), "No answer from the car through the adapter on /dev/ttyUSB0.", false},
+      {QStringLiteral("A2"), car + " (protocol: SAE J1850 VPW", false},
+      {QStringLiteral("A6"), car + " (protocol: ISO 15765-4 CAN", true},
+      {QStringLiteral("A0"), car + ": it found no car", true},  // nothing answered GM: maybe another bus
+      {QStringLiteral("?"), car + ".", false},
       {Failure{Failure::Kind::kSilent, device, {}, QStringLiteral("ATDPN")},
-       "No answer from the adapter on /dev/ttyUSB0 to ATDPN.", false},
+       QStringLiteral("No answer from the adapter on /dev/ttyUSB0 to ATDPN."), false},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.says.toStdString());
     const QString notice = silenceNotice(device, c.answer);
-    EXPECT_TRUE(notice.startsWith(QString::fromLatin1(c.says))) << notice.toStdString();
-    EXPECT_EQ(notice.contains(QStringLiteral("GM")), c.otherCar) << c.says;
-    EXPECT_EQ(notice.contains(QStringLiteral("Standard data")), c.otherCar) << c.says;
-    EXPECT_EQ(offersStandardData(c.answer), c.otherCar) << c.says;
+    EXPECT_TRUE(notice.startsWith(c.says)) << notice.toStdString();
+    EXPECT_EQ(notice.contains(QStringLiteral("GM")), c.otherCar);
+    EXPECT_EQ(notice.contains(QStringLiteral("Standard data")), c.otherCar);
+    EXPECT_EQ(offersStandardData(c.answer), c.otherCar);
   }
   // Refused requests: the car is there, no "is the ignition on".
   EXPECT_TRUE(
