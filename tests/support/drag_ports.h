@@ -10,8 +10,7 @@
 
 namespace tarvex::testing {
 
-// Forwards to a fake the test keeps (destroying the proxy does not close it);
-// with a clock, also records when each write was made.
+// Forwards to a fake the test keeps, never closing it; with a clock, records when each write was made.
 class ProxyPort final : public SerialPort {
  public:
   explicit ProxyPort(FakeSerialPort& device, const Clock* clock = nullptr) : device_(device), clock_(clock) {

@@ -1,7 +1,6 @@
 #pragma once
 
-// What the end-to-end tests share: tarvex-sim on a pseudo-terminal, the built
-// tarvex as a user starts it, and reading what they wrote.
+// tarvex-sim on a pseudo-terminal and the built tarvex as a user starts it.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -24,7 +23,6 @@ inline QByteArray contents(const QString& path) {
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Runs the event loop for a while, or until `done`.
 inline void runEvents(int ms, const std::function<bool()>& done = {}) {
   QDeadlineTimer deadline(ms);
   while (!(done && done()) && !deadline.hasExpired())
@@ -34,8 +32,7 @@ inline void runEvents(int ms, const std::function<bool()>& done = {}) {
 // A quick adapter for the built program: 115200 baud, the car answering in 1 ms.
 inline const QStringList kQuickSim{u"--baud"_s, u"115200"_s, u"--latency"_s, u"1-1"_s};
 
-// tarvex-sim on a pseudo-terminal, for as long as the object lives; the lines
-// it heard go to a log in its own folder.
+// For as long as the object lives; the lines it heard go to a log in its own folder.
 struct Simulator {
   explicit Simulator(const QStringList& options = kQuickSim) {
     process.start(QStringLiteral(TARVEX_SIM_PATH),
@@ -58,10 +55,8 @@ struct Simulator {
   QString device;
 };
 
-// The built tarvex. With `windowLog`: its main window on the offscreen platform,
-// driven by tests/e2e/drive_plugin.cpp to log there (it prints each message
-// box); otherwise no display and no platform named, so a window would fail.
-// `inChild` runs in the new process before the program starts.
+// With `windowLog`, its main window offscreen, driven by tests/e2e/drive_plugin.cpp to log
+// there; otherwise no platform, so a window would fail. `inChild` runs before it starts.
 struct Tarvex {
   QTemporaryDir config;  // its XDG_CONFIG_HOME and XDG_RUNTIME_DIR
   explicit Tarvex(const QStringList& arguments, const QString& windowLog = {},
@@ -69,8 +64,7 @@ struct Tarvex {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
       env.remove(QLatin1String(name));
-    // Settings of its own: the port and speed a run remembers must neither
-    // come from the user's nor reach them.
+    // Its own settings: what a run remembers must neither come from the user's nor reach them.
     env.insert(u"XDG_CONFIG_HOME"_s, config.path());
     env.insert(u"XDG_RUNTIME_DIR"_s, config.path());
     if (!windowLog.isEmpty()) {
@@ -80,8 +74,7 @@ struct Tarvex {
     }
     process.setProcessEnvironment(env);
     process.setChildProcessModifier([inChild = std::move(inChild)] {
-      // As a program started from a desktop or a shell finds them, whatever
-      // the test runner ignores.
+      // As started from a desktop or shell, whatever the test runner ignores.
       for (const int s : {SIGTERM, SIGINT, SIGHUP}) std::signal(s, SIG_DFL);
       if (inChild) inChild();
     });
@@ -116,13 +109,11 @@ struct Tarvex {
   QByteArray out, err;
 };
 
-// --port DEVICE --baud 115200, then `more`.
 inline QStringList onPort(const QString& device, const QStringList& more = {}) {
   return QStringList{u"--port"_s, device, u"--baud"_s, u"115200"_s} + more;
 }
 
-// The header, then whole lines of 28 fields (`count` of them unless -1):
-// nothing cut off at the end, no zero bytes, no column shifted.
+// The header, then (`count`, unless -1) whole lines of 28 fields, no zero bytes.
 inline ::testing::AssertionResult headerThenWholeLines(const QByteArray& log, qsizetype count = -1) {
   if (!log.startsWith(csvHeader()))
     return ::testing::AssertionFailure() << "no header: " << log.left(60).data();

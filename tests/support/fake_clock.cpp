@@ -8,18 +8,10 @@ FakeClock::~FakeClock() {
   for (FakeTimer* t : timers_) t->clock_ = nullptr;
 }
 
-void FakeClock::busy(Millis duration) {
-  now_ += duration;
-}
-
 std::unique_ptr<Timer> FakeClock::createTimer() {
   auto timer = std::make_unique<FakeTimer>(*this);
   timers_.push_back(timer.get());
   return timer;
-}
-
-void FakeClock::setTickCount(std::uint32_t ms) {
-  now_ = Micros{std::int64_t(ms) * 1000};
 }
 
 void FakeClock::advance(Micros duration) {
@@ -29,17 +21,13 @@ void FakeClock::advance(Micros duration) {
     for (FakeTimer* t : timers_) {
       if (!t->active_ || t->deadline_ > target) continue;
       if (!next || t->deadline_ < next->deadline_ ||
-          (t->deadline_ == next->deadline_ && t->order_ < next->order_)) {
+          (t->deadline_ == next->deadline_ && t->order_ < next->order_))
         next = t;
-      }
     }
     if (!next) break;
     now_ = std::max(now_, next->deadline_);
-    if (next->singleShot_) {
-      next->active_ = false;
-    } else {
-      next->deadline_ = now_ + std::max(next->interval_, Millis{1});
-    }
+    next->active_ = !next->singleShot_;  // a repeating one comes due again an interval on
+    next->deadline_ = now_ + std::max(next->interval_, Millis{1});
     next->fire();
   }
   now_ = std::max(now_, target);

@@ -6,21 +6,18 @@
 
 namespace tarvex::testing {
 
-// A clock that only moves when told to. advance() moves time and fires every
-// timer that falls due on the way, in deadline order, as the event loop would;
-// busy() moves it without running timers, as work inside one handler does.
+// advance() fires the timers due on the way in deadline order; busy() runs none, as inside a handler.
 class FakeClock final : public Clock {
  public:
   explicit FakeClock(Micros start = Micros{0}) : now_(start) {}
   ~FakeClock() override;
 
   Micros now() const override { return now_; }
-  void busy(Millis duration);
+  void busy(Millis duration) { now_ += duration; }
   std::unique_ptr<Timer> createTimer() override;
 
-  // Runs the event loop for this long.
   void advance(Micros duration);
-  void setTickCount(std::uint32_t ms);
+  void setTickCount(std::uint32_t ms) { now_ = Micros{std::int64_t(ms) * 1000}; }
 
   class FakeTimer;
 

@@ -38,17 +38,6 @@ bool FakeSerialPort::write(const QByteArray& data) {
   return true;
 }
 
-QByteArray FakeSerialPort::readAll() {
-  QByteArray out;
-  out.swap(pending_);
-  return out;
-}
-
-void FakeSerialPort::receive(const QByteArray& text) {
-  pending_ += text;
-  notify(PortEvent::kReceived);
-}
-
 void FakeSerialPort::fail(const QString& reason) {
   error_ = reason;
   failed_ = true;

@@ -2,13 +2,13 @@
 
 #include <QStringList>
 #include <functional>
+#include <utility>
 
 #include "link/serial_port.h"
 
 namespace tarvex::testing {
 
-// A scripted port: records every write, and delivers text when the test says
-// so, with the receive notification a real port would raise.
+// Records every write, and delivers text when the test says so, notifying as a real port would.
 class FakeSerialPort final : public SerialPort {
  public:
   explicit FakeSerialPort(QString device = QStringLiteral("/dev/fake0")) : device_(std::move(device)) {}
@@ -17,13 +17,12 @@ class FakeSerialPort final : public SerialPort {
   void close() override;
   bool isOpen() const override { return open_; }
   bool write(const QByteArray& data) override;
-  QByteArray readAll() override;
+  QByteArray readAll() override { return std::exchange(pending_, {}); }
   QString deviceName() const override { return device_; }
   QString errorString() const override { return error_; }
   void whenReady(std::function<void(bool)> ready) override;
   bool gettingReady() const override { return gettingReady_; }
-  // A speed search starts when the port allows one (allowSpeedSearch); it
-  // ends with becomeReady().
+  // A speed search starts if allowSpeedSearch() and ends with becomeReady().
   bool searchSpeed() override {
     if (!searchable_ || !open_) return false;
     ++speedSearches_;
@@ -33,11 +32,12 @@ class FakeSerialPort final : public SerialPort {
   void allowSpeedSearch(bool allow) { searchable_ = allow; }
   int speedSearches() const { return speedSearches_; }
 
-  // Queues text as received and raises the receive notification.
-  void receive(const QByteArray& text);
+  void receive(const QByteArray& text) {
+    pending_ += text;
+    notify(PortEvent::kReceived);
+  }
   void raise(PortEvent event) { notify(event); }
-  // The device fails: the error is raised with this reason, and writes fail
-  // from now on.
+  // The device fails with this reason; writes fail from now on.
   void fail(const QString& reason);
 
   // The next open() fails with this reason (empty: opens).
@@ -45,15 +45,12 @@ class FakeSerialPort final : public SerialPort {
   // From the next open() on, the port is not ready until becomeReady().
   void delayReady(bool delay) { delayReady_ = delay; }
   void becomeReady(bool ready);
-  // Called inside every write, after it is recorded: a real port may hand
-  // over what it received while it writes.
+  // Inside every write, once recorded: a real port may hand over what it received meanwhile.
   std::function<void(const QByteArray&)> duringWrite;
 
-  // Everything written since the last clear, as one text, and one by one.
   QByteArray written() const { return writes_.join(); }
   const QList<QByteArray>& writes() const { return writes_; }
-  // Writes tried while the port was closed: a real port refuses them, and so
-  // does this one, but each is a command someone meant to send.
+  // Refused as a real port would, yet each a command someone meant to send.
   const QList<QByteArray>& writesWhileClosed() const { return closedWrites_; }
   void clearWrites() {
     writes_.clear();

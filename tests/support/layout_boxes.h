@@ -9,8 +9,7 @@
 
 namespace tarvex::testing {
 
-// The main window's value boxes as a fresh window shows them: texts and
-// enabled states from its layout.
+// The main window's value boxes as a fresh window shows them.
 inline MemoryBoxes boxesFromLayout() {
   MemoryBoxes boxes;
   for (int i = 0; i < kBoxCount; ++i) {
@@ -23,8 +22,7 @@ inline MemoryBoxes boxesFromLayout() {
   return boxes;
 }
 
-// The drag strip window's result boxes as plain texts, starting as a freshly
-// built window shows them.
+// The drag strip's result boxes as texts, starting as a fresh window shows them.
 class DragBoxTexts final : public DragBoxes {
  public:
   DragBoxTexts() {

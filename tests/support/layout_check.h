@@ -14,9 +14,7 @@
 
 namespace tarvex::testing {
 
-// Checks a built window against its layout: caption, client size, and every
-// control's place and size in pixels, text, tool tip, enabled and hidden
-// state, and the keyboard focus order of the focusable controls.
+// Caption, size, each control's place, size, text, tool tip, enabled and hidden state; focus order.
 inline void expectBuiltFromLayout(const QWidget& window, const WindowSpec& layout) {
   EXPECT_EQ(window.windowTitle(), toQString(layout.caption));
   EXPECT_EQ(window.size(), QSize(layout.width / kTwipsPerPixel, layout.height / kTwipsPerPixel));
@@ -40,8 +38,7 @@ inline void expectBuiltFromLayout(const QWidget& window, const WindowSpec& layou
     if (c.tab >= 0 && c.kind != ControlKind::kLabel) focusable.emplace_back(c.tab, w);
   }
   if (focusable.empty()) return;
-  // Tab moves through the focusable controls in table order; labels and other
-  // controls that take no focus stand in the chain but are passed over.
+  // In table order; controls that take no focus stand in the chain but are passed over.
   std::ranges::sort(focusable, {}, [](const auto& f) { return f.first; });
   QStringList inTable, tabbed;
   for (const auto& f : focusable) inTable << f.second->objectName();

@@ -4,9 +4,7 @@
 
 namespace tarvex::testing {
 
-// The real clock, but timers of a second or more (the set-up's pauses) run
-// ten times faster; the reply timer and everything shorter keep their real
-// intervals. The simulated adapter resets in 20 ms to go with it.
+// Timers of a second or more (the set-up's pauses) run ten times faster; the sim resets in 20 ms.
 class QuickClock final : public Clock {
  public:
   Micros now() const override { return real_.now(); }

@@ -5,8 +5,7 @@
 
 namespace tarvex::testing {
 
-// Routes a port's notifications and a reply timer's expiry to a link, or to
-// the polling session over it, as the window that owns them does.
+// A port's notifications and a reply timer's expiry to a link or session, as their window does.
 inline void route(SerialPort& port, Timer& timer, AdapterLink& link) {
   port.setNotify([&link](PortEvent event) { link.onPortEvent(event); });
   timer.setCallback([&link] { link.onReplyTimeout(); });

@@ -10,8 +10,7 @@
 
 namespace tarvex::testing {
 
-// A scan started over a scripted port on fake time, its boxes as a fresh
-// window shows them: for driving it with arbitrary or repeated answers.
+// A scan started over a scripted port on fake time, its boxes as a fresh window shows them.
 struct ScanRig {
   ScanRig() {
     route(port, *timer, scan.session());

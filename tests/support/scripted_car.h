@@ -10,10 +10,8 @@
 
 namespace tarvex::testing {
 
-// An adapter on a fake port that answers each line from a script: its echo
-// 10 ms after it was written, the answer and prompt 10 ms later: the reset with the banner, other AT
-// commands with OK unless scripted, requests with NO DATA unless scripted.
-// Answer lines are separated by '\r'.
+// Echoes each line after 10 ms, then 10 ms later answers from the script (lines split by '\r'):
+// else the reset with the banner, AT commands with OK, requests with NO DATA.
 struct ScriptedCar {
   explicit ScriptedCar(FakeSerialPort& device) : port(device) {
     port.duringWrite = [this](const QByteArray& line) {
@@ -23,8 +21,7 @@ struct ScriptedCar {
   }
   ~ScriptedCar() { port.duringWrite = {}; }
 
-  // Moves fake time 10 ms at a time, answering what was written, until `done`
-  // or `limit` of fake time have passed.
+  // 10 ms steps of fake time until `done` or `limit`.
   void runUntil(FakeClock& clock, const std::function<bool()>& done, Millis limit = Millis{120'000}) {
     for (Millis spent{0}; spent < limit && !done(); spent += Millis{10}) {
       if (port.isOpen() && !later.isEmpty()) port.receive(std::exchange(later, {}));

@@ -10,8 +10,7 @@
 
 namespace tarvex::testing {
 
-// A file dialog answering from a script: each save question is kept as
-// "title;filter;extension;initial name"; with no answer left it is cancelled.
+// Keeps each save question as "title;filter;extension;initial name"; no answer left: cancelled.
 struct ScriptedFiles final : FileDialog {
   std::optional<QString> chooseSaveFile(QWidget*, const QString& title, const QString& filter,
                                         const QString& extension, const QString& initialName) override {
@@ -24,9 +23,7 @@ struct ScriptedFiles final : FileDialog {
   std::optional<QString> toOpen;
 };
 
-// What a window stands on in a test: a scripted device behind the factory its
-// ports come from, fake time, scripted file dialogs, and what it told the user
-// (a notice marked "notice: ").
+// A window's scripted device, fake time, file dialogs, and what it told the user.
 struct WindowRig {
   // The last line written echoed, then `answer` and the prompt.
   void reply(const QByteArray& answer) {
