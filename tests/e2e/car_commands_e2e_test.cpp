@@ -1,5 +1,4 @@
-// The built tarvex's runs that read the car and end, over tarvex-sim's GM car (J1850 VPW, P0171
-// and P0300 stored) or its CAN car (engine and transmission, cylinder 3 misfiring), with no display.
+// Runs that read the car and end, over tarvex-sim's GM car (VPW, P0171, P0300) or its CAN car.
 #include "tests/support/e2e_rig.h"
 
 namespace tarvex {
@@ -11,8 +10,7 @@ QStringList words(const char* line) {
   return QString::fromLatin1(line).split(u' ');
 }
 
-// Over the adapters users own: Wi-Fi, a clone refusing what it does not know, one at a speed
-// nobody told (found and said), one answering a read with its own word (told, never as "none").
+// Wi-Fi, a clone refusing the unknown, one at an untold speed, one answering with its own word.
 TEST(CarCommands, TellWhatTheCarSaysOverEveryAdapter) {
   QTemporaryDir dir;
   const QString html = dir.filePath(u"report.html"_s), pdf = dir.filePath(u"report.pdf"_s);

@@ -1,5 +1,4 @@
-// The built program over tarvex-sim: its options with no display, and its main window on the
-// offscreen platform driven by tests/e2e/drive_plugin.cpp.
+// The built program over tarvex-sim, with no display or offscreen driven by drive_plugin.cpp.
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -109,8 +109,7 @@ TEST(ScanOverPty, SetUpLeavesTheEventLoopRunningAndStopsWhereItIsStopped) {
   EXPECT_EQ(pty.sim.commands(), (QStringList{"ATZ", "ATE1"}));
 }
 
-// The adapter pulled on line 100: the scan stops, the log keeps every ended round, the dead
-// device is polled no more.
+// The adapter pulled on line 100: the scan stops, every ended round logged, no more polling.
 TEST(ScanOverPty, AdapterPulledMidScanStopsItWithEveryEndedRoundLogged) {
   PtyScan pty({"--seed", "7", "--vanish-after", "100"});
   const QString csv = pty.sim.dir.filePath(QStringLiteral("log.csv"));
@@ -138,8 +137,7 @@ TEST(ScanOverPty, AdapterPulledMidScanStopsItWithEveryEndedRoundLogged) {
   for (qsizetype i = 4; i < commands.size(); ++i) EXPECT_EQ(commands[i], round[(i - 4) % 22]) << i;
 }
 
-// No stale bytes from another window's request; one window holds the device at a time; a
-// device picked after a failed open holds for every port of the factory.
+// No stale bytes, one window at a time; a device picked after a failed open is the factory's.
 TEST(PortOverPty, OpensWithoutStaleBytesAndOnlyForOneWindowAtATime) {
   Simulator sim(9600);
   QtPortFactory ports(QStringLiteral("/dev/no-such-adapter"));
@@ -175,8 +173,7 @@ TEST(PortOverPty, DeviceThatStopsTakingDataIsAFault) {
   EXPECT_EQ(port.errorString(), QStringLiteral("the device takes no data"));
 }
 
-// 9600 8N1, no flow control, DTR up but on the drag strip's port; low latency asked of a driver
-// that has it, its own flags given back on close.
+// 9600 8N1, DTR up but on the drag strip's port; low latency asked, the driver's flags given back.
 TEST(PortOverPty, OpensTheLineAt9600EightNoneOneWithLowLatency) {
   Simulator sim(9600);
   for (const bool dtr : {true, false}) {
@@ -208,8 +205,7 @@ TEST(PortOverPty, OpensTheLineAt9600EightNoneOneWithLowLatency) {
   }
 }
 
-// The speed found at each speed, late answers to earlier probes and all: the open returns at
-// once, nothing reaches the window meanwhile, and the factory's ports keep the speed.
+// Late answers to earlier probes and all; nothing reaches the window meanwhile; the factory keeps it.
 TEST(PortOverPty, LineSpeedFoundAtEverySpeed) {
   for (const qint32 baud : kSearchOrder) {
     Simulator sim(baud);

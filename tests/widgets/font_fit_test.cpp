@@ -37,8 +37,7 @@ QRectF textRect(const QWidget& w) {
   return w.contentsRect();  // a label: no frame, no margin, no indent
 }
 
-// Measured in the font the widget really got (fontconfig may have replaced the family asked for);
-// text boxes scroll, so only their height counts.
+// In the font the widget got (fontconfig may swap the family); text boxes scroll: height only.
 TEST(FontFit, EveryCaptionFitsItsBoxInTheFontItIsDrawnWith) {
   for (const WindowSpec* layout :
        {&tarvexLayout(), &dtcReaderLayout(), &dragstripLayout(), &gaugesLayout()}) {

@@ -60,7 +60,6 @@ struct MainWindowTest : ::testing::Test, testing::WindowRig {
           if (a->text().remove(u'&') == QLatin1String(text)) return a;
     return nullptr;
   }
-  // How many windows with this title are on the screen.
   static qsizetype shown(std::string_view title) {
     return std::ranges::count_if(QApplication::topLevelWidgets(), [&](const QWidget* w) {
       return w->isVisible() && w->windowTitle() == toQString(title);
@@ -291,8 +290,7 @@ TEST_F(MainWindowTest, ScanGoesOnAfterTheGaugeWindowWasClosed) {
   EXPECT_EQ(box(Box::kSpeed)->text(), QStringLiteral("60"));
 }
 
-// A port that will not open offers the devices there are; the one picked is every window's and
-// is tried at once. A log that cannot be made is told.
+// The device picked is every window's and tried at once; a log that cannot be made is told.
 TEST_F(MainWindowTest, FailedStartsSayWhyOrOfferTheDevicesThereAreAndStayIdle) {
   device.failOpenWith(QStringLiteral("Permission denied"));
   click("pb_StartScan");  // none listed, cancelled
@@ -319,8 +317,7 @@ TEST_F(MainWindowTest, FailedStartsSayWhyOrOfferTheDevicesThereAreAndStayIdle) {
   EXPECT_FALSE(device.isOpen());
 }
 
-// One instance each, built anew after closing; entries off while a scan holds the port, or
-// without a handler; Quit closes every window and the port.
+// One each, anew after closing; entries off while a scan holds the port, or without a handler.
 TEST_F(MainWindowTest, OtherWindowsOpenOnceEachFromButtonOrMenuAndQuitClosesAll) {
   window->show();
   QAction* codes = entry("Tools", "Trouble codes");

@@ -170,7 +170,6 @@ TEST(UnitsDialog, PresetsSetEveryQuantityAndHandChoicesShowTheirPreset) {
   dialog.presetBox()->setCurrentIndex(dialog.presetBox()->findText(QStringLiteral("US")));
   EXPECT_EQ(dialog.choice(), UnitChoice::us());
   EXPECT_EQ(dialog.unitBox(Quantity::kSpeed)->currentText(), QStringLiteral("mph"));
-  // The UK's: degrees Celsius, litres, litres an hour and imperial miles per gallon.
   const auto pick = [&dialog](Quantity q, const char* label) {
     QComboBox* box = dialog.unitBox(q);
     box->setCurrentIndex(box->findText(QString::fromUtf8(label)));
