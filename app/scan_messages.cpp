@@ -30,14 +30,14 @@ Heard heard(const QString& protocolAnswer, std::optional<obd::Protocol>& protoco
   return protocol->number == '2' ? Heard::kVpw : Heard::kOther;
 }
 
-}  // namespace
-
 QString refusedText(const QString& refusal) {
   return tr("the engine controller refused every enhanced request (it answered %1). A controller that is no "
             "GM engine controller refuses them; so does any when the adapter cuts a request to two bytes, "
             "as some clones do.")
       .arg(refusal);
 }
+
+}  // namespace
 
 QString silenceNotice(const QString& device, const Result<QString>& protocolAnswer, const QString& refusal) {
   if (!protocolAnswer) return failureText(protocolAnswer.failure()) + tr(" The scan goes on.");

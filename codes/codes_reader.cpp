@@ -113,8 +113,6 @@ std::deque<CodesReader::Step> CodesReader::readSteps() {
   return steps;
 }
 
-// The frame's PIDs from its support bitmap (02 base 00), each asked alone; the
-// last bit of a bitmap says the next one is there too.
 // Answers without addresses (an adapter that ignores ATH1) are one
 // controller's: its lamp is on if any says so, its codes are all of theirs,
 // and its monitors those of the answer that has the most.
@@ -131,6 +129,8 @@ void CodesReader::addReadiness(const QString& source, const obd::Readiness& read
   same->readiness = merged;
 }
 
+// The frame's PIDs from its support bitmap (02 base 00), each asked alone; the
+// last bit of a bitmap says the next one is there too.
 void CodesReader::addFreezeFrameSteps(const QString& source, int base) {
   steps_.push_back({QString::asprintf("02%02X00", base), [this, source, base](const CarAnswer& a) {
                       for (const obd::Message& m : a.messages) {
