@@ -64,7 +64,7 @@ struct Settings {
   RememberedLine line{settings};
 };
 
-// Connected, a tcp:// port carries bytes both ways, says what it waits for, and is remembered.
+// Connected, a tcp:// port carries bytes both ways, says what it waits for and is remembered; a drop is told.
 TEST(TcpPort, ConnectsAndCarriesBytesBothWays) {
   Adapter adapter;
   FakeClock clock;
@@ -98,6 +98,15 @@ TEST(TcpPort, ConnectsAndCarriesBytesBothWays) {
   EXPECT_EQ(received, QByteArray("ATI\rELM327 v1.5\r\r>"));
   EXPECT_EQ(std::count(w.events.begin(), w.events.end(), PortEvent::kError), 0);
   EXPECT_EQ(s.line.device(), address);
+
+  // A dropped connection is told once, like a pulled serial adapter, the port already closed.
+  w.events.clear();
+  far->close();
+  ASSERT_TRUE(spinUntil([&w] { return !w.events.empty(); }));
+  EXPECT_EQ(w.events, std::vector<PortEvent>{PortEvent::kError});
+  EXPECT_EQ(w.openWhenFailed, false);
+  EXPECT_EQ(port->errorString(), QStringLiteral("the adapter closed the connection"));
+  EXPECT_FALSE(made.value()->isHeld() || port->write("0100\r"));
 }
 
 // Nothing listens, or a host is still looked up at the time-out (not before): told through whenReady.
@@ -122,23 +131,6 @@ TEST(TcpPort, FailedConnectionIsToldThroughWhenReady) {
                 "cannot connect: no answer within 5 s; is this computer on the adapter's Wi-Fi network?"));
   for (Watched* w : {&r, &s}) EXPECT_TRUE(!*w->ready && !w->port->isOpen() && w->events.empty());
   EXPECT_FALSE(refusing.isHeld() || slow.isHeld());
-}
-
-// A dropped connection is told once, like a pulled serial adapter, the port already closed.
-TEST(TcpPort, ConnectionClosedByTheAdapterIsAnError) {
-  Adapter adapter;
-  FakeClock clock;
-  TcpPortFactory ports(adapter.address(), clock);
-  Watched w(ports);
-  ASSERT_TRUE(w.open());
-  QTcpSocket* far = adapter.accept();
-  ASSERT_TRUE(far && w.waitReady());
-  far->close();
-  ASSERT_TRUE(spinUntil([&w] { return !w.events.empty(); }));
-  EXPECT_EQ(w.events, std::vector<PortEvent>{PortEvent::kError});
-  EXPECT_EQ(w.openWhenFailed, false);
-  EXPECT_EQ(w.port->errorString(), QStringLiteral("the adapter closed the connection"));
-  EXPECT_FALSE(ports.isHeld() || w.port->write("0100\r"));
 }
 
 TEST(TcpPort, OnlyOnePortOfAFactoryHasTheAdapter) {
