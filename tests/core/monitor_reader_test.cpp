@@ -31,18 +31,6 @@ QHash<QString, QByteArray> canCar() {
   };
 }
 
-// J1850 VPW engine (10): a line a component (0602's line in 0601's answer is not its); 0x81 has a minimum.
-QHash<QString, QByteArray> vpwCar() {
-  return {
-      {QStringLiteral("ATDPN"), "A2"},
-      {QStringLiteral("0100"), "48 6B 10 41 00 BE 1F B8 10 C5"},
-      {QStringLiteral("0600"), "48 6B 10 46 00 E0 00 00 00 4E"},
-      {QStringLiteral("0601"), "48 6B 10 46 01 01 00 10 00 40 11\r48 6B 10 46 02 01 00 00 00 00 44"},
-      {QStringLiteral("0602"), "48 6B 10 46 02 11 00 03 00 64 22\r48 6B 10 46 02 12 00 70 00 64 33"},
-      {QStringLiteral("0603"), "48 6B 10 46 03 81 00 18 00 20 44"},
-  };
-}
-
 // "controller | monitor | test | value | min | max | unit | verdict", a row a line.
 QStringList shown(const MonitorReport& report) {
   QStringList lines;
@@ -97,9 +85,15 @@ TEST_F(MonitorFixture, EveryFormGivesEachControllersTestsScaledWithTheirVerdicts
         "engine (7E8) | EVAP, 0.020\" leak (3C) | manufacturer test 0x80 | - | - | - | Pa | not run",
         "engine (7E8) | monitor 0x5E | manufacturer test 0x81 | 4660 | 0 | 65535 | "
         "raw (scaling 0x7E unknown) | passed"}},
-      // The older form: the maker's scaling, one limit, its kind from the component's top bit.
+      // The older form over J1850 VPW: the maker's scaling, one limit, its kind from the component's top bit;
+      // a line a component (0602's line in 0601's answer is not its); 0x81 has a minimum.
       {"VPW",
-       vpwCar(),
+       {{QStringLiteral("ATDPN"), "A2"},
+        {QStringLiteral("0100"), "48 6B 10 41 00 BE 1F B8 10 C5"},
+        {QStringLiteral("0600"), "48 6B 10 46 00 E0 00 00 00 4E"},
+        {QStringLiteral("0601"), "48 6B 10 46 01 01 00 10 00 40 11\r48 6B 10 46 02 01 00 00 00 00 44"},
+        {QStringLiteral("0602"), "48 6B 10 46 02 11 00 03 00 64 22\r48 6B 10 46 02 12 00 70 00 64 33"},
+        {QStringLiteral("0603"), "48 6B 10 46 03 81 00 18 00 20 44"}},
        "0600 0601 0602 0603",
        {"engine (10) | test 0x01 | component 0x01 | 16 |  | 64 | raw (maker's scaling) | passed",
         "engine (10) | test 0x02 | component 0x11 | 3 |  | 100 | raw (maker's scaling) | passed",
