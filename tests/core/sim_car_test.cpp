@@ -26,12 +26,9 @@ struct Car : SimRig {
     if (out.endsWith("\r\r>")) out.chop(3);
     return out;
   }
-  obd::Bus bus() const {
-    return vehicle.config().car == sim::Car::Can ? obd::Bus::kCan11 : obd::Bus::kLegacy;
-  }
   std::vector<obd::Message> messages(const QByteArray& line, Millis at = Millis{-1}) {
-    const QByteArray text = ask(line, at);
-    return obd::parseAnswer(QString::fromLatin1(text), bus(), adapter.settings().headers).messages;
+    const obd::Bus bus = vehicle.config().car == sim::Car::Can ? obd::Bus::kCan11 : obd::Bus::kLegacy;
+    return obd::parseAnswer(QString::fromLatin1(ask(line, at)), bus, adapter.settings().headers).messages;
   }
 };
 
