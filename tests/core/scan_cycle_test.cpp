@@ -307,9 +307,7 @@ TEST_F(ScanFixture, FailedStartLeavesEverythingIdle) {
   started = scan.start(true, dir.filePath(QStringLiteral("missing/folder/log.csv")));
   ASSERT_FALSE(started);
   EXPECT_EQ(started.failure().kind, Failure::Kind::kCreate);
-  EXPECT_FALSE(port.isOpen());
-  EXPECT_TRUE(port.writes().isEmpty());
-  EXPECT_FALSE(timer->isActive());
+  EXPECT_TRUE(!port.isOpen() && port.writes().isEmpty() && !timer->isActive());
 }
 
 }  // namespace
