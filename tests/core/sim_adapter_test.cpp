@@ -11,6 +11,14 @@ namespace {
 using sim::Injection;
 using testing::SimRig;
 
+// A rig that has been told ATE0: answers without their echo.
+struct Quiet : SimRig {
+  explicit Quiet(sim::SimAdapterConfig config = instant(), sim::VehicleConfig car = {})
+      : SimRig(config, car) {
+    exchange("ATE0");
+  }
+};
+
 TEST(SimAdapter, ResetTakesItsTimeAndRestoresDefaultsButNotTheProtocol) {
   auto config = SimRig::instant();
   config.timing.resetTime = Millis{1000};
@@ -80,8 +88,7 @@ TEST(SimAdapter, FaultKnobs) {
       {{.stallAfter = 2}, "41 0D 00 \r\r>", 0},
       {{.vanishAfter = 2}, "41 0D 00 \r\r>", 0}};
   for (const auto& [faults, expected, ms] : cases) {
-    SimRig rig;
-    rig.exchange("ATE0");
+    Quiet rig;
     rig.adapter.setFaults(faults);
     QByteArray out = rig.exchange("010D");
     out += rig.exchange("ATI");
@@ -111,8 +118,7 @@ TEST(SimAdapter, ListensAfterTheLastAnswerAsAtAndStSay) {
       {"genuine", {"ATAT2", "010D"}, "0A", 20, 200},
   };
   for (const auto& [profile, setup, request, latency, prompt] : cases) {
-    SimRig rig(SimRig::listening(Millis{latency}, SimRig::profile(profile)));
-    rig.exchange("ATE0");
+    Quiet rig(SimRig::listening(Millis{latency}, SimRig::profile(profile)));
     for (const QByteArray& line : setup) rig.exchange(line);
     const Micros start = rig.now;
     const QByteArray out = rig.exchange(request);
@@ -147,8 +153,7 @@ TEST(SimAdapter, ALaterControllerIsHeardWhileTheAdapterListensOrTheCountDigitWai
     EXPECT_EQ(rig.now, Millis{prompt});
   }
   // On J1850 each line is an answer: two of the VIN's five.
-  SimRig vpw(SimRig::listening(Millis{10}, SimRig::profile("genuine")));
-  vpw.exchange("ATE0");
+  Quiet vpw(SimRig::listening(Millis{10}, SimRig::profile("genuine")));
   EXPECT_EQ(vpw.exchange("09022"), "49 02 01 00 00 00 32 \r49 02 02 47 31 46 50 \r\r>");
 }
 
@@ -167,8 +172,7 @@ TEST(SimAdapter, EachProfileRefusesItsOwnCommands) {
   EXPECT_FALSE(sim::adapterProfile(u"elm"));
   for (const auto& [profile, refused, version] : cases) {
     for (const QByteArray& line : optional + QList<QByteArray>{"ATAT1", "ATH1"}) {
-      SimRig rig(SimRig::listening(Millis{10}, SimRig::profile(profile)));
-      rig.exchange("ATE0");
+      Quiet rig(SimRig::listening(Millis{10}, SimRig::profile(profile)));
       EXPECT_EQ(rig.exchange(line) == "?\r\r>", refused.contains(line)) << profile << " " << line.constData();
     }
     SimRig rig(SimRig::listening(Millis{10}, SimRig::profile(profile)));
@@ -186,8 +190,7 @@ TEST(SimAdapter, MonitoringGoesOnUntilACharacterArrives) {
 
 // A poor clone's search: a dot a second for three seconds, the answer straight after.
 TEST(SimAdapter, SlowSearchPrintsDots) {
-  SimRig rig(SimRig::instant(Millis{0}, SimRig::profile("clone-minimal")), {.car = sim::Car::Can});
-  rig.exchange("ATE0");
+  Quiet rig(SimRig::instant(Millis{0}, SimRig::profile("clone-minimal")), {.car = sim::Car::Can});
   rig.write("010D\r");
   EXPECT_EQ(rig.run(Millis{999}), "SEARCHING...\r");
   EXPECT_EQ(rig.run(Millis{2999}), "..");
@@ -215,8 +218,7 @@ TEST(SimAdapter, WordsOnChosenRequests) {
   for (const auto& [word, request, expected, ms] : cases) {
     auto config = SimRig::instant(Millis{20});
     config.timing.resetTime = Millis{100};
-    SimRig rig(config);
-    rig.exchange("ATE0");
+    Quiet rig(config);
     rig.adapter.setFaults({.words = {*sim::parseWordRule(QString::fromLatin1(word))}});
     EXPECT_EQ(rig.exchange(request), expected) << word;
     EXPECT_EQ(rig.now, Millis{ms}) << word;
@@ -231,8 +233,7 @@ TEST(SimAdapter, WordsByCountShareAndOrder) {
       {{"nodata@01", "stopped"}, {"010D", "03"}, {"NO DATA", "STOPPED"}},
   };
   for (const auto& [rules, requests, starts] : cases) {
-    SimRig rig;
-    rig.exchange("ATE0");
+    Quiet rig;
     sim::SimFaults faults;
     for (const QString& rule : rules) faults.words.push_back(*sim::parseWordRule(rule));
     rig.adapter.setFaults(faults);
@@ -260,8 +261,7 @@ TEST(SimAdapter, WordRulesFromTheCommandLine) {
 }
 
 TEST(SimAdapter, FatalCanErrorResetsAndBarsTheCanSearch) {
-  SimRig rig(SimRig::instant(), {.car = sim::Car::Can});
-  rig.exchange("ATE0");
+  Quiet rig(SimRig::instant(), {.car = sim::Car::Can});
   rig.adapter.setFaults({.words = {{sim::AdapterWord::Err94, "", 1, 1}}});
   EXPECT_EQ(rig.exchange("010D"), "ERR94\r\r\rELM327 v1.5\r\r>");
   EXPECT_EQ(rig.exchange("ATZ"), "ATZ\r\r\rELM327 v1.5\r\r>");
@@ -274,8 +274,7 @@ TEST(SimAdapter, FatalCanErrorResetsAndBarsTheCanSearch) {
 TEST(SimAdapter, ActivityAlertThenLowPowerUntilACharacter) {
   auto config = SimRig::instant();
   config.timing.resetTime = Millis{100};
-  SimRig rig(config);
-  rig.exchange("ATE0");
+  Quiet rig(config);
   rig.adapter.setFaults({.words = {{sim::AdapterWord::ActAlert, "", 1, 1}}});
   EXPECT_EQ(rig.exchange("010D"), "ACT ALERT\r");
   rig.now += Millis{60'000};
