@@ -23,13 +23,8 @@ TEST(Heard, OnlyAPromptAfterPlainTextIsAnAnswer) {
 // The simulated adapter at its own speed on fake time: across a speed mismatch each side hears garbage.
 struct AdapterLine final : SearchLine {
   explicit AdapterLine(qint32 adapterBaud, sim::SimFaults faults = {})
-      : adapter(car, clock.now(), config(adapterBaud, faults)), search(*this, clock) {}
-  static sim::SimAdapterConfig config(qint32 baud, sim::SimFaults faults) {
-    sim::SimAdapterConfig c;
-    c.timing.baud = baud;
-    c.faults = faults;
-    return c;
-  }
+      : adapter(car, clock.now(), {.timing = {.baud = adapterBaud}, .faults = faults, .profile = {}}),
+        search(*this, clock) {}
   bool setBaudRate(qint32 baud) override {
     if (refused.contains(baud)) return false;
     client = baud;
