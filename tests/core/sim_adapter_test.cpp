@@ -36,7 +36,7 @@ TEST(SimAdapter, ResetTakesItsTimeAndRestoresDefaultsButNotTheProtocol) {
   EXPECT_EQ(rig.exchange("ATDPN"), "ATDPN\r3\r\r>");
 }
 
-TEST(SimAdapter, InputDuringAnAnswerStopsItButALineFeedDoesNot) {
+TEST(SimAdapter, InputDuringAnAnswerOrMonitoringStopsItButALineFeedDoesNot) {
   SimRig rig(SimRig::instant(Millis{30}));
   rig.write("010D\r");
   EXPECT_EQ(rig.run(Millis{10}), "010D\r");
@@ -45,6 +45,11 @@ TEST(SimAdapter, InputDuringAnAnswerStopsItButALineFeedDoesNot) {
   // The first character stops the answer and is lost; the clone knows no count digit.
   rig.write("22000D01\r");
   EXPECT_EQ(rig.run(), "STOPPED\r\r>2000D01\r?\r\r>");
+  // ATMA prints what passes on the bus (nothing else talks on this car's) until a character stops it.
+  SimRig monitor(SimRig::listening(Millis{10}, SimRig::profile("genuine")));
+  EXPECT_EQ(monitor.exchange("ATMA"), "ATMA\r");
+  monitor.now += Millis{5000};
+  EXPECT_EQ(monitor.exchange(""), "STOPPED\r\r>");
 }
 
 TEST(SimAdapter, PacedAtNineThousandSixHundredBaud) {
@@ -178,14 +183,6 @@ TEST(SimAdapter, EachProfileRefusesItsOwnCommands) {
     SimRig rig(SimRig::listening(Millis{10}, SimRig::profile(profile)));
     EXPECT_EQ(rig.exchange("ATI"), "ATI\r" + version + "\r\r>");
   }
-}
-
-// ATMA prints what passes on the bus (nothing else talks on this car's) until a character stops it.
-TEST(SimAdapter, MonitoringGoesOnUntilACharacterArrives) {
-  SimRig rig(SimRig::listening(Millis{10}, SimRig::profile("genuine")));
-  EXPECT_EQ(rig.exchange("ATMA"), "ATMA\r");
-  rig.now += Millis{5000};
-  EXPECT_EQ(rig.exchange(""), "STOPPED\r\r>");
 }
 
 // A poor clone's search: a dot a second for three seconds, the answer straight after.
