@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "obd/answer.h"
@@ -114,17 +115,11 @@ TEST(SimCars, BitmapsNameWhatIsAnswered) {
   EXPECT_GT(servedPids(vpw, "68 6A F1").size(), 20u);
 }
 
-std::optional<obd::Readiness> readinessOf(Car& car, Millis at,
-                                          const QString& source = QStringLiteral("7E8")) {
+std::optional<obd::Readiness> readinessOf(Car& car, Millis at) {
   for (const obd::Message& m : car.messages("0101", at))
-    if (m.source == source && m.data.size() == 6) return obd::readReadiness(obd::Bytes(m.data).subspan(2));
+    if (m.source == QLatin1String("7E8") && m.data.size() == 6)
+      return obd::readReadiness(obd::Bytes(m.data).subspan(2));
   return std::nullopt;
-}
-
-int incompleteMonitors(const obd::Readiness& r) {
-  int n = 0;
-  for (const obd::Monitor& m : r.monitors) n += m.supported && !m.complete;
-  return n;
 }
 
 // A clear takes stored and pending codes and the freeze frame, starts the readiness over, keeps 0A.
@@ -153,7 +148,11 @@ TEST(SimCanCar, CodesFreezeFrameAndClearing) {
   const auto after = readinessOf(car, Millis{400'000});
   ASSERT_TRUE(after);
   EXPECT_EQ(std::pair(after->milOn, after->storedCodes), std::pair(false, 0));
-  EXPECT_EQ(incompleteMonitors(*after), incompleteMonitors(*before));
+  const auto incomplete = [](const obd::Readiness& r) {
+    return std::ranges::count_if(r.monitors,
+                                 [](const obd::Monitor& m) { return m.supported && !m.complete; });
+  };
+  EXPECT_EQ(incomplete(*after), incomplete(*before));
   // Distance (31) and minutes (4E) since clearing, and the lamp's distance (21), start from nothing.
   EXPECT_EQ(car.ask("0131214E"), "7E8 10 0A 41 31 00 00 21 00 \r7E8 21 00 4E 00 00 00 00 00 ");
 }
