@@ -67,41 +67,34 @@ TEST(StandardLog, HeaderAndLinesInTheUnitsChosenWithADecimalPoint) {
   QLocale::setDefault(before);
 }
 
-TEST(StandardLog, FileOfHeaderAndLinesFromItsStart) {
+// From its start, across midnight; a user's own parameter is read back by replay under its short name,
+// in the unit written.
+TEST(StandardLog, FileOfHeaderAndLinesFromItsStartThatReplayReadsBack) {
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("standard.csv"));
   StandardLog log;
   const QDateTime start(QDate(2026, 6, 1), QTime(23, 59, 59, 900), QTimeZone(3600));
-  ASSERT_TRUE(log.open(path, {kColumns[0], kColumns[2]}, UnitChoice::uk(), start));
-  ASSERT_TRUE(log.write(0.05, {60, 800}));
-  ASSERT_TRUE(log.write(0.15, {std::nullopt, 812.5}));
+  ASSERT_TRUE(log.open(path,
+                       {kColumns[0], kColumns[2], {QStringLiteral("TFT"), QStringLiteral("\u00B0C"), 1}},
+                       UnitChoice::us(), start));
+  ASSERT_TRUE(log.write(0.05, {60, 800, 80}));
+  ASSERT_TRUE(log.write(0.15, {std::nullopt, 812.5, std::nullopt}));
   log.close();
   QFile file(path);
   EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+  // 60 km/h = 37.28 mph; 80 °C = 176 °F.
   EXPECT_EQ(file.readAll(),
-            "\xEF\xBB\xBFTime,UTC offset,VSS [mph],RPM [rpm]\r\n"
-            "2026-06-01 23:59:59.950,+01:00,37.28,800\r\n"
-            "2026-06-02 00:00:00.050,+01:00,,812.5\r\n");
-}
-
-// A user's own parameter is read back by replay under its short name, in the unit written.
-TEST(StandardLog, OwnColumnsReplayLikeTheStandardOnes) {
-  QTemporaryDir dir;
-  const QString path = dir.filePath(QStringLiteral("standard.csv"));
-  StandardLog log;
-  const QDateTime start(QDate(2026, 6, 1), QTime(8, 0), QTimeZone(7200));
-  ASSERT_TRUE(log.open(path, {kColumns[2], {QStringLiteral("TFT"), QStringLiteral("\u00B0C"), 1}},
-                       UnitChoice::us(), start));
-  ASSERT_TRUE(log.write(0.05, {800, 80}));
-  ASSERT_TRUE(log.write(0.15, {812.5, std::nullopt}));
-  log.close();
+            "\xEF\xBB\xBFTime,UTC offset,VSS [mph],RPM [rpm],TFT [\xC2\xB0"
+            "F]\r\n"
+            "2026-06-01 23:59:59.950,+01:00,37.28,800,176\r\n"
+            "2026-06-02 00:00:00.050,+01:00,,812.5,\r\n");
   Readings readings;
   LogReader reader;
   ASSERT_TRUE(reader.load(path, readings).ok());
   const int tft = readings.find(QStringLiteral("TFT"));
   ASSERT_GE(tft, 0);
   EXPECT_EQ(readings.channels()[tft].unit, QStringLiteral("\u00B0F"));
-  EXPECT_EQ(readings.series(tft).values, std::vector<float>{176});  // 80 °C; none in the second line
+  EXPECT_EQ(readings.series(tft).values, std::vector<float>{176});  // none in the second line
   EXPECT_EQ(readings.series(readings.find(QStringLiteral("RPM"))).values, (std::vector<float>{800, 812.5}));
 }
 
