@@ -64,7 +64,8 @@ struct Settings {
   RememberedLine line{settings};
 };
 
-// Connected, a tcp:// port carries bytes both ways, says what it waits for and is remembered; a drop is told.
+// Connected, a tcp:// port carries bytes both ways, says what it waits for, is remembered
+// and is the only port of its factory; a drop is told.
 TEST(TcpPort, ConnectsAndCarriesBytesBothWays) {
   Adapter adapter;
   FakeClock clock;
@@ -81,6 +82,11 @@ TEST(TcpPort, ConnectsAndCarriesBytesBothWays) {
   QTcpSocket* far = adapter.accept();
   ASSERT_TRUE(far && w.waitReady());
   EXPECT_TRUE(*w.ready && port->isOpen() && !port->gettingReady());
+  // One port of a factory has the adapter.
+  const std::unique_ptr<SerialPort> second =
+      made.value()->createPort({QStringLiteral("the trouble-code window")});
+  EXPECT_FALSE(second->open());
+  EXPECT_EQ(second->errorString(), QStringLiteral("it is in use by the main window"));
   EXPECT_EQ(port->deviceName(), address);
   EXPECT_EQ(statuses,
             QStringList({QStringLiteral("Connecting to the adapter at %1...").arg(address), QString()}));
@@ -107,6 +113,7 @@ TEST(TcpPort, ConnectsAndCarriesBytesBothWays) {
   EXPECT_EQ(w.openWhenFailed, false);
   EXPECT_EQ(port->errorString(), QStringLiteral("the adapter closed the connection"));
   EXPECT_FALSE(made.value()->isHeld() || port->write("0100\r"));
+  EXPECT_TRUE(second->open());
 }
 
 // Nothing listens, or a host is still looked up at the time-out (not before): told through whenReady.
@@ -131,19 +138,6 @@ TEST(TcpPort, FailedConnectionIsToldThroughWhenReady) {
                 "cannot connect: no answer within 5 s; is this computer on the adapter's Wi-Fi network?"));
   for (Watched* w : {&r, &s}) EXPECT_TRUE(!*w->ready && !w->port->isOpen() && w->events.empty());
   EXPECT_FALSE(refusing.isHeld() || slow.isHeld());
-}
-
-TEST(TcpPort, OnlyOnePortOfAFactoryHasTheAdapter) {
-  Adapter adapter;
-  FakeClock clock;
-  TcpPortFactory ports(adapter.address(), clock);
-  std::unique_ptr<SerialPort> first = ports.createPort({QStringLiteral("the main window")});
-  std::unique_ptr<SerialPort> second = ports.createPort({QStringLiteral("the trouble-code window")});
-  ASSERT_TRUE(first->open() && ports.isHeld());
-  EXPECT_FALSE(second->open());
-  EXPECT_EQ(second->errorString(), QStringLiteral("it is in use by the main window"));
-  first->close();
-  EXPECT_TRUE(!ports.isHeld() && second->open());
 }
 
 TEST(PortAddress, TcpAddressesAreParsedOrRefusedWithAReason) {
