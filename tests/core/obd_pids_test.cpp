@@ -47,15 +47,12 @@ void expectValue(const std::optional<Value>& value, const QString& expected, con
   }
 }
 
-TEST(ObdPids, PublishedFormulasAndRanges) {
+TEST(ObdPids, PublishedFormulasAndRangesInATableInPidOrder) {
   for (const QStringList& row : testing::dataRows("obd_pids.txt")) {
     const auto data = bytes(row[0]);
     expectValue(decodePid(data[0], Bytes(data).subspan(1)), row[1], row.join(u'|'));
   }
-}
-
-// Lookups search the table by halves.
-TEST(ObdPids, TableIsInPidOrder) {
+  // Lookups search the table by halves.
   const auto table = service01();
   EXPECT_TRUE(
       std::is_sorted(table.begin(), table.end(), [](const Pid& a, const Pid& b) { return a.pid <= b.pid; }));
