@@ -6,10 +6,6 @@ namespace {
 
 using namespace Qt::StringLiterals;
 
-QStringList words(const char* line) {
-  return QString::fromLatin1(line).split(u' ');
-}
-
 // Wi-Fi, a clone refusing the unknown, one at an untold speed, one answering with its own word.
 TEST(CarCommands, TellWhatTheCarSaysOverEveryAdapter) {
   QTemporaryDir dir;
@@ -55,8 +51,8 @@ TEST(CarCommands, TellWhatTheCarSaysOverEveryAdapter) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.simulator) + " | " + c.arguments);
-    testing::Simulator sim(words(c.simulator));
-    QStringList arguments = words(c.arguments);
+    testing::Simulator sim(QString::fromLatin1(c.simulator).split(u' '));
+    QStringList arguments = QString::fromLatin1(c.arguments).split(u' ');
     for (QString& a : arguments) a.replace(u"%1"_s, sim.device).replace(u"%2"_s, c.file);
     testing::Tarvex run(arguments);
     EXPECT_EQ(run.status(), c.status) << run.told();

@@ -6,14 +6,7 @@
 namespace tarvex {
 namespace {
 
-using testing::contents;
-using testing::headerThenWholeLines;
-using testing::Simulator;
-using testing::Tarvex;
-
-QStringList headless(const QString& device, const QString& log, const QStringList& more = {}) {
-  return testing::onPort(device, QStringList{"--log", log} + more);
-}
+using namespace testing;
 
 // Numbers as '#', the time as 'T': two runs a moment apart compare equal, other text must match.
 QList<QByteArray> form(const QByteArray& log) {
@@ -43,7 +36,7 @@ TEST(Headless, ThreeRoundsWithoutADisplayWriteWhatTheWindowWrites) {
   }
   Simulator sim;
   const QDateTime before = QDateTime::currentDateTime();
-  Tarvex run(headless(sim.device, log, {"--rounds", "3"}));
+  Tarvex run(testing::onPort(sim.device, {"--log", log, "--rounds", "3"}));
   ASSERT_EQ(run.status(), 0) << run.told();
   const QDateTime after = QDateTime::currentDateTime();
   EXPECT_EQ(run.out + run.err, QByteArray());
@@ -61,32 +54,28 @@ TEST(Headless, ThreeRoundsWithoutADisplayWriteWhatTheWindowWrites) {
 // The columns not named keep what a fresh window shows in their boxes.
 TEST(Headless, ParamsPickTheColumnsAskedFor) {
   Simulator sim;
-  const QString log = sim.dir.filePath("log.csv");
-  Tarvex run(headless(sim.device, log, {"--rounds", "2", "--params", "speed,FuelStatusB2"}));
+  Tarvex run(
+      testing::onPort(sim.device, {"--log", sim.log, "--rounds", "2", "--params", "speed,FuelStatusB2"}));
   ASSERT_EQ(run.status(), 0) << run.told();
   QStringList requests;
   for (const QString& line : sim.commands())
     if (line.startsWith("22") && !requests.contains(line.trimmed())) requests << line.trimmed();
   EXPECT_EQ(requests, (QStringList{"22000D01", "22000301"}));  // road speed, fuel status
-  const QByteArray written = contents(log);
+  const QByteArray written = contents(sim.log);
   ASSERT_TRUE(headerThenWholeLines(written, 2));
   const QList<QByteArray> fields = written.split('\n').at(2).split(',');
   EXPECT_EQ(fields[0], toQString(tarvexLayout().control("RPM")->text).toUtf8());  // not asked: as laid out
-  bool number = false;
-  fields[1].toInt(&number);
-  EXPECT_TRUE(number) << fields[1].data();
+  EXPECT_EQ(QByteArray::number(fields[1].toInt()), fields[1]);                    // a whole number
   EXPECT_NE(fields[23], toQString(tarvexLayout().control("FuelSysStatusB2")->text).toUtf8());
 }
 
 TEST(Headless, StandardDataOfACanCarInTheUnitsAskedForWithOwnParameters) {
   Simulator sim(testing::kQuickSim + QStringList{"--car", "can"});
   const QString log = sim.dir.filePath("standard.csv"), own = sim.dir.filePath("own.csv");
-  QFile file(own);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write("Fluid,TFT,221940,A-40,-40,215,°C,7E1\nFluid raw,RAW,221940,A,0,255,,7E1\n");
-  file.close();
-  Tarvex run(
-      headless(sim.device, log, {"--standard", "--rounds", "5", "--units", "us", "--parameters", own}));
+  ASSERT_TRUE(
+      testing::writeFile(own, "Fluid,TFT,221940,A-40,-40,215,°C,7E1\nFluid raw,RAW,221940,A,0,255,,7E1\n"));
+  Tarvex run(testing::onPort(
+      sim.device, {"--log", log, "--standard", "--rounds", "5", "--units", "us", "--parameters", own}));
   ASSERT_EQ(run.status(), 0) << run.told();
   EXPECT_EQ(run.out + run.err, QByteArray());
   const QList<QByteArray> lines = contents(log).split('\n');
@@ -108,14 +97,13 @@ TEST(Headless, StandardDataOfACanCarInTheUnitsAskedForWithOwnParameters) {
 // No placeholders logged: it names --standard instead.
 TEST(Headless, GmScanThatHearsNothingSaysSoAndEndsWithStatusOne) {
   Simulator sim(testing::kQuickSim + QStringList{"--car", "can"});
-  const QString log = sim.dir.filePath("log.csv");
   // Two columns: three rounds of all 27 would take the unanswered requests' time 27 times over.
-  Tarvex run(headless(sim.device, log, {"--params", "RPM,Speed"}));
+  Tarvex run(testing::onPort(sim.device, {"--log", sim.log, "--params", "RPM,Speed"}));
   EXPECT_EQ(run.status(), 1);
   EXPECT_TRUE(run.err.contains("no value from the car in its first 3 rounds") &&
               run.err.contains("--standard"))
       << run.told();
-  EXPECT_FALSE(QFile::exists(log));
+  EXPECT_FALSE(QFile::exists(sim.log));
 }
 
 // At the start and mid-run: told on stderr, and the log holds whole lines only.
@@ -134,13 +122,11 @@ TEST(Headless, FaultsAreToldAndEndTheRunWithStatusOne) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Simulator sim(testing::kQuickSim + c.simOptions);
-    const QString log = dir.filePath(QString::fromLatin1(c.name) + ".csv");
-    Tarvex run(headless(c.device.isEmpty() ? sim.device : c.device, c.log.isEmpty() ? log : c.log));
+    Tarvex run(testing::onPort(c.device.isEmpty() ? sim.device : c.device,
+                               {"--log", c.log.isEmpty() ? sim.log : c.log}));
     EXPECT_EQ(run.status(), 1);
     EXPECT_TRUE(run.err.contains(c.told)) << run.told();
-    if (QFile::exists(log)) {
-      EXPECT_TRUE(headerThenWholeLines(contents(log)));
-    }
+    EXPECT_TRUE(!QFile::exists(sim.log) || headerThenWholeLines(contents(sim.log)));
   }
 }
 

@@ -12,9 +12,7 @@
 namespace tarvex {
 namespace {
 
-using testing::contents;
-using testing::Simulator;
-using testing::Tarvex;
+using namespace testing;
 
 // Nothing is logged; the ports listed are the terminals with a driver behind them.
 TEST(Program, OptionsAreCheckedBeforeAnythingStarts) {
@@ -109,15 +107,15 @@ TEST(Program, EndsOnASignalAsWhenItsWindowsAreClosed) {
   for (const auto& [windows, sig] : cases) {
     SCOPED_TRACE(std::string(windows ? "windows, " : "--log, ") + strsignal(sig));
     Simulator adapter;
-    const QString log = adapter.dir.filePath(QStringLiteral("log.csv"));
-    Tarvex tarvex(testing::onPort(adapter.device, windows ? QStringList() : QStringList{"--log", log}),
-                  windows ? log : QString());
-    ASSERT_TRUE(tarvex.waitUntil([&] { return contents(log).count("\r\n") >= 3; })) << tarvex.told();
+    Tarvex tarvex(
+        testing::onPort(adapter.device, windows ? QStringList() : QStringList{"--log", adapter.log}),
+        windows ? adapter.log : QString());
+    ASSERT_TRUE(tarvex.waitUntil([&] { return contents(adapter.log).count("\r\n") >= 3; })) << tarvex.told();
     EXPECT_FALSE(lockFiles(adapter.device).isEmpty());  // held while it scans
     ::kill(pid_t(tarvex.process.processId()), sig);
     EXPECT_EQ(tarvex.status(), 0) << tarvex.told();
     EXPECT_EQ(lockFiles(adapter.device), QStringList());
-    EXPECT_TRUE(testing::headerThenWholeLines(contents(log)));
+    EXPECT_TRUE(testing::headerThenWholeLines(contents(adapter.log)));
     EXPECT_TRUE(windows || tarvex.err.isEmpty()) << tarvex.told();
     for (const QString& stale : lockFiles(adapter.device)) QFile::remove(stale);
   }
@@ -126,19 +124,18 @@ TEST(Program, EndsOnASignalAsWhenItsWindowsAreClosed) {
 // ulimit -f fails a write as a full disk does: told, the log's lines whole, the program alive.
 TEST(Program, FileSizeLimitStopsTheLogOnItsLastWholeLine) {
   Simulator adapter;
-  const QString log = adapter.dir.filePath(QStringLiteral("log.csv"));
   const rlim_t limit = rlim_t(csvHeader().size()) + 500;  // a round or two
-  Tarvex tarvex(testing::onPort(adapter.device), log, [limit] {
+  Tarvex tarvex(testing::onPort(adapter.device), adapter.log, [limit] {
     rlimit r{};
     ::getrlimit(RLIMIT_FSIZE, &r);
     r.rlim_cur = limit;
     ::setrlimit(RLIMIT_FSIZE, &r);
   });
   ASSERT_TRUE(tarvex.waitUntil([&] { return tarvex.out.contains("message: "); })) << tarvex.told();
-  EXPECT_TRUE(tarvex.out.contains(log.toLocal8Bit()) && tarvex.out.contains("File too large"))
+  EXPECT_TRUE(tarvex.out.contains(adapter.log.toLocal8Bit()) && tarvex.out.contains("File too large"))
       << tarvex.told();
   EXPECT_EQ(tarvex.process.state(), QProcess::Running);
-  const QByteArray written = contents(log);
+  const QByteArray written = contents(adapter.log);
   EXPECT_TRUE(testing::headerThenWholeLines(written));
   EXPECT_GE(written.count("\r\n"), 2);
   EXPECT_LE(written.size(), qsizetype(limit));

@@ -112,11 +112,10 @@ TEST(ScanOverPty, SetUpLeavesTheEventLoopRunningAndStopsWhereItIsStopped) {
 // The adapter pulled on line 100: the scan stops, every ended round logged, no more polling.
 TEST(ScanOverPty, AdapterPulledMidScanStopsItWithEveryEndedRoundLogged) {
   PtyScan pty({"--seed", "7", "--vanish-after", "100"});
-  const QString csv = pty.sim.dir.filePath(QStringLiteral("log.csv"));
   QList<Failure> failures;
   pty.scan.setFailureHandler([&](const Failure& failure) { failures << failure; });
   pty.scan.setLocale(QLocale::c());
-  ASSERT_TRUE(pty.scan.start(true, csv));
+  ASSERT_TRUE(pty.scan.start(true, pty.sim.log));
   runEvents(30'000, [&] { return !failures.isEmpty(); });
   const int events = pty.events;
   runEvents(300);
@@ -125,7 +124,7 @@ TEST(ScanOverPty, AdapterPulledMidScanStopsItWithEveryEndedRoundLogged) {
   ASSERT_EQ(failures.size(), 1);
   EXPECT_EQ(failures[0].kind, Failure::Kind::kLost);
   // 4 set-up lines and 96 requests: the fourth row went out with the fourth round's last request.
-  EXPECT_TRUE(testing::headerThenWholeLines(testing::contents(csv), 4));
+  EXPECT_TRUE(testing::headerThenWholeLines(testing::contents(pty.sim.log), 4));
   const QStringList commands = pty.sim.commands();
   ASSERT_GE(commands.size(), 4 + 3 * 22 + 20);
   EXPECT_FALSE(commands.contains(QStringLiteral("<LF>")));  // lines end with a carriage return alone
@@ -261,9 +260,7 @@ TEST(PortOverPty, AdapterKilledIsAHangUpAndASearchClosedSaysNothing) {
     ASSERT_TRUE(port.open());
     std::optional<bool> ready;
     port.whenReady([&](bool r) { ready = r; });
-    if (stage == 2) {
-      ASSERT_TRUE(port.write("ATI\r"));
-    }
+    ASSERT_TRUE(stage != 2 || port.write("ATI\r"));
     runEvents(stage < 2 ? 100 : 500, [&] { return received.contains('>'); });
     stage == 0 ? port.close() : sim.process.kill();
     runEvents(1000, [&] { return errors > 0 || ready == false; });

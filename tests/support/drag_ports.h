@@ -42,7 +42,7 @@ class ProxyPortFactory final : public PortFactory {
  public:
   explicit ProxyPortFactory(FakeSerialPort& device) : device_(device) {}
   std::unique_ptr<SerialPort> createPort(const PortUse& use) override {
-    dataTerminalReady_.push_back(use.dataTerminalReady);
+    dataTerminalReady.push_back(use.dataTerminalReady);
     return std::make_unique<ProxyPort>(device_);
   }
   QString deviceName() const override { return device_.deviceName(); }
@@ -50,16 +50,15 @@ class ProxyPortFactory final : public PortFactory {
   void setDeviceName(const QString& device) override { picked << device; }
   bool isHeld() const override { return device_.isOpen(); }
   std::optional<qint32> lineSpeed() const override { return speed; }
-  const std::vector<bool>& dataTerminalReady() const { return dataTerminalReady_; }
   // What the factory tells the user, as a real one does while a port opens.
   void tell(const QString& text) const { notice(text); }
 
   QStringList present, picked;  // the devices listed, and those the user picked
   std::optional<qint32> speed;
+  std::vector<bool> dataTerminalReady;  // each port's DTR flag
 
  private:
   FakeSerialPort& device_;
-  std::vector<bool> dataTerminalReady_;
 };
 
 }  // namespace tarvex::testing

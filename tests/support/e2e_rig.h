@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <csignal>
@@ -13,15 +12,11 @@
 
 #include "scan/catalogue.h"
 #include "scan/csv_log.h"
+#include "tests/support/files.h"
 
 namespace tarvex::testing {
 
 using namespace Qt::StringLiterals;
-
-inline QByteArray contents(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 inline void runEvents(int ms, const std::function<bool()>& done = {}) {
   QDeadlineTimer deadline(ms);
@@ -51,6 +46,7 @@ struct Simulator {
 
   QTemporaryDir dir;
   const QString commandLog = dir.filePath(u"commands.txt"_s);
+  const QString log = dir.filePath(u"log.csv"_s);  // for the program under test
   QProcess process;
   QString device;
 };

@@ -48,7 +48,6 @@ class FakeSerialPort final : public SerialPort {
   // Inside every write, once recorded: a real port may hand over what it received meanwhile.
   std::function<void(const QByteArray&)> duringWrite;
 
-  QByteArray written() const { return writes_.join(); }
   const QList<QByteArray>& writes() const { return writes_; }
   // Refused as a real port would, yet each a command someone meant to send.
   const QList<QByteArray>& writesWhileClosed() const { return closedWrites_; }

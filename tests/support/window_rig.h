@@ -5,6 +5,7 @@
 
 #include "tests/support/drag_ports.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/files.h"
 #include "ui/file_dialog.h"
 #include "ui/message.h"
 

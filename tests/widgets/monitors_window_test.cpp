@@ -19,35 +19,33 @@ namespace {
 
 // Engine (7E8) alone: monitor 01 passing (0x0E66 / 8192 V within 0x0CCD..0x1000), monitor A4
 // (cylinder 3) averaging 38, 71 this cycle against at most 50; P0300 stored.
-QHash<QString, QByteArray> canCar() {
-  return {
-      {QStringLiteral("ATDPN"), "A6"},
-      {QStringLiteral("ATI"), "ELM327 v2.1"},
-      {QStringLiteral("0100"), "7E8 06 41 00 BE 3E B8 11 00"},
-      {QStringLiteral("0101"), "7E8 06 41 01 81 07 65 04 00"},
-      {QStringLiteral("03"), "7E8 04 43 01 03 00 00 00 00"},
-      {QStringLiteral("0600"), "7E8 06 46 00 80 00 00 01 00"},
-      {QStringLiteral("0620"), "7E8 06 46 20 00 00 00 01 00"},
-      {QStringLiteral("0640"), "7E8 06 46 40 00 00 00 01 00"},
-      {QStringLiteral("0660"), "7E8 06 46 60 00 00 00 01 00"},
-      {QStringLiteral("0680"), "7E8 06 46 80 00 00 00 01 00"},
-      {QStringLiteral("06A0"), "7E8 06 46 A0 10 00 00 00 00"},
-      {QStringLiteral("0601"), "7E8 10 0A 46 01 01 0A 0E 66\r7E8 21 0C CD 10 00 00 00 00"},
-      {QStringLiteral("06A4"),
-       "7E8 10 13 46 A4 0B 24 00 26\r7E8 21 00 00 00 32 A4 0C 24\r7E8 22 00 47 00 00 00 32 00"},
-  };
-}
+struct WindowsTest : ::testing::Test, testing::WindowRig {
+  WindowsTest() {
+    car.answers = {
+        {QStringLiteral("ATDPN"), "A6"},
+        {QStringLiteral("ATI"), "ELM327 v2.1"},
+        {QStringLiteral("0100"), "7E8 06 41 00 BE 3E B8 11 00"},
+        {QStringLiteral("0101"), "7E8 06 41 01 81 07 65 04 00"},
+        {QStringLiteral("03"), "7E8 04 43 01 03 00 00 00 00"},
+        {QStringLiteral("0600"), "7E8 06 46 00 80 00 00 01 00"},
+        {QStringLiteral("0620"), "7E8 06 46 20 00 00 00 01 00"},
+        {QStringLiteral("0640"), "7E8 06 46 40 00 00 00 01 00"},
+        {QStringLiteral("0660"), "7E8 06 46 60 00 00 00 01 00"},
+        {QStringLiteral("0680"), "7E8 06 46 80 00 00 00 01 00"},
+        {QStringLiteral("06A0"), "7E8 06 46 A0 10 00 00 00 00"},
+        {QStringLiteral("0601"), "7E8 10 0A 46 01 01 0A 0E 66\r7E8 21 0C CD 10 00 00 00 00"},
+        {QStringLiteral("06A4"),
+         "7E8 10 13 46 A4 0B 24 00 26\r7E8 21 00 00 00 32 A4 0C 24\r7E8 22 00 47 00 00 00 32 00"},
+    };
+  }
+  testing::ScriptedCar car{device};
+};
 
 QStringList row(const QTableWidget* t, int r) {
   QStringList cells;
   for (int c = 0; c < t->columnCount(); ++c) cells << t->item(r, c)->text();
   return cells;
 }
-
-struct WindowsTest : ::testing::Test, testing::WindowRig {
-  WindowsTest() { car.answers = canCar(); }
-  testing::ScriptedCar car{device};
-};
 
 TEST_F(WindowsTest, OnBoardTestsShowsEveryTestTheFailedOneMarkedAndTheMisfireCounts) {
   auto* w = new MonitorsWindow(ports, clock, reporter);
@@ -78,9 +76,7 @@ TEST_F(WindowsTest, ReportSavesTheFileItWasGivenAndAPdfOnRequest) {
   w->show();
   QCoreApplication::processEvents();
   car.runUntil(clock, [&] { return w->saveAsButton()->isEnabled(); });
-  QFile html(dir.filePath("car.html"));
-  ASSERT_TRUE(html.open(QIODevice::ReadOnly));
-  const QString saved = QString::fromUtf8(html.readAll());
+  const QString saved = QString::fromUtf8(testing::contents(dir.filePath("car.html")));
   for (const char* part : {"ELM327 v2.1 on /dev/ttyUSB0", "P0300", "misfire cylinder 3 (A4)", "FAILED"})
     EXPECT_TRUE(saved.contains(QLatin1String(part))) << part;
   EXPECT_TRUE(w->view()->toPlainText().contains("misfire cylinder 3 (A4)"));
@@ -88,9 +84,7 @@ TEST_F(WindowsTest, ReportSavesTheFileItWasGivenAndAPdfOnRequest) {
   EXPECT_FALSE(device.isOpen());  // let go before the file was written
 
   w->saveAsButton()->click();
-  QFile pdf(dir.filePath("car.pdf"));
-  ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(pdf.readAll().startsWith("%PDF-"));
+  EXPECT_TRUE(testing::contents(dir.filePath("car.pdf")).startsWith("%PDF-"));
   EXPECT_EQ(w->path(), dir.filePath("car.pdf"));
   EXPECT_TRUE(told.isEmpty()) << told.join('|').toStdString();
   w->close();

@@ -31,14 +31,13 @@ TEST_F(DTCReaderTest, ResetsOnOpenSendsTheButtonsCommandsAndShowsTheAnswers) {
   auto* w = open<DTCReader>();
   testing::expectBuiltFromLayout(*w, dtcReaderLayout());
   EXPECT_EQ(w->focusWidget(), box(w, "DTCOutput"));
-  EXPECT_EQ(ports.dataTerminalReady(), std::vector<bool>{true});
+  EXPECT_EQ(ports.dataTerminalReady, std::vector<bool>{true});
   click(w, "pb_ReadDTC");
   click(w, "pb_ResetDTC");
   EXPECT_EQ(device.writes(), (QList<QByteArray>{"ATZ\r", "03\r", "04\r"}));
   // The box holds the whole capped session, beyond a line edit's default length.
   device.receive(QByteArray(70000, 'A') + "END");
-  EXPECT_EQ(box(w, "DTCOutput")->text().size(), 64 * 1024);
-  EXPECT_TRUE(box(w, "DTCOutput")->text().endsWith("AEND"));
+  EXPECT_EQ(box(w, "DTCOutput")->text(), QString(64 * 1024 - 3, QLatin1Char('A')) + QStringLiteral("END"));
   // With the box full, a flood of small arrivals sets it once per interval, not once each.
   int sets = 0;
   QObject::connect(box(w, "DTCOutput"), &QLineEdit::textChanged, [&] { ++sets; });
@@ -82,7 +81,7 @@ TEST_F(OBDDragstripTest, StartPollsTheBoxesFollowTheRunAndClosingLetsGoOfThePort
   testing::expectBuiltFromLayout(*w, dragstripLayout());
   QLineEdit* rx = box(w, "RxText");
   EXPECT_EQ(w->focusWidget(), rx);
-  EXPECT_EQ(ports.dataTerminalReady(), std::vector<bool>{false});
+  EXPECT_EQ(ports.dataTerminalReady, std::vector<bool>{false});
   click(w, "pb_Start");
   clock.advance(2s + 150ms);
   device.receive("41 0D 00>");

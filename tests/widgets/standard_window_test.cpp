@@ -68,9 +68,8 @@ TEST_F(StandardWindowTest, ShowsProtocolTableIdentityReadinessAndRatesAndTakesRo
 
 TEST_F(StandardWindowTest, UnitsFollowTheChoiceAndAnUnansweredOwnParameterSaysSo) {
   StandardDataWindow* w = open();
-  w->poller().setOwnParameters(obd::readUserParameters("Trans temp,TFT,221940,A-40,-40,215,\xC2\xB0"
-                                                       "C,7E1\n")
-                                   .parameters);
+  w->poller().setOwnParameters(
+      obd::readUserParameters("Trans temp,TFT,221940,A-40,-40,215,°C,7E1\n").parameters);
   w->setUnits(UnitChoice::us());
   start(w, "7E8 06 41 00 00 18 00 00");
   reply("7E8 06 41 0C 1A F8 0D 3C");
@@ -88,9 +87,7 @@ TEST_F(StandardWindowTest, UnitsFollowTheChoiceAndAnUnansweredOwnParameterSaysSo
   EXPECT_EQ(shown(2), QStringLiteral("not answered|\u00B0F"));
   QFile log(dir.filePath(QStringLiteral("s.csv")));
   ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-  EXPECT_TRUE(
-      log.readLine().endsWith(",UTC offset,RPM [rpm],VSS [mph],TFT [\xC2\xB0"
-                              "F]\r\n"));
+  EXPECT_TRUE(log.readLine().endsWith(",UTC offset,RPM [rpm],VSS [mph],TFT [°F]\r\n"));
   w->setUnits(UnitChoice::metric());
   EXPECT_EQ(shown(1), QStringLiteral("60|km/h"));
   EXPECT_EQ(shown(2), QStringLiteral("not answered|\u00B0C"));

@@ -122,11 +122,9 @@ TEST_F(UiTest, AFailedOpenIsOnlyToldWhereNoChooserCanHelp) {
 // The chosen adapter is every window's while tested; Cancel puts the one before back.
 TEST(AdapterDialogTest, TestsTheChosenAdapterAndKeepsItOnlyOnOk) {
   testing::FakeClock clock;
-  std::map<QString, std::unique_ptr<testing::FakeSerialPort>> devices;
-  auto fake = [&](const QString& name) -> testing::FakeSerialPort& {
-    auto& d = devices[name];
-    if (!d) d = std::make_unique<testing::FakeSerialPort>(name);
-    return *d;
+  std::map<QString, testing::FakeSerialPort> devices;
+  auto fake = [&](const QString& name) -> auto& {
+    return devices.try_emplace(name, name).first->second;
   };
   QSettings settings(QDir::temp().filePath(u"tarvex-adapter-dialog.ini"_s), QSettings::IniFormat);
   settings.clear();
