@@ -91,28 +91,25 @@ TEST(Decimate, KeepsEveryExtreme) {
 // Each column's min and max in time order, the nearest point outside on each side, one break per NaN run.
 TEST(Decimate, MinAndMaxInTheirOrderWithTheNeighboursOutside) {
   const std::vector<std::int32_t> three{0, 100, 200}, ten{-100, 0, 10, 20, 30, 40, 50, 60, 200, 300};
-  const struct {
-    std::vector<std::int32_t> ms;
-    std::vector<float> values;
-    std::int32_t from, to;
-    int columns;
-    const char* expected;  // ms:value, "break" for a NaN
-  } cases[] = {
-      {ten, {7, 1, 5, 2, 8, 3, 0, 4, 6, 9}, 0, 59, 2, "-100:7 0:1 10:5 30:8 50:0 60:4"},  // 0..29, 30..59
-      {three, {1, 2, 3}, 120, 180, 50, "100:2 200:3"},  // nothing inside: neighbour to neighbour
-      {three, {1, 2, 3}, 100, 200, 50, "0:1 100:2 200:3"},
-      {three, {1, 2, 3}, -500, -100, 50, "0:1"},
-      {{}, {}, 0, 100, 50, ""},
-      {{0, 1, 2, 3}, {1, kNaN, kNaN, 2}, 0, 3, 4, "0:1 break 3:2"},
-  };
+  // Times, values, the range shown, its columns, and the points kept ("ms:value", "break" for a NaN).
+  const std::tuple<std::vector<std::int32_t>, std::vector<float>, std::int32_t, std::int32_t, int,
+                   const char*>
+      cases[] = {
+          {ten, {7, 1, 5, 2, 8, 3, 0, 4, 6, 9}, 0, 59, 2, "-100:7 0:1 10:5 30:8 50:0 60:4"},  // 0..29, 30..59
+          {three, {1, 2, 3}, 120, 180, 50, "100:2 200:3"},  // nothing inside: neighbour to neighbour
+          {three, {1, 2, 3}, 100, 200, 50, "0:1 100:2 200:3"},
+          {three, {1, 2, 3}, -500, -100, 50, "0:1"},
+          {{}, {}, 0, 100, 50, ""},
+          {{0, 1, 2, 3}, {1, kNaN, kNaN, 2}, 0, 3, 4, "0:1 break 3:2"},
+      };
   std::vector<PlotPoint> out;
-  for (const auto& c : cases) {
-    decimate(c.ms, c.values, c.from, c.to, c.columns, out);
+  for (const auto& [ms, values, from, to, columns, expected] : cases) {
+    decimate(ms, values, from, to, columns, out);
     QStringList shown;
     for (const PlotPoint& p : out)
       shown << (std::isnan(p.value) ? QStringLiteral("break")
                                     : QStringLiteral("%1:%2").arg(p.ms).arg(p.value));
-    EXPECT_EQ(shown.join(u' '), QLatin1String(c.expected));
+    EXPECT_EQ(shown.join(u' '), QLatin1String(expected));
   }
 }
 

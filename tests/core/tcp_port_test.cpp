@@ -175,40 +175,36 @@ TEST(PortAddress, TcpAddressesAreParsedOrRefusedWithAReason) {
 // The port from the command line or the remembered line; a network adapter takes no --baud.
 TEST(PortAddress, TheCommandLineOrTheRememberedLineChoosesTheKindOfPort) {
   const std::optional<QString> none;
-  const struct {
-    std::optional<QString> port;
-    std::optional<qint32> baud;
-    const char* stored;
-    const char* device;   // nullptr: refused
-    const char* problem;  // a part of the reason
-  } cases[] = {
-      {QStringLiteral("tcp://127.0.0.1:35000"), {}, nullptr, "tcp://127.0.0.1:35000", nullptr},
-      {none, {}, "tcp://127.0.0.1:35000", "tcp://127.0.0.1:35000", nullptr},
-      {QStringLiteral("/dev/ttyUSB0"), 38400, "tcp://127.0.0.1:35000", "/dev/ttyUSB0", nullptr},
-      {QStringLiteral("tcp://127.0.0.1:35000"), 38400, nullptr, nullptr, "--baud is for a serial device"},
-      {none, kFindBaud, "tcp://127.0.0.1:35000", nullptr, "--baud is for a serial device"},
-      {QStringLiteral("tcp://127.0.0.1"), {}, nullptr, nullptr, "--port tcp://127.0.0.1: the port is"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.port.value_or(QStringLiteral("(none)")).toStdString());
+  // --port, --baud, the remembered port, the device made (none: refused) or a part of the refusal.
+  const std::tuple<std::optional<QString>, std::optional<qint32>, const char*, const char*, const char*>
+      cases[] = {
+          {QStringLiteral("tcp://127.0.0.1:35000"), {}, nullptr, "tcp://127.0.0.1:35000", nullptr},
+          {none, {}, "tcp://127.0.0.1:35000", "tcp://127.0.0.1:35000", nullptr},
+          {QStringLiteral("/dev/ttyUSB0"), 38400, "tcp://127.0.0.1:35000", "/dev/ttyUSB0", nullptr},
+          {QStringLiteral("tcp://127.0.0.1:35000"), 38400, nullptr, nullptr, "--baud is for a serial device"},
+          {none, kFindBaud, "tcp://127.0.0.1:35000", nullptr, "--baud is for a serial device"},
+          {QStringLiteral("tcp://127.0.0.1"), {}, nullptr, nullptr, "--port tcp://127.0.0.1: the port is"},
+      };
+  for (const auto& [port, baud, stored, device, problem] : cases) {
+    SCOPED_TRACE(port.value_or(QStringLiteral("(none)")).toStdString());
     Settings s;
-    if (c.stored) s.settings.setValue(QStringLiteral("port"), QString::fromLatin1(c.stored));
+    if (stored) s.settings.setValue(QStringLiteral("port"), QString::fromLatin1(stored));
     FakeClock clock;
-    const Result<std::unique_ptr<PortFactory>> made = makePortFactory(c.port, c.baud, s.line, clock);
-    if (!c.device) {
+    const Result<std::unique_ptr<PortFactory>> made = makePortFactory(port, baud, s.line, clock);
+    if (!device) {
       ASSERT_FALSE(made);
       const QString& refusal = made.failure().reason;
-      EXPECT_TRUE(refusal.contains(QLatin1String(c.problem))) << refusal.toStdString();
-      const Status checked = checkPort(c.port.value_or(QString::fromLatin1(c.stored)), c.baud.has_value());
+      EXPECT_TRUE(refusal.contains(QLatin1String(problem))) << refusal.toStdString();
+      const Status checked = checkPort(port.value_or(QString::fromLatin1(stored)), baud.has_value());
       EXPECT_EQ(checked ? QString() : checked.failure().reason, refusal);
       continue;
     }
     ASSERT_TRUE(made) << made.failure().reason.toStdString();
     const std::unique_ptr<PortFactory>& ports = made.value();
-    EXPECT_EQ(ports->deviceName(), QLatin1String(c.device));
+    EXPECT_EQ(ports->deviceName(), QLatin1String(device));
     if (isTcpAddress(ports->deviceName())) {  // opens at once, gets ready while it connects
-      std::unique_ptr<SerialPort> port = ports->createPort({QStringLiteral("the main window")});
-      EXPECT_TRUE(port->open() && port->gettingReady());
+      std::unique_ptr<SerialPort> opened = ports->createPort({QStringLiteral("the main window")});
+      EXPECT_TRUE(opened->open() && opened->gettingReady());
     }
   }
 }

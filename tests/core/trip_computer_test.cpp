@@ -10,27 +10,24 @@ const auto seconds = [](double s) { return Micros(static_cast<Micros::rep>(s * 1
 // A minute, a sample a second. Petrol: 20 g/s x 3600 / 14.7 / 745 g/L = 6.574442 L/h; diesel:
 // 20 x 3600 / 14.5 / 832 = 5.968170 L/h; a fuel rate of 8 L/h at 80 km/h is 10 L/100 km, air flow ignored.
 TEST(TripComputer, SteadyCruiseFromAirFlowAndFromFuelRate) {
-  const struct {
-    Fuel fuel;
-    double airFlow, fuelRate, speed, litresPerHour, litresPer100Km;
-  } cases[] = {
+  // Fuel, air flow, fuel rate, speed, then the litres an hour and per 100 km expected.
+  const std::tuple<Fuel, double, double, double, double, double> cases[] = {
       {Fuel::kPetrol, 20, 0, 100, 6.574442, 6.574442},
       {Fuel::kDiesel, 20, 0, 100, 5.968170, 5.968170},
-      {Fuel::kPetrol, 20, 8, 80, 8, 10},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.litresPerHour);
-    TripComputer trip(c.fuel);
+      {Fuel::kPetrol, 20, 8, 80, 8, 10}};
+  for (const auto& [fuel, airFlow, fuelRate, speed, perHour, per100Km] : cases) {
+    SCOPED_TRACE(perHour);
+    TripComputer trip(fuel);
     for (int s = 0; s <= 60; ++s) {
-      if (c.fuelRate > 0) trip.addFuelRate(seconds(s), c.fuelRate);
-      trip.addAirFlow(seconds(s), c.airFlow);
-      trip.addSpeed(seconds(s), c.speed);
+      if (fuelRate > 0) trip.addFuelRate(seconds(s), fuelRate);
+      trip.addAirFlow(seconds(s), airFlow);
+      trip.addSpeed(seconds(s), speed);
     }
-    EXPECT_NEAR(trip.fuelLitres(), c.litresPerHour / 60.0, 1e-6);  // a minute is 1/60 h
-    EXPECT_NEAR(trip.distanceKm(), c.speed / 60.0, 1e-9);
-    EXPECT_NEAR(trip.litresPerHour().value(), c.litresPerHour, 1e-6);
-    EXPECT_NEAR(trip.litresPer100Km().value(), c.litresPer100Km, 1e-6);
-    EXPECT_NEAR(trip.averageLitresPer100Km().value(), c.litresPer100Km, 1e-6);
+    EXPECT_NEAR(trip.fuelLitres(), perHour / 60.0, 1e-6);  // a minute is 1/60 h
+    EXPECT_NEAR(trip.distanceKm(), speed / 60.0, 1e-9);
+    EXPECT_NEAR(trip.litresPerHour().value(), perHour, 1e-6);
+    EXPECT_NEAR(trip.litresPer100Km().value(), per100Km, 1e-6);
+    EXPECT_NEAR(trip.averageLitresPer100Km().value(), per100Km, 1e-6);
   }
 }
 

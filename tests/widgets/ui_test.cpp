@@ -96,26 +96,23 @@ TEST_F(UiTest, AFailedOpenIsOnlyToldWhereNoChooserCanHelp) {
       return u"/dev/rfcomm0"_s;
     }
   } chooser;
-  const struct {
-    bool held;
-    QStringList present;
-    QString told;
-  } cases[] = {
+  // The device held by another window (a chooser can help then), the devices there are, what is told.
+  const std::tuple<bool, QStringList, QString> cases[] = {
       {false, {}, u"Cannot open\n\nNo serial port was found on this computer."_s},
       {false, {u"/dev/ttyUSB0"_s}, u"Cannot open\n\nSerial ports on this computer: /dev/ttyUSB0."_s},
       {true, {u"/dev/ttyUSB0"_s}, u"Cannot open"_s},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.told.toStdString());
+  for (const auto& [held, present, expected] : cases) {
+    SCOPED_TRACE(expected.toStdString());
     testing::FakeSerialPort device;
     testing::ProxyPortFactory ports(device);
-    ports.present = c.present;
-    if (c.held) device.open();
+    ports.present = present;
+    if (held) device.open();
     QStringList told;
-    EXPECT_FALSE(offerOtherPort(nullptr, u"Cannot open"_s, ports, c.held ? &chooser : nullptr,
+    EXPECT_FALSE(offerOtherPort(nullptr, u"Cannot open"_s, ports, held ? &chooser : nullptr,
                                 [&](QWidget*, Urgency, const QString& m) { told << m; }));
     EXPECT_EQ(ports.picked, QStringList());
-    EXPECT_EQ(told, QStringList{c.told});
+    EXPECT_EQ(told, QStringList{expected});
   }
 }
 
@@ -134,25 +131,22 @@ TEST(AdapterDialogTest, TestsTheChosenAdapterAndKeepsItOnlyOnOk) {
       {u"/dev/ttyS0"_s, 9600}, remembered);
   testing::ScriptedCar car(fake(u"/dev/ttyUSB0"_s));
   car.answers = {{u"ATI"_s, "ELM327 v2.1"}, {u"AT@1"_s, "OBDII to RS232 Interpreter"}, {u"ATRV"_s, "12.4V"}};
-  const struct {
-    const char* device;
-    std::function<void()> arrange;
-    const char* shown;
-  } cases[] = {
+  // The device tested, what is arranged before, and what the dialog shows.
+  const std::tuple<const char*, std::function<void()>, const char*> cases[] = {
       {"/dev/ttyUSB0", [] {}, "ELM327 v2.1, OBDII to RS232 Interpreter, battery 12.4V"},
       {"/dev/ttyUSB0", [&] { car.answers[u"AT@1"_s] = "?"; }, "ELM327 v2.1, battery 12.4V"},
       {"/dev/ttyUSB0", [&] { car.silent = true; }, "No answer from the adapter on /dev/ttyUSB0"},
       {"/dev/ttyACM0", [&] { fake(u"/dev/ttyACM0"_s).failOpenWith(u"Permission denied"_s); }, "dialout"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.device);
-    c.arrange();
+  for (const auto& [device, arrange, shown] : cases) {
+    SCOPED_TRACE(device);
+    arrange();
     AdapterDialog dialog(nullptr, ports, clock, {u"/dev/ttyUSB0"_s, u"/dev/ttyACM0"_s});
-    dialog.findChild<QComboBox*>()->setCurrentText(QString::fromLatin1(c.device));
+    dialog.findChild<QComboBox*>()->setCurrentText(QString::fromLatin1(device));
     dialog.testButton()->click();
     car.runUntil(
         clock, [&] { return dialog.testButton()->isEnabled(); }, Millis{20'000});
-    EXPECT_TRUE(dialog.result().contains(QString::fromLatin1(c.shown))) << dialog.result().toStdString();
+    EXPECT_TRUE(dialog.result().contains(QString::fromLatin1(shown))) << dialog.result().toStdString();
     dialog.reject();
     EXPECT_EQ(ports.deviceName(), u"/dev/ttyS0"_s);
   }
