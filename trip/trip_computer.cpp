@@ -5,13 +5,8 @@
 namespace tarvex::trip {
 namespace {
 
-using namespace std::string_view_literals;
-
 constexpr double kSecondsPerHour = 3600.0;
 constexpr double kGramsPerKg = 1000.0;
-// US and imperial gallons and the mile: mpg = these / (L/100 km).
-constexpr double kMpgUsTimesLitresPer100Km = 235.214583;
-constexpr double kMpgUkTimesLitresPer100Km = 282.480936;
 
 }  // namespace
 
@@ -33,35 +28,6 @@ double fuelFromAirFlow(double gramsPerSecond, Fuel fuel) {
   const FuelFacts facts = fuelFacts(fuel);
   const double fuelGramsPerHour = gramsPerSecond * kSecondsPerHour / facts.stoichiometricAirFuel;
   return fuelGramsPerHour / (facts.densityKgPerLitre * kGramsPerKg);
-}
-
-std::string_view economyUnitText(EconomyUnit unit) {
-  switch (unit) {
-    case EconomyUnit::kKmPerLitre:
-      return "km/L"sv;
-    case EconomyUnit::kMpgUs:
-      return "mpg (US)"sv;
-    case EconomyUnit::kMpgUk:
-      return "mpg (UK)"sv;
-    case EconomyUnit::kLitresPer100Km:
-      break;
-  }
-  return "L/100 km"sv;
-}
-
-std::optional<double> economyIn(EconomyUnit unit, double litresPer100Km) {
-  if (!(litresPer100Km > 0)) return std::nullopt;
-  switch (unit) {
-    case EconomyUnit::kKmPerLitre:
-      return 100.0 / litresPer100Km;
-    case EconomyUnit::kMpgUs:
-      return kMpgUsTimesLitresPer100Km / litresPer100Km;
-    case EconomyUnit::kMpgUk:
-      return kMpgUkTimesLitresPer100Km / litresPer100Km;
-    case EconomyUnit::kLitresPer100Km:
-      break;
-  }
-  return litresPer100Km;
 }
 
 std::optional<double> calibrationFromFillUp(double pumpLitres, double tripLitres, double factorUsed) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <optional>
-#include <string_view>
 
 #include "core/clock.h"
 
@@ -21,12 +20,6 @@ FuelFacts fuelFacts(Fuel fuel);
 // mixture. A diesel runs lean of it nearly always, so there this is a ceiling:
 // its fuel rate (5E), where the car has it, is what counts.
 double fuelFromAirFlow(double gramsPerSecond, Fuel fuel);
-
-enum class EconomyUnit { kLitresPer100Km, kKmPerLitre, kMpgUs, kMpgUk };
-std::string_view economyUnitText(EconomyUnit unit);  // "L/100 km", "km/L", "mpg (US)", "mpg (UK)"
-// From L/100 km. Nothing for zero or less: nothing burnt over the distance
-// has no km/L or mpg.
-std::optional<double> economyIn(EconomyUnit unit, double litresPer100Km);
 
 // The calibration a fill-up gives: the pump's litres over what the trip
 // showed, times the factor the trip showed it with ("the pump said 41.3 L, the
