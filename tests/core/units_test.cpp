@@ -52,35 +52,32 @@ TEST(Units, ConvertFromTheProgramsUnitsWithTheirLabels) {
   EXPECT_TRUE(std::isnan(convert(std::nan(""), std::string_view("L/100 km"), UnitChoice::us()).value));
 }
 
-// Read from text; a `told` choice is written back as its nearest preset and what differs from it.
+// The text, the choice read (none: refused), and whether it is written back as that text (its
+// nearest preset and what differs from it).
 TEST(Units, ChoiceFromTextAndBack) {
-  const struct {
-    const char* text;
-    std::optional<UnitChoice> choice;
-    bool told = false;
-  } cases[] = {
+  const std::tuple<const char*, std::optional<UnitChoice>, bool> cases[] = {
       {"metric", UnitChoice::metric(), true},
       {"us", UnitChoice::us(), true},
       {"uk", UnitChoice::uk(), true},
       {"uk,temperature=F", with(UnitChoice::uk(), Unit::kFahrenheit), true},
       {"metric,pressure=bar,airflow=lb/min",
        with(with(UnitChoice::metric(), Unit::kBar), Unit::kPoundsPerMinute), true},
-      {"US", UnitChoice::us()},
-      {" uk , temperature = °F ", with(UnitChoice::uk(), Unit::kFahrenheit)},
-      {"us,metric", UnitChoice::metric()},
-      {"economy=km/l", with(UnitChoice::metric(), Unit::kKmPerLitre)},
-      {"Economy=mpg (UK)", with(UnitChoice::metric(), Unit::kMpgUk)},
-      {"", std::nullopt},
-      {"imperial", std::nullopt},
-      {"colour=red", std::nullopt},
-      {"speed=F", std::nullopt},
-      {"us,", std::nullopt},
+      {"US", UnitChoice::us(), false},
+      {" uk , temperature = °F ", with(UnitChoice::uk(), Unit::kFahrenheit), false},
+      {"us,metric", UnitChoice::metric(), false},
+      {"economy=km/l", with(UnitChoice::metric(), Unit::kKmPerLitre), false},
+      {"Economy=mpg (UK)", with(UnitChoice::metric(), Unit::kMpgUk), false},
+      {"", std::nullopt, false},
+      {"imperial", std::nullopt, false},
+      {"colour=red", std::nullopt, false},
+      {"speed=F", std::nullopt, false},
+      {"us,", std::nullopt, false},
   };
-  for (const auto& c : cases) {
+  for (const auto& [text, choice, told] : cases) {
     QString error;
-    EXPECT_EQ(UnitChoice::fromText(QString::fromUtf8(c.text), &error), c.choice) << c.text;
-    EXPECT_EQ(error.isEmpty(), c.choice.has_value()) << c.text;
-    EXPECT_TRUE(!c.told || c.choice->toText() == QLatin1String(c.text)) << c.text;
+    EXPECT_EQ(UnitChoice::fromText(QString::fromUtf8(text), &error), choice) << text;
+    EXPECT_EQ(error.isEmpty(), choice.has_value()) << text;
+    EXPECT_TRUE(!told || choice->toText() == QLatin1String(text)) << text;
   }
   QString error;
   UnitChoice::fromText(QStringLiteral("speed=F"), &error);

@@ -109,23 +109,19 @@ TEST(Headless, GmScanThatHearsNothingSaysSoAndEndsWithStatusOne) {
 // At the start and mid-run: told on stderr, and the log holds whole lines only.
 TEST(Headless, FaultsAreToldAndEndTheRunWithStatusOne) {
   QTemporaryDir dir;
-  const struct {
-    const char* name;
-    QStringList simOptions;
-    QString device, log;  // instead of the simulator's and a fresh log
-    const char* told;     // in the error
-  } cases[] = {
+  // The case, the simulator's options, the device and log instead of the simulator's, what the error says.
+  const std::tuple<const char*, QStringList, QString, QString, const char*> cases[] = {
       {"no such device", {}, "/dev/tarvex-no-such-device", {}, "tarvex-no-such-device"},
       {"log folder missing", {}, {}, dir.filePath("no/such/log.csv"), "no/such/log.csv"},
       {"adapter gone", {"--vanish-after", "80"}, {}, {}, "Lost the adapter"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Simulator sim(testing::kQuickSim + c.simOptions);
-    Tarvex run(testing::onPort(c.device.isEmpty() ? sim.device : c.device,
-                               {"--log", c.log.isEmpty() ? sim.log : c.log}));
+  for (const auto& [name, simOptions, device, log, told] : cases) {
+    SCOPED_TRACE(name);
+    Simulator sim(testing::kQuickSim + simOptions);
+    Tarvex run(
+        testing::onPort(device.isEmpty() ? sim.device : device, {"--log", log.isEmpty() ? sim.log : log}));
     EXPECT_EQ(run.status(), 1);
-    EXPECT_TRUE(run.err.contains(c.told)) << run.told();
+    EXPECT_TRUE(run.err.contains(told)) << run.told();
     EXPECT_TRUE(!QFile::exists(sim.log) || headerThenWholeLines(contents(sim.log)));
   }
 }
