@@ -113,13 +113,39 @@ void setUpBoxes(MemoryBoxes& boxes, const std::vector<Box>& chosen) {
   }
 }
 
+HeadlessEnding::HeadlessEnding(Clock& clock, const HeadlessOutput& output, bool shown,
+                               std::function<void()> show)
+    : output_(output), shown_(shown), show_(std::move(show)), timer_(clock.createTimer()) {
+  timer_->setInterval(kProgressEvery);
+  timer_->setCallback([this] { show_(); });
+}
+
+void HeadlessEnding::start() {
+  if (shown_) timer_->start();
+}
+
+void HeadlessEnding::breakLine() const {
+  if (shown_ && output_.progress) output_.progress(QString());
+}
+
+void HeadlessEnding::end(int status) {
+  if (ended_) return;
+  ended_ = true;
+  timer_->stop();
+  if (shown_ && output_.progress) {
+    show_();
+    output_.progress(QString());
+  }
+  if (finished_) finished_(status);
+}
+
 HeadlessLog::HeadlessLog(PortFactory& ports, Clock& clock, Options options, Output output)
     : clock_(clock),
       options_(std::move(options)),
       output_(std::move(output)),
       port_(ports.createPort({QStringLiteral("the log"), /*dataTerminalReady=*/true})),
       timer_(clock.createTimer()),
-      progressTimer_(clock.createTimer()) {
+      ending_(clock, output_, options_.progress, [this] { showProgress(); }) {
   setUpBoxes(boxes_, options_.chosen);
   for (int i = 0; i < kBoxCount; ++i) fresh_[std::size_t(i)] = boxes_.text(Box(i));
   const ControlSpec* buffer = tarvexLayout().control("RxText");
@@ -140,8 +166,6 @@ HeadlessLog::HeadlessLog(PortFactory& ports, Clock& clock, Options options, Outp
       output_.error(QStringLiteral("tarvex: ") + silenceNotice(port_->deviceName(), protocol));
   });
   scan_->link().hooks().onCommandSent = [this](const QString&) { ++requests_; };
-  progressTimer_->setInterval(kProgressEvery);
-  progressTimer_->setCallback([this] { showProgress(); });
 }
 
 HeadlessLog::~HeadlessLog() {
@@ -157,15 +181,15 @@ bool HeadlessLog::start() {
     return false;
   }
   lastShow_ = clock_.now();
-  if (options_.progress) progressTimer_->start();
+  ending_.start();
   return true;
 }
 
 void HeadlessLog::finish() {
-  if (ended_) return;
+  if (ending_.ended()) return;
   stopping_ = true;
   scan_->stop();  // a log that fails to close comes back through fail()
-  end(0);
+  ending_.end(0);
 }
 
 bool HeadlessLog::heardAnything() const {
@@ -175,35 +199,24 @@ bool HeadlessLog::heardAnything() const {
 }
 
 void HeadlessLog::afterEvent() {
-  if (ended_) return;
+  if (ending_.ended()) return;
   if (lines_ >= std::min(kSilentRounds, options_.rounds.value_or(kSilentRounds)) && !heardAnything()) {
     stopping_ = true;
     scan_->stop();
     QFile::remove(options_.logPath);  // made by this run, and holding nothing but placeholders
-    if (options_.progress && output_.progress) output_.progress(QString());
+    ending_.breakLine();
     output_.error(QStringLiteral("tarvex: ") +
                   silentLogText(port_->deviceName(), protocol_, int(lines_), scan_->refusal()));
-    return end(1);
+    return ending_.end(1);
   }
   if (options_.rounds && lines_ >= *options_.rounds) finish();
 }
 
 void HeadlessLog::fail(const Failure& failure) {
   const QString message = scanFailureText(failure, scan_->logWasOpen());
-  if (options_.progress && output_.progress) output_.progress(QString());
+  ending_.breakLine();
   output_.error(QStringLiteral("tarvex: ") + message);
-  end(1);
-}
-
-void HeadlessLog::end(int status) {
-  if (ended_) return;
-  ended_ = true;
-  progressTimer_->stop();
-  if (options_.progress && output_.progress) {
-    showProgress();
-    output_.progress(QString());
-  }
-  if (finished_) finished_(status);
+  ending_.end(1);
 }
 
 void HeadlessLog::showProgress() {
@@ -226,14 +239,14 @@ void HeadlessLog::showProgress() {
 }
 
 HeadlessStandardLog::HeadlessStandardLog(PortFactory& ports, Clock& clock, Options options,
-                                         HeadlessLog::Output output)
+                                         HeadlessOutput output)
     : clock_(clock),
       options_(std::move(options)),
       output_(std::move(output)),
       port_(ports.createPort({QStringLiteral("the log"), /*dataTerminalReady=*/true})),
       timer_(clock.createTimer()),
-      progressTimer_(clock.createTimer()),
-      poller_(std::make_unique<StandardPoller>(*port_, *timer_, clock, ports.traits(), readings_)) {
+      poller_(std::make_unique<StandardPoller>(*port_, *timer_, clock, ports.traits(), readings_)),
+      ending_(clock, output_, options_.progress, [this] { showProgress(); }) {
   port_->setNotify([this](PortEvent event) { poller_->session().onPortEvent(event); });
   timer_->setCallback([this] { poller_->session().onReplyTimeout(); });
   poller_->setUnits(options_.units);
@@ -252,8 +265,6 @@ HeadlessStandardLog::HeadlessStandardLog(PortFactory& ports, Clock& clock, Optio
   h.onSupported = [this] { supported(); };
   h.onRound = [this] { roundEnded(); };
   poller_->setFailureHandler([this](const Failure& failure) { fail(failure); });
-  progressTimer_->setInterval(Millis{500});
-  progressTimer_->setCallback([this] { showProgress(); });
 }
 
 HeadlessStandardLog::~HeadlessStandardLog() {
@@ -277,23 +288,23 @@ bool HeadlessStandardLog::start() {
     fail(started.failure());
     return false;
   }
-  if (options_.progress) progressTimer_->start();
+  ending_.start();
   return true;
 }
 
 void HeadlessStandardLog::finish() {
-  if (ended_) return;
+  if (ending_.ended()) return;
   poller_->stop();
-  end(0);
+  ending_.end(0);
 }
 
 void HeadlessStandardLog::fail(const Failure& failure) {
-  if (ended_) return;
+  if (ending_.ended()) return;
   // Told from inside the poller, which may go on with its round: it stops
   // once that call is over, and writes nothing meanwhile.
   poller_->setLogPath(std::nullopt);
   QTimer::singleShot(0, this, [this] { poller_->stop(); });
-  if (options_.progress && output_.progress) output_.progress(QString());
+  ending_.breakLine();
   QString text;
   if (failure.is(Failure::Kind::kInvalid)) {
     text = failure.reason;
@@ -307,18 +318,7 @@ void HeadlessStandardLog::fail(const Failure& failure) {
     text = scanFailureText(failure, lines_ > 0);
   }
   output_.error(QStringLiteral("tarvex: ") + text);
-  end(1);
-}
-
-void HeadlessStandardLog::end(int status) {
-  if (ended_) return;
-  ended_ = true;
-  progressTimer_->stop();
-  if (options_.progress && output_.progress) {
-    showProgress();
-    output_.progress(QString());
-  }
-  if (finished_) finished_(status);
+  ending_.end(1);
 }
 
 // Parameters named that the car does not report have no column: told once.

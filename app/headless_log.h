@@ -44,6 +44,36 @@ struct PidChoice {
 };
 PidChoice parsePids(const QString& list, const std::vector<obd::UserParameter>& own);
 
+// What the user of a run without a window is told: errors and warnings each
+// on a line of their own, the progress line rewritten in place.
+struct HeadlessOutput {
+  std::function<void(const QString& line)> error;
+  std::function<void(const QString& line)> progress;  // empty text: end the line
+};
+
+// The progress line and the end both logs without a window share: `show`
+// rewrites the line every half second while `shown` (and there is a line to
+// write); the end comes once: the line shown a last time and ended, then the
+// finished handler told the exit status.
+class HeadlessEnding {
+ public:
+  HeadlessEnding(Clock& clock, const HeadlessOutput& output, bool shown, std::function<void()> show);
+  void start();
+  bool ended() const { return ended_; }
+  // Ends the progress line, so that an error gets a line of its own.
+  void breakLine() const;
+  void end(int status);
+  void setFinished(std::function<void(int status)> finished) { finished_ = std::move(finished); }
+
+ private:
+  const HeadlessOutput& output_;
+  bool shown_;
+  std::function<void()> show_;
+  std::unique_ptr<Timer> timer_;
+  bool ended_ = false;
+  std::function<void(int)> finished_;
+};
+
 // The scan without a window: the main window's scan cycle over boxes in
 // memory, writing the same log. It ends on its own after `rounds` log lines,
 // when asked to (a signal), or when a fault leaves it unable to go on; then
@@ -59,12 +89,7 @@ class HeadlessLog : public QObject {
     std::vector<Box> chosen;       // see parseParams
     bool progress = false;         // a progress line on the terminal
   };
-  // What the user is told: errors and warnings each on a line of their own,
-  // the progress line rewritten in place.
-  struct Output {
-    std::function<void(const QString& line)> error;
-    std::function<void(const QString& line)> progress;  // empty text: end the line
-  };
+  using Output = HeadlessOutput;
 
   static constexpr qint64 kSilentRounds = 3;
 
@@ -77,11 +102,10 @@ class HeadlessLog : public QObject {
   // Stops on a whole line: port and log closed, the finished handler told 0
   // unless the log could not be closed properly.
   void finish();
-  void setFinished(std::function<void(int status)> finished) { finished_ = std::move(finished); }
+  void setFinished(std::function<void(int status)> finished) { ending_.setFinished(std::move(finished)); }
 
  private:
   void fail(const Failure& failure);
-  void end(int status);
   void afterEvent();
   void showProgress();
   bool heardAnything() const;
@@ -94,16 +118,14 @@ class HeadlessLog : public QObject {
   std::optional<QString> protocol_;       // the adapter's answer to ATDPN after a silent round
   std::unique_ptr<SerialPort> port_;
   std::unique_ptr<Timer> timer_;
-  std::unique_ptr<Timer> progressTimer_;
   std::unique_ptr<ScanCycle> scan_;
   qint64 lines_ = 0;
   qint64 requests_ = 0;
   qint64 requestsAtLastShow_ = 0;
   Micros lastShow_{};
   double rate_ = 0;
-  bool ended_ = false;
   bool stopping_ = false;
-  std::function<void(int)> finished_;
+  HeadlessEnding ending_;
 };
 
 // Standard data without a window (--log FILE --standard): the Standard data
@@ -124,32 +146,29 @@ class HeadlessStandardLog : public QObject {
     bool progress = false;
   };
 
-  HeadlessStandardLog(PortFactory& ports, Clock& clock, Options options, HeadlessLog::Output output);
+  HeadlessStandardLog(PortFactory& ports, Clock& clock, Options options, HeadlessOutput output);
   ~HeadlessStandardLog() override;
 
   bool start();
   void finish();
-  void setFinished(std::function<void(int status)> finished) { finished_ = std::move(finished); }
+  void setFinished(std::function<void(int status)> finished) { ending_.setFinished(std::move(finished)); }
   StandardPoller& poller() { return *poller_; }
 
  private:
   void fail(const Failure& failure);
-  void end(int status);
   void supported();
   void roundEnded();
   void showProgress();
 
   Clock& clock_;
   Options options_;
-  HeadlessLog::Output output_;
+  HeadlessOutput output_;
   Readings readings_;
   std::unique_ptr<SerialPort> port_;
   std::unique_ptr<Timer> timer_;
-  std::unique_ptr<Timer> progressTimer_;
   std::unique_ptr<StandardPoller> poller_;
   qint64 lines_ = 0;
-  bool ended_ = false;
-  std::function<void(int)> finished_;
+  HeadlessEnding ending_;
 };
 
 }  // namespace tarvex

@@ -37,8 +37,8 @@ int runLog(int& argc, char** argv, const Options& options) {
   // What the port has to tell (the line speed found) is no error: only a terminal hears it.
   if (console.terminal())
     ports.setNotice([&console](const QString& text) { console.error(QStringLiteral("tarvex: ") + text); });
-  const HeadlessLog::Output output{[&console](const QString& line) { console.error(line); },
-                                   [&console](const QString& text) { console.progress(text); }};
+  const HeadlessOutput output{[&console](const QString& line) { console.error(line); },
+                              [&console](const QString& text) { console.progress(text); }};
   int status = 1;
   if (!options.standard) {
     HeadlessLog logger(ports, clock, {options.logPath, options.rounds, options.boxes, console.terminal()},
